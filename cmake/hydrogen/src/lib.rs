@@ -1,0 +1,1 @@
+// Placeholder: the crate exists only to pin libhydrogen's sources.
