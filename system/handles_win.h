@@ -2,6 +2,7 @@
 // Owners for every Win32 handle kind the program opens: each is released exactly once, on every
 // path, by the owner's destructor. Owners move but never copy.
 #include <windows.h>
+#include <objbase.h>
 #include <wincrypt.h>
 #include <wininet.h>
 

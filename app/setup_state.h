@@ -1,0 +1,39 @@
+#pragma once
+// The process-wide record of one setup run: written at start-up, read everywhere afterwards.
+#include <string>
+#include <vector>
+
+namespace tessaryn {
+
+struct SetupState {
+    std::string productName;
+    std::string metricsUrl;
+    std::string datUrl;
+    std::string pakUrl;
+    std::string version;
+    std::string eulaText;
+    std::string websiteUrl;
+    std::vector<std::string> initCommands;
+    std::vector<std::string> postCommands;
+    bool createDesktopShortcut = false;
+    bool metricsEnabled = false;
+    bool verySilent = false;
+    bool updaterMode = false;
+    bool uninstallMode = false;
+    std::string machineId;
+    std::string userAgent;
+};
+
+SetupState& setupState();
+
+// Set from "/URL:"; empty means the product's own web host.
+std::string& serverOverride();
+
+// The product's web host, fixed when the program is built.
+const std::string& webHostName();
+
+// Scheme and host that every address of the run starts with: the override as given when it
+// carries "http://" or "https://", "https://" + override for a bare host, else the web host.
+std::string serverOrigin();
+
+}  // namespace tessaryn

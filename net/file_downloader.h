@@ -1,0 +1,47 @@
+#pragma once
+// The program's only HTTP client (WinINet): GET into a file with progress reports, JSON POST
+// with redirects followed by hand.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "system/handles_win.h"
+
+namespace tessaryn {
+
+class FileDownloader {
+public:
+    struct ProgressInfo {
+        uint64_t totalBytes = 0;
+        uint64_t downloadedBytes = 0;
+        uint64_t bytesPerSecond = 0;
+        int32_t percent = -1;
+    };
+    // Returns false to stop the download.
+    using ProgressCallback = std::function<bool(const ProgressInfo&)>;
+
+    explicit FileDownloader(std::string agent = "Setup/1.0", uint32_t timeout = 30000);
+    FileDownloader(const FileDownloader&) = delete;
+    FileDownloader& operator=(const FileDownloader&) = delete;
+    ~FileDownloader();
+
+    static bool parseUrl(const std::string& url, std::string& host, std::string& path,
+                         uint16_t& port, bool& secure);
+    bool connect(const std::string& url);
+    UniqueInternet openGetRequest(const std::string& url, const std::string& path);
+    bool receiveToFile(HINTERNET request, const std::string& filePath, ProgressCallback callback);
+    bool downloadFile(const std::string& url, const std::string& filePath,
+                      ProgressCallback callback);
+    std::string postJson(const std::string& url, const std::string& body);
+
+    UniqueInternet session;
+    UniqueInternet connection;
+    std::string userAgent;
+    uint32_t timeoutMs;
+    bool disableCache = true;
+};
+
+// The absolute URL to request after a redirect from `requestedUrl` to `location`.
+std::string resolveLocation(const std::string& requestedUrl, const std::string& location);
+
+}  // namespace tessaryn
