@@ -5,12 +5,13 @@
 #include <functional>
 #include <string>
 
+#include "net/url.h"
 #include "system/handles_win.h"
 
 namespace tessaryn {
 
 class FileDownloader {
-public:
+  public:
     struct ProgressInfo {
         uint64_t totalBytes = 0;
         uint64_t downloadedBytes = 0;
@@ -40,8 +41,5 @@ public:
     uint32_t timeoutMs;
     bool disableCache = true;
 };
-
-// The absolute URL to request after a redirect from `requestedUrl` to `location`.
-std::string resolveLocation(const std::string& requestedUrl, const std::string& location);
 
 }  // namespace tessaryn
