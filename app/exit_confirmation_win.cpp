@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include "app/exit_confirmation.h"
+
+namespace tessaryn {
+
+bool confirmExitSetup() {
+    constexpr UINT style = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST;
+    static_assert(style == 0x50024);
+    return MessageBoxA(nullptr,
+                       "Setup is not complete.  If you exit now, the program will not be "
+                       "installed.\n\nYou may run Setup again at another time to complete the "
+                       "installation.\n\nExit Setup?",
+                       "Exit Setup", style) == IDYES;
+}
+
+}  // namespace tessaryn

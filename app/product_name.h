@@ -1,0 +1,13 @@
+#pragma once
+// The product name becomes a folder name, file names and a registry key: it must be one that
+// Windows accepts as a single folder name.
+#include <string>
+
+namespace tessaryn {
+
+// False for an empty name, "." and "..", a name with \ / : * ? " < > | or a control character,
+// a name ending in a dot or a space, and the reserved device names (CON, NUL, COM1, ...) with or
+// without an extension.
+bool isUsableProductName(const std::string& name);
+
+}  // namespace tessaryn

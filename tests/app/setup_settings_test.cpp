@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/setup_settings.h"
+
+namespace tessaryn {
+namespace {
+
+class SetupSettingsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("tessaryn-settings-" +
+                std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string write(const std::string& name, const std::string& bytes) {
+        std::filesystem::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path.string();
+    }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(SetupSettingsTest, ReadsEveryKeyOfAFullFile) {
+    SetupSettings settings;
+    ASSERT_TRUE(settings.load(write("setup.dat", R"({
+        "prod": "Tessaryn", "eula": "Terms\nMore", "ver": "2.4.1",
+        "init": ["a.exe /x", "b"], "post": [], "www": "https://tessaryn.example",
+        "desk": false, "metric": true, "extra": 5})")));
+    EXPECT_EQ(settings.getString("prod", ""), "Tessaryn");
+    EXPECT_EQ(settings.getString("eula", ""), "Terms\nMore");
+    EXPECT_EQ(settings.getString("ver", "x"), "2.4.1");
+    EXPECT_EQ(settings.getStringArray("init", {}), (std::vector<std::string>{"a.exe /x", "b"}));
+    EXPECT_TRUE(settings.getStringArray("post", {"default"}).empty());
+    EXPECT_FALSE(settings.getBool("desk"));
+    EXPECT_TRUE(settings.getBool("metric"));
+}
+
+TEST_F(SetupSettingsTest, KeysOfAnotherTypeGiveTheDefault) {
+    SetupSettings settings;
+    ASSERT_TRUE(
+        settings.load(write("setup.dat", R"({"desk": "no", "metric": 0, "prod": 7, "init": ["a", 1],
+                               "post": "cmd", "www": null})")));
+    EXPECT_TRUE(settings.getBool("desk"));
+    EXPECT_TRUE(settings.getBool("metric"));
+    EXPECT_TRUE(settings.getBool("absent"));
+    EXPECT_EQ(settings.getString("prod", "fallback"), "fallback");
+    EXPECT_EQ(settings.getString("www", ""), "");
+    EXPECT_EQ(settings.getStringArray("init", {"d"}), std::vector<std::string>{"d"});
+    EXPECT_EQ(settings.getStringArray("post", {}), std::vector<std::string>{});
+}
+
+TEST_F(SetupSettingsTest, MissingOrEmptyFileIsNotLoaded) {
+    SetupSettings settings;
+    EXPECT_FALSE(settings.load((dir_ / "absent.dat").string()));
+    EXPECT_FALSE(settings.load(write("empty.dat", "")));
+    EXPECT_FALSE(settings.loaded());
+    EXPECT_EQ(settings.getString("prod", "d"), "d");
+    EXPECT_TRUE(settings.getBool("desk"));
+}
+
+TEST_F(SetupSettingsTest, ParseErrorLoadsADocumentWithoutKeys) {
+    SetupSettings settings;
+    ASSERT_TRUE(settings.load(write("good.dat", R"({"prod": "Old", "desk": false})")));
+    // Text that is not JSON, such as a file whose signature was not taken off.
+    EXPECT_TRUE(settings.load(write("bad.dat", "{\"prod\": \"New\"\x01\x02 trailing")));
+    EXPECT_EQ(settings.getString("prod", ""), "");
+    EXPECT_TRUE(settings.getBool("desk"));
+    // A document that is valid JSON but not an object has no keys either.
+    EXPECT_TRUE(settings.load(write("array.dat", R"(["prod", "Tessaryn"])")));
+    EXPECT_EQ(settings.getString("prod", "none"), "none");
+}
+
+TEST_F(SetupSettingsTest, ReadsAFileWhosePathIsNotAscii) {
+    // The temporary folder lies under the user's name, which may hold any letter.
+    const std::string name = "Lizenz-\xC3\xBC-\xE6\x97\xA5.dat";
+    const std::filesystem::path path =
+        dir_ / std::filesystem::path(std::u8string(name.begin(), name.end()));
+    std::ofstream(path, std::ios::binary) << R"({"eula": "Gr\u00fc\u00dfe \u2013 ok"})";
+    const std::u8string utf8Path = path.u8string();
+
+    SetupSettings settings;
+    ASSERT_TRUE(settings.load(std::string(utf8Path.begin(), utf8Path.end())));
+    EXPECT_EQ(settings.getString("eula", ""),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x80\x93 ok");
+}
+
+}  // namespace
+}  // namespace tessaryn
