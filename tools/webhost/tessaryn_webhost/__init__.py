@@ -1,0 +1,1 @@
+"""Reference web host for the Tessaryn setup: installer files, usage events, funnel page."""
