@@ -216,6 +216,8 @@ class HostServer(ThreadingHTTPServer):
     # Requests in flight finish (and their events are stored) before shutdown completes.
     daemon_threads = False
     block_on_close = True
+    # The default backlog of 5 resets connections when a burst of setups report at once.
+    request_queue_size = 128
 
     def __init__(self, address, store, rules, files_dir, max_body, tls=None):
         self.address_family = socket.AF_INET6 if ":" in address[0] else socket.AF_INET

@@ -1,0 +1,151 @@
+"""Usage events: stored in full, bad input refused without a trace, many setups at once."""
+
+import json
+import signal
+import threading
+import time
+from datetime import datetime, timedelta, timezone
+
+import pytest
+
+UA = "Setup/1.1 (Windows 10 Build 22631; x64; de-DE)"
+GOOD = {"event": 5, "prod": "Tessaryn", "uuid": "anon-0123456789ABCDEF0123456789ABCDEF"}
+
+
+def test_an_event_is_stored_with_every_column(shared_host):
+    before = datetime.now(timezone.utc) - timedelta(seconds=1)
+    # Exactly the body the setup writes: sorted keys, no spaces.
+    raw = json.dumps(GOOD, separators=(",", ":"), sort_keys=True).encode()
+    status, headers, body = shared_host.post_event(raw, user_agent=UA)
+    assert (status, json.loads(body)) == (200, {})
+    assert headers["Content-Type"] == "application/json"
+
+    stamp, code, product, uuid, user_agent, client = shared_host.rows()[-1]
+    assert (code, product, uuid, user_agent, client) == (5, "Tessaryn", GOOD["uuid"], UA, "127.0.0.1")
+    assert stamp.endswith("Z")
+    moment = datetime.fromisoformat(stamp.replace("Z", "+00:00"))
+    assert before <= moment <= datetime.now(timezone.utc) + timedelta(seconds=1)
+
+
+def test_requests_are_logged_one_line_each(shared_host):
+    shared_host.post_event(dict(GOOD, event=1), user_agent="Setup/1.1 (log-marker)")
+    deadline = time.monotonic() + 5
+    while "log-marker" not in shared_host.log() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    lines = [line for line in shared_host.log().splitlines() if "log-marker" in line]
+    assert len(lines) == 1
+    assert '"POST /installers/metrics" 200' in lines[0]
+
+
+def test_content_type_parameters_and_extra_keys_are_accepted(shared_host):
+    count = len(shared_host.rows())
+    status, _, _ = shared_host.post_event(dict(GOOD, extra=[1]), content_type="Application/JSON; charset=utf-8")
+    assert status == 200
+    assert len(shared_host.rows()) == count + 1
+
+
+LONG = "x" * 257
+
+
+@pytest.mark.parametrize(
+    "body, content_type, expected",
+    [
+        (b'{"event": 5, "prod": "Tessaryn", "uuid": ', "application/json", 400),
+        (b"", "application/json", 400),
+        (b"[5, \"Tessaryn\", \"anon\"]", "application/json", 400),
+        (b'"just a string"', "application/json", 400),
+        (b'{"event": NaN, "prod": "T", "uuid": "u"}', "application/json", 400),
+        (b'{"event": 5, "prod": "T\xff", "uuid": "u"}', "application/json", 400),
+        (b"[" * 10_000 + b"]" * 10_000, "application/json", 413),
+        (json.dumps(dict(GOOD, pad="p" * 17000)).encode(), "application/json", 413),
+        (json.dumps(GOOD).encode(), "text/plain", 415),
+        (json.dumps(GOOD).encode(), "application/x-www-form-urlencoded", 415),
+        (json.dumps(GOOD).encode(), None, 415),
+        ({"event": 11, "prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"event": -1, "prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"event": True, "prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"event": False, "prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"event": "5", "prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"event": 5.0, "prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"event": None, "prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"prod": "T", "uuid": "u"}, "application/json", 400),
+        ({"event": 5, "uuid": "u"}, "application/json", 400),
+        ({"event": 5, "prod": "T"}, "application/json", 400),
+        ({"event": 5, "prod": 7, "uuid": "u"}, "application/json", 400),
+        ({"event": 5, "prod": "T", "uuid": ["u"]}, "application/json", 400),
+        ({"event": 5, "prod": LONG, "uuid": "u"}, "application/json", 400),
+        ({"event": 5, "prod": "T", "uuid": LONG}, "application/json", 400),
+        ({"event": 5, "prod": "T\u0000x", "uuid": "u"}, "application/json", 400),
+    ],
+)
+def test_bad_events_get_a_clear_error_and_store_nothing(shared_host, body, content_type, expected):
+    count = len(shared_host.rows())
+    status, headers, answer = shared_host.post_event(body, content_type=content_type)
+    assert status == expected
+    assert headers["Content-Type"] == "application/json"
+    assert json.loads(answer)["error"]
+    assert len(shared_host.rows()) == count
+
+
+def test_limits_are_exact_and_length_is_required(shared_host):
+    count = len(shared_host.rows())
+    # 256 characters is the longest accepted name.
+    assert shared_host.post_event(dict(GOOD, prod="p" * 256))[0] == 200
+    # A body of exactly 16 KiB is still taken.
+    raw = json.dumps(GOOD).encode()
+    raw = raw[:-1] + b"," + b'"pad":"' + b"p" * (16384 - len(raw) - 9) + b'"}'
+    assert len(raw) == 16384
+    assert shared_host.post_event(raw)[0] == 200
+    assert shared_host.post_event(raw[:-2] + b'p"}')[0] == 413
+    # Without a Content-Length the body cannot be bounded up front.
+    status, _, _ = shared_host.request(
+        "POST", "/installers/metrics", body=iter([json.dumps(GOOD).encode()]),
+        headers={"Content-Type": "application/json"}, encode_chunked=True,
+    )
+    assert status == 411
+    assert len(shared_host.rows()) == count + 2
+
+
+def test_unknown_paths_and_methods(shared_host):
+    status, headers, _ = shared_host.request("GET", "/installers/metrics")
+    assert (status, headers["Allow"]) == (405, "POST")
+    assert shared_host.request("POST", "/metrics", b"{}", {"Content-Type": "application/json"})[0] == 404
+    assert shared_host.request("DELETE", "/funnel")[0] == 405
+    assert shared_host.request("GET", "/admin")[0] == 404
+
+
+def test_many_setups_reporting_at_once_lose_nothing(host):
+    threads, per_thread = 20, 25
+    failures = []
+
+    def report(worker):
+        for n in range(per_thread):
+            body = {"event": n % 11, "prod": "Tessaryn", "uuid": f"anon-{worker}-{n}"}
+            try:
+                status, _, answer = host.post_event(body, user_agent=f"Setup/1.1 (worker {worker})")
+                if status != 200 or json.loads(answer) != {}:
+                    failures.append((worker, n, status))
+            except OSError as e:
+                failures.append((worker, n, repr(e)))
+
+    started = time.monotonic()
+    workers = [threading.Thread(target=report, args=(w,)) for w in range(threads)]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join(timeout=60)
+    assert not any(w.is_alive() for w in workers), "reports did not finish in time"
+    assert time.monotonic() - started < 60
+    assert failures == []
+
+    rows = host.rows()
+    assert len(rows) == threads * per_thread
+    assert {r[3] for r in rows} == {f"anon-{w}-{n}" for w in range(threads) for n in range(per_thread)}
+    assert all(r[4] == f"Setup/1.1 (worker {r[3].split('-')[1]})" for r in rows)
+
+
+def test_sigint_stops_the_host_cleanly(host):
+    assert host.post_event(GOOD)[0] == 200
+    assert host.stop(signal.SIGINT) == 0
+    assert len(host.rows()) == 1
+
