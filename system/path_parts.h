@@ -1,0 +1,20 @@
+#pragma once
+// Cutting file-system paths into folder, file name and base name. Both "\" and "/" separate.
+#include <string>
+#include <string_view>
+
+namespace tessaryn {
+
+// The text after the last separator (the whole path when it has none).
+std::wstring fileNameOf(std::wstring_view path);
+
+// The file name cut at its first "." ("Tessaryn.1.2.exe" gives "Tessaryn").
+std::wstring baseNameOf(std::wstring_view path);
+
+// The text before the last separator, without it; the whole path when there is none.
+std::wstring directoryOf(std::wstring_view path);
+
+// True when the path holds a "\" or "/".
+bool hasSeparator(std::wstring_view path);
+
+}  // namespace tessaryn

@@ -1,0 +1,72 @@
+#include "system/process_win.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "system/handles_win.h"
+#include "system/path_parts.h"
+#include "system/unicode_win.h"
+
+namespace tessaryn {
+
+std::wstring getModulePath() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return std::wstring(path, length);
+}
+
+std::wstring getModuleBaseName() {
+    return baseNameOf(getModulePath());
+}
+
+std::wstring getModuleDirectory() {
+    return directoryOf(getModulePath());
+}
+
+std::wstring makeTempWorkDir() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + getModuleBaseName() + L"\\";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+bool runHidden(const std::string& command, const std::string& workingFolder) {
+    // CreateProcessW may write into the command line, so it gets a writable copy.
+    std::wstring line = toWide("cmd.exe /c " + command);
+    std::wstring folder = toWide(workingFolder);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        return false;
+    }
+    UniqueKernelHandle process(info.hProcess);
+    UniqueKernelHandle thread(info.hThread);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD exitCode = 1;
+    if (!::GetExitCodeProcess(process.get(), &exitCode)) return false;
+    return exitCode == 0;
+}
+
+void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder) {
+    for (const std::string& command : commands) runHidden(command, workingFolder);
+}
+
+bool openWithShell(const std::string& target) {
+    std::wstring file = toWide(target);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"open";
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    return ::ShellExecuteExW(&info) != FALSE;
+}
+
+}  // namespace tessaryn

@@ -1,0 +1,68 @@
+#include "system/registry_win.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "system/handles_win.h"
+
+namespace tessaryn {
+
+namespace {
+
+void setString(HKEY key, const wchar_t* name, const std::wstring& value) {
+    // The size counts the terminating NUL.
+    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// An empty value is left out; one left over from an earlier registration is removed so that the
+// record never shows, say, the version of a previous installation.
+void setOptionalString(HKEY key, const wchar_t* name, const std::wstring& value) {
+    if (value.empty()) {
+        ::RegDeleteValueW(key, name);
+    } else {
+        setString(key, name, value);
+    }
+}
+
+void setDword(HKEY key, const wchar_t* name, DWORD value) {
+    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+std::wstring todayAsInstallDate() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_s(&local, &now);
+    wchar_t text[9] = {};
+    std::swprintf(text, 9, L"%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    return text;
+}
+
+}  // namespace
+
+std::wstring uninstallKeyPath(const std::wstring& displayName) {
+    return L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + displayName;
+}
+
+bool registerUninstallEntry(const std::wstring& displayName, const std::wstring& uninstallString,
+                            const std::wstring& publisher, const std::wstring& displayVersion,
+                            const std::wstring& aboutUrl, const std::wstring& displayIcon) {
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstallKeyPath(displayName).c_str(), 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+                          nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    setString(key.get(), L"DisplayName", displayName);
+    setString(key.get(), L"UninstallString", uninstallString);
+    setOptionalString(key.get(), L"DisplayIcon", displayIcon);
+    setOptionalString(key.get(), L"Publisher", publisher);
+    setOptionalString(key.get(), L"DisplayVersion", displayVersion);
+    setOptionalString(key.get(), L"URLInfoAbout", aboutUrl);
+    setString(key.get(), L"InstallDate", todayAsInstallDate());
+    setDword(key.get(), L"NoRepair", 1);
+    setDword(key.get(), L"NoModify", 1);
+    return true;
+}
+
+}  // namespace tessaryn

@@ -1,0 +1,106 @@
+#include "system/removal_win.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "system/cleanup_script.h"
+#include "system/handles_win.h"
+#include "system/unicode_win.h"
+
+namespace tessaryn {
+
+namespace {
+
+constexpr size_t kMaxTreePath = 256;
+constexpr size_t kMaxChildPath = 260;
+
+void clearReadOnly(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+// A junction or symbolic link goes as the link itself; following it could delete data outside
+// the tree being removed.
+bool removeLink(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
+    }
+    return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+// The script is read by cmd.exe, which reads batch files in the OEM code page.
+std::string toOemCodePage(const std::wstring& text) {
+    if (text.empty()) return {};
+    int size = ::WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                              size, nullptr, nullptr);
+    return bytes;
+}
+
+bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+           written == bytes.size();
+}
+
+}  // namespace
+
+bool deleteDirectoryTree(const std::wstring& path) {
+    if (path.empty() || path.size() > kMaxTreePath) return false;
+    DWORD own = ::GetFileAttributesW(path.c_str());
+    if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT))
+        return removeLink(path, own);
+
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (find) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring child = path + L"\\" + name;
+            if (child.size() > kMaxChildPath) continue;
+            DWORD attributes = entry.dwFileAttributes;
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                removeLink(child, attributes);
+            } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+                deleteDirectoryTree(child);
+            } else {
+                clearReadOnly(child, attributes);
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(find.get(), &entry));
+        find.reset();
+    }
+    if (own != INVALID_FILE_ATTRIBUTES) clearReadOnly(path, own);
+    return ::RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+void selfRemove(const std::string& installDir) {
+    wchar_t program[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring script = std::wstring(temp) + L"cleanup.bat";
+
+    writeWholeFile(script,
+                   cleanupScriptText(toOemCodePage(program), toOemCodePage(toWide(installDir))));
+
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.lpVerb = L"open";
+    info.lpFile = script.c_str();
+    info.nShow = SW_HIDE;
+    if (::ShellExecuteExW(&info) && info.hProcess) ::CloseHandle(info.hProcess);
+    ::ExitProcess(0);
+}
+
+}  // namespace tessaryn

@@ -1,0 +1,107 @@
+#include "system/shortcuts_win.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "system/handles_win.h"
+#include "system/path_parts.h"
+
+namespace tessaryn {
+
+namespace {
+
+bool shellFolder(int csidl, std::wstring& folder) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return false;
+    folder = path;
+    return true;
+}
+
+bool writeInternetShortcut(const std::wstring& path, const std::wstring& url) {
+    std::wstring text = internetShortcutText(url);
+    int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                     0, nullptr, nullptr);
+    if (size <= 0) return false;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                          nullptr, nullptr);
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) &&
+           written == bytes.size();
+}
+
+}  // namespace
+
+std::wstring internetShortcutText(const std::wstring& url) {
+    return L"[InternetShortcut]\r\nURL=" + url + L"\r\n";
+}
+
+bool createShellLink(const std::wstring& target, const std::wstring& linkPath,
+                     const std::wstring& description, const std::wstring& arguments,
+                     const std::wstring& workingFolder, const std::wstring& iconPath,
+                     int iconIndex) {
+    ComInit com;
+    // A thread already in another apartment still has COM; only other failures stop us.
+    if (FAILED(com.result()) && com.result() != RPC_E_CHANGED_MODE) return false;
+
+    ComPtr<IShellLinkW> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  link.putVoid()))) {
+        return false;
+    }
+    link->SetPath(target.c_str());
+    if (!description.empty()) link->SetDescription(description.c_str());
+    if (!arguments.empty()) link->SetArguments(arguments.c_str());
+    if (!workingFolder.empty()) {
+        link->SetWorkingDirectory(workingFolder.c_str());
+    } else if (hasSeparator(target)) {
+        link->SetWorkingDirectory(directoryOf(target).c_str());
+    }
+    link->SetIconLocation(iconPath.empty() ? target.c_str() : iconPath.c_str(), iconIndex);
+    link->SetShowCmd(SW_SHOWNORMAL);
+
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.putVoid()))) return false;
+    return SUCCEEDED(file->Save(linkPath.c_str(), TRUE));
+}
+
+bool createDesktopShortcut(const std::wstring& target, const std::wstring& workingFolder,
+                           const std::wstring& name, const std::wstring& description,
+                           const std::wstring& arguments, const std::wstring& iconPath) {
+    std::wstring desktop;
+    if (!shellFolder(CSIDL_DESKTOP, desktop)) return false;
+    std::wstring linkPath = desktop + L"\\" + name + L".lnk";
+    ::DeleteFileW(linkPath.c_str());
+    return createShellLink(target, linkPath, description, arguments, workingFolder, iconPath, 0);
+}
+
+bool createStartMenuEntry(const std::wstring& target, const std::wstring& workingFolder,
+                          const std::wstring& name, const std::wstring& subfolder,
+                          const std::wstring& description, const std::wstring& arguments,
+                          const std::wstring& iconPath, int iconIndex) {
+    std::wstring folder;
+    if (!shellFolder(CSIDL_COMMON_PROGRAMS, folder)) return false;
+    if (!subfolder.empty()) {
+        folder += L"\\" + subfolder;
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    std::wstring base = folder + L"\\" + name;
+    // Case-sensitive on purpose: "HTTP..." names a program, not an address.
+    if (target.compare(0, 4, L"http") == 0) return writeInternetShortcut(base + L".url", target);
+    return createShellLink(target, base + L".lnk", description, arguments, workingFolder, iconPath,
+                           iconIndex);
+}
+
+bool deleteDesktopShortcut(const std::wstring& name) {
+    std::wstring desktop;
+    if (!shellFolder(CSIDL_DESKTOP, desktop)) return false;
+    return ::DeleteFileW((desktop + L"\\" + name + L".lnk").c_str()) != FALSE;
+}
+
+}  // namespace tessaryn

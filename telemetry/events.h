@@ -1,0 +1,33 @@
+#pragma once
+// Usage events: the request body, and what the web host's answer asks the program to do.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessaryn {
+
+// Compact JSON, keys sorted: {"event":N,"prod":"...","uuid":"..."}.
+std::string metricBody(int32_t event, const std::string& productName, const std::string& machineId);
+
+// The decisions taken from one answer, carried out in this order.
+struct AnswerActions {
+    std::string openUrl;  // a web address to open; empty for none
+    bool showMessage = false;
+    std::string message;
+    std::string title;
+    uint32_t style = 0;  // MessageBox style
+    bool exitProcess = false;
+};
+
+// Message box styles; each includes MB_TOPMOST | MB_SETFOREGROUND and an OK button.
+inline constexpr uint32_t kStyleError = 0x50010;
+inline constexpr uint32_t kStyleWarning = 0x50030;
+inline constexpr uint32_t kStyleInfo = 0x50040;
+inline constexpr uint32_t kStyleQuestion = 0x50020;
+inline constexpr uint32_t kStylePlain = 0x50000;
+
+// Reads the host's answer. Anything malformed yields no action; a "url" that is not an http or
+// https address is dropped; in a silent run no message is shown.
+AnswerActions interpretAnswer(std::string_view answer, bool silent);
+
+}  // namespace tessaryn

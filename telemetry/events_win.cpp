@@ -1,0 +1,56 @@
+#include "telemetry/events_win.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <thread>
+
+#include "app/setup_state.h"
+#include "net/file_downloader.h"
+#include "system/unicode_win.h"
+
+namespace tessaryn {
+
+void carryOutAnswer(const AnswerActions& actions) {
+    // Wide calls, so that non-ASCII texts and addresses arrive as the host wrote them.
+    if (!actions.openUrl.empty()) {
+        ::ShellExecuteW(nullptr, L"open", toWide(actions.openUrl).c_str(), nullptr, nullptr,
+                        SW_SHOWNORMAL);
+    }
+    if (actions.showMessage) {
+        ::MessageBoxW(nullptr, toWide(actions.message).c_str(), toWide(actions.title).c_str(),
+                      actions.style);
+    }
+    if (actions.exitProcess) ::ExitProcess(0);
+}
+
+void sendMetricNow(int32_t event) {
+    try {
+        const SetupState& state = setupState();
+        std::string body = metricBody(event, state.productName, state.machineId);
+        std::string answer;
+        {
+            FileDownloader downloader(state.userAgent, 10000);
+            answer = downloader.postJson(state.metricsUrl, body);
+        }
+        carryOutAnswer(interpretAnswer(answer, state.verySilent));
+    } catch (...) {
+        // Events are fire-and-forget: nothing reaches the caller.
+    }
+}
+
+void sendMetric(int32_t event, bool background) {
+    if (!setupState().metricsEnabled) return;
+    if (!background) {
+        sendMetricNow(event);
+        return;
+    }
+    try {
+        std::thread(sendMetricNow, event).detach();
+    } catch (...) {
+        // No thread to spare: the event is dropped rather than delaying the caller.
+    }
+}
+
+}  // namespace tessaryn
