@@ -1,0 +1,49 @@
+#pragma once
+// Signed files: a payload followed by a detached 64-byte libhydrogen signature (multi-part mode).
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <istream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tessaryn {
+
+inline constexpr std::size_t kSignatureBytes = 64;
+inline constexpr std::size_t kPublicKeyBytes = 32;
+inline constexpr std::size_t kContextBytes = 8;
+
+// Contexts of the two signed files the setup reads.
+inline constexpr const char* kSettingsContext = "SETUP100";
+inline constexpr const char* kPackageContext = "SETUPPAK";
+
+using Signature = std::array<uint8_t, kSignatureBytes>;
+using PublicKey = std::array<uint8_t, kPublicKeyBytes>;
+
+class HydrogenError : public std::runtime_error {
+  public:
+    explicit HydrogenError(const std::string& message)
+        : std::runtime_error("Hydrogen error: " + message) {}
+};
+
+// Initialises libhydrogen; call once at program start. Throws HydrogenError on failure.
+void initSignatures();
+
+// Cuts the last 64 bytes off the file and returns them; an empty vector (file unchanged) on any
+// failure.
+std::vector<uint8_t> takeTrailingSignature(const std::filesystem::path& path);
+
+// True when the file's whole current content is a payload signed for this context and key.
+// Throws HydrogenError when the context is not 8 bytes or the file cannot be opened.
+bool verifySignedFile(const Signature& signature, const std::filesystem::path& path,
+                      const std::string& context, const PublicKey& publicKey);
+
+// The same check over a stream: hashes up to payloadBytes bytes (all when not given) in
+// 8192-byte reads, then verifies. Throws HydrogenError for a context that is not 8 bytes.
+bool verifySignedStream(const Signature& signature, std::istream& payload,
+                        std::optional<uint64_t> payloadBytes, const std::string& context,
+                        const PublicKey& publicKey);
+
+}  // namespace tessaryn

@@ -1,0 +1,77 @@
+#include "tools/key_files.h"
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "package/path_text.h"
+
+namespace tessaryn {
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+template <size_t N>
+std::array<uint8_t, N> readHexKey(const std::filesystem::path& path, const char* kind) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        throw std::runtime_error("cannot read " + std::string(kind) + " key file " +
+                                 pathText(path));
+    std::ostringstream content;
+    content << file.rdbuf();
+    std::string text = content.str();
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    std::array<uint8_t, N> key{};
+    bool valid = text.size() == 2 * N;
+    for (size_t i = 0; valid && i < N; ++i) {
+        const int high = hexValue(text[2 * i]);
+        const int low = hexValue(text[2 * i + 1]);
+        valid = high >= 0 && low >= 0;
+        key[i] = static_cast<uint8_t>(high * 16 + low);
+    }
+    if (!valid) {
+        throw std::runtime_error("bad " + std::string(kind) + " key file " + pathText(path) +
+                                 ": expected " + std::to_string(2 * N) +
+                                 " hexadecimal digits on one line");
+    }
+    return key;
+}
+
+}  // namespace
+
+std::string toHex(const uint8_t* bytes, size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+SecretKey readSecretKey(const std::filesystem::path& path) {
+    return readHexKey<kSecretKeyBytes>(path, "secret");
+}
+
+PublicKey readPublicKey(const std::filesystem::path& path) {
+    return readHexKey<kPublicKeyBytes>(path, "public");
+}
+
+std::string cppInitialiser(const PublicKey& key) {
+    std::string text = "{";
+    for (size_t i = 0; i < key.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += "0x" + toHex(&key[i], 1);
+    }
+    return text + "}";
+}
+
+}  // namespace tessaryn

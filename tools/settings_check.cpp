@@ -1,0 +1,100 @@
+#include "tools/settings_check.h"
+
+#include <algorithm>
+#include <cctype>
+#include <nlohmann/json.hpp>
+
+namespace tessaryn {
+
+namespace {
+
+using json = nlohmann::json;
+
+std::string typeName(const json& value) {
+    if (value.is_boolean()) return "a boolean";
+    if (value.is_number()) return "a number";
+    if (value.is_string()) return "a string";
+    if (value.is_array()) return "an array";
+    if (value.is_object()) return "an object";
+    return "null";
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+std::string productNameProblem(const std::string& name) {
+    if (name.empty()) return "is empty";
+    if (name == "." || name == "..") return "is \"" + name + "\"";
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) return "contains a control character";
+        if (std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos) {
+            return std::string("contains the character '") + static_cast<char>(c) + "'";
+        }
+    }
+    // Windows drops trailing dots and spaces and reserves the device names.
+    if (name.back() == '.' || name.back() == ' ') return "ends with a dot or a space";
+    std::string stem = upper(name.substr(0, name.find('.')));
+    static const char* const devices[] = {
+        "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+        "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+    if (std::find(std::begin(devices), std::end(devices), stem) != std::end(devices)) {
+        return "is a reserved device name";
+    }
+    return {};
+}
+
+std::vector<std::string> settingsProblems(const std::string& jsonText) {
+    json root;
+    try {
+        root = json::parse(jsonText);
+    } catch (const json::exception& error) {
+        return {std::string("not valid JSON: ") + error.what()};
+    }
+    if (!root.is_object()) return {"the top level must be a JSON object, found " + typeName(root)};
+
+    std::vector<std::string> problems;
+    const auto prod = root.find("prod");
+    if (prod == root.end()) {
+        problems.push_back("\"prod\" is missing");
+    } else if (!prod->is_string()) {
+        problems.push_back("\"prod\" must be a string, found " + typeName(*prod));
+    } else if (const std::string why = productNameProblem(prod->get<std::string>()); !why.empty()) {
+        problems.push_back("\"prod\" " + why);
+    }
+    for (const char* key : {"eula", "ver", "www"}) {
+        const auto it = root.find(key);
+        if (it != root.end() && !it->is_string()) {
+            problems.push_back("\"" + std::string(key) + "\" must be a string, found " +
+                               typeName(*it));
+        }
+    }
+    for (const char* key : {"init", "post"}) {
+        const auto it = root.find(key);
+        if (it == root.end()) continue;
+        if (!it->is_array()) {
+            problems.push_back("\"" + std::string(key) + "\" must be an array of strings, found " +
+                               typeName(*it));
+            continue;
+        }
+        for (size_t i = 0; i < it->size(); ++i) {
+            if (!(*it)[i].is_string()) {
+                problems.push_back("\"" + std::string(key) + "\"[" + std::to_string(i) +
+                                   "] must be a string, found " + typeName((*it)[i]));
+            }
+        }
+    }
+    for (const char* key : {"desk", "metric"}) {
+        const auto it = root.find(key);
+        if (it != root.end() && !it->is_boolean()) {
+            problems.push_back("\"" + std::string(key) + "\" must be a boolean, found " +
+                               typeName(*it));
+        }
+    }
+    return problems;
+}
+
+}  // namespace tessaryn
