@@ -2,6 +2,7 @@
 
 import json
 import signal
+import socket
 import threading
 import time
 from datetime import datetime, timedelta, timezone
@@ -87,7 +88,7 @@ def test_bad_events_get_a_clear_error_and_store_nothing(shared_host, body, conte
     assert len(shared_host.rows()) == count
 
 
-def test_limits_are_exact_and_length_is_required(shared_host):
+def test_size_limits_are_exact(shared_host):
     count = len(shared_host.rows())
     # 256 characters is the longest accepted name.
     assert shared_host.post_event(dict(GOOD, prod="p" * 256))[0] == 200
@@ -97,13 +98,32 @@ def test_limits_are_exact_and_length_is_required(shared_host):
     assert len(raw) == 16384
     assert shared_host.post_event(raw)[0] == 200
     assert shared_host.post_event(raw[:-2] + b'p"}')[0] == 413
-    # Without a Content-Length the body cannot be bounded up front.
-    status, _, _ = shared_host.request(
-        "POST", "/installers/metrics", body=iter([json.dumps(GOOD).encode()]),
-        headers={"Content-Type": "application/json"}, encode_chunked=True,
-    )
-    assert status == 411
     assert len(shared_host.rows()) == count + 2
+
+
+def post_chunked(host, chunks):
+    return host.request(
+        "POST", "/installers/metrics", body=iter(chunks),
+        headers={"Content-Type": "application/json"}, encode_chunked=True,
+    )[0]
+
+
+def test_chunked_bodies_are_read_within_the_same_limit(shared_host):
+    count = len(shared_host.rows())
+    raw = json.dumps(GOOD).encode()
+    assert post_chunked(shared_host, [raw[:10], raw[10:]]) == 200
+    assert post_chunked(shared_host, [raw[:-1], b',"pad":"' + b"p" * 9000, b"p" * 9000 + b'"}']) == 413
+    assert post_chunked(shared_host, [raw + b" " * 20000]) == 413
+    # A POST with neither a length nor chunks has no body to bound.
+    with socket.create_connection(("127.0.0.1", shared_host.port), timeout=10) as s:
+        s.sendall(b"POST /installers/metrics HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n\r\n")
+        assert s.recv(100).startswith(b"HTTP/1.0 411 ")
+    # A negative chunk size must not make the host read to the end of the stream.
+    with socket.create_connection(("127.0.0.1", shared_host.port), timeout=10) as s:
+        s.sendall(b"POST /installers/metrics HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                  b"Transfer-Encoding: chunked\r\n\r\n-5\r\n")
+        assert s.recv(100).startswith(b"HTTP/1.0 400 ")
+    assert len(shared_host.rows()) == count + 1
 
 
 def test_unknown_paths_and_methods(shared_host):

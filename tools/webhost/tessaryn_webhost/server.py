@@ -2,6 +2,7 @@
 
 import json
 import logging
+import re
 import socket
 import sqlite3
 import ssl
@@ -21,6 +22,7 @@ METRICS_PATH = "/installers/metrics"
 # 413 answer instead of a reset connection; bigger ones are not worth reading.
 DRAIN_LIMIT = 1 << 20
 CHUNK = 1 << 16
+HEX_SIZE = re.compile(rb"[0-9A-Fa-f]{1,16}")
 
 
 def _printable(text):
@@ -145,8 +147,11 @@ class Handler(BaseHTTPRequestHandler):
         media_type = self.headers.get("Content-Type", "").split(";")[0].strip().lower()
         if media_type != "application/json":
             raise HttpError(415, "Content-Type must be application/json")
-        if self.headers.get("Transfer-Encoding"):
-            raise HttpError(411, "a Content-Length is required", close=True)
+        encoding = self.headers.get("Transfer-Encoding")
+        if encoding is not None:
+            if encoding.strip().lower() != "chunked":
+                raise HttpError(501, f"transfer encoding {encoding} not supported", close=True)
+            return self._read_chunked()
         length_text = self.headers.get("Content-Length")
         if length_text is None:
             raise HttpError(411, "a Content-Length is required", close=True)
@@ -162,6 +167,45 @@ class Handler(BaseHTTPRequestHandler):
         if len(body) != length:
             raise HttpError(400, "body shorter than its Content-Length", close=True)
         return body
+
+    def _chunk_size(self):
+        text = self.rfile.readline(1024).split(b";")[0].strip()
+        if not HEX_SIZE.fullmatch(text):
+            raise HttpError(400, "invalid chunked body", close=True)
+        return int(text, 16)
+
+    def _skip_trailer(self):
+        for _ in range(100):
+            if self.rfile.readline(1024) in (b"\r\n", b"\n", b""):
+                return True
+        return False
+
+    def _read_chunked(self):
+        limit = self.server.max_body
+        body = bytearray()
+        while (size := self._chunk_size()) > 0:
+            if len(body) + size > limit:
+                self._discard_chunks(size, DRAIN_LIMIT - len(body))
+                raise HttpError(413, f"body larger than {limit} bytes", close=True)
+            chunk = self.rfile.read(size + 2)
+            if len(chunk) != size + 2 or not chunk.endswith(b"\r\n"):
+                raise HttpError(400, "invalid chunked body", close=True)
+            body += chunk[:-2]
+        if not self._skip_trailer():
+            raise HttpError(400, "invalid chunked body", close=True)
+        return bytes(body)
+
+    def _discard_chunks(self, size, budget):
+        """Reads the rest of an over-large chunked body, within a budget, so the client sees our answer."""
+        try:
+            while 0 < size and size + 2 <= budget:
+                self._discard(size + 2)
+                budget -= size + 2
+                size = self._chunk_size()
+            if size == 0:
+                self._skip_trailer()
+        except (OSError, HttpError):
+            pass
 
     def _discard(self, length):
         try:
