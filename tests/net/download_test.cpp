@@ -1,0 +1,210 @@
+// GET downloads against the test web host: bodies, progress reports, failures and their texts.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <vector>
+
+#include "net/file_downloader.h"
+#include "tests/support/test_env_win.h"
+
+namespace tessaryn {
+namespace {
+
+using testing::fileExists;
+using testing::patternBytes;
+using testing::readFile;
+using testing::scratchDir;
+using testing::secureServerUrl;
+using testing::serverUrl;
+using Info = FileDownloader::ProgressInfo;
+
+struct Report {
+    Info info;
+    DWORD tick;
+};
+
+// Downloads with a callback that records every report.
+struct RecordingDownload {
+    std::vector<Report> reports;
+    bool result = false;
+
+    RecordingDownload(const std::string& url, const std::string& path, int stopAfter = -1) {
+        FileDownloader downloader;
+        result = downloader.downloadFile(url, path, [&](const Info& info) {
+            reports.push_back({info, GetTickCount()});
+            return stopAfter < 0 || static_cast<int>(reports.size()) < stopAfter;
+        });
+    }
+};
+
+std::string raisedText(const std::string& url, const std::string& path) {
+    try {
+        FileDownloader downloader;
+        downloader.downloadFile(url, path, nullptr);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+class Download : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py"; }
+    std::string target(const char* name) { return scratchDir() + name; }
+};
+
+TEST_F(Download, FastBodyWithLengthGivesOnlyTheFinalReport) {
+    const std::string path = target("fast.bin");
+    RecordingDownload run(serverUrl() + "/bytes/100000", path);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(readFile(path), patternBytes(100000));
+    ASSERT_EQ(run.reports.size(), 1u);
+    const Info& last = run.reports.back().info;
+    EXPECT_EQ(last.totalBytes, 100000u);
+    EXPECT_EQ(last.downloadedBytes, 100000u);
+    EXPECT_EQ(last.bytesPerSecond, 0u);
+    EXPECT_EQ(last.percent, 100);
+}
+
+TEST_F(Download, WithoutContentLengthEveryReportSaysUnknownSize) {
+    for (const char* query :
+         {"?chunked=1&chunk=30000&delay=120", "?length=0&chunk=30000&delay=120"}) {
+        const std::string path = target("unsized.bin");
+        RecordingDownload run(serverUrl() + "/bytes/150000" + query, path);
+        ASSERT_TRUE(run.result) << query;
+        EXPECT_EQ(readFile(path), patternBytes(150000)) << query;
+        ASSERT_GE(run.reports.size(), 2u) << query;
+        for (const Report& r : run.reports) {
+            EXPECT_EQ(r.info.totalBytes, 0u) << query;
+            EXPECT_EQ(r.info.percent, -1) << query;
+        }
+        EXPECT_EQ(run.reports.back().info.downloadedBytes, 150000u) << query;
+    }
+}
+
+TEST_F(Download, SlowBodyIsReportedEveryQuarterSecondWithItsRate) {
+    // 12 writes of 20000 bytes, 150 ms apart: about 133 KB/s over about 1.8 s.
+    const std::string path = target("slow.bin");
+    RecordingDownload run(serverUrl() + "/bytes/240000?chunk=20000&delay=150", path);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(readFile(path), patternBytes(240000));
+    ASSERT_GE(run.reports.size(), 4u);
+    uint64_t previous = 0;
+    for (size_t i = 0; i + 1 < run.reports.size(); ++i) {
+        const Info& info = run.reports[i].info;
+        EXPECT_EQ(info.totalBytes, 240000u);
+        EXPECT_GE(info.downloadedBytes, previous);
+        EXPECT_EQ(info.percent, static_cast<int32_t>(info.downloadedBytes * 100 / 240000));
+        EXPECT_GT(info.bytesPerSecond, 20000u);
+        EXPECT_LT(info.bytesPerSecond, 400000u);
+        if (i > 0) {
+            EXPECT_GE(run.reports[i].tick - run.reports[i - 1].tick, 240u);
+        }
+        previous = info.downloadedBytes;
+    }
+    const Info& last = run.reports.back().info;
+    EXPECT_EQ(last.percent, 100);
+    EXPECT_EQ(last.downloadedBytes, 240000u);
+    EXPECT_EQ(last.bytesPerSecond, run.reports[run.reports.size() - 2].info.bytesPerSecond);
+}
+
+TEST_F(Download, CallbackThatStopsKeepsThePartialFile) {
+    const std::string path = target("stopped.bin");
+    RecordingDownload run(serverUrl() + "/bytes/240000?chunk=20000&delay=150", path, 1);
+    EXPECT_FALSE(run.result);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const uint64_t got = run.reports[0].info.downloadedBytes;
+    ASSERT_GT(got, 0u);
+    ASSERT_LT(got, 240000u);
+    EXPECT_EQ(readFile(path), patternBytes(got));
+}
+
+TEST_F(Download, CutBodyDeletesTheFile) {
+    const std::string path = target("cut.bin");
+    RecordingDownload run(serverUrl() + "/bytes/300000?chunk=50000&delay=50&cut=120000", path);
+    EXPECT_FALSE(run.result);
+    EXPECT_FALSE(fileExists(path));
+}
+
+TEST_F(Download, ShortBodyEndedCleanlyStillCountsAsComplete) {
+    const std::string path = target("short.bin");
+    RecordingDownload run(serverUrl() + "/bytes/1000?claim=5000", path);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(readFile(path), patternBytes(1000));
+    ASSERT_FALSE(run.reports.empty());
+    EXPECT_EQ(run.reports.back().info.percent, 100);
+    EXPECT_EQ(run.reports.back().info.totalBytes, 5000u);
+}
+
+TEST_F(Download, FailedWritesAreNotReportedAsSuccess) {
+    // full.bin is a link to /dev/full: the open succeeds, every write fails.
+    RecordingDownload run(serverUrl() + "/bytes/100000", target("full.bin"));
+    EXPECT_FALSE(run.result);
+    EXPECT_TRUE(run.reports.empty());
+}
+
+TEST_F(Download, RaisedFailuresCarryTheirTexts) {
+    const std::string missing = scratchDir() + "no such folder\\file.bin";
+    EXPECT_EQ(raisedText(serverUrl() + "/bytes/10", missing),
+              "Failed to open file for writing: " + missing);
+    EXPECT_EQ(raisedText(serverUrl() + "/status/404", target("x.bin")), "HTTP error: 404");
+    EXPECT_EQ(raisedText(serverUrl() + "/status/500", target("x.bin")), "HTTP error: 500");
+    EXPECT_EQ(raisedText(serverUrl() + "/status/204", target("x.bin")), "HTTP error: 204");
+    EXPECT_EQ(raisedText("no url at all", target("x.bin")), "Failed to parse URL: no url at all");
+    EXPECT_FALSE(fileExists(target("x.bin")));
+}
+
+TEST_F(Download, UnreachableServerFailsAfterThreeTries) {
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(raisedText("http://127.0.0.1:1/x", target("x.bin")), "Failed to send HTTP request");
+    EXPECT_GE(GetTickCount() - start, 5900u);  // waits of 1 s, 2 s and 3 s
+}
+
+TEST_F(Download, RedirectsAreFollowedByThePlatform) {
+    const std::string path = target("redirected.json");
+    for (const char* chain :
+         {"/chain/absolute/3/end", "/chain/rooted/3/end", "/chain/relative/3/end",
+          "/chain/rooted/2/end?status=301", "/chain/rooted/2/end?status=307"}) {
+        FileDownloader downloader;
+        ASSERT_TRUE(downloader.downloadFile(serverUrl() + chain, path, nullptr)) << chain;
+        const auto echo = nlohmann::json::parse(readFile(path));
+        EXPECT_EQ(echo["method"], "GET");
+        EXPECT_EQ(echo["path"].get<std::string>().rfind("/chain/", 0), 0u);
+        EXPECT_NE(echo["path"].get<std::string>().find("/0/end"), std::string::npos) << chain;
+    }
+}
+
+TEST_F(Download, SendsAgentAndCacheHeadersToTheNonDefaultPort) {
+    const std::string path = target("echo.json");
+    FileDownloader downloader;
+    downloader.userAgent = "Setup/1.1 (Test System 42)";
+    ASSERT_TRUE(downloader.downloadFile(serverUrl() + "/echo", path, nullptr));
+    const auto echo = nlohmann::json::parse(readFile(path));
+    std::map<std::string, std::string> headers;
+    for (const auto& pair : echo["headers"]) headers[pair[0]] = pair[1];
+    EXPECT_EQ(headers["User-Agent"], "Setup/1.1 (Test System 42)");
+    EXPECT_EQ(headers["Cache-Control"], "no-cache, no-store, must-revalidate");
+    EXPECT_EQ(headers["Pragma"], "no-cache");
+    EXPECT_EQ(headers["Expires"], "0");
+    // The port of the URL, not 80, reached the host.
+    EXPECT_EQ("http://" + headers["Host"], serverUrl());
+}
+
+TEST_F(Download, SecureHostWithAnotherNameIsAcceptedOnceItsAuthorityIsTrusted) {
+    const std::string path = target("secure.bin");
+    RecordingDownload run(secureServerUrl() + "/bytes/70000", path);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(readFile(path), patternBytes(70000));
+}
+
+TEST_F(Download, ObjectCanBeReusedForAnotherHost) {
+    FileDownloader downloader;
+    const std::string path = target("reuse.bin");
+    ASSERT_TRUE(downloader.downloadFile(serverUrl() + "/bytes/10", path, nullptr));
+    ASSERT_TRUE(downloader.downloadFile(secureServerUrl() + "/bytes/20", path, nullptr));
+    EXPECT_EQ(readFile(path), patternBytes(20));
+}
+
+}  // namespace
+}  // namespace tessaryn

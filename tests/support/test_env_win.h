@@ -1,0 +1,46 @@
+#pragma once
+// Small helpers for Windows test programs started by run_with_server.py.
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace tessaryn::testing {
+
+// A variable that run_with_server.py exported; empty when the program runs without it.
+inline std::string testEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+inline std::string serverUrl() {
+    return testEnv("TESSARYN_TEST_SERVER");
+}
+inline std::string secureServerUrl() {
+    return testEnv("TESSARYN_TEST_SERVER_HTTPS");
+}
+
+// A fresh folder of this run (with a trailing backslash).
+inline std::string scratchDir() {
+    return testEnv("TESSARYN_TEST_SCRATCH") + "\\";
+}
+
+inline bool fileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The body that the host's /bytes/<n> route sends: byte i is i % 251.
+inline std::string patternBytes(size_t n) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+}  // namespace tessaryn::testing

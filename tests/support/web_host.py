@@ -1,0 +1,398 @@
+"""A scriptable HTTP/HTTPS server for the tests: serves files from a folder, answers with scripted
+statuses, headers and bodies, and records every request it gets.
+
+Python use:
+
+    from web_host import WebHost, Answer, make_test_certificates
+    with WebHost(root="some/folder") as host:              # 127.0.0.1, ephemeral port
+        host.base_url                                      # "http://127.0.0.1:PORT"
+        host.set_answer("/installers/metrics", Answer(body=b'{"ok":true}'))
+        ...                                                # run the program under test
+        host.requests()                                    # [{"method", "path", "headers", "body", ...}]
+        host.clear_requests()
+
+    certs = make_test_certificates(folder)                 # throw-away CA + server cert (openssl)
+    with WebHost(tls=certs) as secure_host: ...            # "https://127.0.0.1:PORT"
+
+Command line (prints the base URL on its first output line, then serves until killed):
+
+    python3 web_host.py --root DIR [--port N] [--tls-dir DIR] [--log FILE]
+
+Answers, in order of precedence:
+  * scripted answers set with set_answer(path, Answer) or, over HTTP, POST /__answers with a JSON
+    object {"path", "status", "body", "headers", "chunked", "length", "chunk_size",
+    "chunk_delay", "cut_after"};
+  * built-in routes:
+      /echo                       200, JSON of the request as received (method, path, headers, body)
+      /status/<code>[?to=URL]     that status (a 3xx carries Location: URL when given)
+      /bytes/<n>[?options]        n bytes, byte i = i % 251. Options: length=0 (no Content-Length,
+                                  close-delimited), chunked=1, chunk=K (bytes per write),
+                                  delay=MS (pause before each write), cut=M (reset the connection
+                                  after M bytes), claim=L (announce Content-Length L instead of n)
+      /chain/<mode>/<n>/end       n redirects before /echo answers; mode "absolute" (full URL),
+                                  "rooted" ("/chain/..."), "relative" ("./../<n-1>/./end");
+                                  ?status=301|302|307 picks the redirect status (default 302)
+      /noloc                      302 without a Location header
+      /__requests                 GET: JSON list of recorded requests; DELETE: clear the list
+  * files under the root folder;
+  * otherwise 404.
+Requests to /__... are not recorded.
+"""
+
+from __future__ import annotations
+
+import argparse
+import base64
+import http.server
+import json
+import os
+import socket
+import ssl
+import struct
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+from dataclasses import dataclass, field
+from pathlib import Path
+
+
+@dataclass
+class Answer:
+    status: int = 200
+    body: bytes = b""
+    headers: dict = field(default_factory=dict)
+    length: bool = True          # send Content-Length (else the body ends when the connection does)
+    chunked: bool = False        # Transfer-Encoding: chunked
+    chunk_size: int = 0          # bytes per write; 0 = the whole body in one write
+    chunk_delay: float = 0.0     # seconds to wait before each write
+    cut_after: int | None = None  # reset the connection after this many body bytes
+    claimed_length: int | None = None  # Content-Length to announce instead of len(body)
+
+    @staticmethod
+    def from_json(data: dict) -> "Answer":
+        body = data.get("body", "")
+        return Answer(
+            status=int(data.get("status", 200)),
+            body=body.encode("utf-8") if isinstance(body, str) else bytes(body),
+            headers=dict(data.get("headers", {})),
+            length=bool(data.get("length", True)),
+            chunked=bool(data.get("chunked", False)),
+            chunk_size=int(data.get("chunk_size", 0)),
+            chunk_delay=float(data.get("chunk_delay", 0.0)),
+            cut_after=data.get("cut_after"),
+        )
+
+
+@dataclass
+class TlsFiles:
+    ca_pem: Path
+    ca_der: Path
+    cert_pem: Path
+    key_pem: Path
+
+
+def make_test_certificates(folder, server_name: str = "wrong-name.invalid") -> TlsFiles:
+    """Makes a throw-away CA and a server certificate for `server_name` (deliberately not the
+    address the server listens on) with the openssl command."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    f = TlsFiles(folder / "ca.pem", folder / "ca.der", folder / "server.pem", folder / "server.key")
+    ca_key = folder / "ca.key"
+    csr = folder / "server.csr"
+    ext = folder / "server.ext"
+
+    def run(*args):
+        subprocess.run(["openssl", *args], check=True, capture_output=True)
+
+    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(ca_key), "-out",
+        str(f.ca_pem), "-days", "2", "-subj", "/CN=Tessaryn Test CA",
+        "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    run("x509", "-in", str(f.ca_pem), "-outform", "DER", "-out", str(f.ca_der))
+    run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", str(f.key_pem), "-out", str(csr),
+        "-subj", f"/CN={server_name}")
+    ext.write_text(f"subjectAltName=DNS:{server_name}\nextendedKeyUsage=serverAuth\n"
+                   "basicConstraints=CA:FALSE\n")
+    run("x509", "-req", "-in", str(csr), "-CA", str(f.ca_pem), "-CAkey", str(ca_key),
+        "-CAcreateserial", "-out", str(f.cert_pem), "-days", "2", "-extfile", str(ext))
+    return f
+
+
+def _pattern(n: int) -> bytes:
+    block = bytes(i % 251 for i in range(251))
+    return (block * (n // 251 + 1))[:n]
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "TessarynTestHost/1.0"
+
+    def log_message(self, format, *args):  # keep test output quiet
+        pass
+
+    def do_GET(self):
+        self._handle()
+
+    def do_POST(self):
+        self._handle()
+
+    def do_PUT(self):
+        self._handle()
+
+    def do_DELETE(self):
+        self._handle()
+
+    def do_HEAD(self):
+        self._handle()
+
+    # --- plumbing -------------------------------------------------------------------------
+    def _read_body(self) -> bytes:
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            data = b""
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    self.rfile.readline()
+                    return data
+                data += self.rfile.read(size)
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length", "0") or 0)
+        return self.rfile.read(length) if length > 0 else b""
+
+    def _handle(self):
+        host: WebHost = self.server.web_host
+        body = self._read_body()
+        parsed = urllib.parse.urlsplit(self.path)
+        record = {
+            "method": self.command,
+            "path": self.path,
+            "headers": [[k, v] for k, v in self.headers.items()],
+            "body": body.decode("utf-8", errors="replace"),
+            "body_base64": base64.b64encode(body).decode("ascii"),
+            "time": time.time(),
+        }
+        if not parsed.path.startswith("/__"):
+            host._record(record)
+        answer = host._answer_for(self, parsed, record, body)
+        self._send(answer)
+
+    def _send(self, answer: Answer):
+        body = answer.body if self.command != "HEAD" else b""
+        self.send_response(answer.status)
+        close_after = not answer.length and not answer.chunked
+        for k, v in answer.headers.items():
+            self.send_header(k, v)
+        if answer.chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif answer.length:
+            length = answer.claimed_length if answer.claimed_length is not None else len(body)
+            self.send_header("Content-Length", str(length))
+        if close_after or answer.claimed_length is not None:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if answer.status in (204, 304) or self.command == "HEAD":
+            self.wfile.flush()
+            return
+
+        step = answer.chunk_size or max(len(body), 1)
+        sent = 0
+        try:
+            while sent < len(body):
+                if answer.chunk_delay:
+                    time.sleep(answer.chunk_delay)
+                piece = body[sent:sent + step]
+                if answer.cut_after is not None and sent + len(piece) > answer.cut_after:
+                    piece = piece[:answer.cut_after - sent]
+                    self._write_piece(piece, answer.chunked)
+                    self._reset_connection()
+                    return
+                self._write_piece(piece, answer.chunked)
+                sent += len(piece)
+            if answer.chunked:
+                self.wfile.write(b"0\r\n\r\n")
+            self.wfile.flush()
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+
+    def _write_piece(self, piece: bytes, chunked: bool):
+        if not piece:
+            return
+        if chunked:
+            self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+        else:
+            self.wfile.write(piece)
+        self.wfile.flush()
+
+    def _reset_connection(self):
+        # SO_LINGER 0: the client sees a reset, not a clean end of the body.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
+
+
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+class WebHost:
+    """The test web host. Starts on 127.0.0.1 with an ephemeral port unless a port is given."""
+
+    def __init__(self, root=None, port: int = 0, tls: TlsFiles | None = None, log_file=None):
+        self.root = Path(root).resolve() if root else None
+        self._port = port
+        self._tls = tls
+        self._log_file = Path(log_file) if log_file else None
+        self._answers: dict[str, Answer] = {}
+        self._requests: list[dict] = []
+        self._lock = threading.Lock()
+        self._server: _Server | None = None
+        self._thread: threading.Thread | None = None
+
+    # --- life cycle -----------------------------------------------------------------------
+    def start(self) -> "WebHost":
+        self._server = _Server(("127.0.0.1", self._port), _Handler)
+        self._server.web_host = self
+        if self._tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(str(self._tls.cert_pem), str(self._tls.key_pem))
+            self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        if self._server:
+            self._server.shutdown()
+            self._server.server_close()
+            self._server = None
+
+    def __enter__(self) -> "WebHost":
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    @property
+    def port(self) -> int:
+        return self._server.server_address[1]
+
+    @property
+    def base_url(self) -> str:
+        return f"{'https' if self._tls else 'http'}://127.0.0.1:{self.port}"
+
+    # --- scripting and records ------------------------------------------------------------
+    def set_answer(self, path: str, answer: Answer):
+        """Answers every request for `path` (without query) with `answer`."""
+        with self._lock:
+            self._answers[path] = answer
+
+    def clear_answers(self):
+        with self._lock:
+            self._answers.clear()
+
+    def requests(self) -> list[dict]:
+        with self._lock:
+            return list(self._requests)
+
+    def clear_requests(self):
+        with self._lock:
+            self._requests.clear()
+            self._write_log()
+
+    def _record(self, record: dict):
+        with self._lock:
+            self._requests.append(record)
+            self._write_log()
+
+    def _write_log(self):
+        if self._log_file:
+            tmp = self._log_file.with_suffix(".tmp")
+            tmp.write_text(json.dumps(self._requests, indent=1))
+            os.replace(tmp, self._log_file)
+
+    # --- routing --------------------------------------------------------------------------
+    def _answer_for(self, handler: _Handler, parsed, record: dict, body: bytes) -> Answer:
+        path = parsed.path
+        query = dict(urllib.parse.parse_qsl(parsed.query))
+        with self._lock:
+            scripted = self._answers.get(path)
+        if scripted:
+            return scripted
+        if path == "/__requests":
+            if handler.command == "DELETE":
+                self.clear_requests()
+                return Answer(status=200, body=b"[]")
+            return Answer(body=json.dumps(self.requests()).encode(),
+                          headers={"Content-Type": "application/json"})
+        if path == "/__answers" and handler.command == "POST":
+            data = json.loads(body or b"{}")
+            self.set_answer(data["path"], Answer.from_json(data))
+            return Answer(status=200, body=b"ok")
+        if path == "/echo":
+            echo = {k: record[k] for k in ("method", "path", "headers", "body")}
+            return Answer(body=json.dumps(echo).encode(), headers={"Content-Type": "application/json"})
+        if path.startswith("/status/"):
+            code = int(path.split("/")[2])
+            headers = {"Location": query["to"]} if "to" in query else {}
+            return Answer(status=code, body=f"status {code}".encode(), headers=headers)
+        if path.startswith("/bytes/"):
+            n = int(path.split("/")[2])
+            return Answer(
+                body=_pattern(n),
+                length=query.get("length", "1") != "0",
+                chunked=query.get("chunked") == "1",
+                chunk_size=int(query.get("chunk", 0)),
+                chunk_delay=int(query.get("delay", 0)) / 1000.0,
+                cut_after=int(query["cut"]) if "cut" in query else None,
+                claimed_length=int(query["claim"]) if "claim" in query else None,
+            )
+        if path.startswith("/chain/"):
+            parts = path.split("/")  # ["", "chain", mode, n, "end"]
+            mode, n = parts[2], int(parts[3])
+            if n <= 0:
+                echo = {k: record[k] for k in ("method", "path", "headers", "body")}
+                return Answer(body=json.dumps(echo).encode())
+            status = int(query.get("status", 302))
+            suffix = f"?{parsed.query}" if parsed.query else ""
+            if mode == "absolute":
+                location = f"{self.base_url}/chain/{mode}/{n - 1}/end{suffix}"
+            elif mode == "rooted":
+                location = f"/chain/{mode}/{n - 1}/end{suffix}"
+            else:
+                location = f"./../{n - 1}/./end{suffix}"
+            return Answer(status=status, headers={"Location": location})
+        if path == "/noloc":
+            return Answer(status=302, body=b"moved somewhere")
+        if self.root:
+            target = (self.root / urllib.parse.unquote(path).lstrip("/")).resolve()
+            if target.is_file() and self.root in target.parents:
+                return Answer(body=target.read_bytes(),
+                              headers={"Content-Type": "application/octet-stream"})
+        return Answer(status=404, body=b"not found")
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description="Test web host")
+    parser.add_argument("--root", help="folder whose files are served")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--tls-dir", help="make a throw-away CA and serve HTTPS; files go here")
+    parser.add_argument("--log", help="JSON file rewritten with the recorded requests")
+    args = parser.parse_args(argv)
+    tls = make_test_certificates(args.tls_dir) if args.tls_dir else None
+    host = WebHost(root=args.root, port=args.port, tls=tls, log_file=args.log).start()
+    print(host.base_url, flush=True)
+    try:
+        while True:
+            time.sleep(3600)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        host.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
