@@ -1,0 +1,70 @@
+"""Start-up options, HTTPS and refusal to start on bad options."""
+
+import http.client
+import json
+import shutil
+import ssl
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+HOST_SCRIPT = Path(__file__).resolve().parents[2] / "tools" / "webhost" / "tessaryn_host.py"
+
+
+def run(*args, cwd=None):
+    return subprocess.run([sys.executable, str(HOST_SCRIPT), *args], capture_output=True, text=True,
+                          timeout=30, cwd=cwd)
+
+
+def test_help_and_bad_options(tmp_path):
+    shown = run("--help")
+    assert shown.returncode == 0
+    for option in ("--host", "--port", "--files", "--db", "--rules", "--tls-cert", "--tls-key"):
+        assert option in shown.stdout
+
+    missing = run("--files", str(tmp_path / "nowhere"), "--port", "0")
+    assert missing.returncode == 2 and "does not exist" in missing.stderr
+    assert run("--files", str(tmp_path), "--tls-cert", "c.pem").returncode == 2
+    assert run("--files", str(tmp_path), "--port", "70000").returncode == 2
+    assert not (tmp_path / "events.sqlite3").exists()
+
+
+def test_a_taken_port_is_a_clear_start_failure(host, tmp_path):
+    taken = run("--files", str(host.files), "--db", str(tmp_path / "other.db"), "--port", str(host.port))
+    assert taken.returncode == 1
+    assert "cannot start" in taken.stderr
+
+
+@pytest.mark.skipif(shutil.which("openssl") is None, reason="openssl is needed to make a test certificate")
+def test_https(start_host, tmp_path):
+    cert, key = tmp_path / "cert.pem", tmp_path / "key.pem"
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", str(key), "-out", str(cert), "-days", "1", "-subj", "/CN=localhost"],
+        check=True, capture_output=True, timeout=30,
+    )
+    host = start_host(extra_args=["--tls-cert", str(cert), "--tls-key", str(key)])
+    assert host.scheme == "https"
+    (host.files / "tessaryn.pak").write_bytes(b"\x01\x02" * 50_000)
+
+    # A plain HTTP client on the TLS port fails without harming the host.
+    with pytest.raises((http.client.HTTPException, OSError)):
+        host.request("GET", "/installers/tessaryn.pak")
+
+    context = ssl.create_default_context(cafile=str(cert))
+    context.check_hostname = False
+    connection = http.client.HTTPSConnection("127.0.0.1", host.port, timeout=10, context=context)
+    try:
+        connection.request("GET", "/installers/tessaryn.pak")
+        response = connection.getresponse()
+        assert (response.status, response.read()) == (200, b"\x01\x02" * 50_000)
+        connection.close()
+        connection.request("POST", "/installers/metrics", body=b'{"event":9,"prod":"Tessaryn","uuid":"anon-t"}',
+                           headers={"Content-Type": "application/json", "User-Agent": "Setup/1.1 (tls)"})
+        response = connection.getresponse()
+        assert (response.status, json.loads(response.read())) == (200, {})
+    finally:
+        connection.close()
+    assert [r[1:5] for r in host.rows()] == [(9, "Tessaryn", "anon-t", "Setup/1.1 (tls)")]
