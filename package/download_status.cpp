@@ -1,0 +1,18 @@
+#include "package/download_status.h"
+
+#include "app/setup_state.h"
+
+namespace tessaryn {
+
+std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedBytes,
+                               uint64_t bytesPerSecond, int32_t percent) {
+    const std::string rate = std::to_string(bytesPerSecond >> 10) + " KB/s";
+    if (percent < 0) return prefix + std::to_string(downloadedBytes / 1024) + " KB - " + rate;
+    return prefix + std::to_string(percent) + "% - " + rate;
+}
+
+std::string downloadFailureText() {
+    return "Download failed!\nPlease try later, or visit " + webHostName() + " to contact support.";
+}
+
+}  // namespace tessaryn

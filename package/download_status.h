@@ -1,0 +1,15 @@
+#pragma once
+// Texts of the download job: the status line under the progress window and the failure box.
+#include <cstdint>
+#include <string>
+
+namespace tessaryn {
+
+// prefix + "45% - 512 KB/s" when the size is known (percent >= 0), else prefix + "N KB - R KB/s".
+std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedBytes,
+                               uint64_t bytesPerSecond, int32_t percent);
+
+// "Download failed!\nPlease try later, or visit <web host> to contact support."
+std::string downloadFailureText();
+
+}  // namespace tessaryn

@@ -1,0 +1,18 @@
+#include "package/download_url.h"
+
+#include "app/setup_state.h"
+
+namespace tessaryn {
+
+std::string buildDownloadUrl(const std::string& productName, const std::string& extension) {
+    std::string origin = serverOrigin();
+    // An override written with a closing slash must not give "//installers".
+    while (!origin.empty() && origin.back() == '/') origin.pop_back();
+    std::string name = productName;
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return origin + "/installers/" + name + extension;
+}
+
+}  // namespace tessaryn

@@ -1,0 +1,11 @@
+#pragma once
+// Addresses of the files that setup fetches from the web host.
+#include <string>
+
+namespace tessaryn {
+
+// Origin (the "/URL:" override, else the product's web host) + "/installers/" + the product name
+// with A-Z lower-cased byte by byte + extension, for example ".../installers/tessaryn.pak".
+std::string buildDownloadUrl(const std::string& productName, const std::string& extension);
+
+}  // namespace tessaryn

@@ -1,0 +1,185 @@
+// Extraction of bundles built with the JSON library's CBOR writer: order of work, progress,
+// messages, malformed documents and hostile names.
+#include "package/bundle.h"
+
+#include <gtest/gtest.h>
+
+#include "package/path_text.h"
+#include "tests/package/package_test_support.h"
+#include "tools/lzma_encode.h"
+
+namespace tessaryn {
+namespace {
+
+using namespace test;
+using json = nlohmann::json;
+
+struct Report {
+    float fraction;
+    std::string message;
+    bool operator==(const Report&) const = default;
+};
+
+std::vector<uint8_t> encode(const std::string& text) {
+    return lzmaAloneEncode(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 5);
+}
+
+std::string fileText(const fs::path& path) {
+    const auto bytes = readBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class ExtractBundleTest : public ::testing::Test {
+  protected:
+    // Extracts the bundle into dest, recording every report.
+    void extract(const json& files) {
+        writeBundle(bundle, files);
+        extractBundle(dest, bundle, [this](float f, const std::string& m) {
+            reports.push_back({f, m});
+        });
+    }
+    std::string failure(const json& files) {
+        try {
+            extract(files);
+        } catch (const std::exception& error) {
+            return error.what();
+        }
+        return "no exception";
+    }
+
+    ScratchFolder scratch;
+    fs::path dest = scratch.path() / "Program Files" / "Tessaryn";
+    fs::path bundle = scratch.path() / "setup.pak";
+    std::vector<Report> reports;
+};
+
+TEST_F(ExtractBundleTest, EmptyListMakesOnlyTheFolderAndFirstReports) {
+    extract(json::array());
+    EXPECT_TRUE(fs::is_directory(dest));
+    EXPECT_TRUE(fs::is_empty(dest));
+    const std::vector<Report> expected = {{0.0f, "Reading bundle file..."},
+                                          {0.05f, "Parsing bundle..."},
+                                          {0.1f, "Creating extraction directory..."}};
+    EXPECT_EQ(reports, expected);
+    reports.clear();
+    extract(nullptr);
+    EXPECT_EQ(reports, expected);
+}
+
+TEST_F(ExtractBundleTest, EntriesReportFractionsAndLand) {
+    extract(json::array({dirEntry("bin"), fileEntry("/bin/app.txt", encode("hello")),
+                         json{{"n", "ignored"}, {"t", "x"}},
+                         fileEntry("docs\\deep/readme", encode(""))}));
+    EXPECT_EQ(fileText(dest / "bin" / "app.txt"), "hello");
+    EXPECT_TRUE(fs::exists(dest / "docs" / "deep" / "readme"));
+    EXPECT_EQ(fs::file_size(dest / "docs" / "deep" / "readme"), 0u);
+    EXPECT_FALSE(fs::exists(dest / "ignored"));
+    const std::vector<Report> tail(reports.begin() + 3, reports.end());
+    const std::vector<Report> expected = {{0.1f, "Creating directory: bin"},
+                                          {0.325f, "Extracting: bin/app.txt"},
+                                          {0.775f, "Extracting: docs\\deep/readme"}};
+    ASSERT_EQ(tail.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_FLOAT_EQ(tail[i].fraction, expected[i].fraction);
+        EXPECT_EQ(tail[i].message, expected[i].message);
+    }
+}
+
+TEST_F(ExtractBundleTest, TwoEntriesReportTenthAndFiftyFivePercent) {
+    extract(json::array({fileEntry("a", encode("1")), fileEntry("a", encode("22"))}));
+    ASSERT_EQ(reports.size(), 5u);
+    EXPECT_EQ(reports[3].fraction, 0.1f);
+    EXPECT_EQ(reports[4].fraction, 1.0f / 2.0f * 0.9f + 0.1f);
+    EXPECT_EQ(fileText(dest / "a"), "22");  // later entries overwrite
+}
+
+TEST_F(ExtractBundleTest, MapOfEntriesIsTakenInKeyOrder) {
+    extract(json{{"b", fileEntry("f", encode("second"))}, {"a", fileEntry("f", encode("first"))}});
+    EXPECT_EQ(fileText(dest / "f"), "second");
+}
+
+TEST_F(ExtractBundleTest, FailuresCarryTheirMessages) {
+    EXPECT_EQ(failure(json::array({json{{"n", "f"}, {"t", "f"}, {"d", "text"}}})),
+              "Failed to extract file f: Unsupported data format in bundle for file: f");
+    EXPECT_EQ(failure(json::array({json{{"n", "f"}, {"t", "f"}}})),
+              "Failed to extract file f: Unsupported data format in bundle for file: f");
+    EXPECT_EQ(failure(json::array({fileEntry("g", std::vector<uint8_t>(12, 0))})),
+              "Failed to extract file g: Decompression failed for file: g (Status code: 100)");
+    EXPECT_EQ(failure(json::array({json{{"t", "f"}}})), "Invalid bundle entry: missing \"n\"");
+    EXPECT_EQ(failure(json::array({json{{"n", "f"}}})), "Invalid bundle entry: missing \"t\"");
+    EXPECT_NE(failure(json::array({42})).find("type_error"), std::string::npos);
+    EXPECT_NE(failure(json::array({json{{"n", 1}, {"t", "f"}}})).find("type_error"),
+              std::string::npos);
+
+    fs::create_directories(dest / "taken");
+    EXPECT_EQ(failure(json::array({fileEntry("taken", encode("x"))})),
+              "Failed to extract file taken: Failed to write file: " + pathText(dest / "taken") +
+                  " (Error code: 100)");
+    const fs::path missing = scratch.path() / "none.pak";
+    try {
+        extractBundle(dest, missing, {});
+        FAIL();
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Failed to read file: " + pathText(missing) + " (Error code: 200)");
+    }
+}
+
+TEST_F(ExtractBundleTest, MalformedDocumentsExtractNothing) {
+    auto bytes =
+        json::to_cbor(json{{"version", 1}, {"files", json::array({fileEntry("a", encode("x"))})}});
+    auto trailing = bytes;
+    trailing.push_back(0);
+    // Tag 24 (embedded CBOR) wrapped around the whole document.
+    std::vector<uint8_t> tagged = {0xD8, 0x18};
+    tagged.insert(tagged.end(), bytes.begin(), bytes.end());
+    const std::vector<std::vector<uint8_t>> documents = {
+        trailing,
+        tagged,
+        {0xFF},
+        {},
+        json::to_cbor(json::array()),
+        json::to_cbor(json{{"files", json::array()}}),
+        json::to_cbor(json{{"version", 1}}),
+        json::to_cbor(json{{"version", 1}, {"files", "text"}})};
+    for (const auto& document : documents) {
+        writeBytes(bundle, document);
+        EXPECT_ANY_THROW(extractBundle(dest, bundle, {}));
+        EXPECT_FALSE(fs::exists(dest));
+    }
+    writeBytes(bundle, json::to_cbor(json{{"version", 1}, {"files", json::array()}}));
+    try {
+        extractBundle(dest, bundle, {});
+    } catch (...) {
+        FAIL() << "a well-formed empty bundle failed";
+    }
+}
+
+TEST_F(ExtractBundleTest, EscapingNamesAreRefusedBeforeAnythingIsWritten) {
+    for (const char* name : {"../evil.txt", "..\\evil.txt", "sub/../../evil.txt", "//evil.txt",
+                             "\\\\host\\share\\evil.txt", "C:evil.txt", "C:\\evil.txt"}) {
+        SCOPED_TRACE(name);
+        for (const char* type : {"f", "d"}) {
+            json entry = fileEntry(name, encode("bad"));
+            entry["t"] = type;
+            const std::string message = failure(json::array({entry}));
+            // The one leading "/" that is dropped is not part of the name in the message.
+            const std::string shown = name[0] == '/' ? name + 1 : name;
+            EXPECT_EQ(message.rfind("Failed to extract file " + shown + ": ", 0), 0u) << message;
+        }
+    }
+    // Only the destination folder itself was made beside the bundle.
+    std::vector<std::string> left;
+    for (const auto& item : fs::recursive_directory_iterator(scratch.path())) {
+        const std::u8string relative =
+            item.path().lexically_relative(scratch.path()).generic_u8string();
+        left.emplace_back(relative.begin(), relative.end());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"Program Files", "Program Files/Tessaryn", "setup.pak"}));
+    EXPECT_TRUE(fs::is_empty(dest));
+}
+
+}  // namespace
+}  // namespace tessaryn

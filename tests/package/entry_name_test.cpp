@@ -1,0 +1,26 @@
+// Entry names that would leave the destination folder.
+#include "package/entry_name.h"
+
+#include <gtest/gtest.h>
+
+namespace tessaryn {
+namespace {
+
+TEST(EntryName, NamesInsideTheDestinationPass) {
+    for (const char* name : {"", "a", "a/b/c.txt", "a\\b\\c.txt", "./a", "a/../b", "a/b/../../c",
+                             "dir/", "Ünïcode/✓.txt", "a..b", ".hidden", "a/./b"}) {
+        EXPECT_EQ(entryNameEscapeReason(name), "") << name;
+    }
+}
+
+TEST(EntryName, NamesReachingOutsideAreRefused) {
+    for (const char* name :
+         {"..", "../evil", "..\\evil", "a/../../evil", "a\\..\\..\\evil", "a/..\\../evil", "/abs",
+          "\\abs", "\\\\server\\share\\x", "//server/share", "C:evil", "C:\\Windows\\x", "c:/x",
+          "a/b:stream", "...", "a/.. /b", "a/. ./b"}) {
+        EXPECT_NE(entryNameEscapeReason(name), "") << name;
+    }
+}
+
+}  // namespace
+}  // namespace tessaryn
