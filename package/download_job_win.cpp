@@ -23,7 +23,7 @@ constexpr std::chrono::seconds kFinalLineHold{2};
 // Turns the downloader's reports into the window's status line. The bar is a marquee, so the
 // positions given to it change nothing; they are kept for a bar that shows them.
 class StatusReporter {
-public:
+  public:
     StatusReporter(ProgressWindow& window, std::string prefix)
         : window_(window), prefix_(std::move(prefix)) {}
 
@@ -41,7 +41,7 @@ public:
         return true;
     }
 
-private:
+  private:
     ProgressWindow& window_;
     std::string prefix_;
     int32_t reportCount_ = 0;
@@ -74,8 +74,8 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
         std::atomic<bool> done{false};
         std::thread worker([&]() noexcept {
             try {
-                success = downloader.downloadFile(url, destination,
-                                                  StatusReporter(window, statusPrefix));
+                success =
+                    downloader.downloadFile(url, destination, StatusReporter(window, statusPrefix));
             } catch (const std::exception& e) {
                 errorText = e.what();
                 success = false;

@@ -13,6 +13,8 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
 // Tells the user (unless the run is silent) that a download failed, then ends the process
 // with -1.
 [[noreturn]] void showDownloadFailure();
-[[noreturn]] inline void failDownloadAndExit() { showDownloadFailure(); }
+[[noreturn]] inline void failDownloadAndExit() {
+    showDownloadFailure();
+}
 
 }  // namespace tessaryn
