@@ -92,10 +92,6 @@ def test_edits_are_picked_up_and_broken_edits_keep_the_last_good_rules(ruled):
     broken = [
         '[[rule]]\nevents = 7\n[rule.answer\nmsg = "x"\n',  # not TOML
         '[[rule]]\nevents = 7\n[rule.answer]\nicon_type = "fatal"\n',
-        '[[rule]]\nevents = 7\n[rule.answer]\naction = true\n',
-        '[[rule]]\nevents = 11\n[rule.answer]\nmsg = "x"\n',
-        '[[rule]]\nevent = 7\n[rule.answer]\nmsg = "typo in a key"\n',
-        '[[rule]]\nevents = 7\n[rule.answer]\nmessage = "typo in an answer key"\n',
     ]
     for text in broken:
         rewrite(ruled.rules, text)
@@ -143,6 +139,10 @@ def test_setup_versions_compare_by_number():
 @pytest.mark.parametrize(
     "text",
     [
+        '[[rule]]\nevents = 7\n[rule.answer]\naction = true\n',
+        '[[rule]]\nevents = 11\n',
+        '[[rule]]\nevent = 7\n',
+        '[[rule]]\n[rule.answer]\nmessage = "typo in an answer key"\n',
         '[[rule]]\nproduct = []\n',
         '[[rule]]\nuser_agent = ""\n',
         '[[rule]]\nsetup_version_below = "1.x"\n',

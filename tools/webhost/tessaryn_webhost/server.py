@@ -67,6 +67,12 @@ class Handler(BaseHTTPRequestHandler):
             self._send_json(e.status, {"error": str(e)}, allow=e.allow)
         except (BrokenPipeError, ConnectionResetError):
             self.close_connection = True
+        except Exception:
+            # A fault of ours still gets an answer, and the trace goes to the log.
+            log.exception("request failed: %s %s", self.command, _printable(self.path))
+            self.close_connection = True
+            if self._status is None:
+                self._send_json(500, {"error": "internal error"})
         finally:
             log.info(
                 '%s "%s %s" %s %d %.1fms "%s"',
