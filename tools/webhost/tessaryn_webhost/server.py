@@ -40,11 +40,11 @@ class HttpError(Exception):
 
 class Handler(BaseHTTPRequestHandler):
     server_version = "TessarynHost/1.0"
+    # Bounds how long a silent or slow client can hold a thread (and delay shutdown).
+    timeout = 15
 
     def version_string(self):
         return self.server_version
-    # Bounds how long a silent or slow client can hold a thread (and delay shutdown).
-    timeout = 15
 
     # -- plumbing ---------------------------------------------------------------
 
@@ -60,19 +60,23 @@ class Handler(BaseHTTPRequestHandler):
         self._sent = 0
         raw_path, _, self._query = self.path.partition("?")
         try:
-            self._route(raw_path)
-        except HttpError as e:
-            if e.close:
+            try:
+                self._route(raw_path)
+            except HttpError as e:
+                if e.close:
+                    self.close_connection = True
+                self._send_json(e.status, {"error": str(e)}, allow=e.allow)
+            except (BrokenPipeError, ConnectionResetError):
+                raise
+            except Exception:
+                # A fault of ours still gets an answer, and the trace goes to the log.
+                log.exception("request failed: %s %s", self.command, _printable(self.path))
                 self.close_connection = True
-            self._send_json(e.status, {"error": str(e)}, allow=e.allow)
+                if self._status is None:
+                    self._send_json(500, {"error": "internal error"})
         except (BrokenPipeError, ConnectionResetError):
+            # The client left; there is no one to answer.
             self.close_connection = True
-        except Exception:
-            # A fault of ours still gets an answer, and the trace goes to the log.
-            log.exception("request failed: %s %s", self.command, _printable(self.path))
-            self.close_connection = True
-            if self._status is None:
-                self._send_json(500, {"error": "internal error"})
         finally:
             log.info(
                 '%s "%s %s" %s %d %.1fms "%s"',
