@@ -163,6 +163,7 @@ int pack(const Arguments& args) {
     PackOptions options;
     options.folder = pathFromUtf8(args.positional[0]);
     options.output = pathFromUtf8(required(args, "-o"));
+    const fs::path keyPath = pathFromUtf8(required(args, "--key"));
     if (args.values.count("--version")) options.version = args.values.at("--version");
     if (args.values.count("--level")) {
         const std::string& level = args.values.at("--level");
@@ -175,7 +176,7 @@ int pack(const Arguments& args) {
     if (!fs::is_directory(options.folder, error)) {
         throw std::runtime_error("folder not found: " + pathText(options.folder));
     }
-    const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
+    const SecretKey key = readSecretKey(keyPath);
     std::optional<ProgressBar> bar;
     if (stderrIsTerminal()) {
         bar.emplace();
