@@ -1,0 +1,64 @@
+// Path cutting, the web-address check and the clean-up script text.
+#include <gtest/gtest.h>
+
+#include "system/cleanup_script.h"
+#include "system/path_parts.h"
+#include "system/web_address.h"
+
+namespace tessaryn {
+namespace {
+
+TEST(PathParts, BaseNameStopsAtTheFirstDot) {
+    EXPECT_EQ(baseNameOf(L"C:\\Apps\\Tessaryn.1.2.exe"), L"Tessaryn");
+    EXPECT_EQ(baseNameOf(L"C:\\Apps\\unins000.exe"), L"unins000");
+    EXPECT_EQ(baseNameOf(L"C:/mixed\\dir.v2/setup"), L"setup");
+    EXPECT_EQ(baseNameOf(L"plain"), L"plain");
+    EXPECT_EQ(baseNameOf(L"C:\\dir\\.hidden"), L"");
+}
+
+TEST(PathParts, DirectoryIsTheTextBeforeTheLastSeparator) {
+    EXPECT_EQ(directoryOf(L"C:\\Program Files\\Tessaryn\\unins000.exe"),
+              L"C:\\Program Files\\Tessaryn");
+    EXPECT_EQ(directoryOf(L"C:\\a/b\\c/d.exe"), L"C:\\a/b\\c");
+    EXPECT_EQ(directoryOf(L"setup.exe"), L"setup.exe");
+    EXPECT_EQ(directoryOf(L"C:\\dir\\"), L"C:\\dir");
+    EXPECT_TRUE(hasSeparator(L"a/b"));
+    EXPECT_FALSE(hasSeparator(L"ab.exe"));
+}
+
+TEST(WebAddress, AcceptsHttpAndHttpsInAnyCase) {
+    EXPECT_TRUE(isWebAddress("https://tessaryn.example/news"));
+    EXPECT_TRUE(isWebAddress("http://127.0.0.1:8080/"));
+    EXPECT_TRUE(isWebAddress("HTTPS://TESSARYN.EXAMPLE"));
+    EXPECT_TRUE(isWebAddress("hTtP://x"));
+}
+
+TEST(WebAddress, RejectsEverythingElse) {
+    for (const char* address :
+         {"", "http", "https:", "http://", "https://", "https:///etc/passwd", "http:\\\\host",
+          "file:///C:/Windows/System32/calc.exe", "C:\\Windows\\System32\\calc.exe",
+          "\\\\server\\share\\run.exe", "javascript:alert(1)", "ftp://host/x", " https://x",
+          "httpsx://host", "calc.exe", "https://host/\r\nnext", "mailto:a@b"}) {
+        EXPECT_FALSE(isWebAddress(address)) << address;
+    }
+}
+
+TEST(CleanupScript, WaitsForTheProgramThenRemovesFolderAndItself) {
+    std::string text = cleanupScriptText("C:\\P F\\T\\unins000.exe", "C:\\P F\\T");
+    EXPECT_EQ(text,
+              "@echo off\r\n"
+              ":loop\r\n"
+              "del \"C:\\P F\\T\\unins000.exe\"\r\n"
+              "if exist \"C:\\P F\\T\\unins000.exe\" goto loop\r\n"
+              "rmdir /s /q \"C:\\P F\\T\"\r\n"
+              "del \"%~f0\"\r\n");
+    // No bare LF: cmd.exe expects CR LF throughout.
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            EXPECT_EQ(text[i - 1], '\r') << "at " << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaryn

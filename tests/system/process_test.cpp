@@ -1,0 +1,138 @@
+// The program's own location, hidden commands, the shell, and the system description.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "system/handles_win.h"
+#include "system/process_win.h"
+#include "system/removal_win.h"
+#include "system/system_info_win.h"
+#include "system/unicode_win.h"
+
+namespace tessaryn {
+namespace {
+
+bool exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string readText(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::wstring tempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+// A fresh folder whose name has non-ASCII letters, as a product folder may.
+std::wstring scratchFolder() {
+    std::wstring folder = tempFolder() +
+                          L"tessaryn-r\x00fc"
+                          L"n \x0416";
+    deleteDirectoryTree(folder);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+TEST(ModulePath, NameAndFolderOfThisProgram) {
+    std::wstring path = getModulePath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(exists(path));
+    EXPECT_EQ(getModuleBaseName(), L"system_process_test");
+    EXPECT_EQ(getModuleDirectory() + L"\\system_process_test.exe", path);
+}
+
+TEST(ModulePath, TempWorkDirIsNamedAfterTheProgram) {
+    std::wstring work = makeTempWorkDir();
+    EXPECT_EQ(work, tempFolder() + L"system_process_test\\");
+    DWORD attributes = ::GetFileAttributesW(work.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(makeTempWorkDir(), work) << "a second call finds the folder in place";
+}
+
+TEST(RunHidden, SuccessOnlyOnExitCodeZero) {
+    EXPECT_TRUE(runHidden("exit 0", ""));
+    EXPECT_FALSE(runHidden("exit 1", ""));
+    EXPECT_FALSE(runHidden("exit 7", ""));
+}
+
+TEST(RunHidden, CommandThatCannotStartGivesFalse) {
+    EXPECT_FALSE(runHidden("exit 0", "C:\\tessaryn\\no such folder"));
+}
+
+TEST(RunHidden, RunsInTheNonAsciiWorkingFolder) {
+    std::wstring folder = scratchFolder();
+    ASSERT_TRUE(runHidden("echo made> marker.txt", toUtf8(folder)));
+    EXPECT_EQ(readText(folder + L"\\marker.txt"), "made\r\n");
+    deleteDirectoryTree(folder);
+}
+
+TEST(RunCommands, GoesOnAfterAFailedCommand) {
+    std::wstring folder = scratchFolder();
+    runCommands(
+        {"echo first> first.txt", "exit 3", "no-such-program-tessaryn.exe", "echo last> last.txt"},
+        toUtf8(folder));
+    EXPECT_TRUE(exists(folder + L"\\first.txt"));
+    EXPECT_TRUE(exists(folder + L"\\last.txt"));
+    deleteDirectoryTree(folder);
+}
+
+TEST(OpenWithShell, OpensANonAsciiPath) {
+    std::wstring folder = scratchFolder();
+    std::wstring script = folder + L"\\open \x00e9.bat";
+    {
+        std::ofstream out(script.c_str(), std::ios::binary);
+        out << "@echo opened> \"%~dp0opened.txt\"\r\n";
+    }
+    ASSERT_TRUE(openWithShell(toUtf8(script)));
+    // The shell starts the script and returns; give it a moment to run.
+    for (int i = 0; i < 100 && !exists(folder + L"\\opened.txt"); ++i) ::Sleep(100);
+    EXPECT_TRUE(exists(folder + L"\\opened.txt"));
+    EXPECT_FALSE(openWithShell(toUtf8(folder + L"\\missing \x00e9.bat")));
+    ::Sleep(200);
+    deleteDirectoryTree(folder);
+}
+
+std::wstring registryBuild() {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                        KEY_READ, key.put()) != ERROR_SUCCESS) {
+        return {};
+    }
+    wchar_t build[64] = {};
+    DWORD size = sizeof(build) - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.get(), L"CurrentBuild", nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(build), &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    return build;
+}
+
+TEST(SystemDescription, NamesVersionArchitectureAndLocale) {
+    std::wstring build = registryBuild();
+    std::wstring version = build.empty() ? L"10" : L"10 Build " + build;
+    EXPECT_EQ(getOsVersion(), version);
+
+    wchar_t locale[LOCALE_NAME_MAX_LENGTH] = {};
+    ASSERT_GT(::GetUserDefaultLocaleName(locale, LOCALE_NAME_MAX_LENGTH), 0);
+    EXPECT_EQ(getSystemDescription(), L"Windows " + version + L"; x64; " + locale);
+}
+
+TEST(SystemDescription, ArchitectureNames) {
+    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_INTEL), L"x86");
+    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_AMD64), L"x64");
+    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_ARM64), L"ARM64");
+    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_ARM), L"Unknown");
+    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_UNKNOWN), L"Unknown");
+}
+
+}  // namespace
+}  // namespace tessaryn

@@ -1,0 +1,31 @@
+// Writes or removes one uninstall record, for checks by readers outside this program.
+// Usage: uninstall_entry_probe add NAME UNINSTALL PUBLISHER VERSION URL ICON
+//        uninstall_entry_probe remove NAME
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <string>
+
+#include "system/registry_win.h"
+
+int main() {
+    int count = 0;
+    wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!arguments) return 2;
+    std::wstring verb = count > 1 ? arguments[1] : L"";
+    int result = 2;
+    if (verb == L"add" && count == 8) {
+        result = tessaryn::registerUninstallEntry(arguments[2], arguments[3], arguments[4],
+                                                  arguments[5], arguments[6], arguments[7])
+                     ? 0
+                     : 1;
+    } else if (verb == L"remove" && count == 3) {
+        result = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                                  tessaryn::uninstallKeyPath(arguments[2]).c_str()) == ERROR_SUCCESS
+                     ? 0
+                     : 1;
+    }
+    ::LocalFree(arguments);
+    return result;
+}

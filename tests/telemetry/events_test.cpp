@@ -1,0 +1,122 @@
+// Event bodies and the reading of the web host's answers.
+#include <gtest/gtest.h>
+
+#include "telemetry/events.h"
+#include "telemetry/machine_id.h"
+
+namespace tessaryn {
+namespace {
+
+TEST(MetricBody, IsCompactJsonWithSortedKeys) {
+    EXPECT_EQ(metricBody(5, "Tessaryn", "anon-0123456789ABCDEF0123456789ABCDEF"),
+              R"({"event":5,"prod":"Tessaryn","uuid":"anon-0123456789ABCDEF0123456789ABCDEF"})");
+    EXPECT_EQ(metricBody(0, "", ""), R"({"event":0,"prod":"","uuid":""})");
+    EXPECT_EQ(metricBody(-1, "a", "b"), R"({"event":-1,"prod":"a","uuid":"b"})");
+}
+
+TEST(MetricBody, EscapesTextAndSurvivesBadUtf8) {
+    EXPECT_EQ(metricBody(9, "Say \"hi\"\\\n", "anon-0x02"),
+              R"({"event":9,"prod":"Say \"hi\"\\\n","uuid":"anon-0x02"})");
+    EXPECT_EQ(metricBody(1, "Caf\xc3\xa9", "u"),
+              "{\"event\":1,\"prod\":\"Caf\xc3\xa9\",\"uuid\":\"u\"}");
+    // A broken byte must not throw out of an event; it becomes U+FFFD.
+    EXPECT_EQ(metricBody(1, "x\xff", "u"),
+              "{\"event\":1,\"prod\":\"x\xef\xbf\xbd\",\"uuid\":\"u\"}");
+}
+
+TEST(Answer, MessageDefaultsToTitleMessageAndInformationStyle) {
+    AnswerActions a = interpretAnswer(R"({"msg":"x"})", false);
+    EXPECT_TRUE(a.showMessage);
+    EXPECT_EQ(a.message, "x");
+    EXPECT_EQ(a.title, "Message");
+    EXPECT_EQ(a.style, 0x50040u);
+    EXPECT_TRUE(a.openUrl.empty());
+    EXPECT_FALSE(a.exitProcess);
+
+    a = interpretAnswer(R"({"msg":"x","title":"News","icon_type":"warning"})", false);
+    EXPECT_EQ(a.title, "News");
+    EXPECT_EQ(a.style, 0x50030u);
+    a = interpretAnswer(R"({"msg":"x","title":7})", false);
+    EXPECT_EQ(a.title, "Message");
+}
+
+TEST(Answer, IconTypeSelectsTheStyle) {
+    const std::pair<const char*, uint32_t> table[] = {
+        {"error", 0x50010}, {"warning", 0x50030}, {"info", 0x50040}, {"question", 0x50020},
+        {"other", 0x50000}, {"", 0x50000},        {"ERROR", 0x50000}};
+    for (const auto& [icon, style] : table) {
+        std::string answer = std::string(R"({"msg":"m","icon_type":")") + icon + "\"}";
+        AnswerActions a = interpretAnswer(answer, false);
+        EXPECT_TRUE(a.showMessage) << icon;
+        EXPECT_EQ(a.style, style) << icon;
+    }
+}
+
+TEST(Answer, NonStringIconTypeEndsTheHandlingWithoutABox) {
+    for (const char* answer :
+         {R"({"msg":"m","icon_type":3,"action":1})", R"({"msg":"m","icon_type":null,"action":1})",
+          R"({"msg":"m","icon_type":["info"],"action":1})"}) {
+        AnswerActions a = interpretAnswer(answer, false);
+        EXPECT_FALSE(a.showMessage) << answer;
+        EXPECT_FALSE(a.exitProcess) << answer;
+    }
+    // The icon type only matters when there is a message to show.
+    EXPECT_TRUE(interpretAnswer(R"({"icon_type":3,"action":1})", false).exitProcess);
+}
+
+TEST(Answer, SilentRunShowsNothingButStillActs) {
+    AnswerActions a =
+        interpretAnswer(R"({"msg":"x","icon_type":5,"url":"https://h/p","action":1})", true);
+    EXPECT_FALSE(a.showMessage);
+    EXPECT_EQ(a.openUrl, "https://h/p");
+    EXPECT_TRUE(a.exitProcess);
+}
+
+TEST(Answer, ActionMustBeTheIntegerOne) {
+    EXPECT_TRUE(interpretAnswer(R"({"action":1})", false).exitProcess);
+    for (const char* answer : {R"({"action":0})", R"({"action":2})", R"({"action":"1"})",
+                               R"({"action":1.0})", R"({"action":true})", R"({"action":null})"}) {
+        EXPECT_FALSE(interpretAnswer(answer, false).exitProcess) << answer;
+    }
+}
+
+TEST(Answer, OnlyWebAddressesAreOpened) {
+    EXPECT_EQ(interpretAnswer(R"({"url":"https://tessaryn.example/x"})", false).openUrl,
+              "https://tessaryn.example/x");
+    EXPECT_EQ(interpretAnswer(R"({"url":"HTTP://h/"})", false).openUrl, "HTTP://h/");
+    for (const char* answer :
+         {R"({"url":"C:\\Windows\\System32\\cmd.exe"})", R"({"url":"file:///C:/x.bat"})",
+          R"({"url":"\\\\evil\\share\\x.exe"})", R"j({"url":"javascript:alert(1)"})j",
+          R"({"url":5})", R"({"url":["https://h"]})"}) {
+        EXPECT_TRUE(interpretAnswer(answer, false).openUrl.empty()) << answer;
+    }
+}
+
+TEST(Answer, MalformedAnswersDoNothing) {
+    for (const char* answer : {"", "not json", "[1,2]", "\"msg\"", "{\"msg\":\"x\"", "null",
+                               "{\"msg\":5}", "<html>502</html>"}) {
+        AnswerActions a = interpretAnswer(answer, false);
+        EXPECT_FALSE(a.showMessage) << answer;
+        EXPECT_FALSE(a.exitProcess) << answer;
+        EXPECT_TRUE(a.openUrl.empty()) << answer;
+    }
+}
+
+TEST(MachineIdText, HexIsUpperCaseWithLeadingZeros) {
+    const uint8_t bytes[] = {0x00, 0x0A, 0x10, 0xAB, 0xFF, 0x7F};
+    EXPECT_EQ(upperHex(bytes, sizeof(bytes)), "000A10ABFF7F");
+    EXPECT_EQ(upperHex(bytes, 0), "");
+}
+
+TEST(MachineIdText, FailureCodesAndIdentifierForm) {
+    EXPECT_EQ(digestFailureCode(0), "0x00");
+    EXPECT_EQ(digestFailureCode(1), "0x01");
+    EXPECT_EQ(digestFailureCode(2), "0x02");
+    EXPECT_EQ(digestFailureCode(3), "0x03");
+    EXPECT_EQ(machineIdFromDigest("0x02"), "anon-0x02");
+    EXPECT_EQ(machineIdFromDigest("0x02").size(), 9u);
+    EXPECT_EQ(std::string(kMachineIdPrefix), "Corvalis-PC:");
+}
+
+}  // namespace
+}  // namespace tessaryn
