@@ -1,0 +1,94 @@
+#pragma once
+// The license agreement window: the product's license, "I accept" / "I do not accept" and the
+// "Next" / "Cancel" buttons, in the light or dark look of the user's app theme.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "system/handles_win.h"
+
+namespace tessaryn {
+
+// Control identifiers, also how tests and accessibility tools find the controls.
+enum EulaControlId : int {
+    kEulaLicenseViewId = 1001,
+    kEulaAcceptRadioId = 1002,
+    kEulaDeclineRadioId = 1003,
+    kEulaNextButtonId = 1004,
+    kEulaCancelButtonId = 1005,
+    kEulaIconViewId = 1006,
+};
+
+// Every line feed that is not already preceded by a carriage return becomes CR LF, so that the
+// plain edit control shows each line once.
+std::string normalizeLineFeeds(const std::string& text);
+
+class EulaWindow {
+  public:
+    using Callback = std::function<void()>;
+    using LinkOpener = std::function<void(const std::wstring& address)>;
+
+    // Builds the window hidden. Throws std::runtime_error when the window cannot be created.
+    EulaWindow(std::string licenseText, std::wstring title, Callback onAccept, Callback onCancel);
+    ~EulaWindow();
+    EulaWindow(const EulaWindow&) = delete;
+    EulaWindow& operator=(const EulaWindow&) = delete;
+
+    // The top-level window; null once it has been destroyed. The caller shows it and may
+    // destroy it.
+    HWND handle() const { return window_; }
+    bool richEditLoaded() const { return richEditLoaded_; }
+    bool darkMode() const { return darkMode_; }
+
+    // Replaces how a clicked web address is opened (the default hands it to the shell).
+    void setLinkOpener(LinkOpener opener) { linkOpener_ = std::move(opener); }
+
+  private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam,
+                                       LPARAM lParam) noexcept;
+    static LRESULT CALLBACK buttonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam,
+                                       UINT_PTR id, DWORD_PTR data) noexcept;
+    static LRESULT CALLBACK radioProc(HWND radio, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR id, DWORD_PTR data) noexcept;
+
+    LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void createFonts();
+    void applyLook();
+    void createChildren();
+    void createLicenseView(int x, int y, int width, int height);
+    void removeSubclasses();
+    void rebuild(bool newFonts);
+    void onLinkClicked(HWND view, LONG start, LONG end);
+    void paintButton(HWND button);
+    int scale(int value) const { return MulDiv(value, static_cast<int>(dpi_), 96); }
+
+    HWND window_ = nullptr;
+    HWND licenseView_ = nullptr;
+    HWND acceptRadio_ = nullptr;
+    HWND declineRadio_ = nullptr;
+    HWND nextButton_ = nullptr;
+    HWND cancelButton_ = nullptr;
+    HWND headingText_ = nullptr;
+    HWND instructionText_ = nullptr;
+    HWND iconView_ = nullptr;
+    UniqueGdiObject normalFont_;
+    UniqueGdiObject headingFont_;
+    // Solid brush of the dark look; the light look uses the system's window brush.
+    UniqueGdiObject ownedBrush_;
+    HBRUSH backgroundBrush_ = nullptr;
+    // Icon loaded from the program's resources; the stock icon is shared and never destroyed.
+    UniqueIcon ownedIcon_;
+    HICON icon_ = nullptr;
+    UniqueModule richEditModule_;
+    UINT dpi_ = 96;
+    bool darkMode_ = false;
+    bool richEditLoaded_ = false;
+    std::wstring title_;
+    std::string licenseText_;
+    Callback onAccept_;
+    Callback onCancel_;
+    LinkOpener linkOpener_;
+};
+
+}  // namespace tessaryn
