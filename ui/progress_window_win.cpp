@@ -20,6 +20,7 @@ constexpr COLORREF kDarkBarBackground = RGB(56, 56, 56);
 constexpr COLORREF kDarkBarFill = 0x000078D4;
 constexpr DWORD kImmersiveDarkModeAttribute = 20;
 constexpr DWORD kWindowStyle = WS_POPUP | WS_CAPTION;
+constexpr DWORD kExtendedStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 constexpr int kClientWidth = 450;
 constexpr int kClientHeight = 140;
 constexpr int kMargin = 20;
@@ -68,8 +69,10 @@ ProgressWindow::ProgressWindow(bool marquee, std::wstring title)
     // Fails in a later window of the same run; the first registration stays in force.
     if (!RegisterClassExW(&windowClass) && darkMode) DeleteObject(windowClass.hbrBackground);
 
+    // The tool-window caption is lower than a normal one: the extended style must be counted
+    // for the client area to come out at its size.
     RECT frame = {0, 0, MulDiv(kClientWidth, dpi, 96), MulDiv(kClientHeight, dpi, 96)};
-    AdjustWindowRect(&frame, kWindowStyle, FALSE);
+    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kExtendedStyle);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
     RECT work = {};

@@ -1,0 +1,178 @@
+// The download job end to end: window, worker, status lines and the final hold.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "app/setup_state.h"
+#include "package/download_job_win.h"
+#include "system/unicode_win.h"
+#include "tests/support/test_env_win.h"
+
+namespace tessaryn {
+namespace {
+
+using testing::fileExists;
+using testing::patternBytes;
+using testing::readFile;
+using testing::scratchDir;
+using testing::serverUrl;
+
+// Watches this process's progress window from another thread and notes every status line it
+// shows and whether the window was ever visible.
+class WindowWatcher {
+  public:
+    WindowWatcher() : thread_([this] { run(); }) {}
+    ~WindowWatcher() { stop(); }
+
+    void stop() {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    std::vector<std::string> lines;  // in order of first appearance
+    bool sawWindow = false;
+    bool sawVisible = false;
+
+  private:
+    void run() {
+        while (!stopping_) {
+            if (HWND window = findOwnWindow()) {
+                sawWindow = true;
+                if (IsWindowVisible(window)) sawVisible = true;
+                HWND status = FindWindowExW(window, nullptr, L"Static", nullptr);
+                wchar_t text[512] = {};
+                DWORD_PTR ignored = 0;
+                // A timeout, so that the watcher never hangs on a window that is going away.
+                if (status &&
+                    SendMessageTimeoutW(status, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text),
+                                        SMTO_BLOCK, 500, &ignored)) {
+                    const std::string line = toUtf8(text);
+                    if (lines.empty() || lines.back() != line) lines.push_back(line);
+                }
+            }
+            Sleep(15);
+        }
+    }
+    static HWND findOwnWindow() {
+        HWND candidate = nullptr;
+        while ((candidate = FindWindowExW(nullptr, candidate, L"ProgressWindowClass", nullptr))) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(candidate, &pid);
+            if (pid == GetCurrentProcessId()) return candidate;
+        }
+        return nullptr;
+    }
+
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+bool anyMatches(const std::vector<std::string>& lines, const std::string& pattern) {
+    const std::regex re(pattern);
+    for (const auto& line : lines) {
+        if (std::regex_match(line, re)) return true;
+    }
+    return false;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class DownloadJob : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py";
+        setupState().verySilent = false;
+        setupState().userAgent = "Setup/1.1 (Job Test)";
+    }
+};
+
+TEST_F(DownloadJob, FileArrivesWithProgressLinesThenVerifying) {
+    const std::string path = scratchDir() + "job.pak";
+    WindowWatcher watcher;
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = downloadFileWithProgress(
+        path, serverUrl() + "/bytes/400000?chunk=40000&delay=100", "Downloading setup files... ");
+    const double took = secondsSince(start);
+    watcher.stop();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(readFile(path), patternBytes(400000));
+    EXPECT_GE(took, 2.0);  // the final line is held for 2 s
+    EXPECT_TRUE(watcher.sawVisible);
+    EXPECT_TRUE(anyMatches(watcher.lines, R"(Downloading setup files\.\.\. \d{1,2}% - \d+ KB/s)"));
+    ASSERT_FALSE(watcher.lines.empty());
+    EXPECT_EQ(watcher.lines.back(), "Verifying download...");
+}
+
+TEST_F(DownloadJob, UnknownSizeShowsKilobytes) {
+    const std::string path = scratchDir() + "job-unsized.dat";
+    WindowWatcher watcher;
+    ASSERT_TRUE(downloadFileWithProgress(
+        path, serverUrl() + "/bytes/300000?chunked=1&chunk=30000&delay=100",
+        "Initializing setup... "));
+    watcher.stop();
+    EXPECT_TRUE(anyMatches(watcher.lines, R"(Initializing setup\.\.\. \d+ KB - \d+ KB/s)"));
+    EXPECT_TRUE(anyMatches(watcher.lines, R"(Initializing setup\.\.\. 292 KB - \d+ KB/s)"));
+    EXPECT_FALSE(anyMatches(watcher.lines, ".*%.*"));
+}
+
+TEST_F(DownloadJob, HttpErrorIsShownAndReportedAsFailure) {
+    const std::string path = scratchDir() + "job-missing.dat";
+    WindowWatcher watcher;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(
+        downloadFileWithProgress(path, serverUrl() + "/status/404", "Initializing setup... "));
+    EXPECT_GE(secondsSince(start), 2.0);
+    watcher.stop();
+    ASSERT_FALSE(watcher.lines.empty());
+    EXPECT_EQ(watcher.lines.back(), "HTTP error: 404");
+    EXPECT_FALSE(fileExists(path));
+}
+
+TEST_F(DownloadJob, CutTransferSaysDownloadFailed) {
+    const std::string path = scratchDir() + "job-cut.pak";
+    WindowWatcher watcher;
+    EXPECT_FALSE(downloadFileWithProgress(
+        path, serverUrl() + "/bytes/300000?chunk=50000&delay=50&cut=120000",
+        "Downloading setup files... "));
+    watcher.stop();
+    ASSERT_FALSE(watcher.lines.empty());
+    EXPECT_EQ(watcher.lines.back(), "Download failed!");
+    EXPECT_FALSE(fileExists(path));
+}
+
+TEST_F(DownloadJob, SilentRunKeepsTheWindowHidden) {
+    setupState().verySilent = true;
+    const std::string path = scratchDir() + "job-silent.dat";
+    WindowWatcher watcher;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(
+        downloadFileWithProgress(path, serverUrl() + "/bytes/5000", "Initializing setup... "));
+    EXPECT_GE(secondsSince(start), 2.0);
+    watcher.stop();
+    EXPECT_TRUE(watcher.sawWindow);
+    EXPECT_FALSE(watcher.sawVisible);
+    EXPECT_EQ(readFile(path), patternBytes(5000));
+}
+
+TEST_F(DownloadJob, SendsTheProcessAgentString) {
+    const std::string path = scratchDir() + "job-echo.json";
+    ASSERT_TRUE(downloadFileWithProgress(path, serverUrl() + "/echo", "Initializing setup... "));
+    const auto echo = nlohmann::json::parse(readFile(path));
+    bool found = false;
+    for (const auto& pair : echo["headers"]) {
+        if (pair[0] == "User-Agent") {
+            EXPECT_EQ(pair[1], "Setup/1.1 (Job Test)");
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+}  // namespace
+}  // namespace tessaryn

@@ -1,0 +1,362 @@
+// The progress window under a real display: looks, layout, DPI and theme changes, closing, and
+// updates from another thread. Screenshots of both looks go to $TESSARYN_ARTIFACTS when set.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "system/handles_win.h"
+#include "ui/progress_window_win.h"
+#include "ui/pump_win.h"
+
+namespace tessaryn {
+namespace {
+
+constexpr wchar_t kPersonalize[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+
+// Sets "AppsUseLightTheme" (or removes it) for the life of the object, then puts back what was.
+class ThemeSetting {
+  public:
+    explicit ThemeSetting(std::optional<DWORD> useLight) {
+        RegCreateKeyExW(HKEY_CURRENT_USER, kPersonalize, 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                        nullptr, key_.put(), nullptr);
+        DWORD value = 0, size = sizeof(value);
+        if (RegQueryValueExW(key_.get(), L"AppsUseLightTheme", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS)
+            saved_ = value;
+        set(useLight);
+    }
+    ~ThemeSetting() { set(saved_); }
+    void set(std::optional<DWORD> useLight) {
+        if (useLight) {
+            RegSetValueExW(key_.get(), L"AppsUseLightTheme", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&*useLight), sizeof(DWORD));
+        } else {
+            RegDeleteValueW(key_.get(), L"AppsUseLightTheme");
+        }
+    }
+
+  private:
+    UniqueRegKey key_;
+    std::optional<DWORD> saved_;
+};
+
+void pumpFor(int milliseconds) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < static_cast<DWORD>(milliseconds)) {
+        pumpMessages();
+        Sleep(10);
+    }
+}
+
+void show(ProgressWindow& window) {
+    ShowWindow(window.handle(), SW_SHOW);
+    UpdateWindow(window.handle());
+    pumpFor(300);
+}
+
+std::wstring textOf(HWND control) {
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    return text;
+}
+
+// A child's rectangle in its parent's client coordinates.
+RECT childRect(HWND child) {
+    RECT r = {};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+UINT screenDpi() {
+    WindowDc screen(nullptr);
+    return static_cast<UINT>(GetDeviceCaps(screen.get(), LOGPIXELSY));
+}
+
+// What the screen shows of a window, read back with GDI; saved as a BMP when a path is given.
+struct Capture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;  // 0x00RRGGBB, top-down
+    RECT frame = {};
+
+    COLORREF atClient(HWND window, int x, int y) const {
+        POINT p = {x, y};
+        ClientToScreen(window, &p);
+        const uint32_t v = pixels[(p.y - frame.top) * width + (p.x - frame.left)];
+        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    }
+};
+
+Capture capture(HWND window, const std::string& bmpName = "") {
+    Capture c;
+    GetWindowRect(window, &c.frame);
+    c.width = c.frame.right - c.frame.left;
+    c.height = c.frame.bottom - c.frame.top;
+    WindowDc screen(nullptr);
+    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.get(), c.width, c.height));
+    const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
+    BitBlt(memory.get(), 0, 0, c.width, c.height, screen.get(), c.frame.left, c.frame.top, SRCCOPY);
+    SelectObject(memory.get(), old);
+
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = c.width;
+    info.bmiHeader.biHeight = -c.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    c.pixels.resize(static_cast<size_t>(c.width) * c.height);
+    GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, c.height, c.pixels.data(), &info,
+              DIB_RGB_COLORS);
+
+    const char* folder = std::getenv("TESSARYN_ARTIFACTS");
+    if (folder && !bmpName.empty()) {
+        CreateDirectoryA(folder, nullptr);
+        std::ofstream out(std::string(folder) + "\\" + bmpName, std::ios::binary);
+        const DWORD dataSize = static_cast<DWORD>(c.pixels.size() * 4);
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+        file.bfSize = file.bfOffBits + dataSize;
+        out.write(reinterpret_cast<const char*>(&file), sizeof(file));
+        out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+        out.write(reinterpret_cast<const char*>(c.pixels.data()), dataSize);
+    }
+    return c;
+}
+
+TEST(ProgressWindow, LooksFollowTheAppThemeSetting) {
+    struct Case {
+        std::optional<DWORD> useLight;
+        bool dark;
+        const char* shot;
+    };
+    const Case cases[] = {{1, false, "progress-window-light.bmp"},
+                          {0, true, "progress-window-dark.bmp"},
+                          {std::nullopt, true, ""},
+                          {2, false, ""}};
+    for (const Case& c : cases) {
+        ThemeSetting theme(c.useLight);
+        ProgressWindow window(false, L"Setup");
+        EXPECT_EQ(window.isDark(), c.dark);
+        window.setStatusText(L"Downloading setup files... 45% - 512 KB/s");
+        window.setProgress(45);
+        show(window);
+        const Capture shot = capture(window.handle(), c.shot);
+        const COLORREF expected = c.dark ? RGB(46, 46, 46) : GetSysColor(COLOR_WINDOW);
+        EXPECT_EQ(shot.atClient(window.handle(), 5, 5), expected) << c.shot;
+        EXPECT_EQ(shot.atClient(window.handle(), 440, 130), expected) << c.shot;
+        if (c.dark) {
+            EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETBARCOLOR, 0, 0),
+                      static_cast<LRESULT>(0x000078D4));
+            EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETBKCOLOR, 0, 0),
+                      static_cast<LRESULT>(RGB(56, 56, 56)));
+        }
+    }
+}
+
+TEST(ProgressWindow, LayoutIsScaledAndCentred) {
+    ThemeSetting theme(1);
+    ProgressWindow window(false, L"Setup");
+    const UINT dpi = screenDpi();
+    RECT client = {};
+    GetClientRect(window.handle(), &client);
+    EXPECT_EQ(client.right, MulDiv(450, dpi, 96));
+    EXPECT_EQ(client.bottom, MulDiv(140, dpi, 96));
+
+    const int margin = MulDiv(20, dpi, 96);
+    const RECT status = childRect(window.statusHandle());
+    EXPECT_EQ(status.left, margin);
+    EXPECT_EQ(status.top, margin);
+    EXPECT_EQ(status.right - status.left, client.right - 2 * margin);
+    EXPECT_EQ(status.bottom - status.top, MulDiv(30, dpi, 96));
+    const RECT bar = childRect(window.progressBarHandle());
+    EXPECT_EQ(bar.top, margin + MulDiv(30, dpi, 96) + margin / 2);
+    EXPECT_EQ(bar.bottom - bar.top, MulDiv(24, dpi, 96));
+    EXPECT_EQ(textOf(window.statusHandle()), L"Initializing...");
+
+    RECT frame = {}, work = {};
+    GetWindowRect(window.handle(), &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_EQ(frame.left, work.left + (work.right - work.left - (frame.right - frame.left)) / 2);
+    EXPECT_EQ(frame.top, work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2);
+
+    const LONG_PTR exStyle = GetWindowLongPtrW(window.handle(), GWL_EXSTYLE);
+    EXPECT_TRUE(exStyle & WS_EX_TOPMOST);
+    EXPECT_TRUE(exStyle & WS_EX_TOOLWINDOW);
+    const LONG_PTR style = GetWindowLongPtrW(window.handle(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_FALSE(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+    EXPECT_FALSE(IsWindowVisible(window.handle()));  // the caller shows it
+}
+
+TEST(ProgressWindow, UserCannotCloseIt) {
+    ProgressWindow window(true, L"Setup");
+    show(window);
+    SendMessageW(window.handle(), WM_CLOSE, 0, 0);
+    PostMessageW(window.handle(), WM_CLOSE, 0, 0);
+    SendMessageW(window.handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    pumpFor(100);
+    EXPECT_TRUE(IsWindow(window.handle()));
+    // Without WS_SYSMENU some systems give no system menu at all; where there is one, its
+    // close command must be greyed.
+    const HMENU systemMenu = GetSystemMenu(window.handle(), FALSE);
+    if (systemMenu) {
+        const UINT state = GetMenuState(systemMenu, SC_CLOSE, MF_BYCOMMAND);
+        if (state != static_cast<UINT>(-1)) {
+            EXPECT_TRUE(state & MF_GRAYED);
+        }
+    }
+}
+
+TEST(ProgressWindow, MarqueeIgnoresPositions) {
+    ProgressWindow marquee(true, L"Setup");
+    EXPECT_TRUE(GetWindowLongPtrW(marquee.progressBarHandle(), GWL_STYLE) & PBS_MARQUEE);
+    marquee.setProgress(50);
+    EXPECT_EQ(SendMessageW(marquee.progressBarHandle(), PBM_GETPOS, 0, 0), 0);
+}
+
+TEST(ProgressWindow, PercentageBarTakesPositionsInItsRange) {
+    ProgressWindow window(false, L"Setup");
+    EXPECT_FALSE(GetWindowLongPtrW(window.progressBarHandle(), GWL_STYLE) & PBS_MARQUEE);
+    PBRANGE range = {};
+    SendMessageW(window.progressBarHandle(), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(range.iLow, 0);
+    EXPECT_EQ(range.iHigh, 100);
+    window.setProgress(37);
+    EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETPOS, 0, 0), 37);
+    window.setProgress(100);
+    EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETPOS, 0, 0), 100);
+}
+
+TEST(ProgressWindow, WorkerUpdatesWhileTheOwnerPumps) {
+    ProgressWindow window(false, L"Setup");
+    show(window);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 1; i <= 60; ++i) {
+            window.setStatusText(L"Installing files... " + std::to_wstring(i));
+            window.setProgress(i);
+        }
+        done = true;
+    });
+    const DWORD start = GetTickCount();
+    while (!done && GetTickCount() - start < 20000) {
+        pumpMessages();
+        Sleep(10);
+    }
+    worker.join();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(textOf(window.statusHandle()), L"Installing files... 60");
+    EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETPOS, 0, 0), 60);
+}
+
+TEST(ProgressWindow, WindowsComeOneAfterAnother) {
+    {
+        ProgressWindow first(true, L"Setup");
+        show(first);
+        // Ended early by its caller, as the install sequence does with its preparation window.
+        ASSERT_TRUE(DestroyWindow(first.handle()));
+        EXPECT_EQ(first.handle(), nullptr);
+        first.setStatusText(L"nobody sees this");
+        first.setProgress(10);
+    }
+    {
+        ProgressWindow second(false, L"Setup");  // its class registration fails: no harm
+        ASSERT_TRUE(IsWindow(second.handle()));
+        show(second);
+        second.setStatusText(L"Installing the application...");
+        EXPECT_EQ(textOf(second.statusHandle()), L"Installing the application...");
+    }
+    ProgressWindow third(false, L"Setup");
+    EXPECT_TRUE(IsWindow(third.handle()));
+    // Each destroyed window asked its thread's loop to end; a later pump passes over that.
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    pumpMessages();
+    show(third);
+    third.setStatusText(L"Initializing product...");
+    EXPECT_EQ(textOf(third.statusHandle()), L"Initializing product...");
+}
+
+TEST(ProgressWindow, DpiChangeMovesAndLaysOutAgain) {
+    ThemeSetting theme(1);
+    ProgressWindow window(false, L"Setup");
+    show(window);
+    window.setStatusText(L"Installing files...");
+    window.setProgress(70);
+    const HFONT fontBefore =
+        reinterpret_cast<HFONT>(SendMessageW(window.statusHandle(), WM_GETFONT, 0, 0));
+
+    RECT suggested = {100, 80, 100 + 700, 80 + 260};
+    EXPECT_EQ(SendMessageW(window.handle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                           reinterpret_cast<LPARAM>(&suggested)),
+              0);
+    RECT frame = {};
+    GetWindowRect(window.handle(), &frame);
+    EXPECT_EQ(frame.left, 100);
+    EXPECT_EQ(frame.top, 80);
+    EXPECT_EQ(frame.right - frame.left, 700);
+    EXPECT_EQ(frame.bottom - frame.top, 260);
+
+    RECT client = {};
+    GetClientRect(window.handle(), &client);
+    const RECT status = childRect(window.statusHandle());
+    EXPECT_EQ(status.left, 30);
+    EXPECT_EQ(status.right - status.left, client.right - 60);
+    EXPECT_EQ(status.bottom - status.top, 45);
+    const RECT bar = childRect(window.progressBarHandle());
+    EXPECT_EQ(bar.top, 30 + 45 + 15);
+    EXPECT_EQ(bar.bottom - bar.top, 36);
+    EXPECT_EQ(textOf(window.statusHandle()), L"Initializing...");
+    EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETPOS, 0, 0), 0);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(window.statusHandle(), WM_GETFONT, 0, 0)),
+              fontBefore);
+}
+
+TEST(ProgressWindow, ThemeChangesAreFollowed) {
+    ThemeSetting theme(1);
+    ProgressWindow window(false, L"Setup");
+    show(window);
+    window.setStatusText(L"Installing files...");
+    const auto settingChange = [&](const wchar_t* area) {
+        SendMessageW(window.handle(), WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(area));
+        pumpFor(100);
+    };
+
+    settingChange(L"Environment");
+    settingChange(nullptr);
+    settingChange(L"ImmersiveColorSet");  // nothing really changed
+    settingChange(L"immersivecolorset");
+    EXPECT_FALSE(window.isDark());
+    EXPECT_EQ(textOf(window.statusHandle()), L"Installing files...");
+
+    theme.set(0);
+    settingChange(L"ImmersiveColorSet");
+    EXPECT_TRUE(window.isDark());
+    EXPECT_EQ(textOf(window.statusHandle()), L"Initializing...");  // children made anew
+    EXPECT_EQ(capture(window.handle()).atClient(window.handle(), 5, 5), RGB(46, 46, 46));
+
+    theme.set(1);
+    window.setStatusText(L"Installing files...");
+    SendMessageW(window.handle(), WM_THEMECHANGED, 0, 0);
+    pumpFor(100);
+    EXPECT_FALSE(window.isDark());
+    EXPECT_EQ(textOf(window.statusHandle()), L"Initializing...");
+    EXPECT_EQ(capture(window.handle()).atClient(window.handle(), 5, 5), GetSysColor(COLOR_WINDOW));
+}
+
+}  // namespace
+}  // namespace tessaryn
