@@ -1,21 +1,18 @@
 #include "app/installer_urls.h"
 
 #include "app/setup_state.h"
+#include "package/download_url.h"
 
 namespace tessaryn {
 
 std::string makeInstallerUrl(const std::string& extension) {
     const SetupState state = setupState();
-    std::string name = state.productName;
-    // Byte by byte and ASCII only: UTF-8 sequences pass through unchanged.
-    for (char& c : name) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return serverOrigin() + "/installers/" + name + extension;
+    return buildDownloadUrl(state.productName, extension);
 }
 
+// The event address lives beside the installer files: ".../installers/metrics".
 std::string makeMetricsUrl() {
-    return serverOrigin() + "/installers/metrics";
+    return buildDownloadUrl("metrics", "");
 }
 
 void formInstallerUrls() {

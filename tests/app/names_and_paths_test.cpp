@@ -42,6 +42,11 @@ TEST(InstallerUrls, FormedAfterTheOverrideReachEveryAddress) {
     EXPECT_EQ(setupState().datUrl, "https://mirror.example/installers/tessaryn.dat");
     EXPECT_EQ(setupState().pakUrl, "https://mirror.example/installers/tessaryn.pak");
     EXPECT_EQ(setupState().metricsUrl, "https://mirror.example/installers/metrics");
+
+    serverOverride() = "http://127.0.0.1:8080/";  // a closing slash gives no "//installers"
+    formInstallerUrls();
+    EXPECT_EQ(setupState().pakUrl, "http://127.0.0.1:8080/installers/tessaryn.pak");
+    EXPECT_EQ(setupState().metricsUrl, "http://127.0.0.1:8080/installers/metrics");
 }
 
 TEST(ProductName, AcceptsOrdinaryNames) {
