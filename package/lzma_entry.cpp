@@ -24,21 +24,31 @@ void release(void*, void* address) {
 }
 ISzAlloc gAllocator = {allocate, release};
 
-// LZMA cannot spend less than about 0.3 bits of input on 273 bytes of output, so no stream
-// produces more than ~7100 bytes per input byte (plus what the range coder's start bytes
-// hold). Sizing the one-shot buffer by that bound keeps a corrupt size field from asking for
-// exabytes, and never shortens the output of a real stream.
+// LZMA cannot spend less than about 0.31 bits of input on 273 bytes of output, so no stream
+// yields more than ~7100 bytes per input byte (xz at its best reaches 7085 on zeros), plus what
+// the range coder's start bytes hold. Sizing buffers and the dictionary by twice that bound keeps
+// a corrupt header from asking for exabytes and never shortens the output of a real stream.
 size_t producibleBound(size_t inputBytes) {
-    constexpr size_t kPerInputByte = 8192;
+    constexpr size_t kPerInputByte = 16384;
     constexpr size_t kSlack = 64 * 1024;
     if (inputBytes > (SIZE_MAX - kSlack) / kPerInputByte) return SIZE_MAX;
     return inputBytes * kPerInputByte + kSlack;
 }
 
 int decodeUnknownSize(const uint8_t* data, size_t size, std::vector<uint8_t>& output) {
+    // A dictionary larger than all the output the input can yield is never filled: cap it.
+    uint8_t props[LZMA_PROPS_SIZE];
+    std::memcpy(props, data, LZMA_PROPS_SIZE);
+    uint32_t dictionary = 0;
+    for (int i = 0; i < 4; ++i) dictionary |= static_cast<uint32_t>(props[1 + i]) << (8 * i);
+    const size_t bound = producibleBound(size - kHeaderBytes);
+    if (dictionary > bound) {
+        for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(bound >> (8 * i));
+    }
+
     CLzmaDec state;
     LzmaDec_Construct(&state);
-    SRes result = LzmaDec_Allocate(&state, data, LZMA_PROPS_SIZE, &gAllocator);
+    SRes result = LzmaDec_Allocate(&state, props, LZMA_PROPS_SIZE, &gAllocator);
     if (result != SZ_OK) return result;
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamBufferBytes]);
     if (!buffer) {

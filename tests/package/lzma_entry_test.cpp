@@ -1,6 +1,8 @@
 // Decoding of LZMA-Alone entries: data from xz, our encoder's output, and broken headers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "package/bundle.h"
 #include "tests/package/package_test_support.h"
 #include "tools/lzma_encode.h"
@@ -31,6 +33,22 @@ TEST(DecompressEntry, DecodesXzOutputWithUnknownAndKnownSize) {
     // A declared size far above what the input can hold still ends at the end marker.
     out.clear();
     EXPECT_EQ(decompressEntry(withSize(kXzSampleLzma, uint64_t{1} << 62), out), 0);
+    EXPECT_EQ(out, kXzSamplePlain);
+}
+
+TEST(DecompressEntry, HighestRatiosAndHugeDictionariesDecodeInFull) {
+    constexpr size_t kZeros = 64 * 1024 * 1024;
+    for (const uint64_t size : {uint64_t{kZeros}, UINT64_MAX}) {
+        std::vector<uint8_t> out;
+        ASSERT_EQ(decompressEntry(withSize(kXzZerosLzma, size), out), 0);
+        ASSERT_EQ(out.size(), kZeros);
+        EXPECT_EQ(std::count(out.begin(), out.end(), 0), static_cast<std::ptrdiff_t>(kZeros));
+    }
+    // A stated 4 GiB dictionary for a small stream.
+    auto wide = kXzSampleLzma;
+    std::fill(wide.begin() + 1, wide.begin() + 5, 0xFF);
+    std::vector<uint8_t> out;
+    EXPECT_EQ(decompressEntry(wide, out), 0);
     EXPECT_EQ(out, kXzSamplePlain);
 }
 
