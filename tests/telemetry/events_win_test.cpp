@@ -1,0 +1,241 @@
+// Usage events against the test web host: what is sent, when nothing is sent, and what the
+// program does with the host's answers (real message boxes, found and closed by a watcher).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "app/setup_state.h"
+#include "net/file_downloader.h"
+#include "system/process_win.h"
+#include "system/unicode_win.h"
+#include "telemetry/events_win.h"
+#include "tests/support/test_env_win.h"
+#include "tests/telemetry/message_box_watch_win.h"
+
+namespace tessaryn {
+namespace {
+
+using nlohmann::json;
+using testing::MessageBoxWatch;
+using testing::serverUrl;
+
+const char kMachineId[] = "anon-0123456789ABCDEF0123456789ABCDEF";
+
+// Makes the host answer POSTs to `path` with `body`, after `delaySeconds`.
+void scriptAnswer(const std::string& path, const std::string& body, double delaySeconds = 0) {
+    json answer = {
+        {"path", path}, {"body", body}, {"headers", {{"Content-Type", "application/json"}}}};
+    if (delaySeconds > 0) answer["chunk_delay"] = delaySeconds;
+    FileDownloader control;
+    ASSERT_EQ(control.postJson(serverUrl() + "/__answers", answer.dump()), "ok");
+}
+
+// The requests the host recorded for `path`.
+json requestsTo(const std::string& path) {
+    FileDownloader reader;
+    std::string file = testing::scratchDir() + "requests.json";
+    reader.downloadFile(serverUrl() + "/__requests", file, nullptr);
+    json matching = json::array();
+    for (const auto& request : json::parse(testing::readFile(file))) {
+        if (request["path"] == path) matching.push_back(request);
+    }
+    return matching;
+}
+
+std::map<std::string, std::string> headerMap(const json& headers) {
+    std::map<std::string, std::string> map;
+    for (const auto& pair : headers) map[pair[0]] = pair[1];
+    return map;
+}
+
+class Events : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py";
+        SetupState& state = setupState();
+        state.productName = "Tessaryn";
+        state.machineId = kMachineId;
+        state.userAgent = "Setup/1.1 (Windows 10 Build 19045; x64; en-US)";
+        state.metricsEnabled = true;
+        state.verySilent = false;
+    }
+    // A path of its own for each test, so that recorded requests do not mix.
+    std::string usePath(const std::string& name) {
+        std::string path = "/installers/metrics-" + name;
+        setupState().metricsUrl = serverUrl() + path;
+        return path;
+    }
+};
+
+TEST_F(Events, BodyBytesAndAgentArriveExactly) {
+    std::string path = usePath("exact");
+    scriptAnswer(path, "{}");
+    sendMetric(5, false);
+    json requests = requestsTo(path);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["method"], "POST");
+    EXPECT_EQ(requests[0]["body"],
+              std::string(R"({"event":5,"prod":"Tessaryn","uuid":")") + kMachineId + "\"}");
+    auto headers = headerMap(requests[0]["headers"]);
+    EXPECT_EQ(headers["User-Agent"], "Setup/1.1 (Windows 10 Build 19045; x64; en-US)");
+    EXPECT_EQ(headers["Content-Type"], "application/json");
+}
+
+TEST_F(Events, NothingIsSentWhenEventsAreOff) {
+    std::string path = usePath("off");
+    scriptAnswer(path, "{}");
+    setupState().metricsEnabled = false;
+    sendMetric(6, false);
+    sendMetric(4, true);
+    ::Sleep(1500);
+    EXPECT_EQ(requestsTo(path).size(), 0u);
+}
+
+TEST_F(Events, BackgroundEventNeverBlocksTheCaller) {
+    std::string path = usePath("slow");
+    scriptAnswer(path, "{}", 4.0);
+    auto start = std::chrono::steady_clock::now();
+    sendMetric(7, true);
+    auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(spent, std::chrono::milliseconds(500));
+    // It is still sent.
+    json requests;
+    for (int i = 0; i < 100 && requests.empty(); ++i) {
+        ::Sleep(100);
+        requests = requestsTo(path);
+    }
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["body"],
+              std::string(R"({"event":7,"prod":"Tessaryn","uuid":")") + kMachineId + "\"}");
+}
+
+TEST_F(Events, FailuresAreSwallowed) {
+    usePath("unused");
+    setupState().metricsUrl = serverUrl() + "/status/500";
+    sendMetricNow(3);
+    setupState().metricsUrl = "http://127.0.0.1:1/installers/metrics";
+    sendMetricNow(3);
+    setupState().metricsUrl = "not an address";
+    sendMetric(3, false);
+    std::string path = usePath("not-json");
+    scriptAnswer(path, "<html>busy</html>");
+    sendMetricNow(3);
+    EXPECT_EQ(requestsTo(path).size(), 1u);
+}
+
+TEST_F(Events, MessageWithDefaultTitleAndInformationIcon) {
+    std::string path = usePath("msg");
+    scriptAnswer(path, R"({"msg":"x"})");
+    MessageBoxWatch watch(L"Message", 20);
+    sendMetricNow(1);
+    testing::SeenBox box = watch.result();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text, L"x");
+    EXPECT_EQ(box.icon, ::LoadIconW(nullptr, IDI_INFORMATION));
+}
+
+TEST_F(Events, MessageWithTitleAndErrorIconInUnicode) {
+    std::string path = usePath("msg-error");
+    scriptAnswer(path,
+                 "{\"msg\":\"Gr\xc3\xbc\xc3\x9f"
+                 "e \xe2\x82\xac\",\"title\":\"Hinweis\","
+                 "\"icon_type\":\"error\"}");
+    MessageBoxWatch watch(L"Hinweis", 20);
+    sendMetricNow(1);
+    testing::SeenBox box = watch.result();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text,
+              L"Gr\x00fc\x00df"
+              L"e \x20ac");
+    EXPECT_EQ(box.icon, ::LoadIconW(nullptr, IDI_ERROR));
+}
+
+TEST_F(Events, OtherIconTypeShowsNoIcon) {
+    std::string path = usePath("msg-plain");
+    scriptAnswer(path, R"({"msg":"plain","title":"Plain","icon_type":"sparkles"})");
+    MessageBoxWatch watch(L"Plain", 20);
+    sendMetricNow(1);
+    testing::SeenBox box = watch.result();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text, L"plain");
+    EXPECT_EQ(box.icon, nullptr);
+}
+
+TEST_F(Events, NoBoxForNumericIconTypeOrInSilentRun) {
+    std::string path = usePath("no-box");
+    scriptAnswer(path, R"({"msg":"hidden","title":"Hidden","icon_type":3})");
+    {
+        MessageBoxWatch watch(L"Hidden", 3);
+        sendMetricNow(1);
+        EXPECT_FALSE(watch.result().found);
+    }
+    path = usePath("silent");
+    scriptAnswer(path, R"({"msg":"quiet","title":"Quiet"})");
+    setupState().verySilent = true;
+    {
+        MessageBoxWatch watch(L"Quiet", 3);
+        sendMetricNow(1);
+        EXPECT_FALSE(watch.result().found);
+    }
+    EXPECT_EQ(requestsTo(path).size(), 1u) << "the event itself still goes out";
+}
+
+// Runs the probe beside this program against `path`; its exit code.
+DWORD runProbe(const std::string& path) {
+    std::wstring line =
+        L"\"" + getModuleDirectory() + L"\\metric_probe.exe\" " + toWide(serverUrl() + path);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        return 1000;
+    }
+    UniqueKernelHandle process(info.hProcess), thread(info.hThread);
+    if (::WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return 1001;
+    DWORD code = 1002;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+TEST_F(Events, ActionOneEndsTheProgramWithZero) {
+    std::string path = usePath("action-1");
+    scriptAnswer(path, R"({"action":1})");
+    EXPECT_EQ(runProbe(path), 0u);
+    path = usePath("action-2");
+    scriptAnswer(path, R"({"action":2})");
+    EXPECT_EQ(runProbe(path), 7u) << "only 1 ends the program";
+}
+
+TEST_F(Events, AddressThatIsNotAWebPageIsNotOpened) {
+    std::string folder = testing::scratchDir();
+    std::string script = folder + "opened-by-answer.bat";
+    std::string marker = folder + "answer-marker.txt";
+    {
+        std::ofstream out(script, std::ios::binary);
+        out << "@echo ran> \"" << marker << "\"\r\n";
+    }
+    int round = 0;
+    for (const std::string& url : {script, "file:///" + script}) {
+        std::string path = usePath("url-local-" + std::to_string(++round));
+        scriptAnswer(path, json({{"url", url}}).dump());
+        sendMetricNow(2);
+        ASSERT_EQ(requestsTo(path).size(), 1u);
+    }
+    ::Sleep(2000);
+    EXPECT_FALSE(testing::fileExists(marker));
+
+    // The same script, opened on purpose, does leave its mark: the check above can fail.
+    ASSERT_TRUE(openWithShell(script));
+    for (int i = 0; i < 100 && !testing::fileExists(marker); ++i) ::Sleep(100);
+    EXPECT_TRUE(testing::fileExists(marker));
+}
+
+}  // namespace
+}  // namespace tessaryn
