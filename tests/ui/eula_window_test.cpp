@@ -264,6 +264,25 @@ TEST_F(EulaWindowTest, RichEditWithLinkDetectionWhenAvailable) {
     EXPECT_TRUE(GetWindowLongW(view, GWL_STYLE) & ES_READONLY);
 }
 
+// Run by its own CTest entry with Msftedit.dll switched off in Wine; skipped where it loads.
+TEST_F(EulaWindowTest, PlainEditShowsTheTextWhenRichEditIsMissing) {
+    HMODULE richEdit = LoadLibraryW(L"Msftedit.dll");
+    if (richEdit) {
+        FreeLibrary(richEdit);
+        GTEST_SKIP() << "Msftedit.dll is present";
+    }
+    open("First line\nSecond line\r\nThird line\n");
+    EXPECT_FALSE(eula_->richEditLoaded());
+    HWND view = control(kEulaLicenseViewId);
+    EXPECT_EQ(classOf(view), L"Edit");
+    EXPECT_TRUE(GetWindowLongW(view, GWL_STYLE) & ES_READONLY);
+    EXPECT_EQ(textOf(view), L"First line\r\nSecond line\r\nThird line\r\n");
+    EXPECT_EQ(SendMessageW(view, EM_GETLINECOUNT, 0, 0), 4);
+    click(kEulaAcceptRadioId);
+    click(kEulaNextButtonId);
+    EXPECT_EQ(accepted_, 1);
+}
+
 TEST_F(EulaWindowTest, OnlyClickedWebAddressesAreOpened) {
     const std::string text =
         "See https://tessaryn.example/terms or file:///C:/windows/system32/calc.exe or "
