@@ -4,12 +4,14 @@
 #include <atomic>
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
 
 #include "app/setup_state.h"
 #include "package/download_job_win.h"
+#include "system/handles_win.h"
 #include "system/unicode_win.h"
 #include "tests/support/test_env_win.h"
 
@@ -172,6 +174,93 @@ TEST_F(DownloadJob, SendsTheProcessAgentString) {
         }
     }
     EXPECT_TRUE(found);
+}
+
+// The failure box ends the process, so it is tried in a child: this same program, started with a
+// filter that picks the test below and a variable that makes it call showDownloadFailure.
+TEST(DownloadFailureChild, CallsTheFailureBox) {
+    if (testing::testEnv("TESSARYN_FAILURE_CHILD").empty()) GTEST_SKIP() << "runs as a child only";
+    setupState().verySilent = testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent";
+    showDownloadFailure();
+}
+
+class ChildProcess {
+  public:
+    explicit ChildProcess(const char* mode) {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring command = L"\"" + std::wstring(self) +
+                               L"\" --gtest_filter=DownloadFailureChild.CallsTheFailureBox";
+        SetEnvironmentVariableA("TESSARYN_FAILURE_CHILD", mode);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &info_);
+        SetEnvironmentVariableA("TESSARYN_FAILURE_CHILD", nullptr);
+        process_.reset(info_.hProcess);
+        thread_.reset(info_.hThread);
+    }
+    ~ChildProcess() {
+        if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
+            TerminateProcess(process_.get(), 99);
+    }
+    bool started() const { return started_; }
+    DWORD id() const { return info_.dwProcessId; }
+    // The exit code, or nothing when the child is still running after `ms`.
+    std::optional<DWORD> exitCode(DWORD ms) {
+        if (WaitForSingleObject(process_.get(), ms) != WAIT_OBJECT_0) return std::nullopt;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+  private:
+    PROCESS_INFORMATION info_ = {};
+    bool started_ = false;
+    UniqueKernelHandle process_;
+    UniqueKernelHandle thread_;
+};
+
+HWND findDialogOf(DWORD processId, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        HWND candidate = nullptr;
+        while ((candidate = FindWindowExW(nullptr, candidate, L"#32770", nullptr))) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(candidate, &pid);
+            if (pid == processId) return candidate;
+        }
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+TEST(DownloadFailure, SilentRunEndsWithMinusOneAndNoBox) {
+    ChildProcess child("silent");
+    ASSERT_TRUE(child.started());
+    const auto code = child.exitCode(20000);
+    ASSERT_TRUE(code.has_value()) << "the child waits for something";
+    EXPECT_EQ(*code, 0xFFFFFFFFu);
+}
+
+TEST(DownloadFailure, BoxNamesTheWebHostThenTheProcessEnds) {
+    ChildProcess child("shown");
+    ASSERT_TRUE(child.started());
+    HWND box = findDialogOf(child.id(), 20000);
+    ASSERT_NE(box, nullptr);
+    wchar_t caption[64] = {};
+    GetWindowTextW(box, caption, 64);
+    EXPECT_EQ(std::wstring(caption), L"Error");
+    // The message text is the dialog's static control with id 0xFFFF.
+    wchar_t text[512] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 512);
+    EXPECT_EQ(toUtf8(text), "Download failed!\nPlease try later, or visit " + webHostName() +
+                                " to contact support.");
+    EXPECT_FALSE(child.exitCode(0).has_value());  // waits for the user
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    const auto code = child.exitCode(20000);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0xFFFFFFFFu);
 }
 
 }  // namespace
