@@ -4,21 +4,7 @@
 
 namespace tessaryn {
 
-std::wstring getOsVersion() {
-    UniqueRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                        KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return L"10";
-    }
-    // One spare character keeps the text terminated even when the value fills the buffer.
-    wchar_t build[33] = {};
-    DWORD size = sizeof(build) - sizeof(wchar_t);
-    if (::RegQueryValueExW(key.get(), L"CurrentBuild", nullptr, nullptr,
-                           reinterpret_cast<BYTE*>(build), &size) != ERROR_SUCCESS) {
-        return L"10";
-    }
-    return std::wstring(L"10 Build ") + build;
-}
+namespace {
 
 std::wstring architectureName(unsigned architecture) {
     switch (architecture) {
@@ -31,6 +17,25 @@ std::wstring architectureName(unsigned architecture) {
         default:
             return L"Unknown";
     }
+}
+
+}  // namespace
+
+std::wstring getOsVersion() {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                        KEY_READ, key.put()) != ERROR_SUCCESS) {
+        return L"10";
+    }
+    // A 64-byte value buffer plus one spare character, so the text stays terminated even when
+    // the value fills the buffer.
+    wchar_t build[33] = {};
+    DWORD size = sizeof(build) - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.get(), L"CurrentBuild", nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(build), &size) != ERROR_SUCCESS) {
+        return L"10";
+    }
+    return std::wstring(L"10 Build ") + build;
 }
 
 std::wstring getSystemDescription() {

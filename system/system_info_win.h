@@ -8,7 +8,5 @@ namespace tessaryn {
 std::wstring getOsVersion();
 // "Windows " + version + "; " + architecture + "; " + locale name.
 std::wstring getSystemDescription();
-// "x86", "x64", "ARM64" or "Unknown" for a PROCESSOR_ARCHITECTURE_* value.
-std::wstring architectureName(unsigned architecture);
 
 }  // namespace tessaryn

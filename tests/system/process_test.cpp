@@ -126,13 +126,5 @@ TEST(SystemDescription, NamesVersionArchitectureAndLocale) {
     EXPECT_EQ(getSystemDescription(), L"Windows " + version + L"; x64; " + locale);
 }
 
-TEST(SystemDescription, ArchitectureNames) {
-    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_INTEL), L"x86");
-    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_AMD64), L"x64");
-    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_ARM64), L"ARM64");
-    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_ARM), L"Unknown");
-    EXPECT_EQ(architectureName(PROCESSOR_ARCHITECTURE_UNKNOWN), L"Unknown");
-}
-
 }  // namespace
 }  // namespace tessaryn

@@ -9,9 +9,9 @@ name="Tessaryn List Check"
 "$wine_run" "$probe" add "$name" 'C:\Program Files\Tessaryn List Check\unins000.exe' \
   "Corvalis" "3.1.4" "https://tessaryn.example/" "" || { echo "registration failed"; exit 1; }
 listing=$("$wine_run" uninstaller --list 2>/dev/null | tr -d '\r')
-echo "$listing" | grep -Fx "$name|||$name" >/dev/null ||
-  echo "$listing" | grep -F "$name" >/dev/null || {
-    echo "not listed:"; echo "$listing"; exit 1; }
+# Wine prints one "key|||DisplayName" line per entry.
+echo "$listing" | grep -Fx "$name|||$name" >/dev/null || {
+  echo "not listed:"; echo "$listing"; exit 1; }
 version=$("$wine_run" reg query \
   "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name" /v DisplayVersion \
   2>/dev/null | tr -d '\r')
