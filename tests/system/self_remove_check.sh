@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The uninstaller's self-removal, watched from outside: a copy of the probe in a folder of its
 # own removes itself; afterwards its file, the folder (read-only file included) and the script
-# are gone. Usage: self_remove_check.sh WINE_RUN PROBE_EXE
+# are gone. The folder name is not plain ASCII, as a product folder may not be. Usage: self_remove_check.sh WINE_RUN PROBE_EXE
 set -euo pipefail
 wine_run=$1 probe=$2
 export WINEPREFIX=${WINEPREFIX:-${TESSARYN_WINEPREFIX:?}}
 "$wine_run" cmd /c exit 0 >/dev/null 2>&1 # makes the prefix when it is new
 drive_c=$WINEPREFIX/drive_c
-folder=$drive_c/tessaryn-self-remove
+folder=$drive_c/tessaryn-self-remové
 rm -rf "$folder"
 mkdir -p "$folder/sub"
 cp "$probe" "$folder/unins000.exe"
@@ -18,7 +18,7 @@ temp=$("$wine_run" cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
 script=$("$wine_run" winepath -u "$temp\\cleanup.bat" 2>/dev/null)
 
 set +e
-"$wine_run" "C:\\tessaryn-self-remove\\unins000.exe" "C:\\tessaryn-self-remove"
+"$wine_run" "C:\\tessaryn-self-remové\\unins000.exe" "C:\\tessaryn-self-remové"
 code=$?
 set -e
 [ "$code" -eq 0 ] || { echo "exit code $code, expected 0"; exit 1; }
