@@ -169,6 +169,11 @@ EulaWindow::~EulaWindow() {
     if (current == this) current = nullptr;
 }
 
+void EulaWindow::destroy() {
+    // WM_DESTROY clears the handles.
+    if (window_) DestroyWindow(window_);
+}
+
 void EulaWindow::applyLook() {
     if (darkMode_) {
         ownedBrush_.reset(CreateSolidBrush(kDarkBackground));

@@ -38,6 +38,8 @@ class EulaWindow {
     // The top-level window; null once it has been destroyed. The caller shows it and may
     // destroy it.
     HWND handle() const { return window_; }
+    // Destroys the window (also from inside onAccept or onCancel); the handle becomes null.
+    void destroy();
     bool richEditLoaded() const { return richEditLoaded_; }
     bool darkMode() const { return darkMode_; }
 

@@ -156,14 +156,34 @@ TEST_F(EulaWindowTest, CancelAndEveryCloseRequestRunOnCancelAndTheWindowStays) {
     EXPECT_EQ(accepted_, 0);
 }
 
-TEST_F(EulaWindowTest, DestroyedByTheCallerThenDestructedSafely) {
-    open();
-    HWND handle = window();
-    DestroyWindow(handle);
+TEST_F(EulaWindowTest, DestroyedFromItsOwnCallbackOrByTheCaller) {
+    // As the install road does it: "Next" destroys the window from inside the click.
+    std::unique_ptr<EulaWindow> eula;
+    bool accepted = false;
+    eula = std::make_unique<EulaWindow>(
+        "Terms", L"Setup",
+        [&] {
+            accepted = true;
+            eula->destroy();
+        },
+        [] {});
+    HWND handle = eula->handle();
+    ShowWindow(handle, SW_SHOW);
+    SendMessageW(GetDlgItem(handle, kEulaAcceptRadioId), BM_CLICK, 0, 0);
+    SendMessageW(GetDlgItem(handle, kEulaNextButtonId), BM_CLICK, 0, 0);
+    EXPECT_TRUE(accepted);
     EXPECT_FALSE(IsWindow(handle));
-    EXPECT_EQ(eula_->handle(), nullptr);
+    EXPECT_EQ(eula->handle(), nullptr);
     MSG quit;
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_TRUE(
+        PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // ends GetMessage loops
+    eula.reset();
+
+    open();
+    handle = window();
+    DestroyWindow(handle);
+    EXPECT_EQ(eula_->handle(), nullptr);
+    eula_->destroy();  // nothing left to destroy
     eula_.reset();
 }
 
