@@ -42,7 +42,7 @@ std::string productMessage(std::string_view version, std::string_view installDir
     text += "This demonstration program was installed by the Tessaryn web setup into\r\n";
     text += std::string(installDir) + "\r\n\r\n";
     std::string_view note = trim(firstLine(firstRunNote));
-    if (!note.empty()) text += "First run prepared: " + std::string(note) + "\r\n\r\n";
+    if (!note.empty()) text += "First run: " + std::string(note) + "\r\n\r\n";
     text += "Remove it with \"Add/Remove Programs\" or with unins000.exe in that folder.";
     return text;
 }

@@ -31,7 +31,7 @@ TEST(DemoWindowText, NamesProductVersionFolderAndFirstRun) {
     std::string text = productMessage("1.1", "C:\\Program Files\\Tessaryn", "prepared\r\nmore\r\n");
     EXPECT_NE(text.find("Thank you for trying Tessaryn 1.1."), std::string::npos);
     EXPECT_NE(text.find("\r\nC:\\Program Files\\Tessaryn\r\n"), std::string::npos);
-    EXPECT_NE(text.find("First run prepared: prepared\r\n"), std::string::npos);
+    EXPECT_NE(text.find("First run: prepared\r\n"), std::string::npos);
     EXPECT_EQ(text.find("more"), std::string::npos);
 
     EXPECT_EQ(productMessage("1.0", "C:\\T", "  \r\n").find("First run"), std::string::npos);
