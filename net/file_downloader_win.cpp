@@ -157,6 +157,8 @@ bool FileDownloader::receiveToFile(HINTERNET request, const std::string& filePat
         }
         if (received == 0) break;
     }
+    // A connection that ends before the announced length is a cut transfer, however it ended.
+    if (info.totalBytes != 0 && info.downloadedBytes < info.totalBytes) return discardFile();
 
     if (callback) {
         info.bytesPerSecond = lastRate;
