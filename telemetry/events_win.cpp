@@ -4,6 +4,8 @@
 
 #include <shellapi.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app/setup_state.h"
@@ -11,6 +13,18 @@
 #include "system/unicode_win.h"
 
 namespace tessaryn {
+
+namespace {
+
+// Background events started and not yet finished.
+std::atomic<int> pendingEvents{0};
+
+void sendInBackground(int32_t event) {
+    sendMetricNow(event);
+    --pendingEvents;
+}
+
+}  // namespace
 
 void carryOutAnswer(const AnswerActions& actions) {
     // Wide calls, so that non-ASCII texts and addresses arrive as the host wrote them.
@@ -46,11 +60,22 @@ void sendMetric(int32_t event, bool background) {
         sendMetricNow(event);
         return;
     }
+    ++pendingEvents;
     try {
-        std::thread(sendMetricNow, event).detach();
+        std::thread(sendInBackground, event).detach();
     } catch (...) {
         // No thread to spare: the event is dropped rather than delaying the caller.
+        --pendingEvents;
     }
+}
+
+bool waitForPendingMetrics(uint32_t timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (pendingEvents > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 }  // namespace tessaryn

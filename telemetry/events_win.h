@@ -13,6 +13,10 @@ void sendMetric(int32_t event, bool background);
 // Posts the event and acts on the answer (which may end the process).
 void sendMetricNow(int32_t event);
 
+// Waits up to `timeoutMs` for background events still on their way, so that those sent just
+// before the program ends are not cut off. True when none is left.
+bool waitForPendingMetrics(uint32_t timeoutMs);
+
 // Opens the address, shows the message, ends the process, as the answer asked.
 void carryOutAnswer(const AnswerActions& actions);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The uninstaller's self-removal, watched from outside: a copy of the probe in a folder of its
 # own removes itself; afterwards its file, the folder (read-only file included) and the script
-# are gone. The folder name is not plain ASCII, as a product folder may not be. Usage: self_remove_check.sh WINE_RUN PROBE_EXE
+# are gone. The folder name is not plain ASCII, as a product folder may not be.
+# Usage: self_remove_check.sh WINE_RUN PROBE_EXE
 set -euo pipefail
 wine_run=$1 probe=$2
 export WINEPREFIX=${WINEPREFIX:-${TESSARYN_WINEPREFIX:?}}

@@ -113,6 +113,21 @@ TEST_F(Events, BackgroundEventNeverBlocksTheCaller) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["body"],
               std::string(R"({"event":7,"prod":"Tessaryn","uuid":")") + kMachineId + "\"}");
+    EXPECT_TRUE(waitForPendingMetrics(15000));
+}
+
+TEST_F(Events, PendingBackgroundEventsCanBeAwaitedWithALimit) {
+    std::string path = usePath("pending");
+    scriptAnswer(path, "{}", 1.5);
+    ASSERT_TRUE(waitForPendingMetrics(15000)) << "events of earlier tests finish";
+    EXPECT_TRUE(waitForPendingMetrics(0)) << "nothing pending";
+    sendMetric(5, true);
+    sendMetric(8, true);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(waitForPendingMetrics(200)) << "the host has not answered yet";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(waitForPendingMetrics(15000));
+    EXPECT_EQ(requestsTo(path).size(), 2u);
 }
 
 TEST_F(Events, FailuresAreSwallowed) {
