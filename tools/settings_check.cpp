@@ -19,6 +19,13 @@ std::string typeName(const json& value) {
     return "null";
 }
 
+std::string quoted(const char* key) {
+    std::string text = "\"";
+    text += key;
+    text += '"';
+    return text;
+}
+
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
@@ -68,21 +75,20 @@ std::vector<std::string> settingsProblems(const std::string& jsonText) {
     for (const char* key : {"eula", "ver", "www"}) {
         const auto it = root.find(key);
         if (it != root.end() && !it->is_string()) {
-            problems.push_back("\"" + std::string(key) + "\" must be a string, found " +
-                               typeName(*it));
+            problems.push_back(quoted(key) + " must be a string, found " + typeName(*it));
         }
     }
     for (const char* key : {"init", "post"}) {
         const auto it = root.find(key);
         if (it == root.end()) continue;
         if (!it->is_array()) {
-            problems.push_back("\"" + std::string(key) + "\" must be an array of strings, found " +
+            problems.push_back(quoted(key) + " must be an array of strings, found " +
                                typeName(*it));
             continue;
         }
         for (size_t i = 0; i < it->size(); ++i) {
             if (!(*it)[i].is_string()) {
-                problems.push_back("\"" + std::string(key) + "\"[" + std::to_string(i) +
+                problems.push_back(quoted(key) + "[" + std::to_string(i) +
                                    "] must be a string, found " + typeName((*it)[i]));
             }
         }
@@ -90,8 +96,7 @@ std::vector<std::string> settingsProblems(const std::string& jsonText) {
     for (const char* key : {"desk", "metric"}) {
         const auto it = root.find(key);
         if (it != root.end() && !it->is_boolean()) {
-            problems.push_back("\"" + std::string(key) + "\" must be a boolean, found " +
-                               typeName(*it));
+            problems.push_back(quoted(key) + " must be a boolean, found " + typeName(*it));
         }
     }
     return problems;
