@@ -1,0 +1,256 @@
+#include "app/install_road_win.h"
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/exit_confirmation.h"
+#include "app/setup_state.h"
+#include "app/signature_check.h"
+#include "app/startup_win.h"
+#include "app/terminate_processes_win.h"
+#include "package/bundle.h"
+#include "package/download_job_win.h"
+#include "package/public_key.h"
+#include "system/handles_win.h"
+#include "system/process_win.h"
+#include "system/registry_win.h"
+#include "system/shortcuts_win.h"
+#include "system/unicode_win.h"
+#include "telemetry/events_win.h"
+#include "ui/eula_window_win.h"
+#include "ui/progress_window_win.h"
+#include "ui/pump_win.h"
+
+namespace tessaryn {
+namespace {
+
+constexpr auto kOldFolderRemovalLimit = std::chrono::seconds(30);
+
+// Keeps the windows of this thread answering while time passes.
+void waitPumping(std::chrono::milliseconds duration) {
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) {
+        pumpMessages();
+        Sleep(10);
+    }
+}
+
+bool isDirectory(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+void showProgressWindow(ProgressWindow& window, const RunContext& context) {
+    ShowWindow(window.handle(), setupState().verySilent ? SW_HIDE : context.showCommand);
+    UpdateWindow(window.handle());
+}
+
+// Shows the license until it is accepted; the confirmed exit ends the process with 1.
+bool acceptLicense() {
+    SetupState& state = setupState();
+    if (state.verySilent) return true;
+    bool accepted = false;
+    std::optional<EulaWindow> eula;
+    eula.emplace(
+        state.eulaText, toWide(state.productName + " " + state.version + " Setup - License Agreement"),
+        [&] {
+            accepted = true;
+            eula->destroy();
+        },
+        [&] {
+            if (!confirmExitSetup()) return;
+            eula->destroy();
+            sendMetric(6, false);
+            ExitProcess(1);
+        });
+    ShowWindow(eula->handle(), SW_SHOW);
+    UpdateWindow(eula->handle());
+    MSG message;
+    while (!accepted && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    eula.reset();
+    return accepted;
+}
+
+// Fetches the package (beside the program, else from the web host) and checks it.
+std::optional<int> obtainPackage(const RunContext& context) {
+    const SetupState& state = setupState();
+    if (CopyFileW(context.localPak.c_str(), context.tempPak.c_str(), FALSE)) {
+        sendMetric(1, true);
+    } else {
+        sendMetric(0, true);
+        bool fetched = downloadFileWithProgress(toUtf8(context.tempPak), state.pakUrl,
+                                                "Downloading setup files... ");
+        pumpMessages();
+        if (!fetched) {
+            sendMetric(4, true);
+            showDownloadFailure();
+        }
+    }
+    Signature signature{};
+    if (!takeAndVerifySignature(context.tempPak, kPackageContext, publisherPublicKey(),
+                                signature)) {
+        sendMetric(2, true);
+        showInvalidDataBox();
+        return kExitFailure;
+    }
+    return std::nullopt;
+}
+
+// Runs the earlier version's clean-up commands and its uninstaller, and ends its processes.
+void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
+    const SetupState& state = setupState();
+    sendMetric(7, true);
+    window.setStatusText(L"Removing previous version...");
+    runCommands(state.postCommands, context.installDirUtf8);
+    const std::string uninstaller = context.installDirUtf8 + "unins000.exe";
+    bool uninstalled = runHidden("\"" + uninstaller + "\" /VERYSILENT", context.installDirUtf8);
+    terminateProcessesInDirectory(context.installDirUtf8);
+    // The old uninstaller removes its folder from a script that runs after it has ended; were
+    // that script still at work during unpacking, it would delete the new files.
+    if (uninstalled) {
+        const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
+        while (isDirectory(context.installDir) && std::chrono::steady_clock::now() < end)
+            waitPumping(std::chrono::milliseconds(100));
+    }
+}
+
+struct WorkerState {
+    std::atomic<bool> done{false};
+    std::atomic<bool> failed{false};
+    std::string error;  // written before `failed` is set
+};
+
+void extractPackage(const RunContext& context, ProgressWindow& window, WorkerState& worker) {
+    ExtractProgressCallback progress = [&window](float fraction, const std::string&) {
+        window.setStatusText(L"Installing files...");
+        window.setProgress(static_cast<int>(fraction * 100));
+    };
+    try {
+        extractBundle(context.installDir, context.tempPak, progress);
+        progress(1.0f, "Complete");
+        worker.done = true;
+    } catch (const std::exception& error) {
+        worker.error = error.what();
+        worker.failed = true;
+    } catch (...) {
+        worker.error = "Unknown error while installing files";
+        worker.failed = true;
+    }
+}
+
+// Pumps until the worker ends. Should the window vanish, it still waits for the worker, which
+// then reports into a dead window harmlessly, so that nothing it uses ends before it does.
+void waitForWorker(ProgressWindow& window, WorkerState& worker) {
+    while (!worker.done && !worker.failed) {
+        if (IsWindow(window.handle())) pumpMessages();
+        Sleep(10);
+    }
+}
+
+void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
+    const SetupState& state = setupState();
+    const std::wstring name = toWide(state.productName);
+    if (state.createDesktopShortcut)
+        createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"");
+    createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0);
+    // Without a web page there is nothing for an "on the Web" entry to open.
+    if (!state.websiteUrl.empty())
+        createStartMenuEntry(toWide(state.websiteUrl), context.installDir, name + L" on the Web",
+                             name, L"", L"", L"%SystemRoot%\\System32\\SHELL32.dll", 2);
+}
+
+// The uninstaller is this program; beside it goes the setup information file, signed again.
+void installUninstaller(const RunContext& context, const std::wstring& productExe) {
+    const SetupState& state = setupState();
+    const std::wstring uninstaller = context.installDir + L"unins000.exe";
+    DeleteFileW(uninstaller.c_str());
+    if (!CopyFileW(getModulePath().c_str(), uninstaller.c_str(), TRUE)) return;
+    registerUninstallEntry(toWide(state.productName), uninstaller, L"", toWide(state.version),
+                           toWide(state.websiteUrl), productExe);
+    const std::wstring dat = context.installDir + L"unins000.dat";
+    DeleteFileW(dat.c_str());
+    if (!CopyFileW(context.tempDat.c_str(), dat.c_str(), FALSE)) return;
+    UniqueFile file(CreateFileW(dat.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    DWORD written = 0;
+    WriteFile(file.get(), context.datSignature.data(),
+              static_cast<DWORD>(context.datSignature.size()), &written, nullptr);
+}
+
+void completeInstallation(const RunContext& context, ProgressWindow& window) {
+    const SetupState& state = setupState();
+    const std::string productExe =
+        context.installDirUtf8 + lowerAscii(state.productName) + ".exe";
+    pumpMessages();
+    window.setStatusText(L"Initializing product...");
+    runCommands(state.initCommands, context.installDirUtf8);
+    makeShortcuts(context, toWide(productExe));
+    installUninstaller(context, toWide(productExe));
+    openWithShell(productExe);
+    pumpMessages();
+    window.setStatusText(L"Installation complete!");
+    window.setProgress(100);
+    sendMetric(9, false);
+    waitPumping(std::chrono::seconds(1));
+}
+
+void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
+    sendMetric(3, true);
+    if (!setupState().verySilent) {
+        HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
+        MessageBoxW(owner, toWide(worker.error).c_str(), L"Error", MB_ICONERROR);
+    }
+    waitPumping(std::chrono::seconds(3));
+}
+
+}  // namespace
+
+int runInstallRoad(RunContext& context) {
+    if (!acceptLicense()) return kExitDeclined;
+    sendMetric(5, true);
+    if (auto failed = obtainPackage(context)) return *failed;
+
+    pumpMessages();
+    {
+        ProgressWindow preparing(true, L"Setup");
+        preparing.setStatusText(L"Preparing to install...");
+        showProgressWindow(preparing, context);
+        if (isDirectory(context.installDir)) removePreviousVersion(context, preparing);
+        waitPumping(std::chrono::seconds(1));
+    }
+
+    ProgressWindow installing(false, L"Setup");
+    installing.setStatusText(L"Installing the application...");
+    showProgressWindow(installing, context);
+    terminateProcessesInDirectory(context.installDirUtf8);
+
+    WorkerState worker;
+    std::thread extraction(
+        [&context, &installing, &worker] { extractPackage(context, installing, worker); });
+    waitForWorker(installing, worker);
+    extraction.join();
+
+    if (worker.failed)
+        reportWorkerFailure(installing, worker);
+    else
+        completeInstallation(context, installing);
+
+    DestroyWindow(installing.handle());
+    waitPumping(std::chrono::seconds(2));
+    return kExitSuccess;
+}
+
+}  // namespace tessaryn

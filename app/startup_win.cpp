@@ -1,0 +1,112 @@
+#include "app/startup_win.h"
+
+#include <shlobj.h>
+
+#include "app/command_line.h"
+#include "app/installer_urls.h"
+#include "app/product_name.h"
+#include "app/setup_paths.h"
+#include "app/setup_settings.h"
+#include "app/setup_state.h"
+#include "app/signature_check.h"
+#include "package/download_job_win.h"
+#include "package/public_key.h"
+#include "system/process_win.h"
+#include "system/system_info_win.h"
+#include "system/unicode_win.h"
+#include "telemetry/events_win.h"
+#include "telemetry/machine_id_win.h"
+#include "ui/progress_window_win.h"
+#include "ui/pump_win.h"
+
+namespace tessaryn {
+namespace {
+
+std::wstring programFilesFolder() {
+    PWSTR folder = nullptr;
+    std::wstring result = L"C:\\Program Files";
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &folder)))
+        result = folder;
+    CoTaskMemFree(folder);
+    return result;
+}
+
+void readSettings(const std::wstring& tempDat) {
+    SetupSettings settings;
+    settings.load(toUtf8(tempDat));
+    SetupState& state = setupState();
+    state.productName = settings.getString("prod", "");
+    state.eulaText = settings.getString("eula", "");
+    state.version = settings.getString("ver", "");
+    state.initCommands = settings.getStringArray("init", {});
+    state.postCommands = settings.getStringArray("post", {});
+    state.websiteUrl = settings.getString("www", "");
+    state.createDesktopShortcut = settings.getBool("desk");
+    state.metricsEnabled = settings.getBool("metric");
+}
+
+}  // namespace
+
+void showInvalidDataBox() {
+    if (!setupState().verySilent)
+        MessageBoxW(nullptr, L"Setup cannot continue. Please re-download and try again.",
+                    L"Invalid data signature", MB_ICONERROR);
+}
+
+void initialiseState(const std::string& commandLine, RunContext& context) {
+    SetupState& state = setupState();
+    state.productName = "Tessaryn";
+    // The command line comes before the addresses, so that "/URL:" reaches them.
+    applyCommandLine(commandLine);
+    formInstallerUrls();
+    state.uninstallMode = isUninstallerBaseName(getModuleBaseName());
+    state.machineId = makeMachineId();
+    state.userAgent = "Setup/1.1 (" + toUtf8(getSystemDescription()) + ")";
+
+    const std::wstring moduleDir = getModuleDirectory() + L"\\";
+    const std::wstring workDir = makeTempWorkDir();
+    context.localDat = moduleDir + toWide(localDatFileName(state.productName, state.uninstallMode));
+    context.tempDat = workDir + L"setup.dat";
+    context.localPak = moduleDir + toWide(localPakFileName(state.productName));
+    context.tempPak = workDir + L"setup.pak";
+}
+
+std::optional<int> obtainSettings(RunContext& context) {
+    SetupState& state = setupState();
+    if (!CopyFileW(context.localDat.c_str(), context.tempDat.c_str(), FALSE)) {
+        if (state.uninstallMode) {
+            if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
+            return kExitSuccess;
+        }
+        bool fetched = downloadFileWithProgress(toUtf8(context.tempDat), state.datUrl,
+                                                "Initializing setup... ");
+        pumpMessages();
+        if (!fetched) {
+            sendMetric(4, true);
+            showDownloadFailure();
+        }
+    }
+
+    if (!takeAndVerifySignature(context.tempDat, kSettingsContext, publisherPublicKey(),
+                                context.datSignature)) {
+        sendMetric(2, true);
+        showInvalidDataBox();
+        return kExitFailure;
+    }
+
+    readSettings(context.tempDat);
+    // The name becomes a folder under Program Files that upgrades and uninstalls delete whole:
+    // a name that is not one plain folder name is refused like an untrusted file.
+    if (!isUsableProductName(state.productName)) {
+        showInvalidDataBox();
+        return kExitFailure;
+    }
+    // Reported only now: before the settings are read, events are still switched off.
+    if (state.updaterMode) sendMetric(10, true);
+
+    context.installDir = programFilesFolder() + L"\\" + toWide(state.productName) + L"\\";
+    context.installDirUtf8 = toUtf8(context.installDir);
+    return std::nullopt;
+}
+
+}  // namespace tessaryn

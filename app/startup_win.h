@@ -1,0 +1,19 @@
+#pragma once
+// Start-up and the stage both roads share: fill the setup state, obtain, check and read the
+// setup information file.
+#include <optional>
+#include <string>
+
+#include "app/run_context_win.h"
+
+namespace tessaryn {
+
+void initialiseState(const std::string& commandLine, RunContext& context);
+
+// Empty when the run goes on to its road; otherwise the exit code that ends it.
+std::optional<int> obtainSettings(RunContext& context);
+
+// The box for a setup information file or package that cannot be trusted (not in a silent run).
+void showInvalidDataBox();
+
+}  // namespace tessaryn

@@ -1,0 +1,124 @@
+"""Untrusted, missing and broken files: the exit code, nothing installed, the events sent."""
+
+import json
+import shutil
+
+import pytest
+
+from conftest import EXIT_FAILURE, Answer, sign_raw, url_switch
+
+
+def flip(path, offset):
+    data = bytearray(path.read_bytes())
+    data[offset] ^= 0x40
+    path.write_bytes(bytes(data))
+
+
+def nothing_installed(machine):
+    left = list(machine.program_files.iterdir()) if machine.program_files.exists() else []
+    return not machine.install_dir.exists() and not any(p.name == "Tessaryn" for p in left)
+
+
+def metric_codes(test_host):
+    return sorted(json.loads(r["body"])["event"] for r in test_host.requests()
+                  if r["path"] == "/installers/metrics")
+
+
+@pytest.mark.parametrize("which,offset", [("dat", 5), ("dat", -1), ("pak", 40), ("pak", -30)])
+def test_tampered_files_are_refused(machine, host, product, which, offset):
+    target = product.dat if which == "dat" else product.pak
+    flip(target, offset if offset >= 0 else target.stat().st_size + offset)
+    host.publish(product)
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url))
+
+    assert code == EXIT_FAILURE
+    assert nothing_installed(machine)
+    # Events are switched on only by a trusted information file.
+    assert sorted(host.events()) == ([] if which == "dat" else [0, 2, 5])
+
+
+@pytest.mark.parametrize("missing", ["tessaryn.dat", "tessaryn.pak"])
+def test_missing_file_on_the_host(machine, test_host, product, missing):
+    shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+    shutil.copyfile(product.pak, test_host.files / "tessaryn.pak")
+    (test_host.files / missing).unlink()
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
+
+    assert code == EXIT_FAILURE
+    assert nothing_installed(machine)
+    assert metric_codes(test_host) == ([] if missing.endswith(".dat") else [0, 4, 5])
+
+
+def test_host_that_cuts_the_package(machine, test_host, product):
+    shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+    body = product.pak.read_bytes()
+    test_host.set_answer("/installers/tessaryn.pak", Answer(body=body, cut_after=len(body) // 2))
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
+
+    assert code == EXIT_FAILURE
+    assert nothing_installed(machine)
+    assert metric_codes(test_host) == [0, 4, 5]
+
+
+@pytest.mark.parametrize("prod", [None, "", ".", "..", "a/b", "x:y", "Tess*ryn"])
+def test_information_file_without_usable_product_name(machine, test_host, tmp_path, prod, product):
+    settings = {"ver": "1.0", "metric": True}
+    if prod is not None:
+        settings["prod"] = prod
+    signed = sign_raw(json.dumps(settings).encode(), tmp_path, "SETUP100")
+    (test_host.files / "tessaryn.dat").write_bytes(signed)
+    shutil.copyfile(product.pak, test_host.files / "tessaryn.pak")
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
+
+    assert code == EXIT_FAILURE
+    assert nothing_installed(machine)
+    assert not (machine.program_files / "unins000.exe").exists()
+    gets = [r["path"] for r in test_host.requests() if r["method"] == "GET"]
+    assert gets == ["/installers/tessaryn.dat"], "the package must not be fetched"
+
+
+def test_package_whose_files_cannot_be_unpacked(machine, test_host, tmp_path, product):
+    # A correctly signed package whose only file holds a 12-byte compressed item.
+    bundle = cbor({"version": "1.0", "files": [
+        {"n": "broken.bin", "t": "f", "d": b"\x5d" + b"\x00" * 11}]})
+    (test_host.files / "tessaryn.pak").write_bytes(sign_raw(bundle, tmp_path, "SETUPPAK"))
+    shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
+
+    # The error is reported (event 3) and the run still ends with 0; no uninstaller is made.
+    assert code == 0
+    assert not (machine.install_dir / "unins000.exe").exists()
+    assert 3 in metric_codes(test_host) and 9 not in metric_codes(test_host)
+
+
+def cbor_head(major: int, value: int) -> bytes:
+    if value < 24:
+        return bytes([major << 5 | value])
+    if value < 256:
+        return bytes([major << 5 | 24, value])
+    if value < 65536:
+        return bytes([major << 5 | 25]) + value.to_bytes(2, "big")
+    return bytes([major << 5 | 26]) + value.to_bytes(4, "big")
+
+
+def cbor(value) -> bytes:
+    if isinstance(value, bytes):
+        return cbor_head(2, len(value)) + value
+    if isinstance(value, str):
+        raw = value.encode()
+        return cbor_head(3, len(raw)) + raw
+    if isinstance(value, list):
+        return cbor_head(4, len(value)) + b"".join(cbor(v) for v in value)
+    if isinstance(value, dict):
+        return cbor_head(5, len(value)) + b"".join(cbor(k) + cbor(v) for k, v in value.items())
+    raise TypeError(value)

@@ -1,0 +1,98 @@
+"""Silent installs served by a web host, from files beside the setup, and upgrades."""
+
+import shutil
+
+from conftest import (UNINSTALL_KEY, make_product, tree_files, url_switch)
+
+
+def assert_installed(machine, product, setup_exe):
+    install = machine.install_dir
+    installed = tree_files(install)
+    for name, content in tree_files(product.tree).items():
+        assert installed.get(name) == content, f"{name} differs from the packed file"
+    assert (install / "data").is_dir()
+    assert (install / "unins000.exe").read_bytes() == setup_exe.read_bytes()
+    assert (install / "unins000.dat").read_bytes() == product.dat.read_bytes()
+
+
+def test_silent_install_from_the_web_host(machine, host, product):
+    host.publish(product)
+    setup = machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url))
+
+    assert code == 0
+    assert_installed(machine, product, setup)
+    install = machine.install_dir
+    # "init" ran in the install folder; the product was started there.
+    assert (install / "init-ran.txt").read_text().strip() == "init"
+    assert (install / "launched.txt").exists()
+
+    values = machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")
+    assert values is not None, "no uninstall record"
+    assert values["DisplayName"] == ("REG_SZ", "Tessaryn")
+    assert values["UninstallString"] == ("REG_SZ", r"C:\Program Files\Tessaryn\unins000.exe")
+    assert values["DisplayVersion"] == ("REG_SZ", "1.0")
+    assert values["URLInfoAbout"] == ("REG_SZ", "https://tessaryn.example/")
+    assert values["DisplayIcon"] == ("REG_SZ", r"C:\Program Files\Tessaryn\tessaryn.exe")
+    assert values["NoRepair"][0] == "REG_DWORD" and int(values["NoRepair"][1], 0) == 1
+    assert values["NoModify"][0] == "REG_DWORD" and int(values["NoModify"][1], 0) == 1
+    assert len(values["InstallDate"][1]) == 8 and values["InstallDate"][1].isdigit()
+    assert "Publisher" not in values
+    assert "Tessaryn|||" in machine.uninstaller_list()
+
+    desktop = machine.read_link(machine.desktop / "Tessaryn.lnk")
+    assert desktop["path"].lower() == r"c:\program files\tessaryn\tessaryn.exe"
+    assert desktop["workdir"].lower() == r"c:\program files\tessaryn"
+    menu = machine.start_menu / "Tessaryn"
+    entry = machine.read_link(menu / "Tessaryn.lnk")
+    assert entry["path"].lower() == r"c:\program files\tessaryn\tessaryn.exe"
+    assert (menu / "Tessaryn on the Web.url").read_bytes() == (
+        b"[InternetShortcut]\r\nURL=https://tessaryn.example/\r\n")
+
+    events = host.events()
+    assert sorted(events) == [0, 5, 9], events
+    assert events[-1] == 9
+    rows = host.event_rows()
+    assert all(r["product"] == "Tessaryn" and r["uuid"].startswith("anon-") for r in rows)
+    assert all(r["user_agent"].startswith("Setup/1.1 (Windows ") for r in rows)
+
+
+def test_files_beside_the_setup_are_used_without_download(machine, test_host, product):
+    machine.put_setup()
+    shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
+    shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
+
+    assert code == 0
+    assert (machine.install_dir / "readme.txt").read_text() == "Tessaryn 1.0\n"
+    gets = [r["path"] for r in test_host.requests() if r["method"] == "GET"]
+    assert gets == []
+    events = [r for r in test_host.requests() if r["path"] == "/installers/metrics"]
+    import json
+    codes = sorted(json.loads(r["body"])["event"] for r in events)
+    assert codes == [1, 5, 9]
+
+
+def test_upgrade_replaces_the_old_version(machine, host, tmp_path):
+    old = make_product(tmp_path / "v1", "1.0", files={"old-only.txt": b"from 1.0"})
+    new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
+    setup = machine.put_setup()
+    host.publish(old)
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    assert (machine.install_dir / "old-only.txt").exists()
+
+    host.publish(new)
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url))
+
+    assert code == 0
+    # The old "post" commands ran, and the old uninstaller removed its folder before unpacking.
+    temp_files = list((machine.c / "users").rglob("post-ran.txt"))
+    assert temp_files, "post commands of the old version did not run"
+    assert not (machine.install_dir / "old-only.txt").exists()
+    assert_installed(machine, new, setup)
+    assert (machine.install_dir / "new-only.txt").read_bytes() == b"from 2.0"
+    values = machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")
+    assert values["DisplayVersion"] == ("REG_SZ", "2.0")
+    assert 7 in host.events()

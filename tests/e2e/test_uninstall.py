@@ -1,0 +1,64 @@
+"""The installed uninstaller: silent removal, the kept desktop link, a missing information file."""
+
+from conftest import UNINSTALL_KEY, make_product, url_switch
+
+
+def install(machine, host, product):
+    host.publish(product)
+    machine.put_setup()
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    assert (machine.install_dir / "unins000.exe").exists()
+
+
+def test_silent_uninstall_removes_everything(machine, host, product):
+    install(machine, host, product)
+    uninstaller = machine.install_dir / "unins000.exe"
+
+    code = machine.run_setup("/VERYSILENT", exe=uninstaller)
+
+    assert code == 0
+    assert not machine.install_dir.exists()
+    assert not (machine.desktop / "Tessaryn.lnk").exists()
+    assert not (machine.start_menu / "Tessaryn").exists()
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
+    assert "Tessaryn|||" not in machine.uninstaller_list()
+
+
+def test_uninstall_keeps_desktop_link_when_desk_is_false(machine, host, tmp_path):
+    product = make_product(tmp_path / "p", settings={"desk": False})
+    install(machine, host, product)
+    assert not (machine.desktop / "Tessaryn.lnk").exists()
+    # A link of the same name that the user made himself stays.
+    own_link = machine.desktop / "Tessaryn.lnk"
+    own_link.parent.mkdir(parents=True, exist_ok=True)
+    own_link.write_bytes(b"user's own link")
+
+    code = machine.run_setup("/VERYSILENT", exe=machine.install_dir / "unins000.exe")
+
+    assert code == 0
+    assert own_link.read_bytes() == b"user's own link"
+    assert not machine.install_dir.exists()
+
+
+def test_uninstaller_without_its_information_file_changes_nothing(machine, host, product):
+    install(machine, host, product)
+    (machine.install_dir / "unins000.dat").unlink()
+
+    code = machine.run_setup("/VERYSILENT", exe=machine.install_dir / "unins000.exe")
+
+    assert code == 0
+    assert (machine.install_dir / "readme.txt").exists()
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is not None
+
+
+def test_uninstaller_with_tampered_information_file_fails(machine, host, product):
+    install(machine, host, product)
+    dat = machine.install_dir / "unins000.dat"
+    data = bytearray(dat.read_bytes())
+    data[3] ^= 0x01
+    dat.write_bytes(bytes(data))
+
+    code = machine.run_setup("/VERYSILENT", exe=machine.install_dir / "unins000.exe")
+
+    assert code == 255
+    assert (machine.install_dir / "readme.txt").exists()

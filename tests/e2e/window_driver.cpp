@@ -1,0 +1,140 @@
+// Drives the setup's windows from outside, as a user would, through Win32 messages. Reads one
+// command per line on standard input and answers one line on standard output:
+//   wait CLASS SECONDS        -> "ok" when a visible top-level window of that class exists
+//   waitbox TITLE SECONDS     -> "ok" when a message box with that caption exists
+//   gone CLASS SECONDS        -> "ok" when no window of that class is left
+//   enabled CLASS ID          -> "1" or "0"
+//   checked CLASS ID          -> "1" or "0"
+//   click CLASS ID            -> "ok" after BM_CLICK on the child
+//   close CLASS               -> "ok" after WM_CLOSE to the window
+//   boxtext TITLE             -> the message box's text
+//   boxclick TITLE ID         -> "ok" after clicking button ID (6 = Yes, 7 = No, 1 = OK)
+//   quit
+// In the captions of message boxes "_" stands for a blank. Any failure answers "error: ...".
+#include <windows.h>
+
+#include <chrono>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::wstring widen(const std::string& text) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
+    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
+    return wide;
+}
+
+std::string narrow(const std::wstring& text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+HWND findVisible(const std::wstring& className, const std::wstring& title) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, className.empty() ? nullptr : className.c_str(),
+                                   title.empty() ? nullptr : title.c_str()))) {
+        if (IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+}
+
+HWND findBox(const std::wstring& title) { return findVisible(L"#32770", title); }
+
+template <typename Found>
+bool waitFor(Found found, double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (found()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return found();
+}
+
+std::string boxText(HWND box) {
+    // A message box shows its text in a Static child with id 0xFFFF.
+    HWND text = GetDlgItem(box, 0xFFFF);
+    if (!text) return {};
+    wchar_t buffer[2048] = {};
+    GetWindowTextW(text, buffer, 2048);
+    return narrow(buffer);
+}
+
+// A click may open a modal box inside the clicked window's handler, so the driver never waits
+// for the handler to finish: it gives it a moment and goes on.
+void click(HWND button) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 2000, &result);
+}
+
+std::string handle(const std::string& line) {
+    std::istringstream in(line);
+    std::string command, name;
+    in >> command >> name;
+    const std::wstring wideName = widen(name);
+    if (command == "wait" || command == "gone") {
+        double seconds = 10;
+        in >> seconds;
+        bool wantPresent = command == "wait";
+        bool ok = waitFor([&] { return (findVisible(wideName, L"") != nullptr) == wantPresent; },
+                          seconds);
+        return ok ? "ok" : "error: timed out";
+    }
+    if (command.rfind("box", 0) == 0 || command == "waitbox") {
+        for (char& c : name)
+            if (c == '_') c = ' ';
+    }
+    const std::wstring boxTitle = widen(name);
+    if (command == "waitbox") {
+        double seconds = 10;
+        in >> seconds;
+        return waitFor([&] { return findBox(boxTitle) != nullptr; }, seconds) ? "ok"
+                                                                              : "error: no box";
+    }
+    if (command == "boxtext" || command == "boxclick") {
+        HWND box = findBox(boxTitle);
+        if (!box) return "error: no box";
+        if (command == "boxtext") return boxText(box);
+        int id = 0;
+        in >> id;
+        HWND button = GetDlgItem(box, id);
+        if (!button) return "error: no such button";
+        click(button);
+        return "ok";
+    }
+    HWND window = findVisible(wideName, L"");
+    if (!window) return "error: no window";
+    if (command == "close") {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return "ok";
+    }
+    int id = 0;
+    in >> id;
+    HWND child = GetDlgItem(window, id);
+    if (!child) return "error: no such control";
+    if (command == "enabled") return IsWindowEnabled(child) ? "1" : "0";
+    if (command == "checked")
+        return SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";
+    if (command == "click") {
+        click(child);
+        return "ok";
+    }
+    return "error: unknown command";
+}
+
+}  // namespace
+
+int main() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "quit") break;
+        std::cout << handle(line) << std::endl;
+    }
+    return 0;
+}
