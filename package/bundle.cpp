@@ -121,9 +121,13 @@ FileResult writeWholeFile(const fs::path& path, const std::vector<uint8_t>& byte
 void extractBundle(const fs::path& destination, const fs::path& bundlePath,
                    ExtractProgressCallback callback) {
     if (callback) callback(0.0f, "Reading bundle file...");
-    const std::vector<uint8_t> bytes = readWholeFile(bundlePath);
-    if (callback) callback(0.05f, "Parsing bundle...");
-    const json root = json::from_cbor(bytes, true, true, json::cbor_tag_handler_t::error);
+    json root;
+    {
+        // The raw bytes go as soon as they are parsed: the document holds its own copy.
+        const std::vector<uint8_t> bytes = readWholeFile(bundlePath);
+        if (callback) callback(0.05f, "Parsing bundle...");
+        root = json::from_cbor(bytes, true, true, json::cbor_tag_handler_t::error);
+    }
     if (!root.is_object() || !root.contains("files") || !root.contains("version")) {
         throw std::runtime_error("Invalid bundle file format");
     }
