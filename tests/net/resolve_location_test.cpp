@@ -48,6 +48,34 @@ TEST(ResolveLocation, FollowsTheRedirectRules) {
     }
 }
 
+TEST(ResolveLocation, RelativeWalkNeverLeavesDotPiecesOrTheRoot) {
+    // Every combination of up to four pieces drawn from a small alphabet.
+    const char* pieces[] = {"..", ".", "", "a", "b"};
+    const std::string origin = "https://h.example:8443";
+    int combinations = 0;
+    for (int length = 1; length <= 4; ++length) {
+        int total = 1;
+        for (int i = 0; i < length; ++i) total *= 5;
+        for (int n = 0; n < total; ++n) {
+            std::string location;
+            for (int i = 0, k = n; i < length; ++i, k /= 5) {
+                location += (i ? "/" : "") + std::string(pieces[k % 5]);
+            }
+            if (location[0] == '/') continue;  // rooted, not walked
+            const std::string url = resolveLocation(origin + "/x/y/z", location);
+            ASSERT_EQ(url.rfind(origin + "/", 0), 0u) << location;
+            const std::string path = url.substr(origin.size());
+            EXPECT_EQ(path.find("/./"), std::string::npos) << location;
+            EXPECT_EQ(path.find("/../"), std::string::npos) << location;
+            EXPECT_EQ(path.find("//"), std::string::npos) << location;
+            EXPECT_TRUE(path == "/" || path.back() != '/') << location;
+            EXPECT_FALSE(path.ends_with("/.") || path.ends_with("/..")) << location;
+            ++combinations;
+        }
+    }
+    EXPECT_GT(combinations, 500);
+}
+
 TEST(SplitUrl, GivesHostPathPortAndScheme) {
     std::string host, path;
     uint16_t port = 0;
