@@ -1,7 +1,8 @@
 // Test helper: makes the (throw-away) Wine prefix trust a test certificate authority by adding
 // its DER certificate to the machine's Root store. Usage: trust_ca <ca.der>
-#include <wincrypt.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <fstream>
