@@ -57,10 +57,24 @@ def built():
 def template_prefix(built, tmp_path_factory):
     prefix = tmp_path_factory.mktemp("wine") / "template"
     env = wine_env(prefix)
+    env["HOME"] = str(prefix.parent / "home")  # never link the prefix to the real home folder
+    Path(env["HOME"]).mkdir()
     subprocess.run(["wineboot", "-i"], env=env, capture_output=True, timeout=300)
     subprocess.run(["wineserver", "-w"], env=env, timeout=300)
     assert (prefix / "system.reg").exists(), "wineboot made no prefix"
     return prefix
+
+
+def detach_user_folders(prefix: Path):
+    """Wine links the user's Desktop, Documents, ... to the Linux home folder; each test machine
+    gets folders of its own instead, so that no run touches the real home or another run."""
+    for user in (prefix / "drive_c" / "users").iterdir():
+        if not user.is_dir() or user.is_symlink():
+            continue
+        for entry in user.iterdir():
+            if entry.is_symlink():
+                entry.unlink()
+                entry.mkdir()
 
 
 class Machine:
@@ -107,7 +121,7 @@ class Machine:
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def windows_path(self, path: Path) -> str:
-        relative = Path(path).resolve().relative_to(self.c.resolve())
+        relative = Path(os.path.abspath(path)).relative_to(os.path.abspath(self.c))
         return "C:\\" + str(relative).replace("/", "\\")
 
     def registry_values(self, key: str) -> dict | None:
@@ -150,6 +164,7 @@ class Machine:
 def machine(template_prefix, tmp_path):
     prefix = tmp_path / "prefix"
     subprocess.run(["cp", "-a", str(template_prefix), str(prefix)], check=True)
+    detach_user_folders(prefix)
     m = Machine(prefix)
     yield m
     subprocess.run(["wineserver", "-k"], env=m.env, capture_output=True)

@@ -43,7 +43,7 @@ def test_silent_install_from_the_web_host(machine, host, product):
 
     desktop = machine.read_link(machine.desktop / "Tessaryn.lnk")
     assert desktop["path"].lower() == r"c:\program files\tessaryn\tessaryn.exe"
-    assert desktop["workdir"].lower() == r"c:\program files\tessaryn"
+    assert desktop["workdir"].lower().rstrip("\\") == r"c:\program files\tessaryn"
     menu = machine.start_menu / "Tessaryn"
     entry = machine.read_link(menu / "Tessaryn.lnk")
     assert entry["path"].lower() == r"c:\program files\tessaryn\tessaryn.exe"
