@@ -8,16 +8,35 @@ namespace {
 
 TEST(EntryName, NamesInsideTheDestinationPass) {
     for (const char* name : {"", "a", "a/b/c.txt", "a\\b\\c.txt", "./a", "a/../b", "a/b/../../c",
-                             "dir/", "Ünïcode/✓.txt", "a..b", ".hidden", "a/./b"}) {
+                             "dir/", "Ünïcode/✓.txt", "a..b", ".hidden", "a/./b", "console",
+                             "NULL.txt", "com10", "lpt0", "aux_dir/x"}) {
         EXPECT_EQ(entryNameEscapeReason(name), "") << name;
     }
 }
 
 TEST(EntryName, NamesReachingOutsideAreRefused) {
-    for (const char* name :
-         {"..", "../evil", "..\\evil", "a/../../evil", "a\\..\\..\\evil", "a/..\\../evil", "/abs",
-          "\\abs", "\\\\server\\share\\x", "//server/share", "C:evil", "C:\\Windows\\x", "c:/x",
-          "a/b:stream", "...", "a/.. /b", "a/. ./b"}) {
+    for (const char* name : {"..",
+                             "../evil",
+                             "..\\evil",
+                             "a/../../evil",
+                             "a\\..\\..\\evil",
+                             "a/..\\../evil",
+                             "/abs",
+                             "\\abs",
+                             "\\\\server\\share\\x",
+                             "//server/share",
+                             "C:evil",
+                             "C:\\Windows\\x",
+                             "c:/x",
+                             "a/b:stream",
+                             "...",
+                             "a/.. /b",
+                             "a/. ./b",
+                             "NUL",
+                             "bin/con.txt",
+                             "Aux .log",
+                             "lpt1/x",
+                             "COM9.dll"}) {
         EXPECT_NE(entryNameEscapeReason(name), "") << name;
     }
 }
