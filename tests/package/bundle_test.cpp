@@ -48,7 +48,8 @@ class ExtractBundleTest : public ::testing::Test {
     }
 
     ScratchFolder scratch;
-    fs::path dest = scratch.path() / "Program Files" / "Tessaryn";
+    // With a trailing separator, as the install sequence passes it.
+    fs::path dest = scratch.path() / "Program Files" / "Tessaryn" / "";
     fs::path bundle = scratch.path() / "setup.pak";
     std::vector<Report> reports;
 };
