@@ -44,6 +44,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int showCommand) {
         code = tessaryn::kExitFailure;
     }
     // Events sent in the background get a moment to reach the host before the process ends.
-    tessaryn::waitForPendingMetrics(3000);
+    tessaryn::waitForPendingMetrics(tessaryn::kPendingMetricsWait);
     return code;
 }

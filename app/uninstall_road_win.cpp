@@ -44,7 +44,7 @@ int runUninstallRoad(const RunContext& context) {
     if (!state.verySilent)
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
     // The event of this run goes out before the process ends under it.
-    waitForPendingMetrics(3000);
+    waitForPendingMetrics(kPendingMetricsWait);
     selfRemove(context.installDirUtf8);
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/setup_state.h"
+#include "telemetry/events_win.h"
 #include "net/file_downloader.h"
 #include "package/download_status.h"
 #include "system/unicode_win.h"
@@ -110,6 +111,8 @@ void showDownloadFailure() {
     if (!setupState().verySilent) {
         MessageBoxA(nullptr, downloadFailureText().c_str(), "Error", MB_OK | MB_ICONERROR);
     }
+    // The download-failed event was sent in the background just before; let it arrive.
+    waitForPendingMetrics(kPendingMetricsWait);
     ExitProcess(static_cast<UINT>(-1));
 }
 

@@ -98,6 +98,9 @@ void selfRemove(const std::string& installDir) {
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
     info.lpVerb = L"open";
     info.lpFile = script.c_str();
+    // The script must not run inside the folder it removes: a folder that is some process's
+    // current folder cannot be deleted, and the uninstaller is often started from its own.
+    info.lpDirectory = temp;
     info.nShow = SW_HIDE;
     if (::ShellExecuteExW(&info) && info.hProcess) ::CloseHandle(info.hProcess);
     ::ExitProcess(0);

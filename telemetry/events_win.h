@@ -17,6 +17,9 @@ void sendMetricNow(int32_t event);
 // before the program ends are not cut off. True when none is left.
 bool waitForPendingMetrics(uint32_t timeoutMs);
 
+// How long a program about to end gives its background events to arrive.
+inline constexpr uint32_t kPendingMetricsWait = 5000;
+
 // Opens the address, shows the message, ends the process, as the answer asked.
 void carryOutAnswer(const AnswerActions& actions);
 

@@ -40,6 +40,7 @@ def test_license_must_be_accepted_before_next(machine, host, product, driver, li
     driver.ask(f"click {LICENSE} {NEXT}")
     assert driver.ask(f"gone {LICENSE} 20") == "ok"
     assert setup.wait(timeout=240) == 0
+    driver.close()
     machine.settle()
     assert (machine.install_dir / "launched.txt").exists()
     assert sorted(host.events()) == [0, 5, 9]
@@ -49,7 +50,7 @@ def wait_for_box(driver, title):
     """Waits for a message box and returns its text (the driver reads `_` in titles as blanks)."""
     quoted = title.replace(" ", "_")
     assert driver.ask(f"waitbox {quoted} 20") == "ok", f"no box titled {title}"
-    return driver.ask(f"boxtext {quoted}")
+    return driver.ask(f"boxtext {quoted}").replace("\\n", "\n")
 
 
 def test_cancel_then_yes_exits_with_1_after_event_6(machine, host, product, driver):

@@ -7,7 +7,7 @@
 //   checked CLASS ID          -> "1" or "0"
 //   click CLASS ID            -> "ok" after BM_CLICK on the child
 //   close CLASS               -> "ok" after WM_CLOSE to the window
-//   boxtext TITLE             -> the message box's text
+//   boxtext TITLE             -> the message box's text, line breaks written as "\n"
 //   boxclick TITLE ID         -> "ok" after clicking button ID (6 = Yes, 7 = No, 1 = OK)
 //   quit
 // In the captions of message boxes "_" stands for a blank. Any failure answers "error: ...".
@@ -62,7 +62,15 @@ std::string boxText(HWND box) {
     if (!text) return {};
     wchar_t buffer[2048] = {};
     GetWindowTextW(text, buffer, 2048);
-    return narrow(buffer);
+    // One answer is one line: line breaks travel as "\n".
+    std::string result;
+    for (char c : narrow(buffer)) {
+        if (c == '\n')
+            result += "\\n";
+        else if (c != '\r')
+            result += c;
+    }
+    return result;
 }
 
 // A click may open a modal box inside the clicked window's handler, so the driver never waits
