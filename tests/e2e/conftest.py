@@ -95,9 +95,15 @@ class Machine:
         users = [p for p in (self.c / "users").iterdir() if p.name not in ("Public", "public")]
         return users[0] / "Desktop"
 
-    def wine(self, *args, timeout=180, stdin=None, check=False, **kwargs):
-        return subprocess.run(["wine", *map(str, args)], env=self.env, capture_output=True,
-                              timeout=timeout, input=stdin, check=check, **kwargs)
+    def wine(self, *args, timeout=180, check=False):
+        """Runs a Windows program; its output goes through files, not pipes, because Wine's
+        service processes started along the way inherit them and would hold pipes open."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, timeout=timeout, check=check)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(result.args, result.returncode, out.read(), err.read())
 
     def settle(self, timeout=120):
         """Waits until every process of the prefix has ended (clean-up scripts included)."""
