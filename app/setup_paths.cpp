@@ -2,17 +2,6 @@
 
 namespace tessaryn {
 
-std::wstring directoryOfPath(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(0, slash);
-}
-
-std::wstring baseNameOfPath(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    return name.substr(0, name.find(L'.'));
-}
-
 bool isUninstallerBaseName(const std::wstring& baseName) {
     return baseName == L"unins000";
 }

@@ -1,15 +1,9 @@
 #pragma once
-// The string work behind the paths of a run: module path pieces and the names of the setup
-// information file and the package beside the executable.
+// The string work behind the paths of a run: the role chosen by the program's name and the names
+// of the setup information file and the package beside the executable.
 #include <string>
 
 namespace tessaryn {
-
-// The path up to, not including, the last "\" or "/"; the whole path when there is none.
-std::wstring directoryOfPath(const std::wstring& path);
-
-// The file name after the last separator, up to, not including, its first ".".
-std::wstring baseNameOfPath(const std::wstring& path);
 
 // The uninstaller role is chosen by the exact base name "unins000".
 bool isUninstallerBaseName(const std::wstring& baseName);

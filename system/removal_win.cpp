@@ -29,28 +29,6 @@ bool removeLink(const std::wstring& path, DWORD attributes) {
     return ::DeleteFileW(path.c_str()) != FALSE;
 }
 
-// The script is read by cmd.exe, which reads batch files in the OEM code page.
-std::string toOemCodePage(const std::wstring& text) {
-    if (text.empty()) return {};
-    int size = ::WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()),
-                                     nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        ::WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                              size, nullptr, nullptr);
-    return bytes;
-}
-
-bool writeWholeFile(const std::wstring& path, const std::string& bytes) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) &&
-           written == bytes.size();
-}
-
 }  // namespace
 
 bool deleteDirectoryTree(const std::wstring& path) {
@@ -90,8 +68,9 @@ void selfRemove(const std::string& installDir) {
     ::GetTempPathW(MAX_PATH, temp);
     std::wstring script = std::wstring(temp) + L"cleanup.bat";
 
-    writeWholeFile(script,
-                   cleanupScriptText(toOemCodePage(program), toOemCodePage(toWide(installDir))));
+    // cmd.exe reads batch files in the OEM code page.
+    writeFileBytes(script, cleanupScriptText(toCodePage(program, CP_OEMCP),
+                                             toCodePage(toWide(installDir), CP_OEMCP)));
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);

@@ -7,6 +7,7 @@
 
 #include "system/handles_win.h"
 #include "system/path_parts.h"
+#include "system/unicode_win.h"
 
 namespace tessaryn {
 
@@ -20,20 +21,8 @@ bool shellFolder(int csidl, std::wstring& folder) {
 }
 
 bool writeInternetShortcut(const std::wstring& path, const std::wstring& url) {
-    std::wstring text = internetShortcutText(url);
-    int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                     0, nullptr, nullptr);
-    if (size <= 0) return false;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                          nullptr, nullptr);
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) &&
-           written == bytes.size();
+    std::string bytes = toCodePage(internetShortcutText(url), CP_ACP);
+    return !bytes.empty() && writeFileBytes(path, bytes);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "system/handles_win.h"
+
 namespace tessaryn {
 
 std::wstring toWide(std::string_view utf8) {
@@ -13,15 +15,29 @@ std::wstring toWide(std::string_view utf8) {
     return wide;
 }
 
-std::string toUtf8(std::wstring_view wide) {
+std::string toCodePage(std::wstring_view wide, unsigned codePage) {
     if (wide.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+    int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                 nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    std::string bytes(static_cast<size_t>(n > 0 ? n : 0), '\0');
     if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+        WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), n,
                             nullptr, nullptr);
-    return utf8;
+    return bytes;
+}
+
+std::string toUtf8(std::wstring_view wide) {
+    return toCodePage(wide, CP_UTF8);
+}
+
+bool writeFileBytes(const std::wstring& path, std::string_view bytes) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
 }
 
 }  // namespace tessaryn

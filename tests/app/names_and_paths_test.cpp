@@ -3,6 +3,7 @@
 #include "app/installer_urls.h"
 #include "app/product_name.h"
 #include "app/setup_paths.h"
+#include "system/path_parts.h"
 #include "app/setup_state.h"
 
 namespace tessaryn {
@@ -86,17 +87,11 @@ TEST(ProductName, RefusesNamesThatCannotBeAFolder) {
     }
 }
 
-TEST(SetupPaths, ModulePathPieces) {
-    EXPECT_EQ(directoryOfPath(L"C:\\dl\\TessarynSetup.exe"), L"C:\\dl");
-    EXPECT_EQ(directoryOfPath(L"C:/dl/x/setup.exe"), L"C:/dl/x");
-    EXPECT_EQ(directoryOfPath(L"setup.exe"), L"setup.exe");
-    EXPECT_EQ(baseNameOfPath(L"C:\\dl\\TessarynSetup.exe"), L"TessarynSetup");
-    EXPECT_EQ(baseNameOfPath(L"C:\\a.b\\unins000.dat.exe"), L"unins000");
-    EXPECT_EQ(baseNameOfPath(L"C:\\dl\\noext"), L"noext");
-    EXPECT_TRUE(isUninstallerBaseName(baseNameOfPath(L"C:\\P\\unins000.exe")));
-    EXPECT_TRUE(isUninstallerBaseName(baseNameOfPath(L"C:\\P\\unins000.old.exe")));
-    EXPECT_FALSE(isUninstallerBaseName(baseNameOfPath(L"C:\\P\\UNINS000.exe")));
-    EXPECT_FALSE(isUninstallerBaseName(baseNameOfPath(L"C:\\P\\unins0001.exe")));
+TEST(SetupPaths, RoleFollowsTheExactBaseName) {
+    EXPECT_TRUE(isUninstallerBaseName(baseNameOf(L"C:\\P\\unins000.exe")));
+    EXPECT_TRUE(isUninstallerBaseName(baseNameOf(L"C:\\P\\unins000.old.exe")));
+    EXPECT_FALSE(isUninstallerBaseName(baseNameOf(L"C:\\P\\UNINS000.exe")));
+    EXPECT_FALSE(isUninstallerBaseName(baseNameOf(L"C:\\P\\unins0001.exe")));
 }
 
 TEST(SetupPaths, LocalFileNamesCarryTheProductPrefixOnlyForLongNames) {
