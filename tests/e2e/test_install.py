@@ -1,5 +1,6 @@
 """Silent installs served by a web host, from files beside the setup, and upgrades."""
 
+import json
 import shutil
 
 from conftest import (UNINSTALL_KEY, make_product, tree_files, url_switch)
@@ -63,16 +64,16 @@ def test_files_beside_the_setup_are_used_without_download(machine, test_host, pr
     shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
     shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
 
-    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
+    # Switches are read in any case; an updater run reports itself (10) once events are on.
+    code = machine.run_setup("/verysilent", "/Updater", url_switch(test_host.base_url))
 
     assert code == 0
     assert (machine.install_dir / "readme.txt").read_text() == "Tessaryn 1.0\n"
     gets = [r["path"] for r in test_host.requests() if r["method"] == "GET"]
     assert gets == []
     events = [r for r in test_host.requests() if r["path"] == "/installers/metrics"]
-    import json
     codes = sorted(json.loads(r["body"])["event"] for r in events)
-    assert codes == [1, 5, 9]
+    assert codes == [1, 5, 9, 10]
 
 
 def test_upgrade_replaces_the_old_version(machine, host, tmp_path):

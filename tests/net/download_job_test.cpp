@@ -239,7 +239,10 @@ HWND findDialogOf(DWORD processId, DWORD timeoutMs) {
         while ((candidate = FindWindowExW(nullptr, candidate, L"#32770", nullptr))) {
             DWORD pid = 0;
             GetWindowThreadProcessId(candidate, &pid);
-            if (pid == processId) return candidate;
+            // A box exists a moment before its caption and text are set: wait until it shows.
+            if (pid == processId && IsWindowVisible(candidate) &&
+                GetWindowTextLengthW(candidate) > 0 && GetDlgItem(candidate, 0xFFFF))
+                return candidate;
         }
         Sleep(50);
     }
