@@ -1,17 +1,16 @@
 #include "app/install_road_win.h"
 
-#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "app/exit_confirmation.h"
+#include "app/install_worker_win.h"
 #include "app/setup_state.h"
 #include "app/signature_check.h"
 #include "app/startup_win.h"
 #include "app/terminate_processes_win.h"
-#include "package/bundle.h"
 #include "package/download_job_win.h"
 #include "package/public_key.h"
 #include "system/handles_win.h"
@@ -123,39 +122,6 @@ void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
         const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
         while (isDirectory(context.installDir) && std::chrono::steady_clock::now() < end)
             waitPumping(std::chrono::milliseconds(100));
-    }
-}
-
-struct WorkerState {
-    std::atomic<bool> done{false};
-    std::atomic<bool> failed{false};
-    std::string error;  // written before `failed` is set
-};
-
-void extractPackage(const RunContext& context, ProgressWindow& window, WorkerState& worker) {
-    ExtractProgressCallback progress = [&window](float fraction, const std::string&) {
-        window.setStatusText(L"Installing files...");
-        window.setProgress(static_cast<int>(fraction * 100));
-    };
-    try {
-        extractBundle(context.installDir, context.tempPak, progress);
-        progress(1.0f, "Complete");
-        worker.done = true;
-    } catch (const std::exception& error) {
-        worker.error = error.what();
-        worker.failed = true;
-    } catch (...) {
-        worker.error = "Unknown error while installing files";
-        worker.failed = true;
-    }
-}
-
-// Pumps until the worker ends. Should the window vanish, it still waits for the worker, which
-// then reports into a dead window harmlessly, so that nothing it uses ends before it does.
-void waitForWorker(ProgressWindow& window, WorkerState& worker) {
-    while (!worker.done && !worker.failed) {
-        if (IsWindow(window.handle())) pumpMessages();
-        Sleep(10);
     }
 }
 
