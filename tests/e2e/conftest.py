@@ -41,7 +41,8 @@ EXIT_FAILURE = 255  # -1 as the shell sees it
 
 def wine_env(prefix: Path) -> dict:
     env = dict(os.environ)
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     return env
 
 
@@ -66,15 +67,8 @@ def template_prefix(built, tmp_path_factory):
 
 
 def detach_user_folders(prefix: Path):
-    """Wine links the user's Desktop, Documents, ... to the Linux home folder; each test machine
-    gets folders of its own instead, so that no run touches the real home or another run."""
-    for user in (prefix / "drive_c" / "users").iterdir():
-        if not user.is_dir() or user.is_symlink():
-            continue
-        for entry in user.iterdir():
-            if entry.is_symlink():
-                entry.unlink()
-                entry.mkdir()
+    """Each test machine gets user folders of its own, never links to the real home folder."""
+    subprocess.run([str(ROOT / "scripts" / "wine-detach-home"), str(prefix)], check=True)
 
 
 class Machine:
