@@ -173,7 +173,7 @@ TEST_F(Events, MessageWithTitleAndErrorIconInUnicode) {
 
 TEST_F(Events, OtherIconTypeShowsNoIcon) {
     std::string path = usePath("msg-plain");
-    scriptAnswer(path, R"({"msg":"plain","title":"Plain","icon_type":"sparkles"})");
+    scriptAnswer(path, R"({"msg":"plain","title":"Plain","icon_type":"balloon"})");
     MessageBoxWatch watch(L"Plain", 20);
     sendMetricNow(1);
     testing::SeenBox box = watch.result();
