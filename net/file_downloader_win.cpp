@@ -1,5 +1,7 @@
 #include "net/file_downloader.h"
 
+#include "system/unicode_win.h"
+
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -111,14 +113,17 @@ UniqueInternet FileDownloader::openGetRequest(const std::string& url, const std:
 
 bool FileDownloader::receiveToFile(HINTERNET request, const std::string& filePath,
                                    ProgressCallback callback) {
-    UniqueFile file(CreateFileA(filePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    // The path is UTF-8 like every text of the program: the temporary folder of a user with a
+    // non-ASCII name cannot be named in the ANSI code page.
+    const std::wstring widePath = toWide(filePath);
+    UniqueFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw std::runtime_error("Failed to open file for writing: " + filePath);
 
     // A cut transfer leaves nothing behind that could pass for a download.
     auto discardFile = [&] {
         file.reset();
-        DeleteFileA(filePath.c_str());
+        DeleteFileW(widePath.c_str());
         return false;
     };
 

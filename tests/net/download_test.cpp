@@ -67,6 +67,19 @@ TEST_F(Download, FastBodyWithLengthGivesOnlyTheFinalReport) {
     EXPECT_EQ(last.percent, 100);
 }
 
+// Paths are UTF-8: a temporary folder under a user name such as "Jörg" must work.
+TEST_F(Download, PathWithNonAsciiCharactersIsWrittenAndCutFilesRemoved) {
+    const std::string folder = scratchDir() + "J\xC3\xB6rg \xD0\x96";
+    ASSERT_TRUE(std::filesystem::create_directory(testing::utf8Path(folder)));
+    const std::string path = folder + "\\setup.pak";
+    RecordingDownload run(serverUrl() + "/bytes/4000", path);
+    ASSERT_TRUE(run.result);
+    EXPECT_EQ(readFile(path), patternBytes(4000));
+    RecordingDownload cut(serverUrl() + "/bytes/300000?chunk=1000&cut=5000", path);
+    EXPECT_FALSE(cut.result);
+    EXPECT_FALSE(testing::fileExists(path));
+}
+
 TEST_F(Download, WithoutContentLengthEveryReportSaysUnknownSize) {
     for (const char* query :
          {"?chunked=1&chunk=30000&delay=120", "?length=0&chunk=30000&delay=120"}) {
