@@ -70,6 +70,16 @@ def test_cancel_then_yes_exits_with_1_after_event_6(machine, host, product, driv
     assert not machine.install_dir.exists()
 
 
+def test_license_loop_ended_without_acceptance_exits_with_1(machine, host, product, driver):
+    setup = start_interactive(machine, host, product, light=True)
+    assert driver.ask(f"wait {LICENSE} 90") == "ok"
+    assert driver.ask(f"quit-thread {LICENSE}") == "ok"
+
+    assert setup.wait(timeout=60) == 1
+    assert not machine.install_dir.exists()
+    assert host.events() == []  # nothing was accepted, so nothing started
+
+
 def test_uninstall_question_answered_no(machine, host, product, driver):
     host.publish(product)
     machine.put_setup()

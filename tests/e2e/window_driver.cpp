@@ -7,6 +7,8 @@
 //   checked CLASS ID          -> "1" or "0"
 //   click CLASS ID            -> "ok" after BM_CLICK on the child
 //   close CLASS               -> "ok" after WM_CLOSE to the window
+//   quit-thread CLASS         -> "ok" after WM_QUIT to the thread that owns the window (as when
+//                                its message loop is told to end from outside)
 //   boxtext TITLE             -> the message box's text, line breaks written as "\n"
 //   boxclick TITLE ID         -> "ok" after clicking button ID (6 = Yes, 7 = No, 1 = OK)
 //   quit
@@ -120,6 +122,10 @@ std::string handle(const std::string& line) {
     if (command == "close") {
         PostMessageW(window, WM_CLOSE, 0, 0);
         return "ok";
+    }
+    if (command == "quit-thread") {
+        DWORD thread = GetWindowThreadProcessId(window, nullptr);
+        return PostThreadMessageW(thread, WM_QUIT, 0, 0) ? "ok" : "error: cannot post";
     }
     int id = 0;
     in >> id;
