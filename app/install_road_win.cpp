@@ -114,7 +114,11 @@ void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
     window.setStatusText(L"Removing previous version...");
     runCommands(state.postCommands, context.installDirUtf8);
     const std::string uninstaller = context.installDirUtf8 + "unins000.exe";
-    bool uninstalled = runHidden("\"" + uninstaller + "\" /VERYSILENT", context.installDirUtf8);
+    // A run pointed at another web host points the old uninstaller there too, so that its
+    // events reach the same host.
+    std::string command = "\"" + uninstaller + "\" /VERYSILENT";
+    if (!serverOverride().empty()) command += " /URL:" + serverOverride();
+    bool uninstalled = runHidden(command, context.installDirUtf8);
     terminateProcessesInDirectory(context.installDirUtf8);
     // The old uninstaller removes its folder from a script that runs after it has ended; were
     // that script still at work during unpacking, it would delete the new files.
