@@ -12,6 +12,7 @@
 #include "app/startup_win.h"
 #include "app/terminate_processes_win.h"
 #include "package/download_job_win.h"
+#include "package/download_url.h"
 #include "package/public_key.h"
 #include "system/handles_win.h"
 #include "system/process_win.h"
@@ -28,24 +29,9 @@ namespace {
 
 constexpr auto kOldFolderRemovalLimit = std::chrono::seconds(30);
 
-// Keeps the windows of this thread answering while time passes.
-void waitPumping(std::chrono::milliseconds duration) {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < end) {
-        pumpMessages();
-        Sleep(10);
-    }
-}
-
 bool isDirectory(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 void showProgressWindow(ProgressWindow& window, const RunContext& context) {
@@ -125,7 +111,7 @@ void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
     if (uninstalled) {
         const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
         while (isDirectory(context.installDir) && std::chrono::steady_clock::now() < end)
-            waitPumping(std::chrono::milliseconds(100));
+            pumpFor(std::chrono::milliseconds(100));
     }
 }
 
@@ -163,7 +149,7 @@ void installUninstaller(const RunContext& context, const std::wstring& productEx
 void completeInstallation(const RunContext& context, ProgressWindow& window) {
     const SetupState& state = setupState();
     const std::string productExe =
-        context.installDirUtf8 + lowerAscii(state.productName) + ".exe";
+        context.installDirUtf8 + lowerCaseAscii(state.productName) + ".exe";
     pumpMessages();
     window.setStatusText(L"Initializing product...");
     runCommands(state.initCommands, context.installDirUtf8);
@@ -174,7 +160,7 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
     sendMetric(9, false);
-    waitPumping(std::chrono::seconds(1));
+    pumpFor(std::chrono::seconds(1));
 }
 
 void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
@@ -183,7 +169,7 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
         HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
         MessageBoxW(owner, toWide(worker.error).c_str(), L"Error", MB_ICONERROR);
     }
-    waitPumping(std::chrono::seconds(3));
+    pumpFor(std::chrono::seconds(3));
 }
 
 }  // namespace
@@ -199,7 +185,7 @@ int runInstallRoad(RunContext& context) {
         preparing.setStatusText(L"Preparing to install...");
         showProgressWindow(preparing, context);
         if (isDirectory(context.installDir)) removePreviousVersion(context, preparing);
-        waitPumping(std::chrono::seconds(1));
+        pumpFor(std::chrono::seconds(1));
     }
 
     ProgressWindow installing(false, L"Setup");
@@ -219,7 +205,7 @@ int runInstallRoad(RunContext& context) {
         completeInstallation(context, installing);
 
     DestroyWindow(installing.handle());
-    waitPumping(std::chrono::seconds(2));
+    pumpFor(std::chrono::seconds(2));
     return kExitSuccess;
 }
 

@@ -49,14 +49,6 @@ class StatusReporter {
     uint64_t lastByteCount_ = 0;
 };
 
-void pumpFor(std::chrono::steady_clock::duration span) {
-    const auto start = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - start < span) {
-        pumpMessages();
-        Sleep(kPumpIntervalMs);
-    }
-}
-
 }  // namespace
 
 bool downloadFileWithProgress(const std::string& destination, const std::string& url,

@@ -8,11 +8,14 @@ std::string buildDownloadUrl(const std::string& productName, const std::string& 
     std::string origin = serverOrigin();
     // An override written with a closing slash must not give "//installers".
     while (!origin.empty() && origin.back() == '/') origin.pop_back();
-    std::string name = productName;
-    for (char& c : name) {
+    return origin + "/installers/" + lowerCaseAscii(productName) + extension;
+}
+
+std::string lowerCaseAscii(std::string text) {
+    for (char& c : text) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    return origin + "/installers/" + name + extension;
+    return text;
 }
 
 }  // namespace tessaryn

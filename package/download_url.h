@@ -8,4 +8,7 @@ namespace tessaryn {
 // with A-Z lower-cased byte by byte + extension, for example ".../installers/tessaryn.pak".
 std::string buildDownloadUrl(const std::string& productName, const std::string& extension);
 
+// A-Z lower-cased byte by byte; every other byte (UTF-8 sequences too) stays as it is.
+std::string lowerCaseAscii(std::string text);
+
 }  // namespace tessaryn

@@ -12,4 +12,12 @@ void pumpMessages() {
     }
 }
 
+void pumpFor(std::chrono::steady_clock::duration span) {
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < span) {
+        pumpMessages();
+        Sleep(10);
+    }
+}
+
 }  // namespace tessaryn
