@@ -1,8 +1,12 @@
 #include "tools/pack.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "package/path_text.h"
@@ -96,6 +100,95 @@ std::vector<uint8_t> readFile(const fs::path& path) {
     return bytes;
 }
 
+struct Packed {
+    bool ready = false;
+    std::vector<uint8_t> data;
+    uint64_t inputBytes = 0;
+    std::exception_ptr error;
+};
+
+// Compresses the files on worker threads, each on its own, while the caller takes the results
+// in entry order. Workers run at most a window of entries ahead of the caller, which bounds
+// the memory held by finished but unwritten entries.
+class ParallelCompressor {
+  public:
+    ParallelCompressor(const std::vector<Entry>& entries, int level, unsigned threads)
+        : entries_(entries), level_(level), results_(entries.size()),
+          window_(std::max<size_t>(2, size_t{threads} * 2)) {
+        for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+    }
+    ParallelCompressor(const ParallelCompressor&) = delete;
+    ParallelCompressor& operator=(const ParallelCompressor&) = delete;
+    ~ParallelCompressor() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& worker : workers_) worker.join();
+    }
+
+    // Waits for entry index (taken in order 0, 1, 2...); rethrows its failure.
+    Packed take(size_t index) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return results_[index].ready; });
+        Packed result = std::move(results_[index]);
+        taken_ = index + 1;
+        lock.unlock();
+        changed_.notify_all();
+        if (result.error) std::rethrow_exception(result.error);
+        return result;
+    }
+
+  private:
+    void work() {
+        for (;;) {
+            size_t index = 0;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] {
+                    return stop_ || next_ >= entries_.size() || next_ < taken_ + window_;
+                });
+                if (stop_ || next_ >= entries_.size()) return;
+                index = next_++;
+            }
+            Packed result;
+            const Entry& entry = entries_[index];
+            if (!entry.directory) {
+                try {
+                    const std::vector<uint8_t> content = readFile(entry.path);
+                    result.inputBytes = content.size();
+                    result.data = lzmaAloneEncode(content.data(), content.size(), level_);
+                } catch (...) {
+                    result.error = std::current_exception();
+                }
+            }
+            result.ready = true;
+            {
+                std::lock_guard lock(mutex_);
+                results_[index] = std::move(result);
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const std::vector<Entry>& entries_;
+    const int level_;
+    std::vector<Packed> results_;
+    const size_t window_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t next_ = 0;
+    size_t taken_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> workers_;  // last: started once everything above is ready
+};
+
+unsigned threadCount(unsigned wanted, size_t entries) {
+    unsigned count = wanted != 0 ? wanted : std::max(1u, std::thread::hardware_concurrency());
+    return static_cast<unsigned>(std::min<size_t>(count, std::max<size_t>(1, entries)));
+}
+
 }  // namespace
 
 PackSummary packFolder(const PackOptions& options, const SecretKey& key) {
@@ -116,7 +209,11 @@ PackSummary packFolder(const PackOptions& options, const SecretKey& key) {
     cbor.text(options.version);
     cbor.text("files");
     cbor.head(4, entries.size());
-    for (const Entry& entry : entries) {
+    ParallelCompressor compressor(entries, options.level,
+                                  threadCount(options.threads, entries.size()));
+    for (size_t index = 0; index < entries.size(); ++index) {
+        const Entry& entry = entries[index];
+        Packed packed = compressor.take(index);
         cbor.head(5, entry.directory ? 2 : 3);
         cbor.text("n");
         cbor.text(entry.name);
@@ -125,11 +222,10 @@ PackSummary packFolder(const PackOptions& options, const SecretKey& key) {
         if (entry.directory) {
             ++summary.directories;
         } else {
-            const std::vector<uint8_t> content = readFile(entry.path);
             cbor.text("d");
-            cbor.bytes(lzmaAloneEncode(content.data(), content.size(), options.level));
+            cbor.bytes(packed.data);
             ++summary.files;
-            summary.inputBytes += content.size();
+            summary.inputBytes += packed.inputBytes;
         }
         if (options.progress) options.progress(summary.inputBytes, total, entry.name);
     }

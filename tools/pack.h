@@ -15,7 +15,9 @@ struct PackOptions {
     std::filesystem::path output;
     std::string version = "1.0";
     int level = 5;
-    // Called after each entry with the bytes read so far, the total and the entry's name.
+    // Entries compressed at once; 0: one per core. The output is the same for every count.
+    unsigned threads = 0;
+    // Called after each entry, in order and on the calling thread, with the bytes read so far, the total and the entry's name.
     std::function<void(uint64_t, uint64_t, const std::string&)> progress;
 };
 

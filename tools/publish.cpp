@@ -2,7 +2,6 @@
 
 #include <hydrogen.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -14,9 +13,12 @@
 #include "package/bundle.h"
 #include "package/path_text.h"
 #include "package/signed_file.h"
+#include "tools/inspect.h"
 #include "tools/key_files.h"
 #include "tools/pack.h"
+#include "tools/pack_progress.h"
 #include "tools/settings_check.h"
+#include "tools/sign_exe.h"
 #include "tools/signed_output.h"
 
 namespace tessaryn {
@@ -37,6 +39,9 @@ const char* const kMainHelp =
     "  sign     check and sign a setup information file (.dat)\n"
     "  verify   check the signature of a .dat or .pak file\n"
     "  unpack   check a package and extract it into a folder\n"
+    "  inspect  list the entries and version of a package (.pak)\n"
+    "  sign-exe   sign the setup program (Authenticode, with osslsigncode)\n"
+    "  verify-exe check the Authenticode signature of a program\n"
     "\n"
     "Run 'tessaryn-publish COMMAND --help' for the options of a command.\n"
     "Exit codes: 0 success, 1 failure or invalid signature, 2 usage error.\n";
@@ -49,8 +54,12 @@ const std::map<std::string, const char*> kCommandHelp = {
      "(64 hex digits) is printed as hex and as a C++ initialiser.\n"},
     {"pack",
      "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V] [--level N]\n"
+     "                             [--threads N] [--quiet]\n"
      "Packs every folder and file under FOLDER (LZMA, level N from 0 to 9, default 5) into a\n"
-     "bundle with the given version (default 1.0) and signs it for the package context.\n"},
+     "bundle with the given version (default 1.0) and signs it for the package context.\n"
+     "Files are compressed on N threads at once (default: one per core); the package is the\n"
+     "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
+     "few seconds otherwise. --quiet prints nothing but errors.\n"},
     {"sign",
      "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE -o OUT.dat\n"
      "Checks the setup information file (types of prod, eula, ver, init, post, www, desk,\n"
@@ -62,6 +71,22 @@ const std::map<std::string, const char*> kCommandHelp = {
     {"unpack",
      "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
      "Checks the package's signature and extracts it into DEST as the setup would.\n"},
+    {"inspect",
+     "Usage: tessaryn-publish inspect FILE.pak [--public PUBFILE] [--json]\n"
+     "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
+     "With --public the signature is checked first and nothing is listed when it is invalid.\n"
+     "--json prints the listing as a JSON document for scripts.\n"},
+    {"sign-exe",
+     "Usage: tessaryn-publish sign-exe SETUP.exe --pkcs12 FILE [--password-file F]\n"
+     "                                 [--timestamp URL] [-o OUT.exe]\n"
+     "Signs the program with the certificate and key of the PKCS#12 FILE (Authenticode,\n"
+     "SHA-256) using osslsigncode found on PATH. The password is read from F, never given on\n"
+     "a command line. --timestamp adds an RFC 3161 time stamp from URL. Without -o the\n"
+     "program is replaced by its signed copy.\n"},
+    {"verify-exe",
+     "Usage: tessaryn-publish verify-exe PROGRAM.exe [--ca CERTFILE]\n"
+     "Checks the program's Authenticode signature with osslsigncode, trusting the certificate\n"
+     "authorities of CERTFILE (PEM) when given. Exit code 0 when valid, 1 when not.\n"},
 };
 
 class UsageError : public std::runtime_error {
@@ -137,27 +162,6 @@ int keygen(const Arguments& args) {
     return 0;
 }
 
-class ProgressBar {
-  public:
-    void update(uint64_t done, uint64_t total, const std::string& name) {
-        const auto elapsed = std::chrono::steady_clock::now() - start_;
-        if (elapsed < std::chrono::seconds(1)) return;  // quick packs stay quiet
-        const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-        const int filled = percent * 30 / 100;
-        std::string label = name.size() > 40 ? "..." + name.substr(name.size() - 37) : name;
-        std::fprintf(stderr, "\r[%s%s] %3d%% %-40s", std::string(filled, '#').c_str(),
-                     std::string(30 - filled, ' ').c_str(), percent, label.c_str());
-        shown_ = true;
-    }
-    ~ProgressBar() {
-        if (shown_) std::fprintf(stderr, "\n");
-    }
-
-  private:
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    bool shown_ = false;
-};
-
 int pack(const Arguments& args) {
     expectPositional(args, 1, "one FOLDER");
     PackOptions options;
@@ -172,23 +176,38 @@ int pack(const Arguments& args) {
         }
         options.level = level[0] - '0';
     }
+    if (args.values.count("--threads")) {
+        const std::string& threads = args.values.at("--threads");
+        if (threads.empty() || threads.size() > 3 ||
+            threads.find_first_not_of("0123456789") != std::string::npos || std::stoi(threads) < 1) {
+            throw UsageError("--threads must be a number from 1 to 999");
+        }
+        options.threads = static_cast<unsigned>(std::stoi(threads));
+    }
+    const bool quiet = args.flags.count("--quiet") > 0;
     std::error_code error;
     if (!fs::is_directory(options.folder, error)) {
         throw std::runtime_error("folder not found: " + pathText(options.folder));
     }
     const SecretKey key = readSecretKey(keyPath);
-    std::optional<ProgressBar> bar;
-    if (stderrIsTerminal()) {
-        bar.emplace();
-        options.progress = [&bar](uint64_t done, uint64_t total, const std::string& name) {
-            bar->update(done, total, name);
-        };
-    }
+    PackProgress progress(quiet               ? ProgressStyle::Quiet
+                          : stderrIsTerminal() ? ProgressStyle::Bar
+                                               : ProgressStyle::Lines,
+                          stderr);
+    options.progress = [&progress](uint64_t done, uint64_t total, const std::string& name) {
+        progress.update(done, total, name);
+    };
     const PackSummary summary = packFolder(options, key);
-    bar.reset();
+    progress.finish(summary.inputBytes);
+    if (quiet) return 0;
+    char ratio[32] = "no input";
+    if (summary.inputBytes > 0) {
+        std::snprintf(ratio, sizeof ratio, "%.1f%% of the input",
+                      100.0 * summary.outputBytes / summary.inputBytes);
+    }
     std::cout << "packed " << summary.files << " files and " << summary.directories << " folders, "
-              << summary.inputBytes << " bytes into " << summary.outputBytes
-              << " bytes: " << pathText(options.output) << "\n";
+              << summary.inputBytes << " bytes into " << summary.outputBytes << " bytes ("
+              << ratio << "): " << pathText(options.output) << "\n";
     return 0;
 }
 
@@ -295,6 +314,54 @@ int unpack(const Arguments& args) {
     return 0;
 }
 
+int inspect(const Arguments& args) {
+    expectPositional(args, 1, "one FILE.pak");
+    const fs::path file = pathFromUtf8(args.positional[0]);
+    const bool checked = args.values.count("--public") > 0;
+    if (checked) {
+        const PublicKey key = readPublicKey(pathFromUtf8(args.values.at("--public")));
+        if (!signatureValid(file, kPackageContext, key)) {
+            std::cerr << kProgram << ": " << pathText(file)
+                      << ": invalid signature, not listing it\n";
+            return 1;
+        }
+    }
+    const PackageListing listing = listPackage(file);
+    std::cout << (args.flags.count("--json") ? listingJson(listing, checked)
+                                             : listingText(listing));
+    return 0;
+}
+
+int signExeCommand(const Arguments& args) {
+    expectPositional(args, 1, "one SETUP.exe");
+    SignExeOptions options;
+    options.input = pathFromUtf8(args.positional[0]);
+    options.pkcs12 = pathFromUtf8(required(args, "--pkcs12"));
+    if (args.values.count("-o")) options.output = pathFromUtf8(args.values.at("-o"));
+    if (args.values.count("--password-file")) {
+        options.passwordFile = pathFromUtf8(args.values.at("--password-file"));
+    }
+    if (args.values.count("--timestamp")) options.timestampUrl = args.values.at("--timestamp");
+    signExe(options);
+    const fs::path output = options.output.empty() ? options.input : options.output;
+    std::cout << "signed " << pathText(output) << "\n";
+    return 0;
+}
+
+int verifyExeCommand(const Arguments& args) {
+    expectPositional(args, 1, "one PROGRAM.exe");
+    const fs::path file = pathFromUtf8(args.positional[0]);
+    const fs::path ca = args.values.count("--ca") ? pathFromUtf8(args.values.at("--ca")) : fs::path();
+    const VerifyExeResult result = verifyExe(file, ca);
+    if (!result.valid) {
+        std::cerr << kProgram << ": " << pathText(file)
+                  << ": invalid Authenticode signature (" << result.details << ")\n";
+        return 1;
+    }
+    std::cout << pathText(file) << ": valid Authenticode signature\n";
+    return 0;
+}
+
 }  // namespace
 
 int runPublish(const std::vector<std::string>& args) {
@@ -320,11 +387,18 @@ int runPublish(const std::vector<std::string>& args) {
         if (command == "keygen") {
             parsed = parse(command, rest, {"--secret", "--public"}, {"--force"});
         } else if (command == "pack") {
-            parsed = parse(command, rest, {"--key", "-o", "--version", "--level"}, {});
+            parsed = parse(command, rest, {"--key", "-o", "--version", "--level", "--threads"},
+                           {"--quiet"});
         } else if (command == "sign") {
             parsed = parse(command, rest, {"--key", "-o"}, {});
         } else if (command == "verify") {
             parsed = parse(command, rest, {"--public", "--kind"}, {});
+        } else if (command == "inspect") {
+            parsed = parse(command, rest, {"--public"}, {"--json"});
+        } else if (command == "sign-exe") {
+            parsed = parse(command, rest, {"--pkcs12", "--password-file", "--timestamp", "-o"}, {});
+        } else if (command == "verify-exe") {
+            parsed = parse(command, rest, {"--ca"}, {});
         } else {
             parsed = parse(command, rest, {"--public"}, {});
         }
@@ -336,6 +410,9 @@ int runPublish(const std::vector<std::string>& args) {
         if (command == "pack") return pack(parsed);
         if (command == "sign") return sign(parsed);
         if (command == "verify") return verify(parsed);
+        if (command == "inspect") return inspect(parsed);
+        if (command == "sign-exe") return signExeCommand(parsed);
+        if (command == "verify-exe") return verifyExeCommand(parsed);
         return unpack(parsed);
     } catch (const UsageError& error) {
         std::cerr << kProgram << " " << command << ": " << error.what() << " (try '" << kProgram

@@ -72,7 +72,8 @@ def make_tree(root):
 def test_help_and_usage_errors():
     result = run("--help")
     assert result.returncode == 0 and "Usage: tessaryn-publish COMMAND" in result.stdout
-    for command in ("keygen", "pack", "sign", "verify", "unpack"):
+    for command in ("keygen", "pack", "sign", "verify", "unpack", "inspect", "sign-exe",
+                    "verify-exe"):
         result = run(command, "--help")
         assert result.returncode == 0, command
         assert result.stdout.startswith(f"Usage: tessaryn-publish {command}")
@@ -83,6 +84,10 @@ def test_help_and_usage_errors():
     assert result.returncode == 2 and "unknown option --bogus" in result.stderr
     result = run("pack", "dir", "-o", "x.pak")
     assert result.returncode == 2 and "--key is required" in result.stderr
+    result = run("pack", "dir", "--key", "k", "-o", "x.pak", "--threads", "0")
+    assert result.returncode == 2 and "--threads must be a number" in result.stderr
+    result = run("sign-exe", "setup.exe", "-o", "out.exe")
+    assert result.returncode == 2 and "--pkcs12 is required" in result.stderr
     result = run("verify", "file.bin", "--public", "k.pub")
     assert result.returncode == 2 and "--kind dat or --kind pak" in result.stderr
     assert len(result.stderr.strip().splitlines()) == 1
@@ -116,7 +121,10 @@ def test_pack_verify_unpack_and_independent_decoding(tmp_path, keys):
     pak = tmp_path / "product.pak"
     result = run("pack", source, "--key", secret, "-o", pak, "--version", "2.5")
     assert result.returncode == 0, result.stderr
-    assert result.stderr == ""  # no progress bar when stderr is not a terminal
+    # Not a terminal: plain progress lines, no bar redrawn with carriage returns.
+    assert result.stderr.startswith("packing: ") and "\r" not in result.stderr
+    assert result.stderr.splitlines()[-1].startswith("packing: 100% ")
+    assert "% of the input): " in result.stdout
     signed = pak.read_bytes()
 
     result = run("verify", pak, "--public", public)
@@ -234,3 +242,147 @@ def test_one_line_errors_for_missing_and_bad_inputs(tmp_path, keys):
         assert result.returncode == 1, args
         lines = result.stderr.strip().splitlines()
         assert len(lines) == 1 and text in lines[0], result.stderr
+
+
+def test_pack_output_depends_on_neither_thread_count_nor_display(tmp_path, keys):
+    secret, public = keys
+    source = tmp_path / "src"
+    make_tree(source)
+    for i in range(12):  # more entries than threads, of uneven sizes
+        (source / "bin" / f"part{i:02}.dat").write_bytes(os.urandom(1000 * i) + b"x" * 30_000)
+    paks = []
+    for threads in ("1", "3", "8"):
+        pak = tmp_path / f"t{threads}.pak"
+        result = run("pack", source, "--key", secret, "-o", pak, "--threads", threads, "--quiet")
+        assert result.returncode == 0, result.stderr
+        assert result.stdout == "" and result.stderr == ""
+        assert run("verify", pak, "--public", public).returncode == 0
+        paks.append(pak.read_bytes())
+    # The signature carries randomness of its own; the signed bundle is byte for byte the same.
+    assert paks[0][:-64] == paks[1][:-64] == paks[2][:-64]
+
+
+def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
+    secret, public = keys
+    source = tmp_path / "src"
+    make_tree(source)
+    pak = tmp_path / "p.pak"
+    assert run("pack", source, "--key", secret, "-o", pak, "--version", "3.1").returncode == 0
+    result = run("inspect", pak, "--public", public, "--json")
+    assert result.returncode == 0, result.stderr
+    listing = json.loads(result.stdout)
+    assert listing["version"] == "3.1" and listing["signature"] == "valid"
+    expected = {str(p.relative_to(source)): p for p in source.rglob("*")}
+    assert sorted(e["name"] for e in listing["entries"]) == sorted(expected)
+    document, _ = cbor_item(pak.read_bytes(), 0)
+    packed = {e["n"]: len(e["d"]) for e in document["files"] if e["t"] == "f"}
+    for entry in listing["entries"]:
+        path = expected[entry["name"]]
+        assert entry["type"] == ("directory" if path.is_dir() else "file")
+        if path.is_file():
+            assert entry["unpacked"] == path.stat().st_size
+            assert entry["packed"] == packed[entry["name"]]
+            ratio = entry["ratio"]
+            assert ratio is None if entry["unpacked"] == 0 else \
+                abs(ratio - entry["packed"] / entry["unpacked"]) < 1e-9
+    text = run("inspect", pak)
+    assert text.returncode == 0 and text.stdout.startswith("version 3.1, 4 files, 3 folders")
+    assert any(line.split()[:3] == ["file", str(packed["bin/app.bin"]), "200000"]
+               for line in text.stdout.splitlines())
+
+    data = bytearray(pak.read_bytes())
+    data[len(data) // 2] ^= 0x01
+    bad = tmp_path / "bad.pak"
+    bad.write_bytes(data)
+    result = run("inspect", bad, "--public", public, "--json")
+    assert result.returncode == 1 and result.stdout == ""
+    assert "invalid signature, not listing it" in result.stderr
+    bad.write_bytes(b"\x01" * 200)
+    result = run("inspect", bad)
+    assert result.returncode == 1 and "is not a package" in result.stderr
+
+
+@pytest.fixture(scope="module")
+def code_signing(tmp_path_factory):
+    """A throw-away self-signed code-signing certificate in a password-protected PKCS#12 file,
+    and a small Windows program to sign."""
+    folder = tmp_path_factory.mktemp("codesign")
+    password = folder / "password.txt"
+    password.write_text("correct horse battery\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3",
+                    "-subj", "/CN=Tessaryn Test Signing", "-addext",
+                    "extendedKeyUsage=codeSigning", "-keyout", folder / "key.pem",
+                    "-out", folder / "cert.pem"], check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", folder / "key.pem", "-in",
+                    folder / "cert.pem", "-out", folder / "cert.p12", "-passout",
+                    f"file:{password}"], check=True, capture_output=True)
+    (folder / "main.c").write_text("int main(void) { return 0; }\n")
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-s", "-o", folder / "setup.exe",
+                    folder / "main.c"], check=True, capture_output=True)
+    return folder
+
+
+def test_sign_exe_makes_a_signature_osslsigncode_accepts(tmp_path, code_signing):
+    cert, p12, password = (code_signing / n for n in ("cert.pem", "cert.p12", "password.txt"))
+    setup = tmp_path / "setup.exe"
+    setup.write_bytes((code_signing / "setup.exe").read_bytes())
+    signed = tmp_path / "signed.exe"
+    result = run("sign-exe", setup, "--pkcs12", p12, "--password-file", password, "-o", signed)
+    assert result.returncode == 0, result.stderr
+    assert setup.read_bytes() == (code_signing / "setup.exe").read_bytes()
+    independent = subprocess.run(["osslsigncode", "verify", "-in", signed, "-CAfile", cert],
+                                 capture_output=True, timeout=60)
+    assert independent.returncode == 0, independent.stdout
+    assert run("verify-exe", signed, "--ca", cert).returncode == 0
+    assert run("verify-exe", setup, "--ca", cert).returncode == 1  # unsigned
+
+    data = bytearray(signed.read_bytes())
+    data[len(data) // 3] ^= 0x01
+    flipped = tmp_path / "flipped.exe"
+    flipped.write_bytes(data)
+    result = run("verify-exe", flipped, "--ca", cert)
+    assert result.returncode == 1 and "invalid Authenticode signature" in result.stderr
+    assert subprocess.run(["osslsigncode", "verify", "-in", flipped, "-CAfile", cert],
+                          capture_output=True, timeout=60).returncode != 0
+
+    # Without -o the program itself is replaced; a wrong password leaves it as it was.
+    assert run("sign-exe", setup, "--pkcs12", p12, "--password-file", password).returncode == 0
+    assert run("verify-exe", setup, "--ca", cert).returncode == 0
+    wrong = tmp_path / "wrong.txt"
+    wrong.write_text("nope\n")
+    out = tmp_path / "never.exe"
+    result = run("sign-exe", code_signing / "setup.exe", "--pkcs12", p12, "--password-file",
+                 wrong, "-o", out)
+    assert result.returncode == 1 and "osslsigncode could not sign" in result.stderr
+    assert not out.exists() and not list(tmp_path.glob("*.signing-*"))
+
+
+def test_sign_exe_runs_osslsigncode_from_path_with_literal_arguments(tmp_path, code_signing):
+    """A stand-in osslsigncode records what it is given: the password stays in its file, a
+    relative PATH entry (the current folder) is never searched, odd names arrive literally."""
+    record = tmp_path / "args.json"
+    stand_in = "#!/usr/bin/env python3\nimport json, sys\n" \
+               "out = sys.argv[sys.argv.index('-out') + 1]\n" \
+               "open(out, 'wb').write(b'signed')\n" \
+               f"json.dump(sys.argv[1:], open({str(record)!r}, 'w'))\n"
+    planted = "#!/bin/sh\ntouch planted-ran\nexit 1\n"
+    for folder, script in ((tmp_path / "abs", stand_in), (tmp_path / "rel", planted)):
+        folder.mkdir()
+        (folder / "osslsigncode").write_text(script)
+        (folder / "osslsigncode").chmod(0o755)
+    setup = tmp_path / "my setup; $(touch x).exe"
+    setup.write_bytes(b"MZ")
+    env = dict(os.environ, PATH=f"rel:{tmp_path / 'abs'}:/usr/bin:/bin")
+    result = subprocess.run([str(TOOL), "sign-exe", setup.name, "--pkcs12",
+                             code_signing / "cert.p12", "--password-file",
+                             code_signing / "password.txt", "--timestamp",
+                             "http://127.0.0.1:9/tsa", "-o", "out.exe"],
+                            capture_output=True, text=True, cwd=tmp_path, env=env, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert not (tmp_path / "planted-ran").exists() and not (tmp_path / "x").exists()
+    args = json.loads(record.read_text())
+    assert args[args.index("-in") + 1] == setup.name
+    assert args[args.index("-readpass") + 1] == str(code_signing / "password.txt")
+    assert args[args.index("-ts") + 1] == "http://127.0.0.1:9/tsa"
+    assert not any("correct horse" in a for a in args) and "-pass" not in args
+    assert (tmp_path / "out.exe").read_bytes() == b"signed"

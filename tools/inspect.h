@@ -1,0 +1,30 @@
+#pragma once
+// Listing what a package holds: its version and each entry with its sizes.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessaryn {
+
+struct ListedEntry {
+    std::string name;
+    bool directory = false;
+    uint64_t packed = 0;              // bytes of the LZMA item, header included
+    std::optional<uint64_t> unpacked;  // from the LZMA header; absent when it does not say
+};
+
+struct PackageListing {
+    std::string version;
+    std::vector<ListedEntry> entries;
+};
+
+// Reads the bundle in front of the trailing signature (which this does not check). Throws
+// std::runtime_error naming what is wrong when the file is not a package.
+PackageListing listPackage(const std::filesystem::path& path);
+
+std::string listingText(const PackageListing& listing);
+std::string listingJson(const PackageListing& listing, bool signatureChecked);
+
+}  // namespace tessaryn
