@@ -1,5 +1,7 @@
 #include "tools/pack_progress.h"
 
+#include <algorithm>
+
 namespace tessaryn {
 
 namespace {
@@ -42,6 +44,7 @@ std::string PackProgress::figures(uint64_t done, uint64_t total) const {
 
 void PackProgress::update(uint64_t done, uint64_t total, const std::string& name) {
     if (style_ == ProgressStyle::Quiet) return;
+    total = std::max(total, done);  // a file that grew after it was listed
     const double now = seconds();
     const double interval = style_ == ProgressStyle::Bar ? kBarInterval : kLineInterval;
     if (now - lastShown_ < interval) return;
