@@ -121,7 +121,7 @@ ProgramResult runProgram(const fs::path& program, const std::vector<std::string>
         if (ended == child) {
             // Drain what it left in the pipe; a grandchild holding it open is not waited for.
             pollfd wait{readEnd.fd, POLLIN, 0};
-            while (::poll(&wait, 1, 100) > 0) {
+            while (Clock::now() < deadline && ::poll(&wait, 1, 100) > 0) {
                 char buffer[4096];
                 const ssize_t got = ::read(readEnd.fd, buffer, sizeof buffer);
                 if (got <= 0) break;

@@ -95,7 +95,8 @@ ProgramResult runProgram(const fs::path& program, const std::vector<std::string>
     const auto deadline = Clock::now() + timeout;
     auto drain = [&] {
         DWORD available = 0;
-        while (::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) &&
+        while (Clock::now() < deadline &&
+               ::PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) &&
                available > 0) {
             char buffer[4096];
             DWORD got = 0;
