@@ -117,12 +117,12 @@ def test_chunked_bodies_are_read_within_the_same_limit(shared_host):
     # A POST with neither a length nor chunks has no body to bound.
     with socket.create_connection(("127.0.0.1", shared_host.port), timeout=10) as s:
         s.sendall(b"POST /installers/metrics HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n\r\n")
-        assert s.recv(100).startswith(b"HTTP/1.0 411 ")
+        assert s.recv(100).startswith(b"HTTP/1.1 411 ")
     # A negative chunk size must not make the host read to the end of the stream.
     with socket.create_connection(("127.0.0.1", shared_host.port), timeout=10) as s:
         s.sendall(b"POST /installers/metrics HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
                   b"Transfer-Encoding: chunked\r\n\r\n-5\r\n")
-        assert s.recv(100).startswith(b"HTTP/1.0 400 ")
+        assert s.recv(100).startswith(b"HTTP/1.1 400 ")
     assert len(shared_host.rows()) == count + 1
 
 
