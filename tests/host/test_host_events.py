@@ -8,6 +8,13 @@ import time
 from datetime import datetime, timedelta, timezone
 
 import pytest
+from load import run_load
+
+
+@pytest.fixture(scope="module", params=["sqlite", "postgresql"])
+def backend(request):
+    return request.param
+
 
 UA = "Setup/1.1 (Windows 10 Build 22631; x64; de-DE)"
 GOOD = {"event": 5, "prod": "Tessaryn", "uuid": "anon-0123456789ABCDEF0123456789ABCDEF"}
@@ -169,3 +176,20 @@ def test_sigint_stops_the_host_cleanly(host):
     assert host.stop(signal.SIGINT) == 0
     assert len(host.rows()) == 1
 
+
+
+def threads_of(process):
+    status = open(f"/proc/{process.pid}/status", encoding="ascii").read()
+    return int(status.split("Threads:")[1].split()[0])
+
+
+def test_load_beside_300_idle_connections_stores_each_event_once(host):
+    # Today's threads per connection would show here: idle and half-sent connections
+    # must cost no thread, and the clients must still be served.
+    threads = []
+    result = run_load(host.port, clients=10, events=1000, idle=300, when_held=lambda: threads.append(threads_of(host.process)))
+    assert result.failures == []
+    assert threads[0] <= 20
+    stored = host.sql("SELECT uuid, count(*) FROM events GROUP BY uuid")
+    assert sorted(stored) == sorted((uuid, 1) for uuid in result.sent)
+    assert len(stored) == 1000

@@ -99,7 +99,8 @@ def _fit_connections(wanted):
 
 def _listen(host, port):
     family = socket.AF_INET6 if ":" in host else socket.AF_INET
-    sock = socket.socket(family, socket.SOCK_STREAM)
+    # With the protocol named, asyncio turns Nagle off on each connection (small answers go out at once).
+    sock = socket.socket(family, socket.SOCK_STREAM, socket.IPPROTO_TCP)
     try:
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         sock.bind((host, port))
