@@ -26,6 +26,9 @@ CHUNK = 1 << 16
 # Stored and logged User-Agent texts are cut here; real ones are under 100 characters.
 MAX_USER_AGENT = 512
 MAX_CLIENT = 64
+# The HTTP layer bounds only a head that arrives in pieces; one that comes in a single read
+# is measured here.
+MAX_HEAD = 16 * 1024
 
 
 def _printable(text):
@@ -147,6 +150,8 @@ class HostApp:
         return str(client[0])[:MAX_CLIENT] if client else "-"
 
     async def _route(self, exchange, path, query):
+        if sum(len(name) + len(value) + 4 for name, value in exchange.scope["headers"]) > MAX_HEAD:
+            raise HttpError(431, "request headers too large", close=True)
         if path == METRICS_PATH:
             self._only(exchange, "POST")
             return await self._post_event(exchange)

@@ -10,7 +10,7 @@ import ssl
 import sys
 from concurrent.futures import ThreadPoolExecutor
 
-from .app import HostApp
+from .app import MAX_HEAD, HostApp
 from .protocol import Limits, guarded_protocol
 from .rules import RulesFile
 
@@ -19,8 +19,6 @@ MAX_BODY_CEILING = 64 * 1024
 DEFAULTS = {"max_connections": 1000, "idle_timeout": 15, "request_timeout": 15, "workers": 8}
 # Kept back from the file handle limit for the database, the log, the rules and files being served.
 SPARE_HANDLES = 64
-# Headers larger than this (all of them together) get a 400.
-MAX_HEAD = 16 * 1024
 BACKLOG = 1024
 
 log = logging.getLogger("tessaryn_webhost")

@@ -111,18 +111,18 @@ class PostgresStore:
         from psycopg_pool import ConnectionPool
 
         self._errors = (psycopg.Error, TimeoutError)
-        self._pool = ConnectionPool(url, min_size=1, max_size=connections, open=False, timeout=POOL_WAIT_S,
-                                    kwargs={"autocommit": True, "connect_timeout": POOL_WAIT_S},
-                                    name="events")
+        options = {"autocommit": True, "connect_timeout": POOL_WAIT_S}
         try:
-            self._pool.open(wait=True, timeout=POOL_WAIT_S)
-            with self._pool.connection() as db, db.transaction():
+            # One plain connection first: a wrong address or password fails at once, with its reason.
+            with psycopg.connect(url, **options) as db, db.transaction():
                 db.execute("SELECT pg_advisory_xact_lock(%s)", (SCHEMA_LOCK_KEY,))
                 db.execute(POSTGRES_SCHEMA)
-        except Exception as e:
-            self._pool.close()
+        except psycopg.Error as e:
             # The URL may hold a password; the driver's message does not repeat it.
             raise RuntimeError(f"cannot use the PostgreSQL database: {e}") from None
+        self._pool = ConnectionPool(url, min_size=1, max_size=connections, open=False, timeout=POOL_WAIT_S,
+                                    kwargs=options, name="events")
+        self._pool.open(wait=True, timeout=POOL_WAIT_S)
 
     @staticmethod
     def _sql(text):
