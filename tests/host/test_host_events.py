@@ -187,7 +187,8 @@ def test_load_beside_300_idle_connections_stores_each_event_once(host):
     # Today's threads per connection would show here: idle and half-sent connections
     # must cost no thread, and the clients must still be served.
     threads = []
-    result = run_load(host.port, clients=10, events=1000, idle=300, when_held=lambda: threads.append(threads_of(host.process)))
+    result = run_load(host.port, clients=10, events=1000, idle=300,
+                      when_held=lambda: threads.append(threads_of(host.process)))
     assert result.failures == []
     assert threads[0] <= 20
     stored = host.sql("SELECT uuid, count(*) FROM events GROUP BY uuid")
