@@ -11,18 +11,13 @@ EVENT = json.dumps({"event": 9, "prod": "Tessaryn", "uuid": "anon-limits"}).enco
 LENGTH = b"Content-Length: %d" % len(EVENT)
 
 
-def raw_exchange(host, data, timeout=10):
-    """Sends raw bytes, returns all the host answers until it closes or goes quiet."""
-    with socket.create_connection(("127.0.0.1", host.port), timeout=timeout) as s:
+def raw_exchange(host, data):
+    """Sends raw bytes; returns the answer, which must end with the host closing the connection."""
+    with socket.create_connection(("127.0.0.1", host.port), timeout=10) as s:
         s.sendall(data)
         answer = b""
-        try:
-            while chunk := s.recv(65536):
-                answer += chunk
-                if b"\r\n\r\n" in answer and not s.recv(65536, socket.MSG_PEEK | socket.MSG_DONTWAIT):
-                    break
-        except (BlockingIOError, ConnectionResetError):
-            pass
+        while chunk := s.recv(65536):
+            answer += chunk
         return answer
 
 
@@ -103,10 +98,11 @@ def test_silent_and_slow_clients_time_out(start_host):
         s.sendall(b"GET /installers/tessaryn.pak HTTP/1.1\r\nHost: x\r\n\r\n")
         time.sleep(4)
         got = 0
-        with pytest.raises(ConnectionResetError):
+        try:
             while chunk := s.recv(1 << 20):
                 got += len(chunk)
-            raise ConnectionResetError("closed")
+        except ConnectionResetError:
+            pass
         assert got < 8 << 20
     assert host.request("GET", "/funnel.json")[0] == 200
     assert "took no output" in host.log()

@@ -2,7 +2,7 @@
 
 uvicorn limits neither the number of connections nor the time a client may take to
 send its request, and keeps a silent new connection open for ever. This adds:
-  - a cap on open connections: one over it gets a 503 and is closed at once;
+  - a cap on open connections: one over it gets a 503 and is closed within a second;
   - an idle limit from the moment of connecting, as between requests;
   - a request limit: from its first byte a request must arrive in full in time, else 408;
   - a send limit: output that the client does not take within that time drops the connection.
@@ -26,6 +26,7 @@ def _canned(status, body):
 REFUSED = _canned(b"503 Service Unavailable", b"too many clients")
 TIMED_OUT = _canned(b"408 Request Timeout", b"request too slow")
 RECEIVING = (h11.IDLE, h11.SEND_BODY)
+REFUSAL_LINGER = 1.0
 
 
 class Limits:
@@ -57,7 +58,13 @@ class GuardedProtocol(H11Protocol):
             self._refused = True
             self._note_refusal()
             transport.write(REFUSED)
-            transport.close()
+            # Closing with the client's request unread would reset the connection before it
+            # reads the answer: stop sending, drop what comes in, and close a moment later.
+            if transport.can_write_eof():
+                transport.write_eof()
+                self.loop.call_later(REFUSAL_LINGER, transport.close)
+            else:
+                transport.close()
             return
         # Any output left unsent counts as stalled, so that no close can wait for ever on a
         # client that stopped reading (uvicorn then waits for the buffer to drain before writing more).
