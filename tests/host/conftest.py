@@ -114,7 +114,8 @@ def _host_factory(folder, new_db):
     started = []
 
     def start(**kwargs):
-        host = Host(folder / f"host{len(started)}", db=new_db(), **kwargs)
+        db = kwargs.pop("db", None) or new_db()
+        host = Host(folder / f"host{len(started)}", db=db, **kwargs)
         started.append(host)
         return host
 

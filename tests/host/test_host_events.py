@@ -171,6 +171,15 @@ def test_many_setups_reporting_at_once_lose_nothing(host):
     assert all(r[4] == f"Setup/1.1 (worker {r[3].split('-')[1]})" for r in rows)
 
 
+def test_two_hosts_share_one_database(start_host):
+    first = start_host()
+    second = start_host(db=first.db)
+    for n, host in enumerate((first, second, first)):
+        assert host.post_event(dict(GOOD, uuid=f"anon-{n}"))[0] == 200
+    report = json.loads(second.request("GET", "/funnel.json")[2])
+    assert [(p["product"], p["started"]) for p in report["products"]] == [("tessaryn", 3)]
+
+
 def test_sigint_stops_the_host_cleanly(host):
     assert host.post_event(GOOD)[0] == 200
     assert host.stop(signal.SIGINT) == 0
