@@ -59,10 +59,11 @@ class GuardedProtocol(H11Protocol):
             self._note_refusal()
             transport.write(REFUSED)
             # Closing with the client's request unread would reset the connection before it
-            # reads the answer: stop sending, drop what comes in, and close a moment later.
+            # reads the answer: stop sending, drop what comes in, and close a moment later
+            # (abort: a client that reads nothing must not keep it open).
             if transport.can_write_eof():
                 transport.write_eof()
-                self.loop.call_later(REFUSAL_LINGER, transport.close)
+                self.loop.call_later(REFUSAL_LINGER, transport.abort)
             else:
                 transport.close()
             return
