@@ -1,4 +1,8 @@
-"""Starts the web host as a real process on a free port in a temporary folder."""
+"""Starts the web host as a real process on a free port in a temporary folder.
+
+Event and funnel tests run on both databases: their modules override `backend` with both
+names; PostgreSQL comes from one throw-away cluster for the whole session.
+"""
 
 import http.client
 import json
@@ -11,17 +15,19 @@ from pathlib import Path
 
 import pytest
 
+from pg_cluster import Cluster, find_bin
+
 ROOT = Path(__file__).resolve().parents[2]
 HOST_SCRIPT = ROOT / "tools" / "webhost" / "tessaryn_host.py"
 START_TIMEOUT = 15
 
 
 class Host:
-    def __init__(self, folder, rules_name=None, rules_text=None, extra_args=()):
+    def __init__(self, folder, rules_name=None, rules_text=None, extra_args=(), db=None):
         self.folder = Path(folder)
         self.files = self.folder / "installers"
         self.files.mkdir(parents=True, exist_ok=True)
-        self.db = self.folder / "events.sqlite3"
+        self.db = db or self.folder / "events.sqlite3"
         self.rules = self.folder / rules_name if rules_name else None
         if self.rules and rules_text is not None:
             self.rules.write_text(rules_text, encoding="utf-8")
@@ -70,11 +76,26 @@ class Host:
             headers["Content-Type"] = content_type
         return self.request("POST", "/installers/metrics", raw, headers)
 
-    def rows(self):
+    def sql(self, statement, rows=None):
+        """Runs one statement on the host's database (for each of rows, when given); returns what it selects."""
+        if str(self.db).startswith("postgresql://"):
+            import psycopg
+
+            with psycopg.connect(self.db, autocommit=True) as db, db.cursor() as cursor:
+                statement = statement.replace("?", "%s")
+                if rows is not None:
+                    cursor.executemany(statement, rows)
+                    return []
+                cursor.execute(statement)
+                return [tuple(r) for r in cursor.fetchall()] if cursor.description else []
         with sqlite3.connect(self.db, timeout=10) as db:
-            return db.execute(
-                "SELECT time, event, product, uuid, user_agent, client FROM events ORDER BY id"
-            ).fetchall()
+            if rows is not None:
+                db.executemany(statement, rows)
+                return []
+            return db.execute(statement).fetchall()
+
+    def rows(self):
+        return self.sql("SELECT time, event, product, uuid, user_agent, client FROM events ORDER BY id")
 
     def stop(self, signum=signal.SIGTERM):
         if self.process.poll() is None:
@@ -89,11 +110,12 @@ class Host:
         return self.process.returncode
 
 
-def _host_factory(folder):
+def _host_factory(folder, new_db):
     started = []
 
     def start(**kwargs):
-        host = Host(folder / f"host{len(started)}", **kwargs)
+        db = kwargs.pop("db", None) or new_db()
+        host = Host(folder / f"host{len(started)}", db=db, **kwargs)
         started.append(host)
         return host
 
@@ -105,10 +127,32 @@ def _stop_all(started):
         assert host.stop() == 0, host.log()
 
 
+@pytest.fixture(scope="session")
+def pg_cluster():
+    if find_bin() is None:
+        pytest.skip("PostgreSQL is not installed; scripts/bootstrap installs it")
+    cluster = Cluster()
+    yield cluster
+    cluster.stop()
+
+
+@pytest.fixture(scope="module")
+def backend():
+    return "sqlite"
+
+
+@pytest.fixture(scope="module")
+def new_db(backend, request):
+    """Makes the --db value of a new host: None for SQLite in its folder, else a fresh PostgreSQL database."""
+    if backend == "sqlite":
+        return lambda: None
+    return request.getfixturevalue("pg_cluster").new_database
+
+
 @pytest.fixture
-def start_host(tmp_path):
+def start_host(tmp_path, new_db):
     """Factory: start_host(rules_name=..., rules_text=...) returns a running Host."""
-    start, started = _host_factory(tmp_path)
+    start, started = _host_factory(tmp_path, new_db)
     yield start
     _stop_all(started)
 
@@ -119,8 +163,8 @@ def host(start_host):
 
 
 @pytest.fixture(scope="module")
-def shared_host(tmp_path_factory):
+def shared_host(tmp_path_factory, new_db):
     """One host for a whole test module, where tests do not disturb each other."""
-    start, started = _host_factory(tmp_path_factory.mktemp("shared"))
+    start, started = _host_factory(tmp_path_factory.mktemp("shared"), new_db)
     yield start()
     _stop_all(started)

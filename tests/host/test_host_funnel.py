@@ -1,7 +1,6 @@
 """The funnel report: counts per product and event over a period, as JSON and as a page."""
 
 import json
-import sqlite3
 from datetime import datetime, timedelta, timezone
 from html.parser import HTMLParser
 
@@ -10,13 +9,15 @@ import pytest
 MAY = "from=2024-05-01&to=2024-05-31"
 
 
+@pytest.fixture(scope="module", params=["sqlite", "postgresql"])
+def backend(request):
+    return request.param
+
+
 def insert(host, rows):
     """Adds events with chosen times straight into the database, as a past month would have."""
-    with sqlite3.connect(host.db, timeout=10) as db:
-        db.executemany(
-            "INSERT INTO events (time, event, product, uuid, user_agent, client) VALUES (?, ?, ?, 'u', 'ua', '1.2.3.4')",
-            rows,
-        )
+    host.sql("INSERT INTO events (time, event, product, uuid, user_agent, client)"
+             " VALUES (?, ?, ?, 'u', 'ua', '1.2.3.4')", rows)
 
 
 def stamp(moment):

@@ -62,12 +62,12 @@ def parse_period(query, now=None):
 
 
 def build_funnel(rows, start, end):
-    """Turns (product, code, count) rows into the funnel report."""
+    """Turns (product, code, count) rows into the funnel report; names differing only in case are one product."""
     products = {}
     for product, code, count in rows:
-        counts = products.setdefault(product, {c: 0 for c in EVENT_NAMES})
+        counts = products.setdefault(product.lower(), {c: 0 for c in EVENT_NAMES})
         if code in counts:
-            counts[code] = count
+            counts[code] += count
     report = []
     for product in sorted(products):
         counts = products[product]
