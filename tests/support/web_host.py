@@ -7,6 +7,7 @@ Python use:
     with WebHost(root="some/folder") as host:              # 127.0.0.1, ephemeral port
         host.base_url                                      # "http://127.0.0.1:PORT"
         host.set_answer("/installers/metrics", Answer(body=b'{"ok":true}'))
+        host.set_answer("/slow", Answer(body=b"{}", gate=event))  # held until event.set()
         ...                                                # run the program under test
         host.requests()                                    # [{"method", "path", "headers", "body", ...}]
         host.clear_requests()
