@@ -17,6 +17,7 @@
 #include "system/handles_win.h"
 #include "system/process_win.h"
 #include "system/registry_win.h"
+#include "system/shell_launch_win.h"
 #include "system/shortcuts_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -55,7 +56,7 @@ bool acceptLicense() {
             if (!confirmExitSetup()) return;
             eula->destroy();
             sendMetric(6, false);
-            ExitProcess(1);
+            ExitProcess(hostAskedToEnd() ? kHostEndExitCode : 1);
         });
     ShowWindow(eula->handle(), SW_SHOW);
     UpdateWindow(eula->handle());
@@ -155,7 +156,8 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     runCommands(state.initCommands, context.installDirUtf8);
     makeShortcuts(context, toWide(productExe));
     installUninstaller(context, toWide(productExe));
-    openWithShell(productExe);
+    // As the signed-in user: the product must not inherit the setup's elevation.
+    launchAsUser(toWide(productExe), context.installDir);
     pumpMessages();
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
@@ -174,10 +176,14 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 
 }  // namespace
 
+// A host's answer may ask the run to end; it ends only here, between steps, never while files
+// are unpacked or the product registered.
 int runInstallRoad(RunContext& context) {
     if (!acceptLicense()) return kExitDeclined;
     sendMetric(5, true);
+    if (hostAskedToEnd()) return kHostEndExitCode;
     if (auto failed = obtainPackage(context)) return *failed;
+    if (hostAskedToEnd()) return kHostEndExitCode;
 
     pumpMessages();
     {
@@ -187,6 +193,7 @@ int runInstallRoad(RunContext& context) {
         if (isDirectory(context.installDir)) removePreviousVersion(context, preparing);
         pumpFor(std::chrono::seconds(1));
     }
+    if (hostAskedToEnd()) return kHostEndExitCode;
 
     ProgressWindow installing(false, L"Setup");
     installing.setStatusText(L"Installing the application...");
@@ -203,6 +210,7 @@ int runInstallRoad(RunContext& context) {
         reportWorkerFailure(installing, worker);
     else
         completeInstallation(context, installing);
+    if (hostAskedToEnd()) return kHostEndExitCode;
 
     DestroyWindow(installing.handle());
     pumpFor(std::chrono::seconds(2));

@@ -34,6 +34,8 @@ int runUninstallRoad(const RunContext& context) {
             return kExitDeclined;
     }
     sendMetric(8, true);
+    // The last moment a host's answer may end the run: from here on things are removed.
+    if (hostAskedToEnd()) return kHostEndExitCode;
     runCommands(state.postCommands, context.installDirUtf8);
 
     const std::wstring name = toWide(state.productName);

@@ -1,6 +1,7 @@
 #pragma once
 // The program's only HTTP client (WinINet): GET into a file with progress reports, JSON POST
 // with redirects followed by hand.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,13 +34,22 @@ class FileDownloader {
     bool receiveToFile(HINTERNET request, const std::string& filePath, ProgressCallback callback);
     bool downloadFile(const std::string& url, const std::string& filePath,
                       ProgressCallback callback);
+    // Answers over maxAnswerBytes are refused (throws).
     std::string postJson(const std::string& url, const std::string& body);
+    // From any thread: the running download stops at its next read and returns false.
+    void cancel() noexcept;
 
     UniqueInternet session;
     UniqueInternet connection;
     std::string userAgent;
     uint32_t timeoutMs;
     bool disableCache = true;
+    // A transfer that gets less than 16 KiB within this time (or nothing) counts as cut.
+    uint32_t stallLimitMs = 60000;
+    // A body longer than this, or than its announced length, is cut.
+    uint64_t maxDownloadBytes = TESSARYN_MAX_DOWNLOAD_BYTES;
+    size_t maxAnswerBytes = 65536;
+    std::atomic<bool> cancelled{false};
 };
 
 }  // namespace tessaryn

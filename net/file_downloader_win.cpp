@@ -2,6 +2,7 @@
 
 #include "system/unicode_win.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
@@ -13,13 +14,17 @@ namespace {
 // Always from the origin, never into the cache, never a dialog.
 constexpr DWORD kPlainRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                      INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
-// Test and staging hosts serve certificates for other names or past their dates; every other
-// certificate error still fails the send.
+#ifdef TESSARYN_INSECURE_TLS
+// Only a build made for a staging host whose certificate is for another name or out of date.
+constexpr DWORD kCertificateLeniency =
+    INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+#else
+// Anyone on the path holding some trusted certificate could otherwise answer for the host.
+constexpr DWORD kCertificateLeniency = 0;
+#endif
 constexpr DWORD kSecureRequestFlags = kPlainRequestFlags | INTERNET_FLAG_SECURE |
-                                      INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
-                                      INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+                                      kCertificateLeniency;
 static_assert(kPlainRequestFlags == 0x84000300);
-static_assert(kSecureRequestFlags == 0x84803300);
 
 constexpr char kCacheHeaders[] =
     "Cache-Control: no-cache, no-store, must-revalidate\r\nPragma: no-cache\r\nExpires: 0\r\n";
@@ -33,6 +38,9 @@ constexpr size_t kReadBufferSize = 65536;
 constexpr DWORD kReportIntervalMs = 250;
 constexpr int kSendAttempts = 3;
 constexpr int kMaxRequestsPerPost = 10;
+// Less than this within the stall limit is no progress: a byte now and then must not hold the
+// setup for ever.
+constexpr uint64_t kProgressBytesPerStallLimit = 16384;
 
 DWORD requestFlags(bool secure) {
     return secure ? kSecureRequestFlags : kPlainRequestFlags;
@@ -56,6 +64,20 @@ uint64_t queryContentLength(HINTERNET request) {
     return std::strtoull(text, nullptr, 10);
 }
 
+bool isCertificateError(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        case ERROR_INTERNET_INVALID_CA:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+            return true;
+        default:
+            return false;
+    }
+}
+
 int32_t percentOf(uint64_t done, uint64_t total) {
     return total == 0 ? -1 : static_cast<int32_t>(done * 100 / total);
 }
@@ -64,6 +86,10 @@ int32_t percentOf(uint64_t done, uint64_t total) {
 
 FileDownloader::FileDownloader(std::string agent, uint32_t timeout)
     : userAgent(std::move(agent)), timeoutMs(timeout) {}
+
+void FileDownloader::cancel() noexcept {
+    cancelled = true;
+}
 
 FileDownloader::~FileDownloader() {
     connection.reset();
@@ -92,7 +118,10 @@ bool FileDownloader::connect(const std::string& url) {
 
     DWORD timeout = timeoutMs;
     InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    // A silent server is a stalled one: no wait for data outlasts the stall limit.
+    DWORD receiveTimeout = std::min<DWORD>(timeoutMs, stallLimitMs);
+    InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout,
+                       sizeof(receiveTimeout));
     InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
 
     connection.reset(InternetConnectA(session.get(), host.c_str(), port, nullptr, nullptr,
@@ -129,16 +158,31 @@ bool FileDownloader::receiveToFile(HINTERNET request, const std::string& filePat
 
     ProgressInfo info;
     info.totalBytes = queryContentLength(request);
+    // Neither a longer body than announced nor one past the build's limit is taken in.
+    const uint64_t sizeLimit =
+        info.totalBytes != 0 ? std::min(info.totalBytes, maxDownloadBytes) : maxDownloadBytes;
+    if (info.totalBytes > maxDownloadBytes) return discardFile();
     std::vector<char> buffer(kReadBufferSize);
     uint64_t bytesSinceReport = 0;
     uint64_t lastRate = 0;
     DWORD lastTick = GetTickCount();
+    DWORD stallWindowStart = lastTick;
+    uint64_t stallWindowBytes = 0;
 
     for (;;) {
+        if (cancelled) return false;  // the file keeps what arrived
+        // Asking what is there first lets a read return with what came instead of waiting for a
+        // full buffer, so that stalls and cancels are seen.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0)) return discardFile();
         DWORD received = 0;
-        if (!InternetReadFile(request, buffer.data(), static_cast<DWORD>(buffer.size()), &received))
+        if (available > 0 &&
+            !InternetReadFile(request, buffer.data(),
+                              std::min<DWORD>(available, static_cast<DWORD>(buffer.size())),
+                              &received))
             return discardFile();
         if (received > 0) {
+            if (received > sizeLimit - info.downloadedBytes) return discardFile();
             DWORD written = 0;
             // A full disk must not pass for a finished download.
             if (!WriteFile(file.get(), buffer.data(), received, &written, nullptr) ||
@@ -146,9 +190,16 @@ bool FileDownloader::receiveToFile(HINTERNET request, const std::string& filePat
                 return discardFile();
             info.downloadedBytes += received;
             bytesSinceReport += received;
+            stallWindowBytes += received;
         }
 
         const DWORD now = GetTickCount();
+        if (stallWindowBytes >= kProgressBytesPerStallLimit) {
+            stallWindowStart = now;
+            stallWindowBytes = 0;
+        } else if (received != 0 && now - stallWindowStart >= stallLimitMs) {
+            return discardFile();
+        }
         const DWORD elapsed = now - lastTick;  // modulo 2^32: a wrap of the counter does no harm
         if (elapsed >= kReportIntervalMs) {
             lastRate = bytesSinceReport * 1000 / elapsed;
@@ -192,6 +243,8 @@ bool FileDownloader::downloadFile(const std::string& url, const std::string& fil
         bool sent = false;
         for (int attempt = 1; attempt <= kSendAttempts && !sent; ++attempt) {
             sent = HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0) != FALSE;
+            // A refused certificate stays refused: no point in asking again.
+            if (!sent && isCertificateError(GetLastError())) break;
             if (!sent) Sleep(static_cast<DWORD>(attempt) * 1000);
         }
         if (!sent) throw std::runtime_error("Failed to send HTTP request");
@@ -253,8 +306,12 @@ std::string FileDownloader::postJson(const std::string& url, const std::string& 
                 DWORD received = 0;
                 while (InternetReadFile(request.get(), buffer.data(),
                                         static_cast<DWORD>(buffer.size()), &received) &&
-                       received > 0)
+                       received > 0) {
+                    // An answer is a few hundred bytes; a larger one is not kept at all.
+                    if (received > maxAnswerBytes - answer.size())
+                        throw std::runtime_error("Answer too large");
                     answer.append(buffer.data(), received);
+                }
                 return answer;
             }
             if (status < 300 || status >= 400)

@@ -29,6 +29,7 @@ class StatusReporter {
         : window_(window), prefix_(std::move(prefix)) {}
 
     bool operator()(const FileDownloader::ProgressInfo& info) {
+        if (window_.closeRequested()) return false;  // closing the window cancels the download
         window_.setStatusText(toWide(
             downloadStatusLine(prefix_, info.downloadedBytes, info.bytesPerSecond, info.percent)));
         if (info.percent < 0) {
@@ -82,6 +83,8 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
         // The worker's window updates are sends to this thread: keep dispatching until it ends.
         while (!done) {
             pumpMessages();
+            // Also between reports, so that a transfer that trickles stops as soon as it reads.
+            if (window.closeRequested()) downloader.cancel();
             Sleep(kPumpIntervalMs);
         }
         worker.join();
@@ -93,7 +96,7 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
         }
         pumpFor(kFinalLineHold);
         if (window.handle()) DestroyWindow(window.handle());
-        return success && errorText.empty();
+        return success && errorText.empty() && !window.closeRequested();
     } catch (...) {
         return false;
     }

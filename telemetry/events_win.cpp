@@ -2,14 +2,13 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "app/setup_state.h"
 #include "net/file_downloader.h"
+#include "system/shell_launch_win.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -18,6 +17,7 @@ namespace {
 
 // Background events started and not yet finished.
 std::atomic<int> pendingEvents{0};
+std::atomic<bool> endAsked{false};
 
 void sendInBackground(int32_t event) {
     sendMetricNow(event);
@@ -28,15 +28,16 @@ void sendInBackground(int32_t event) {
 
 void carryOutAnswer(const AnswerActions& actions) {
     // Wide calls, so that non-ASCII texts and addresses arrive as the host wrote them.
-    if (!actions.openUrl.empty()) {
-        ::ShellExecuteW(nullptr, L"open", toWide(actions.openUrl).c_str(), nullptr, nullptr,
-                        SW_SHOWNORMAL);
-    }
+    if (!actions.openUrl.empty()) launchAsUser(toWide(actions.openUrl));
     if (actions.showMessage) {
         ::MessageBoxW(nullptr, toWide(actions.message).c_str(), toWide(actions.title).c_str(),
                       actions.style);
     }
-    if (actions.exitProcess) ::ExitProcess(0);
+    if (actions.exitProcess) endAsked = true;
+}
+
+bool hostAskedToEnd() noexcept {
+    return endAsked;
 }
 
 void sendMetricNow(int32_t event) {

@@ -10,7 +10,7 @@ namespace tessaryn {
 // blocks the caller, or right here. No failure ever reaches the caller.
 void sendMetric(int32_t event, bool background);
 
-// Posts the event and acts on the answer (which may end the process).
+// Posts the event and acts on the answer (an asked-for end is only recorded).
 void sendMetricNow(int32_t event);
 
 // Waits up to `timeoutMs` for background events still on their way, so that those sent just
@@ -20,7 +20,14 @@ bool waitForPendingMetrics(uint32_t timeoutMs);
 // How long a program about to end gives its background events to arrive.
 inline constexpr uint32_t kPendingMetricsWait = 5000;
 
-// Opens the address, shows the message, ends the process, as the answer asked.
+// Opens the address (as the signed-in user) and shows the message, as the answer asked. An asked-
+// for end is recorded, never carried out here: answers arrive on background threads at any
+// moment, also while files are written.
 void carryOutAnswer(const AnswerActions& actions);
+
+// True once an answer asked the program to end. The roads test it at their safe points, between
+// steps, and then end the run with the exit code such an end has always had.
+bool hostAskedToEnd() noexcept;
+inline constexpr int kHostEndExitCode = 0;
 
 }  // namespace tessaryn

@@ -213,7 +213,8 @@ LRESULT ProgressWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LP
             return 1;
         }
         case WM_CLOSE:
-            return 0;  // only the program ends this window
+            closeAsked = true;  // noted for a job that can stop; only the program ends the window
+            return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             break;

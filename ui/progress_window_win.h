@@ -4,6 +4,7 @@
 // updated from worker threads while the thread that made it pumps messages.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "system/handles_win.h"
@@ -28,6 +29,8 @@ class ProgressWindow {
     HWND statusHandle() const noexcept { return statusText; }
     HWND progressBarHandle() const noexcept { return progressBar; }
     bool isDark() const noexcept { return darkMode; }
+    // The user asked to close the window (which stays until its owner ends it); from any thread.
+    bool closeRequested() const noexcept { return closeAsked; }
 
   private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -47,6 +50,7 @@ class ProgressWindow {
     bool marquee;
     UINT dpi = 96;
     bool darkMode = false;
+    std::atomic<bool> closeAsked{false};
 };
 
 }  // namespace tessaryn

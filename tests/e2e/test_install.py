@@ -1,9 +1,11 @@
 """Silent installs served by a web host, from files beside the setup, and upgrades."""
 
 import json
+import os
 import shutil
+import threading
 
-from conftest import (UNINSTALL_KEY, make_product, tree_files, url_switch)
+from conftest import (UNINSTALL_KEY, Answer, make_product, tree_files, url_switch, wait_until)
 
 
 def assert_installed(machine, product, setup_exe):
@@ -100,3 +102,28 @@ def test_upgrade_replaces_the_old_version(machine, host, tmp_path):
     # host), and 9 last.
     events = host.events()
     assert sorted(events[3:]) == [0, 5, 7, 8, 9] and events[-1] == 9, events
+
+
+def test_host_asking_to_end_during_unpacking_ends_the_run_after_the_install(machine, test_host,
+                                                                            tmp_path):
+    bulk = {f"bulk/f{i:04}.bin": os.urandom(1024) for i in range(1500)}
+    product = make_product(tmp_path / "product", files=bulk)
+    setup = machine.put_setup()
+    shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
+    shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
+    # The answers to the events of the package check and of the start are held back until the
+    # files are being written.
+    gate = threading.Event()
+    test_host.set_answer("/installers/metrics", Answer(body=b'{"action":1}', gate=gate))
+    process = machine.start_setup("/VERYSILENT", url_switch(test_host.base_url))
+    folder = machine.install_dir / "bulk"
+    assert wait_until(lambda: folder.is_dir() and any(folder.iterdir()), timeout=120)
+    written = len(list(folder.iterdir()))
+    gate.set()
+    code = process.wait(timeout=240)
+
+    assert written < len(bulk), "unpacking ended before the answer: nothing was tested"
+    # The step under way was finished and the install completed: files, uninstaller, record.
+    assert_installed(machine, product, setup)
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is not None
+    assert code == 0

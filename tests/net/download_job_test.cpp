@@ -35,6 +35,7 @@ class WindowWatcher {
         stopping_ = true;
         if (thread_.joinable()) thread_.join();
     }
+    static HWND findOwnWindow();
     std::vector<std::string> lines;  // in order of first appearance
     bool sawWindow = false;
     bool sawVisible = false;
@@ -59,19 +60,19 @@ class WindowWatcher {
             Sleep(15);
         }
     }
-    static HWND findOwnWindow() {
-        HWND candidate = nullptr;
-        while ((candidate = FindWindowExW(nullptr, candidate, L"ProgressWindowClass", nullptr))) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(candidate, &pid);
-            if (pid == GetCurrentProcessId()) return candidate;
-        }
-        return nullptr;
-    }
-
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
+
+HWND WindowWatcher::findOwnWindow() {
+    HWND candidate = nullptr;
+    while ((candidate = FindWindowExW(nullptr, candidate, L"ProgressWindowClass", nullptr))) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(candidate, &pid);
+        if (pid == GetCurrentProcessId()) return candidate;
+    }
+    return nullptr;
+}
 
 bool anyMatches(const std::vector<std::string>& lines, const std::string& pattern) {
     const std::regex re(pattern);
@@ -275,6 +276,23 @@ TEST(DownloadFailure, BoxNamesTheWebHostThenTheProcessEnds) {
     const auto code = child.exitCode(20000);
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0xFFFFFFFFu);
+}
+
+TEST_F(DownloadJob, ClosingTheWindowCancelsATransferThatTrickles) {
+    const std::string path = scratchDir() + "job-closed.pak";
+    std::thread closer([] {
+        HWND window = nullptr;
+        for (int i = 0; i < 500 && !(window = WindowWatcher::findOwnWindow()); ++i) Sleep(10);
+        Sleep(300);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    // A byte every 50 ms: 100 s to finish, unless the close stops it.
+    const bool ok = downloadFileWithProgress(path, serverUrl() + "/bytes/2000?chunk=1&delay=50",
+                                             "Downloading setup files... ");
+    closer.join();
+    EXPECT_FALSE(ok);
+    EXPECT_LT(secondsSince(start), 10.0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "net/file_downloader.h"
@@ -203,7 +204,62 @@ TEST_F(Download, SendsAgentAndCacheHeadersToTheNonDefaultPort) {
     EXPECT_EQ("http://" + headers["Host"], serverUrl());
 }
 
-TEST_F(Download, SecureHostWithAnotherNameIsAcceptedOnceItsAuthorityIsTrusted) {
+TEST_F(Download, CertificateForAnotherNameOrOutOfDateIsRefused) {
+    for (const char* name : {"TESSARYN_TEST_SERVER_HTTPS_OTHER_NAME",
+                             "TESSARYN_TEST_SERVER_HTTPS_EXPIRED"}) {
+        ASSERT_FALSE(testing::testEnv(name).empty()) << name;
+        EXPECT_EQ(raisedText(testing::testEnv(name) + "/bytes/10", target("refused.bin")),
+                  "Failed to send HTTP request")
+            << name;
+    }
+}
+
+// Bodies that trickle, never end or outgrow what was announced are cut, and nothing is kept.
+TEST_F(Download, StalledEndlessAndOverlongBodiesAreCut) {
+    struct Case {
+        const char* path;
+        uint64_t limit;
+    } cases[] = {
+        {"/bytes/100000?chunk=1&delay=200", 0},           // a byte now and then
+        {"/bytes/100000?length=0&chunk=1&delay=200", 0},  // the same, unannounced length
+        {"/endless?chunk=65536", 1000000},                // never ends
+        {"/bytes/200000", 100000},                        // announced above the limit
+        {"/bytes/200000?length=0", 100000},               // passes the limit unannounced
+        {"/bytes/1000?claim=500", 0},                     // longer than announced
+    };
+    for (const Case& c : cases) {
+        FileDownloader downloader;
+        downloader.stallLimitMs = 1500;
+        if (c.limit) downloader.maxDownloadBytes = c.limit;
+        const std::string path = target("cut.bin");
+        const auto start = GetTickCount();
+        EXPECT_FALSE(downloader.downloadFile(serverUrl() + c.path, path, nullptr)) << c.path;
+        EXPECT_LT(GetTickCount() - start, 15000u) << c.path;
+        EXPECT_FALSE(fileExists(path)) << c.path;
+    }
+    // A steady download under the same short stall limit is not cut.
+    FileDownloader downloader;
+    downloader.stallLimitMs = 1500;
+    const std::string path = target("steady.bin");
+    ASSERT_TRUE(downloader.downloadFile(serverUrl() + "/bytes/300000?chunk=30000&delay=300",
+                                        path, nullptr));
+    EXPECT_EQ(readFile(path), patternBytes(300000));
+}
+
+TEST_F(Download, CancelFromAnotherThreadStopsATransferThatTrickles) {
+    FileDownloader downloader;
+    std::thread canceller([&] {
+        Sleep(500);
+        downloader.cancel();
+    });
+    const auto start = GetTickCount();
+    EXPECT_FALSE(downloader.downloadFile(serverUrl() + "/bytes/100000?chunk=1&delay=100",
+                                         target("cancelled.bin"), nullptr));
+    canceller.join();
+    EXPECT_LT(GetTickCount() - start, 5000u);
+}
+
+TEST_F(Download, SecureHostWithTheRightNameIsAcceptedOnceItsAuthorityIsTrusted) {
     const std::string path = target("secure.bin");
     RecordingDownload run(secureServerUrl() + "/bytes/70000", path);
     ASSERT_TRUE(run.result);

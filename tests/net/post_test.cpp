@@ -107,12 +107,24 @@ TEST_F(Post, StatusesOtherThan200AreErrors) {
     EXPECT_EQ(raisedText("http://127.0.0.1:1/x"), "Failed to send POST request");
 }
 
-TEST_F(Post, AnswerBodiesComeBackWhole) {
+TEST_F(Post, AnswerBodiesComeBackWholeUpTo64KiB) {
     FileDownloader downloader;
     EXPECT_EQ(downloader.postJson(serverUrl() + "/bytes/0", "{}"), "");
-    EXPECT_EQ(downloader.postJson(serverUrl() + "/bytes/200000?chunked=1&chunk=70000", "{}"),
-              testing::patternBytes(200000));
+    EXPECT_EQ(downloader.postJson(serverUrl() + "/bytes/65536?chunked=1&chunk=30000", "{}"),
+              testing::patternBytes(65536));
     EXPECT_EQ(downloader.postJson(secureServerUrl() + "/bytes/5", "{}"), testing::patternBytes(5));
+    // Larger, or without end: dropped, not gathered in memory.
+    EXPECT_EQ(raisedText(serverUrl() + "/bytes/65537?chunked=1&chunk=30000"), "Answer too large");
+    EXPECT_EQ(raisedText(serverUrl() + "/endless"), "Answer too large");
+}
+
+TEST_F(Post, CertificateForAnotherNameOrOutOfDateIsRefused) {
+    for (const char* name : {"TESSARYN_TEST_SERVER_HTTPS_OTHER_NAME",
+                             "TESSARYN_TEST_SERVER_HTTPS_EXPIRED"}) {
+        ASSERT_FALSE(testing::testEnv(name).empty()) << name;
+        EXPECT_EQ(raisedText(testing::testEnv(name) + "/echo"), "Failed to send POST request")
+            << name;
+    }
 }
 
 }  // namespace

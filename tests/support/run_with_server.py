@@ -5,13 +5,15 @@ Wine test programs cannot start Linux processes, so CTest starts this wrapper in
     python3 tests/support/run_with_server.py [--root DIR] [--trust-helper EXE] [--emulator CMD]
         [--timeout S] -- <emulator> <test.exe> [args...]
 
-It starts an HTTP and an HTTPS host (127.0.0.1, ephemeral ports; the HTTPS one with a throw-away
-CA and a certificate for another name), optionally runs `<emulator> <EXE> <ca.der>` to make the
+It starts an HTTP host and three HTTPS hosts (127.0.0.1, ephemeral ports; certificates from one
+throw-away CA: one for 127.0.0.1 and localhost, one for another name, one expired), optionally runs `<emulator> <EXE> <ca.der>` to make the
 Wine prefix trust that CA (tests/support/trust_ca.cpp), then runs the command with these
 variables in its environment (Wine hands them to Windows programs) and returns its exit code:
 
     TESSARYN_TEST_SERVER        http://127.0.0.1:PORT
     TESSARYN_TEST_SERVER_HTTPS  https://127.0.0.1:PORT
+    TESSARYN_TEST_SERVER_HTTPS_OTHER_NAME, TESSARYN_TEST_SERVER_HTTPS_EXPIRED
+                                the same with a certificate for another name, or expired
     TESSARYN_TEST_CA_DER        the CA certificate (DER) as a Windows path (Z:\\...)
     TESSARYN_TEST_FILES         the served folder as a Windows path, when --root is given
     TESSARYN_TEST_SCRATCH       a fresh folder for the test's files (Windows path); its
@@ -47,15 +49,22 @@ def main() -> int:
         parser.error("no command given")
 
     with tempfile.TemporaryDirectory(prefix="tessaryn-host-") as scratch:
-        certs = make_test_certificates(Path(scratch) / "tls")
+        tls = Path(scratch) / "tls"
+        certs = make_test_certificates(tls)
+        other_name = make_test_certificates(tls, ("other.invalid",), ca=certs)
+        expired = make_test_certificates(tls, expired=True, ca=certs)
         files = Path(scratch) / "scratch"
         files.mkdir()
         (files / "full.bin").symlink_to("/dev/full")
         root = args.root
-        with WebHost(root=root) as plain, WebHost(root=root, tls=certs) as secure:
+        with WebHost(root=root) as plain, WebHost(root=root, tls=certs) as secure, \
+                WebHost(root=root, tls=other_name) as misnamed, \
+                WebHost(root=root, tls=expired) as outdated:
             env = dict(os.environ)
             env["TESSARYN_TEST_SERVER"] = plain.base_url
             env["TESSARYN_TEST_SERVER_HTTPS"] = secure.base_url
+            env["TESSARYN_TEST_SERVER_HTTPS_OTHER_NAME"] = misnamed.base_url
+            env["TESSARYN_TEST_SERVER_HTTPS_EXPIRED"] = outdated.base_url
             env["TESSARYN_TEST_CA_DER"] = windows_path(certs.ca_der)
             env["TESSARYN_TEST_SCRATCH"] = windows_path(files)
             if root:

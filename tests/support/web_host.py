@@ -7,12 +7,14 @@ Python use:
     with WebHost(root="some/folder") as host:              # 127.0.0.1, ephemeral port
         host.base_url                                      # "http://127.0.0.1:PORT"
         host.set_answer("/installers/metrics", Answer(body=b'{"ok":true}'))
+        host.set_answer("/slow", Answer(body=b"{}", gate=event))  # held until event.set()
         ...                                                # run the program under test
         host.requests()                                    # [{"method", "path", "headers", "body", ...}]
         host.clear_requests()
 
     certs = make_test_certificates(folder)                 # throw-away CA + server cert (openssl)
     with WebHost(tls=certs) as secure_host: ...            # "https://127.0.0.1:PORT"
+    other = make_test_certificates(folder, ("other.invalid",), ca=certs)   # same CA, other name
 
 Command line (prints the base URL on its first output line, then serves until killed):
 
@@ -32,6 +34,8 @@ Answers, in order of precedence:
       /chain/<mode>/<n>/end       n redirects before /echo answers; mode "absolute" (full URL),
                                   "rooted" ("/chain/..."), "relative" ("./../<n-1>/./end");
                                   ?status=301|302|307 picks the redirect status (default 302)
+      /endless[?chunk=K&delay=MS] 200 with no Content-Length and a body that never ends (the
+                                  /bytes pattern, K bytes per write, MS pause before each)
       /noloc                      302 without a Location header
       /__requests                 GET: JSON list of recorded requests; DELETE: clear the list
   * files under the root folder;
@@ -69,6 +73,8 @@ class Answer:
     chunk_delay: float = 0.0     # seconds to wait before each write
     cut_after: int | None = None  # reset the connection after this many body bytes
     claimed_length: int | None = None  # Content-Length to announce instead of len(body)
+    endless: bool = False        # repeat the body for ever (until the client goes away)
+    gate: threading.Event | None = None  # the answer waits until the test sets this event
 
     @staticmethod
     def from_json(data: dict) -> "Answer":
@@ -93,30 +99,53 @@ class TlsFiles:
     key_pem: Path
 
 
-def make_test_certificates(folder, server_name: str = "wrong-name.invalid") -> TlsFiles:
-    """Makes a throw-away CA and a server certificate for `server_name` (deliberately not the
-    address the server listens on) with the openssl command."""
+def make_test_certificates(folder, names=("127.0.0.1", "localhost"), expired=False,
+                           ca: TlsFiles | None = None) -> TlsFiles:
+    """Makes a server certificate for `names` (host names or IP addresses) with the openssl
+    command, signed by `ca` or by a fresh throw-away CA made in `folder`. An expired one was
+    valid for a day in 2020."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-    f = TlsFiles(folder / "ca.pem", folder / "ca.der", folder / "server.pem", folder / "server.key")
+    stem = "server-" + ("expired" if expired else "-".join(names).replace(":", "_"))
+    f = TlsFiles(folder / "ca.pem", folder / "ca.der", folder / f"{stem}.pem",
+                 folder / f"{stem}.key")
     ca_key = folder / "ca.key"
-    csr = folder / "server.csr"
-    ext = folder / "server.ext"
+    csr = folder / f"{stem}.csr"
+    ext = folder / f"{stem}.ext"
 
     def run(*args):
-        subprocess.run(["openssl", *args], check=True, capture_output=True)
+        subprocess.run(["openssl", *args], check=True, capture_output=True, cwd=folder)
 
-    run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(ca_key), "-out",
-        str(f.ca_pem), "-days", "2", "-subj", "/CN=Tessaryn Test CA",
-        "-addext", "basicConstraints=critical,CA:TRUE",
-        "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    run("x509", "-in", str(f.ca_pem), "-outform", "DER", "-out", str(f.ca_der))
+    if ca is None:
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", str(ca_key), "-out",
+            str(f.ca_pem), "-days", "2", "-subj", "/CN=Tessaryn Test CA",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        run("x509", "-in", str(f.ca_pem), "-outform", "DER", "-out", str(f.ca_der))
+    else:
+        f.ca_pem, f.ca_der, ca_key = ca.ca_pem, ca.ca_der, ca.ca_pem.with_suffix(".key")
     run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", str(f.key_pem), "-out", str(csr),
-        "-subj", f"/CN={server_name}")
-    ext.write_text(f"subjectAltName=DNS:{server_name}\nextendedKeyUsage=serverAuth\n"
+        "-subj", f"/CN={names[0]}")
+    # An address also as a DNS entry: Wine's name check reads only those.
+    alt = ",".join((f"IP:{n},DNS:{n}" if n.replace(".", "").isdigit() else f"DNS:{n}")
+                   for n in names)
+    ext.write_text(f"subjectAltName={alt}\nextendedKeyUsage=serverAuth\n"
                    "basicConstraints=CA:FALSE\n")
-    run("x509", "-req", "-in", str(csr), "-CA", str(f.ca_pem), "-CAkey", str(ca_key),
-        "-CAcreateserial", "-out", str(f.cert_pem), "-days", "2", "-extfile", str(ext))
+    if not expired:
+        run("x509", "-req", "-in", str(csr), "-CA", str(f.ca_pem), "-CAkey", str(ca_key),
+            "-CAcreateserial", "-out", str(f.cert_pem), "-days", "2", "-extfile", str(ext))
+        return f
+    # "x509 -req" only dates forward; "ca" takes explicit dates.
+    (folder / "ca-db").mkdir(exist_ok=True)
+    (folder / "ca-db" / "index.txt").write_text("")
+    (folder / "ca-db" / "serial").write_text("1000\n")
+    config = folder / "ca-db" / "ca.cnf"
+    config.write_text("[ca]\ndefault_ca=d\n[d]\ndatabase=ca-db/index.txt\n"
+                      "new_certs_dir=ca-db\nserial=ca-db/serial\ndefault_md=sha256\n"
+                      "policy=p\n[p]\ncommonName=supplied\n")
+    run("ca", "-batch", "-config", str(config), "-in", str(csr), "-out", str(f.cert_pem),
+        "-cert", str(f.ca_pem), "-keyfile", str(ca_key), "-startdate", "20200101000000Z",
+        "-enddate", "20200102000000Z", "-extfile", str(ext), "-notext")
     return f
 
 
@@ -179,6 +208,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self._send(answer)
 
     def _send(self, answer: Answer):
+        if answer.gate:
+            answer.gate.wait(timeout=120)
         body = answer.body if self.command != "HEAD" else b""
         self.send_response(answer.status)
         close_after = not answer.length and not answer.chunked
@@ -200,6 +231,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         step = answer.chunk_size or max(len(body), 1)
         sent = 0
         try:
+            while answer.endless:
+                if answer.chunk_delay:
+                    time.sleep(answer.chunk_delay)
+                self._write_piece(body, answer.chunked)
             while sent < len(body):
                 if answer.chunk_delay:
                     time.sleep(answer.chunk_delay)
@@ -214,7 +249,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             if answer.chunked:
                 self.wfile.write(b"0\r\n\r\n")
             self.wfile.flush()
-        except (BrokenPipeError, ConnectionResetError):
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
             self.close_connection = True
 
     def _write_piece(self, piece: bytes, chunked: bool):
@@ -364,6 +399,9 @@ class WebHost:
             else:
                 location = f"./../{n - 1}/./end{suffix}"
             return Answer(status=status, headers={"Location": location})
+        if path == "/endless":
+            return Answer(body=_pattern(int(query.get("chunk", 65536))), length=False,
+                          chunk_delay=int(query.get("delay", 0)) / 1000.0, endless=True)
         if path == "/noloc":
             return Answer(status=302, body=b"moved somewhere")
         if self.root:

@@ -6,10 +6,12 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include "system/handles_win.h"
 #include "system/process_win.h"
 #include "system/removal_win.h"
+#include "system/shell_launch_win.h"
 #include "system/system_info_win.h"
 #include "system/unicode_win.h"
 
@@ -98,6 +100,44 @@ TEST(OpenWithShell, OpensANonAsciiPath) {
     EXPECT_TRUE(exists(folder + L"\\opened.txt"));
     EXPECT_FALSE(openWithShell(toUtf8(folder + L"\\missing \x00e9.bat")));
     ::Sleep(200);
+    deleteDirectoryTree(folder);
+}
+
+// Copies the probe into the folder, starts it by `name` (full path or bare file name) in
+// `directory` and gives
+// the road taken with the id of the process that started the probe.
+std::pair<LaunchRoad, DWORD> launchProbe(const std::wstring& folder, const std::wstring& name,
+                                         const std::wstring& directory) {
+    const std::wstring probe = folder + L"\\probe \x00e9.exe";
+    const std::wstring marker = folder + L"\\launched.txt";
+    ::DeleteFileW(marker.c_str());
+    EXPECT_TRUE(::CopyFileW((getModuleDirectory() + L"\\launch_parent_probe.exe").c_str(),
+                            probe.c_str(), FALSE));
+    const LaunchRoad road = launchAsUser(name, directory);
+    for (int i = 0; i < 100 && readText(marker).find('\n') == std::string::npos; ++i)
+        ::Sleep(100);
+    return {road, static_cast<DWORD>(std::strtoul(readText(marker).c_str(), nullptr, 10))};
+}
+
+TEST(LaunchAsUser, StartsThroughTheDesktopShellElseItself) {
+    const std::wstring folder = scratchFolder();
+    // The shell starts it: its parent is the shell's process, not this one.
+    auto [road, parent] = launchProbe(folder, folder + L"\\probe \x00e9.exe", folder);
+    EXPECT_EQ(road, LaunchRoad::DesktopShell);
+    EXPECT_NE(parent, 0u);
+    EXPECT_NE(parent, ::GetCurrentProcessId());
+
+    // A name the shell cannot find (relative to this process's folder only): this process
+    // starts it itself.
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ::SetCurrentDirectoryW(folder.c_str());
+    std::tie(road, parent) = launchProbe(folder, L"probe \x00e9.exe", L"");
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(road, LaunchRoad::Direct);
+    EXPECT_EQ(parent, ::GetCurrentProcessId());
+
+    EXPECT_EQ(launchAsUser(folder + L"\\missing.exe"), LaunchRoad::Failed);
     deleteDirectoryTree(folder);
 }
 

@@ -1,5 +1,5 @@
-// Sends one event synchronously to the address in its first argument and acts on the answer;
-// ends with 7 when the answer did not end the process.
+// Sends one event in the background to the address in its first argument and waits for it; ends
+// with 3 when the answer asked for an end (which must wait for a safe point), else with 7.
 #include <windows.h>
 
 #include <string>
@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     state.metricsUrl = argv[1];
     state.metricsEnabled = true;
     state.verySilent = true;
-    tessaryn::sendMetricNow(9);
-    return 7;
+    tessaryn::sendMetric(9, true);
+    if (!tessaryn::waitForPendingMetrics(20000)) return 8;
+    return tessaryn::hostAskedToEnd() ? 3 : 7;
 }
