@@ -2,6 +2,7 @@
 
 import json
 import shutil
+import time
 
 from conftest import (UNINSTALL_KEY, make_product, tree_files, url_switch)
 
@@ -100,3 +101,21 @@ def test_upgrade_replaces_the_old_version(machine, host, tmp_path):
     # host), and 9 last.
     events = host.events()
     assert sorted(events[3:]) == [0, 5, 7, 8, 9] and events[-1] == 9, events
+
+
+def test_many_small_files_install_in_bounded_time(machine, host, tmp_path):
+    # A guard against unpacking that waits on the window for every file (once ~50 files a
+    # second): 2,000 small files and a silent run must end well within 20 s.
+    files = {f"many/{i // 100:02}/file{i:04}.txt": f"file {i}\n".encode() for i in range(2000)}
+    product = make_product(tmp_path / "many", files=files)
+    host.publish(product)
+    setup = machine.put_setup()
+    machine.wine("cmd", "/c", "exit")  # Wine's own start-up is not the setup's time
+
+    start = time.monotonic()
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
+    elapsed = time.monotonic() - start
+
+    assert code == 0
+    assert_installed(machine, product, setup)
+    assert elapsed < 20, f"the silent install of 2,000 files took {elapsed:.1f} s"
