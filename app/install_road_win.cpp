@@ -34,6 +34,11 @@ bool isDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A pause that lets the user read a window's last line; nobody looks in a /VERYSILENT run.
+void holdForTheEye(std::chrono::steady_clock::duration span) {
+    if (!setupState().verySilent) pumpFor(span);
+}
+
 void showProgressWindow(ProgressWindow& window, const RunContext& context) {
     ShowWindow(window.handle(), setupState().verySilent ? SW_HIDE : context.showCommand);
     UpdateWindow(window.handle());
@@ -160,7 +165,7 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
     sendMetric(9, false);
-    pumpFor(std::chrono::seconds(1));
+    holdForTheEye(std::chrono::seconds(1));
 }
 
 void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
@@ -169,7 +174,7 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
         HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
         MessageBoxW(owner, toWide(worker.error).c_str(), L"Error", MB_ICONERROR);
     }
-    pumpFor(std::chrono::seconds(3));
+    holdForTheEye(std::chrono::seconds(3));
 }
 
 }  // namespace
@@ -185,7 +190,7 @@ int runInstallRoad(RunContext& context) {
         preparing.setStatusText(L"Preparing to install...");
         showProgressWindow(preparing, context);
         if (isDirectory(context.installDir)) removePreviousVersion(context, preparing);
-        pumpFor(std::chrono::seconds(1));
+        holdForTheEye(std::chrono::seconds(1));
     }
 
     ProgressWindow installing(false, L"Setup");
@@ -196,7 +201,7 @@ int runInstallRoad(RunContext& context) {
     WorkerState worker;
     std::thread extraction(
         [&context, &installing, &worker] { extractPackage(context, installing, worker); });
-    waitForWorker(installing, worker);
+    waitForWorker(worker);
     extraction.join();
 
     if (worker.failed)
@@ -205,7 +210,8 @@ int runInstallRoad(RunContext& context) {
         completeInstallation(context, installing);
 
     DestroyWindow(installing.handle());
-    pumpFor(std::chrono::seconds(2));
+    // Pending events get their bounded wait as the process ends.
+    holdForTheEye(std::chrono::seconds(2));
     return kExitSuccess;
 }
 
