@@ -11,8 +11,9 @@ namespace tessaryn {
 void extractPackage(const RunContext& context, ProgressWindow& window, WorkerState& worker) {
     // Only stores into the window's shared state: safe from any number of threads, and the bar
     // keeps the highest fraction reported, whatever order the threads report in.
-    ExtractProgressCallback progress = [&window](float fraction, const std::string&) {
-        window.setStatusText(L"Installing files...");
+    const std::wstring status = L"Installing files...";
+    ExtractProgressCallback progress = [&window, &status](float fraction, const std::string&) {
+        window.setStatusText(status);
         window.advanceProgress(std::clamp(static_cast<int>(fraction * 100), 0, 100));
     };
     try {
