@@ -35,6 +35,11 @@ bool isDirectory(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A pause that lets the user read a window's last line; nobody looks in a /VERYSILENT run.
+void holdForTheEye(std::chrono::steady_clock::duration span) {
+    if (!setupState().verySilent) pumpFor(span);
+}
+
 void showProgressWindow(ProgressWindow& window, const RunContext& context) {
     ShowWindow(window.handle(), setupState().verySilent ? SW_HIDE : context.showCommand);
     UpdateWindow(window.handle());
@@ -162,7 +167,7 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
     sendMetric(9, false);
-    pumpFor(std::chrono::seconds(1));
+    holdForTheEye(std::chrono::seconds(1));
 }
 
 void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
@@ -171,7 +176,7 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
         HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
         MessageBoxW(owner, toWide(worker.error).c_str(), L"Error", MB_ICONERROR);
     }
-    pumpFor(std::chrono::seconds(3));
+    holdForTheEye(std::chrono::seconds(3));
 }
 
 }  // namespace
@@ -191,7 +196,7 @@ int runInstallRoad(RunContext& context) {
         preparing.setStatusText(L"Preparing to install...");
         showProgressWindow(preparing, context);
         if (isDirectory(context.installDir)) removePreviousVersion(context, preparing);
-        pumpFor(std::chrono::seconds(1));
+        holdForTheEye(std::chrono::seconds(1));
     }
     if (hostAskedToEnd()) return kHostEndExitCode;
 
@@ -203,7 +208,7 @@ int runInstallRoad(RunContext& context) {
     WorkerState worker;
     std::thread extraction(
         [&context, &installing, &worker] { extractPackage(context, installing, worker); });
-    waitForWorker(installing, worker);
+    waitForWorker(worker);
     extraction.join();
 
     if (worker.failed)
@@ -213,7 +218,8 @@ int runInstallRoad(RunContext& context) {
     if (hostAskedToEnd()) return kHostEndExitCode;
 
     DestroyWindow(installing.handle());
-    pumpFor(std::chrono::seconds(2));
+    // Pending events get their bounded wait as the process ends.
+    holdForTheEye(std::chrono::seconds(2));
     return kExitSuccess;
 }
 

@@ -1,32 +1,40 @@
 #include "app/install_worker_win.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "package/bundle.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
 
 void extractPackage(const RunContext& context, ProgressWindow& window, WorkerState& worker) {
-    ExtractProgressCallback progress = [&window](float fraction, const std::string&) {
-        window.setStatusText(L"Installing files...");
-        window.setProgress(static_cast<int>(fraction * 100));
+    // Only stores into the window's shared state: safe from any number of threads, and the bar
+    // keeps the highest fraction reported, whatever order the threads report in.
+    const std::wstring status = L"Installing files...";
+    ExtractProgressCallback progress = [&window, &status](float fraction, const std::string&) {
+        window.setStatusText(status);
+        window.advanceProgress(std::clamp(static_cast<int>(fraction * 100), 0, 100));
     };
     try {
         extractBundle(context.installDir, context.tempPak, progress);
         progress(1.0f, "Complete");
-        worker.done = true;
+        worker.succeed();
     } catch (const std::exception& error) {
-        worker.error = error.what();
-        worker.failed = true;
+        worker.fail(error.what());
     } catch (...) {
-        worker.error = "Unknown error while installing files";
-        worker.failed = true;
+        worker.fail("Unknown error while installing files");
     }
 }
 
-void waitForWorker(ProgressWindow& window, const WorkerState& worker) {
+void waitForWorker(const WorkerState& worker) {
     while (!worker.done && !worker.failed) {
-        if (IsWindow(window.handle())) pumpMessages();
-        Sleep(10);
+        if (worker.finished) {
+            pumpUntilSignalled(worker.finished.get());
+        } else {
+            // No event could be made: look again now and then.
+            pumpFor(std::chrono::milliseconds(20));
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/run_context_win.h"
+#include "system/handles_win.h"
 #include "ui/progress_window_win.h"
 
 namespace tessaryn {
@@ -12,13 +13,27 @@ struct WorkerState {
     std::atomic<bool> done{false};
     std::atomic<bool> failed{false};
     std::string error;  // written before `failed` is set
+    // Signalled (and left so) once the worker has ended either way.
+    UniqueKernelHandle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+    void succeed() {
+        done = true;
+        SetEvent(finished.get());
+    }
+    void fail(std::string text) {
+        error = std::move(text);
+        failed = true;
+        SetEvent(finished.get());
+    }
 };
 
-// Unpacks the package into the install folder, reporting into the window; never throws.
+// Unpacks the package into the install folder, reporting into the window without ever waiting
+// for it; never throws. The unpacking may report from several threads at once.
 void extractPackage(const RunContext& context, ProgressWindow& window, WorkerState& worker);
 
-// Pumps the window's messages until the worker has ended. Should the window vanish first, it
-// still waits: the worker's reports then go nowhere, and nothing it uses ends before it does.
-void waitForWorker(ProgressWindow& window, const WorkerState& worker);
+// Dispatches the thread's messages as they come until the worker has ended. Should the window
+// vanish first, it still waits: the worker's reports then go nowhere, and nothing it uses ends
+// before it does.
+void waitForWorker(const WorkerState& worker);
 
 }  // namespace tessaryn

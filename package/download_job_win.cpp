@@ -10,6 +10,7 @@
 #include "telemetry/events_win.h"
 #include "net/file_downloader.h"
 #include "package/download_status.h"
+#include "system/handles_win.h"
 #include "system/unicode_win.h"
 #include "ui/progress_window_win.h"
 #include "ui/pump_win.h"
@@ -18,10 +19,10 @@ namespace tessaryn {
 
 namespace {
 
-constexpr DWORD kPumpIntervalMs = 10;
 constexpr std::chrono::seconds kFinalLineHold{2};
 
-// Turns the downloader's reports into the window's status line. The bar is a marquee, so the
+// Turns the downloader's reports into the window's status line; the window shows the latest one
+// when its thread gets to it, so the download never waits for it. The bar is a marquee, so the
 // positions given to it change nothing; they are kept for a bar that shows them.
 class StatusReporter {
   public:
@@ -66,6 +67,7 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
         bool success = false;
         std::string errorText;
         std::atomic<bool> done{false};
+        UniqueKernelHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         std::thread worker([&]() noexcept {
             try {
                 success =
@@ -78,14 +80,18 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
                 success = false;
             }
             done = true;
+            if (finished) SetEvent(finished.get());
         });
 
-        // The worker's window updates are sends to this thread: keep dispatching until it ends.
+        // The window answers while the download runs; its reports are shown as they come.
         while (!done) {
-            pumpMessages();
-            // Also between reports, so that a transfer that trickles stops as soon as it reads.
+            // Woken at least every 100 ms, so that a transfer that trickles stops as soon as
+            // the window is closed.
+            if (finished)
+                pumpUntilSignalled(finished.get(), 100);
+            else
+                pumpFor(std::chrono::milliseconds(20));
             if (window.closeRequested()) downloader.cancel();
-            Sleep(kPumpIntervalMs);
         }
         worker.join();
 
@@ -94,7 +100,11 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
         } else {
             window.setStatusText(errorText.empty() ? L"Download failed!" : toWide(errorText));
         }
-        pumpFor(kFinalLineHold);
+        // The final line is held for the eye; nobody looks in a /VERYSILENT run.
+        if (setupState().verySilent)
+            pumpMessages();
+        else
+            pumpFor(kFinalLineHold);
         if (window.handle()) DestroyWindow(window.handle());
         return success && errorText.empty() && !window.closeRequested();
     } catch (...) {

@@ -1,16 +1,13 @@
 #include "ui/eula_window_win.h"
 
 #include <commctrl.h>
-#include <dwmapi.h>
 #include <richedit.h>
 #include <shellapi.h>
-#include <uxtheme.h>
 
 #include <stdexcept>
 
 #include "system/unicode_win.h"
 #include "system/web_address.h"
-#include "ui/theme_win.h"
 
 namespace tessaryn {
 
@@ -18,8 +15,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"EulaWindowClass";
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
-constexpr COLORREF kDarkBackground = RGB(46, 46, 46);
-constexpr DWORD kImmersiveDarkModeAttribute = 20;
 constexpr int kApplicationIconId = 101;
 // Bit 0 of a push button's GWLP_USERDATA: the mouse is over it; bit 1: it is held down.
 constexpr LONG_PTR kHoverBit = 1;
@@ -32,11 +27,6 @@ EulaWindow* current = nullptr;
 // Set while a UI-state change is being forwarded. WM_CHANGEUISTATE answers with
 // WM_UPDATEUISTATE, so without it the two messages would call each other without end.
 bool forwardingUiState = false;
-
-void setDarkCaption(HWND window, bool dark) {
-    BOOL value = dark ? TRUE : FALSE;
-    DwmSetWindowAttribute(window, kImmersiveDarkModeAttribute, &value, sizeof value);
-}
 
 HICON loadWindowIcon(HINSTANCE module, bool& owned) {
     owned = true;
@@ -57,8 +47,8 @@ struct ButtonColours {
 
 ButtonColours buttonColours(bool accent, bool dark, bool enabled, bool hover, bool pressed) {
     if (accent) {
-        // COLORREF 0x000078D4 (normal) and 0x00106EBE (pressed), as the progress bar's fill.
-        COLORREF fill = pressed ? RGB(190, 110, 16) : hover ? RGB(224, 138, 28) : RGB(212, 120, 0);
+        // The progress bar's fill; darker when pressed (COLORREF 0x00106EBE).
+        COLORREF fill = pressed ? RGB(190, 110, 16) : hover ? RGB(224, 138, 28) : kAccent;
         return {fill, fill, RGB(255, 255, 255)};
     }
     const bool active = hover || pressed;
@@ -93,7 +83,8 @@ std::string normalizeLineFeeds(const std::string& text) {
 
 EulaWindow::EulaWindow(std::string licenseText, std::wstring title, Callback onAccept,
                        Callback onCancel)
-    : title_(std::move(title)),
+    : look_(WindowLook::ThemeChanged::Ignore),
+      title_(std::move(title)),
       licenseText_(std::move(licenseText)),
       onAccept_(std::move(onAccept)),
       onCancel_(std::move(onCancel)),
@@ -106,56 +97,32 @@ EulaWindow::EulaWindow(std::string licenseText, std::wstring title, Callback onA
     controls.dwICC = ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
 
-    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    darkMode_ = isDarkModeEnabled();
-    {
-        WindowDc screen(nullptr);
-        dpi_ = static_cast<UINT>(GetDeviceCaps(screen.get(), LOGPIXELSY));
-    }
-    if (dpi_ == 0) dpi_ = 96;
-
     HINSTANCE module = GetModuleHandleW(nullptr);
     bool ownedIcon = false;
     icon_ = loadWindowIcon(module, ownedIcon);
     if (ownedIcon) ownedIcon_.reset(icon_);
 
-    WNDCLASSEXW existing{};
-    existing.cbSize = sizeof existing;
-    if (!GetClassInfoExW(module, kClassName, &existing)) {
-        // The class keeps the brush of the look it was first registered with; painting uses
-        // the object's own brush, so a later look is still drawn correctly.
-        HBRUSH classBrush = darkMode_ ? CreateSolidBrush(kDarkBackground)
-                                      : reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = windowProc;
-        windowClass.hInstance = module;
-        windowClass.hIcon = icon_;
-        windowClass.hIconSm = icon_;
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = classBrush;
-        windowClass.lpszClassName = kClassName;
-        if (!RegisterClassExW(&windowClass) && darkMode_) DeleteObject(classBrush);
-    }
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = module;
+    windowClass.hIcon = icon_;
+    windowClass.hIconSm = icon_;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kClassName;
+    look_.registerClass(windowClass);
 
-    RECT frame{0, 0, scale(550), scale(450)};
-    AdjustWindowRect(&frame, kWindowStyle, FALSE);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int x = work.left + (work.right - work.left - width) / 2;
-    const int y = work.top + (work.bottom - work.top - height) / 2;
-
-    applyLook();
-    window_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, title_.c_str(), kWindowStyle, x, y,
-                              width, height, nullptr, nullptr, module, nullptr);
+    // Sized by the plain caption style: the modal frame's border is not counted.
+    const WindowFrame frame = look_.centredFrame(550, 450, kWindowStyle, 0);
+    window_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, title_.c_str(), kWindowStyle,
+                              frame.x, frame.y, frame.width, frame.height, nullptr, nullptr,
+                              module, nullptr);
     if (!window_) {
         current = nullptr;
         throw std::runtime_error("Failed to create EULA window");
     }
-    if (darkMode_) setDarkCaption(window_, true);
+    if (look_.dark()) look_.applyCaption(window_);
     // The window's own icon, also when the class was registered by an earlier instance whose
     // icon has since been destroyed.
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
@@ -174,23 +141,9 @@ void EulaWindow::destroy() {
     if (window_) DestroyWindow(window_);
 }
 
-void EulaWindow::applyLook() {
-    if (darkMode_) {
-        ownedBrush_.reset(CreateSolidBrush(kDarkBackground));
-        backgroundBrush_ = static_cast<HBRUSH>(ownedBrush_.get());
-    } else {
-        backgroundBrush_ = GetSysColorBrush(COLOR_WINDOW);
-        ownedBrush_.reset();
-    }
-}
-
 void EulaWindow::createFonts() {
-    auto makeFont = [this](int points, int weight) {
-        return CreateFontW(-MulDiv(points, static_cast<int>(dpi_), 72), 0, 0, 0, weight, 0, 0, 0,
-                           DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0, L"Segoe UI");
-    };
-    normalFont_.reset(makeFont(9, FW_NORMAL));
-    headingFont_.reset(makeFont(12, FW_BOLD));
+    normalFont_.reset(look_.createFont(9, FW_NORMAL));
+    headingFont_.reset(look_.createFont(12, FW_BOLD));
 }
 
 void EulaWindow::createChildren() {
@@ -237,9 +190,9 @@ void EulaWindow::createChildren() {
     SendMessageW(declineRadio_, BM_SETCHECK, BST_CHECKED, 0);
     for (HWND radio : {acceptRadio_, declineRadio_}) {
         SetWindowSubclass(radio, radioProc, 0, 0);
-        if (darkMode_) {
+        if (look_.dark()) {
             // Without visual styles the radios take their colours from WM_CTLCOLORBTN.
-            SetWindowTheme(radio, L"", L"");
+            WindowLook::setControlTheme(radio, L"", L"");
             InvalidateRect(radio, nullptr, TRUE);
         }
     }
@@ -263,7 +216,6 @@ void EulaWindow::createChildren() {
     if (headingFont_) {
         SendMessageW(headingText_, WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.get()), TRUE);
     }
-    if (darkMode_) setDarkCaption(window_, true);
     InvalidateRect(window_, nullptr, TRUE);
 }
 
@@ -342,6 +294,13 @@ LRESULT CALLBACK EulaWindow::windowProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT EulaWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (look_.follow(window, message, wParam, lParam)) {
+        // After a DPI change the text is made at the new scale too, so that it still fits the
+        // re-laid-out controls.
+        rebuild(/*newFonts=*/message == WM_DPICHANGED);
+        if (message == WM_DPICHANGED) return 0;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
     switch (message) {
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED) {
@@ -377,25 +336,9 @@ LRESULT EulaWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
             nextButton_ = cancelButton_ = headingText_ = instructionText_ = iconView_ = nullptr;
             PostQuitMessage(0);
             return DefWindowProcW(window, message, wParam, lParam);
-        case WM_ERASEBKGND: {
-            RECT client{};
-            GetClientRect(window, &client);
-            FillRect(reinterpret_cast<HDC>(wParam), &client, backgroundBrush_);
+        case WM_ERASEBKGND:
+            look_.eraseBackground(window, reinterpret_cast<HDC>(wParam));
             return 1;
-        }
-        case WM_SETTINGCHANGE:
-            if (lParam &&
-                wcscmp(reinterpret_cast<const wchar_t*>(lParam), L"ImmersiveColorSet") == 0) {
-                bool dark = isDarkModeEnabled();
-                if (dark != darkMode_) {
-                    darkMode_ = dark;
-                    applyLook();
-                    // Back to the light look the caption must lose its dark colour too.
-                    if (!dark) setDarkCaption(window, false);
-                    rebuild(/*newFonts=*/false);
-                }
-            }
-            return DefWindowProcW(window, message, wParam, lParam);
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             if (header && header->idFrom == kEulaLicenseViewId && header->code == EN_LINK) {
@@ -417,35 +360,19 @@ LRESULT EulaWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
             HDC dc = reinterpret_cast<HDC>(wParam);
             HWND control = reinterpret_cast<HWND>(lParam);
             if (control == acceptRadio_ || control == declineRadio_) {
-                SetBkMode(dc, TRANSPARENT);
-                SetTextColor(dc, darkMode_ ? RGB(255, 255, 255) : GetSysColor(COLOR_WINDOWTEXT));
-                SetBkColor(dc, darkMode_ ? kDarkBackground : GetSysColor(COLOR_WINDOW));
+                look_.colourText(dc);
                 return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
             }
-            if (darkMode_) {
+            if (look_.dark()) {
                 SetBkMode(dc, TRANSPARENT);
-                return reinterpret_cast<LRESULT>(backgroundBrush_);
+                return reinterpret_cast<LRESULT>(look_.background());
             }
             return DefWindowProcW(window, message, wParam, lParam);
         }
         case WM_CTLCOLORSTATIC: {
             HWND control = reinterpret_cast<HWND>(lParam);
             if (control == licenseView_) return DefWindowProcW(window, message, wParam, lParam);
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            SetBkMode(dc, TRANSPARENT);
-            SetTextColor(dc, darkMode_ ? RGB(255, 255, 255) : GetSysColor(COLOR_WINDOWTEXT));
-            SetBkColor(dc, darkMode_ ? kDarkBackground : GetSysColor(COLOR_WINDOW));
-            return reinterpret_cast<LRESULT>(backgroundBrush_);
-        }
-        case WM_DPICHANGED: {
-            dpi_ = HIWORD(wParam);
-            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-            SetWindowPos(window, nullptr, suggested->left, suggested->top,
-                         suggested->right - suggested->left, suggested->bottom - suggested->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-            // Text at the new scale too, so that it still fits the re-laid-out controls.
-            rebuild(/*newFonts=*/true);
-            return 0;
+            return reinterpret_cast<LRESULT>(look_.colourText(reinterpret_cast<HDC>(wParam)));
         }
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -518,12 +445,12 @@ void EulaWindow::paintButton(HWND button) {
     UniqueGdiObject bitmap(CreateCompatibleBitmap(target, width, height));
     if (dc && bitmap) {
         HGDIOBJ oldBitmap = SelectObject(dc.get(), bitmap.get());
-        FillRect(dc.get(), &client, backgroundBrush_);
+        FillRect(dc.get(), &client, look_.background());
 
         const LONG_PTR state = GetWindowLongPtrW(button, GWLP_USERDATA);
         const bool enabled = IsWindowEnabled(button);
         const ButtonColours colours =
-            buttonColours(button == nextButton_ && enabled, darkMode_, enabled,
+            buttonColours(button == nextButton_ && enabled, look_.dark(), enabled,
                           (state & kHoverBit) != 0, (state & kPressedBit) != 0);
         UniqueGdiObject pen(CreatePen(PS_SOLID, 1, colours.border));
         UniqueGdiObject fill(CreateSolidBrush(colours.fill));

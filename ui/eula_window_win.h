@@ -7,6 +7,7 @@
 #include <string>
 
 #include "system/handles_win.h"
+#include "ui/window_look_win.h"
 
 namespace tessaryn {
 
@@ -41,7 +42,7 @@ class EulaWindow {
     // Destroys the window (also from inside onAccept or onCancel); the handle becomes null.
     void destroy();
     bool richEditLoaded() const { return richEditLoaded_; }
-    bool darkMode() const { return darkMode_; }
+    bool darkMode() const { return look_.dark(); }
 
     // Replaces how a clicked web address is opened (the default hands it to the shell).
     void setLinkOpener(LinkOpener opener) { linkOpener_ = std::move(opener); }
@@ -56,15 +57,15 @@ class EulaWindow {
 
     LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void createFonts();
-    void applyLook();
     void createChildren();
     void createLicenseView(int x, int y, int width, int height);
     void removeSubclasses();
     void rebuild(bool newFonts);
     void onLinkClicked(HWND view, LONG start, LONG end);
     void paintButton(HWND button);
-    int scale(int value) const { return MulDiv(value, static_cast<int>(dpi_), 96); }
+    int scale(int value) const { return look_.scale(value); }
 
+    WindowLook look_;
     HWND window_ = nullptr;
     HWND licenseView_ = nullptr;
     HWND acceptRadio_ = nullptr;
@@ -76,15 +77,10 @@ class EulaWindow {
     HWND iconView_ = nullptr;
     UniqueGdiObject normalFont_;
     UniqueGdiObject headingFont_;
-    // Solid brush of the dark look; the light look uses the system's window brush.
-    UniqueGdiObject ownedBrush_;
-    HBRUSH backgroundBrush_ = nullptr;
     // Icon loaded from the program's resources; the stock icon is shared and never destroyed.
     UniqueIcon ownedIcon_;
     HICON icon_ = nullptr;
     UniqueModule richEditModule_;
-    UINT dpi_ = 96;
-    bool darkMode_ = false;
     bool richEditLoaded_ = false;
     std::wstring title_;
     std::string licenseText_;

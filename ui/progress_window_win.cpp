@@ -1,24 +1,14 @@
 #include "ui/progress_window_win.h"
 
 #include <commctrl.h>
-#include <dwmapi.h>
-#include <uxtheme.h>
 
-#include <cwchar>
 #include <stdexcept>
-
-#include "ui/theme_win.h"
 
 namespace tessaryn {
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"ProgressWindowClass";
-constexpr COLORREF kDarkBackground = RGB(46, 46, 46);
-constexpr COLORREF kDarkText = RGB(255, 255, 255);
-constexpr COLORREF kDarkBarBackground = RGB(56, 56, 56);
-constexpr COLORREF kDarkBarFill = 0x000078D4;
-constexpr DWORD kImmersiveDarkModeAttribute = 20;
 constexpr DWORD kWindowStyle = WS_POPUP | WS_CAPTION;
 constexpr DWORD kExtendedStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
 constexpr int kClientWidth = 450;
@@ -27,33 +17,32 @@ constexpr int kMargin = 20;
 constexpr int kTextHeight = 30;
 constexpr int kBarHeight = 24;
 constexpr UINT kMarqueeStepMs = 30;
+constexpr wchar_t kFirstStatus[] = L"Initializing...";
+
+// Posted by a reporting thread; at most one is on its way at a time.
+constexpr UINT kShowReportedMessage = WM_APP + 1;
+// While reports keep coming, the window shows the latest one at this pace and no faster: a
+// worker may report thousands of times a second, and painting each would only cost time.
+constexpr UINT_PTR kPaceTimerId = 1;
+constexpr UINT kPaceMs = 30;
 
 // The window procedure reaches its object only through this; one progress window at a time.
 ProgressWindow* currentInstance = nullptr;
 
-void useDarkCaption(HWND window) {
-    const BOOL on = TRUE;
-    DwmSetWindowAttribute(window, kImmersiveDarkModeAttribute, &on, sizeof(on));
-}
-
 }  // namespace
 
 ProgressWindow::ProgressWindow(bool marquee, std::wstring title)
-    : title(std::move(title)), marquee(marquee) {
+    : look_(WindowLook::ThemeChanged::Rebuild),
+      title_(std::move(title)),
+      marquee_(marquee),
+      ownerThread_(GetCurrentThreadId()) {
+    reported_.text = kFirstStatus;
     currentInstance = this;
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
-
-    darkMode = isDarkModeEnabled();
-    {
-        WindowDc screen(nullptr);
-        dpi = static_cast<UINT>(GetDeviceCaps(screen.get(), LOGPIXELSY));
-    }
-    if (dpi == 0) dpi = 96;
 
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowClass = {};
@@ -63,195 +52,224 @@ ProgressWindow::ProgressWindow(bool marquee, std::wstring title)
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground =
-        darkMode ? CreateSolidBrush(kDarkBackground) : reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = kClassName;
-    // Fails in a later window of the same run; the first registration stays in force.
-    if (!RegisterClassExW(&windowClass) && darkMode) DeleteObject(windowClass.hbrBackground);
+    look_.registerClass(windowClass);
 
     // The tool-window caption is lower than a normal one: the extended style must be counted
     // for the client area to come out at its size.
-    RECT frame = {0, 0, MulDiv(kClientWidth, dpi, 96), MulDiv(kClientHeight, dpi, 96)};
-    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kExtendedStyle);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    RECT work = {};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int x = work.left + (work.right - work.left - width) / 2;
-    const int y = work.top + (work.bottom - work.top - height) / 2;
-
-    window =
-        CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, this->title.c_str(),
-                        kWindowStyle, x, y, width, height, nullptr, nullptr, instance, nullptr);
-    if (!window) {
+    const WindowFrame frame =
+        look_.centredFrame(kClientWidth, kClientHeight, kWindowStyle, kExtendedStyle);
+    window_ = CreateWindowExW(kExtendedStyle, kClassName, title_.c_str(), kWindowStyle, frame.x,
+                              frame.y, frame.width, frame.height, nullptr, nullptr, instance,
+                              nullptr);
+    if (!window_) {
         if (currentInstance == this) currentInstance = nullptr;
         throw std::runtime_error("Failed to create progress window");
     }
+    {
+        std::lock_guard<std::mutex> lock(reportedLock_);
+        reported_.target = window_;
+    }
 
-    useBackgroundOfCurrentLook();
-    if (darkMode) useDarkCaption(window);
-    font.reset(CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0, L"Segoe UI"));
-    EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_GRAYED);
+    if (look_.dark()) look_.applyCaption(window_);
+    font_.reset(look_.createFont(9, FW_NORMAL));
+    EnableMenuItem(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_GRAYED);
     createChildren();
 }
 
 ProgressWindow::~ProgressWindow() {
     // The window goes before the font and brush it draws with.
-    if (window) DestroyWindow(window);
-    font.reset();
-    ownedBrush.reset();
+    if (window_) DestroyWindow(window_);
+    font_.reset();
     if (currentInstance == this) currentInstance = nullptr;
 }
 
 void ProgressWindow::setStatusText(const std::wstring& text) {
-    if (!statusText) return;
-    SetWindowTextW(statusText, text.c_str());
-    InvalidateRect(statusText, nullptr, TRUE);
-    UpdateWindow(window);
+    std::unique_lock<std::mutex> lock(reportedLock_);
+    if (onOwnThread()) {
+        // Shown now; a show still on its way must not bring back an older report.
+        reported_.text = text;
+        reported_.textChanged = false;
+        lock.unlock();
+        showText(text);
+        return;
+    }
+    if (reported_.text == text) return;
+    reported_.text = text;
+    reported_.textChanged = true;
+    requestShow();
 }
 
 void ProgressWindow::setProgress(int percent) {
-    if (!progressBar || marquee) return;
-    SendMessageW(progressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
-    UpdateWindow(window);
+    std::unique_lock<std::mutex> lock(reportedLock_);
+    if (onOwnThread()) {
+        reported_.percent = percent;
+        reported_.percentChanged = false;
+        lock.unlock();
+        showPercent(percent);
+        return;
+    }
+    if (reported_.percent == percent) return;
+    reported_.percent = percent;
+    reported_.percentChanged = true;
+    requestShow();
 }
 
-void ProgressWindow::useBackgroundOfCurrentLook() {
-    if (darkMode) {
-        ownedBrush.reset(CreateSolidBrush(kDarkBackground));
-        backgroundBrush = static_cast<HBRUSH>(ownedBrush.get());
-    } else {
-        backgroundBrush = GetSysColorBrush(COLOR_WINDOW);
-        ownedBrush.reset();
+void ProgressWindow::advanceProgress(int percent) {
+    std::unique_lock<std::mutex> lock(reportedLock_);
+    if (percent <= reported_.percent) return;
+    reported_.percent = percent;
+    if (onOwnThread()) {
+        reported_.percentChanged = false;
+        lock.unlock();
+        showPercent(percent);
+        return;
     }
+    reported_.percentChanged = true;
+    requestShow();
+}
+
+void ProgressWindow::requestShow() {
+    if (reported_.showPending || !reported_.target) return;
+    // Posting only queues the message: the reporting thread goes on at once.
+    reported_.showPending = PostMessageW(reported_.target, kShowReportedMessage, 0, 0) != FALSE;
+}
+
+bool ProgressWindow::showReported() {
+    std::wstring text;
+    int percent = 0;
+    bool textChanged = false;
+    bool percentChanged = false;
+    {
+        std::lock_guard<std::mutex> lock(reportedLock_);
+        textChanged = reported_.textChanged;
+        percentChanged = reported_.percentChanged;
+        if (!textChanged && !percentChanged) {
+            // Quiet: the next report asks anew.
+            reported_.showPending = false;
+            return false;
+        }
+        if (textChanged) text = reported_.text;
+        percent = reported_.percent;
+        reported_.textChanged = reported_.percentChanged = false;
+    }
+    if (textChanged) showText(text);
+    if (percentChanged) showPercent(percent);
+    return true;
+}
+
+void ProgressWindow::showText(const std::wstring& text) {
+    if (!statusText_) return;
+    SetWindowTextW(statusText_, text.c_str());
+    InvalidateRect(statusText_, nullptr, TRUE);
+    UpdateWindow(window_);
+}
+
+void ProgressWindow::showPercent(int percent) {
+    if (!progressBar_ || marquee_) return;
+    SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    UpdateWindow(window_);
 }
 
 void ProgressWindow::createChildren() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     RECT client = {};
-    GetClientRect(window, &client);
-    const int margin = MulDiv(kMargin, dpi, 96);
-    const int barHeight = MulDiv(kBarHeight, dpi, 96);
-    const int textHeight = MulDiv(kTextHeight, dpi, 96);
+    GetClientRect(window_, &client);
+    const int margin = look_.scale(kMargin);
+    const int barHeight = look_.scale(kBarHeight);
+    const int textHeight = look_.scale(kTextHeight);
     const int width = client.right - client.left - 2 * margin;
 
-    statusText =
-        CreateWindowExW(0, L"Static", L"Initializing...", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE,
-                        margin, margin, width, textHeight, window, nullptr, instance, nullptr);
-    progressBar = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
-                                  margin, margin + textHeight + margin / 2, width, barHeight,
-                                  window, nullptr, instance, nullptr);
-    if (font) {
-        SendMessageW(statusText, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
-        SendMessageW(progressBar, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    statusText_ =
+        CreateWindowExW(0, L"Static", kFirstStatus, WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE,
+                        margin, margin, width, textHeight, window_, nullptr, instance, nullptr);
+    progressBar_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
+                                   margin, margin + textHeight + margin / 2, width, barHeight,
+                                   window_, nullptr, instance, nullptr);
+    if (font_) {
+        SendMessageW(statusText_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
+        SendMessageW(progressBar_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), TRUE);
     }
-    SendMessageW(progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    if (darkMode) {
-        SendMessageW(progressBar, PBM_SETBKCOLOR, 0, kDarkBarBackground);
-        SendMessageW(progressBar, PBM_SETBARCOLOR, 0, kDarkBarFill);
+    SendMessageW(progressBar_, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    if (look_.dark()) {
+        SendMessageW(progressBar_, PBM_SETBKCOLOR, 0, kDarkBarBackground);
+        SendMessageW(progressBar_, PBM_SETBARCOLOR, 0, kAccent);
     }
-    if (marquee) {
-        const LONG_PTR style = GetWindowLongPtrW(progressBar, GWL_STYLE);
-        SetWindowLongPtrW(progressBar, GWL_STYLE, style | PBS_MARQUEE);
-        SendMessageW(progressBar, PBM_SETMARQUEE, TRUE, kMarqueeStepMs);
+    if (marquee_) {
+        const LONG_PTR style = GetWindowLongPtrW(progressBar_, GWL_STYLE);
+        SetWindowLongPtrW(progressBar_, GWL_STYLE, style | PBS_MARQUEE);
+        SendMessageW(progressBar_, PBM_SETMARQUEE, TRUE, kMarqueeStepMs);
     }
-    if (darkMode) SetWindowTheme(progressBar, L"DarkMode_Explorer", nullptr);
+    if (look_.dark()) WindowLook::setControlTheme(progressBar_, L"DarkMode_Explorer", nullptr);
 }
 
 void ProgressWindow::destroyChildren() {
-    if (statusText) DestroyWindow(statusText);
-    if (progressBar) DestroyWindow(progressBar);
-    statusText = nullptr;
-    progressBar = nullptr;
-}
-
-void ProgressWindow::refreshTheme() {
-    if (darkMode) {
-        useDarkCaption(window);
-        if (progressBar) SetWindowTheme(progressBar, L"DarkMode_Explorer", nullptr);
-    }
-    destroyChildren();
-    createChildren();
-    InvalidateRect(window, nullptr, TRUE);
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    if (statusText_) DestroyWindow(statusText_);
+    if (progressBar_) DestroyWindow(progressBar_);
+    statusText_ = nullptr;
+    progressBar_ = nullptr;
 }
 
 LRESULT CALLBACK ProgressWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     ProgressWindow* self = currentInstance;
-    if (self && (self->window == hwnd || self->window == nullptr))
+    if (self && (self->window_ == hwnd || self->window_ == nullptr))
         return self->handleMessage(hwnd, message, wParam, lParam);
     if (message == WM_CLOSE || message == WM_DPICHANGED) return 0;
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 LRESULT ProgressWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_CTLCOLORSTATIC: {
-            if (reinterpret_cast<HWND>(lParam) != statusText || !statusText) break;
-            const HDC dc = reinterpret_cast<HDC>(wParam);
-            SetBkMode(dc, TRANSPARENT);
-            SetTextColor(dc, darkMode ? kDarkText : GetSysColor(COLOR_WINDOWTEXT));
-            SetBkColor(dc, darkMode ? kDarkBackground : GetSysColor(COLOR_WINDOW));
-            return reinterpret_cast<LRESULT>(backgroundBrush);
+    if (look_.follow(hwnd, message, wParam, lParam)) {
+        // The children are made anew in the new look or at the new scale, showing what new
+        // children show; the next report is shown over it.
+        {
+            std::lock_guard<std::mutex> lock(reportedLock_);
+            reported_.text = kFirstStatus;
+            reported_.percent = 0;
         }
+        destroyChildren();
+        createChildren();
+        InvalidateRect(hwnd, nullptr, TRUE);
+        RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        if (message == WM_DPICHANGED) return 0;
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    switch (message) {
+        case kShowReportedMessage:
+            if (showReported()) SetTimer(hwnd, kPaceTimerId, kPaceMs, nullptr);
+            return 0;
+        case WM_TIMER:
+            if (wParam != kPaceTimerId) break;
+            if (!showReported()) KillTimer(hwnd, kPaceTimerId);
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lParam) != statusText_ || !statusText_) break;
+            return reinterpret_cast<LRESULT>(look_.colourText(reinterpret_cast<HDC>(wParam)));
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORLISTBOX:
         case WM_CTLCOLORBTN:
         case WM_CTLCOLORDLG:
-        case WM_CTLCOLORSCROLLBAR: {
-            if (!darkMode) break;
-            const HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, kDarkText);
-            SetBkColor(dc, kDarkBackground);
-            return reinterpret_cast<LRESULT>(backgroundBrush);
-        }
-        case WM_ERASEBKGND: {
-            RECT client = {};
-            GetClientRect(hwnd, &client);
-            FillRect(reinterpret_cast<HDC>(wParam), &client, backgroundBrush);
+        case WM_CTLCOLORSCROLLBAR:
+            if (!look_.dark()) break;
+            return reinterpret_cast<LRESULT>(look_.colourText(reinterpret_cast<HDC>(wParam)));
+        case WM_ERASEBKGND:
+            look_.eraseBackground(hwnd, reinterpret_cast<HDC>(wParam));
             return 1;
-        }
         case WM_CLOSE:
-            closeAsked = true;  // noted for a job that can stop; only the program ends the window
+            closeAsked_ = true;  // noted for a job that can stop; only the program ends the window
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             break;
-        case WM_NCDESTROY:
+        case WM_NCDESTROY: {
             // Destroyed early by a caller: later updates and the destructor find nothing to touch.
-            window = nullptr;
-            statusText = nullptr;
-            progressBar = nullptr;
-            break;
-        case WM_DPICHANGED: {
-            dpi = HIWORD(wParam);
-            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-            SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
-                         suggested->right - suggested->left, suggested->bottom - suggested->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-            destroyChildren();
-            createChildren();
-            InvalidateRect(hwnd, nullptr, TRUE);
-            return 0;
-        }
-        case WM_SETTINGCHANGE: {
-            const auto* area = reinterpret_cast<const wchar_t*>(lParam);
-            if (area && std::wcscmp(area, L"ImmersiveColorSet") == 0) {
-                const bool dark = isDarkModeEnabled();
-                if (dark != darkMode) {
-                    darkMode = dark;
-                    useBackgroundOfCurrentLook();
-                    refreshTheme();
-                }
-            }
+            window_ = nullptr;
+            statusText_ = nullptr;
+            progressBar_ = nullptr;
+            std::lock_guard<std::mutex> lock(reportedLock_);
+            reported_.target = nullptr;
             break;
         }
-        case WM_THEMECHANGED:
-            darkMode = isDarkModeEnabled();
-            useBackgroundOfCurrentLook();
-            refreshTheme();
-            break;
         default:
             break;
     }

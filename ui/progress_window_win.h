@@ -1,13 +1,18 @@
 #pragma once
 // The small "Setup" window with one status line and one progress bar. It follows the app theme
-// (light or dark), scales with the monitor's DPI, cannot be closed by the user, and may be
-// updated from worker threads while the thread that made it pumps messages.
+// (light or dark), scales with the monitor's DPI and cannot be closed by the user.
+//
+// Any thread may report into it without ever waiting for the window: on the thread that made
+// the window a report is shown at once; from another thread it is stored, and the window's own
+// thread shows the latest report when it next handles messages, at most every ~30 ms.
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "system/handles_win.h"
+#include "ui/window_look_win.h"
 
 namespace tessaryn {
 
@@ -20,37 +25,57 @@ class ProgressWindow {
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
 
+    // From any thread; never waits for the window's thread.
     void setStatusText(const std::wstring& text);
-    // 0 to 100; ignored by a marquee bar.
+    // 0 to 100; ignored by a marquee bar. From any thread; never waits.
     void setProgress(int percent);
+    // Moves the bar forward to `percent`, never back: for workers on several threads whose
+    // reports may arrive out of order. From any thread; never waits.
+    void advanceProgress(int percent);
 
     // For ShowWindow, UpdateWindow, IsWindow and an early DestroyWindow. Null once destroyed.
-    HWND handle() const noexcept { return window; }
-    HWND statusHandle() const noexcept { return statusText; }
-    HWND progressBarHandle() const noexcept { return progressBar; }
-    bool isDark() const noexcept { return darkMode; }
+    HWND handle() const noexcept { return window_; }
+    HWND statusHandle() const noexcept { return statusText_; }
+    HWND progressBarHandle() const noexcept { return progressBar_; }
+    bool isDark() const noexcept { return look_.dark(); }
     // The user asked to close the window (which stays until its owner ends it); from any thread.
-    bool closeRequested() const noexcept { return closeAsked; }
+    bool closeRequested() const noexcept { return closeAsked_; }
 
   private:
+    // What was reported last, shared between the reporting threads and the window's thread.
+    struct Reported {
+        std::wstring text;
+        int percent = 0;
+        bool textChanged = false;
+        bool percentChanged = false;
+        bool showPending = false;  // a show message or the pacing timer is on its way
+        HWND target = nullptr;     // where a show message goes; null once the window is gone
+    };
+
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void createChildren();
     void destroyChildren();
-    void useBackgroundOfCurrentLook();
-    void refreshTheme();
+    bool onOwnThread() const noexcept { return GetCurrentThreadId() == ownerThread_; }
+    // Called with reportedLock_ held by a reporting thread: asks the window's thread to show.
+    void requestShow();
+    // On the window's thread: shows what was reported; false when there was nothing new.
+    bool showReported();
+    void showText(const std::wstring& text);
+    void showPercent(int percent);
 
-    HWND window = nullptr;
-    HWND progressBar = nullptr;
-    HWND statusText = nullptr;
-    UniqueGdiObject font;
-    HBRUSH backgroundBrush = nullptr;
-    UniqueGdiObject ownedBrush;  // the dark brush; the light one belongs to the system
-    std::wstring title;
-    bool marquee;
-    UINT dpi = 96;
-    bool darkMode = false;
-    std::atomic<bool> closeAsked{false};
+    WindowLook look_;
+    HWND window_ = nullptr;
+    HWND progressBar_ = nullptr;
+    HWND statusText_ = nullptr;
+    UniqueGdiObject font_;
+    std::wstring title_;
+    bool marquee_;
+    DWORD ownerThread_;
+    std::atomic<bool> closeAsked_{false};
+
+    std::mutex reportedLock_;
+    Reported reported_;
 };
 
 }  // namespace tessaryn

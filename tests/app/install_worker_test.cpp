@@ -24,7 +24,7 @@ TEST(InstallWorker, FailureIsStoredWithItsTextNotThrown) {
     WorkerState worker;
     const RunContext context = contextWithPackage(L"C:\\no\\such\\setup.pak");
     std::thread thread([&] { extractPackage(context, window, worker); });
-    waitForWorker(window, worker);
+    waitForWorker(worker);
     thread.join();
     EXPECT_TRUE(worker.failed);
     EXPECT_FALSE(worker.done);
@@ -45,7 +45,7 @@ TEST(InstallWorker, WaitOutlastsAVanishedWindow) {
             ++reports;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        worker.done = true;
+        worker.succeed();
     });
     while (reports < 5) {
         pumpMessages();
@@ -53,7 +53,7 @@ TEST(InstallWorker, WaitOutlastsAVanishedWindow) {
     }
     DestroyWindow(window.handle());
 
-    waitForWorker(window, worker);
+    waitForWorker(worker);
 
     EXPECT_TRUE(worker.done);
     EXPECT_EQ(reports, 40);

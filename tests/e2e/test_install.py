@@ -4,6 +4,7 @@ import json
 import os
 import shutil
 import threading
+import time
 
 from conftest import (UNINSTALL_KEY, Answer, make_product, tree_files, url_switch, wait_until)
 
@@ -127,3 +128,21 @@ def test_host_asking_to_end_during_unpacking_ends_the_run_after_the_install(mach
     assert_installed(machine, product, setup)
     assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is not None
     assert code == 0
+
+
+def test_many_small_files_install_in_bounded_time(machine, host, tmp_path):
+    # A guard against unpacking that waits on the window for every file (once ~50 files a
+    # second): 2,000 small files and a silent run must end well within 20 s.
+    files = {f"many/{i // 100:02}/file{i:04}.txt": f"file {i}\n".encode() for i in range(2000)}
+    product = make_product(tmp_path / "many", files=files)
+    host.publish(product)
+    setup = machine.put_setup()
+    machine.wine("cmd", "/c", "exit")  # Wine's own start-up is not the setup's time
+
+    start = time.monotonic()
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
+    elapsed = time.monotonic() - start
+
+    assert code == 0
+    assert_installed(machine, product, setup)
+    assert elapsed < 20, f"the silent install of 2,000 files took {elapsed:.1f} s"

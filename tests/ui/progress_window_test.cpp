@@ -241,24 +241,33 @@ TEST(ProgressWindow, PercentageBarTakesPositionsInItsRange) {
     EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETPOS, 0, 0), 100);
 }
 
-TEST(ProgressWindow, WorkerUpdatesWhileTheOwnerPumps) {
+// Workers report without ever waiting for the window's thread, which here does not pump at all
+// until they have ended; then it shows the latest report, and the bar never goes back.
+TEST(ProgressWindow, WorkerReportsNeverWaitForTheOwner) {
     ProgressWindow window(false, L"Setup");
     show(window);
-    std::atomic<bool> done{false};
+    std::atomic<int> ended{0};
     std::thread worker([&] {
         for (int i = 1; i <= 60; ++i) {
             window.setStatusText(L"Installing files... " + std::to_wstring(i));
-            window.setProgress(i);
+            window.advanceProgress(i);
         }
-        done = true;
+        ++ended;
+    });
+    std::thread late([&] {
+        while (ended == 0) Sleep(1);
+        for (int i = 0; i < 1000; ++i) window.advanceProgress(30);  // an older fraction
+        ++ended;
     });
     const DWORD start = GetTickCount();
-    while (!done && GetTickCount() - start < 20000) {
-        pumpMessages();
-        Sleep(10);
-    }
+    while (ended < 2 && GetTickCount() - start < 20000) Sleep(10);
+    const bool endedWithoutPump = ended == 2;
+    pumpFor(200);  // lets a blocked worker go before joining it
     worker.join();
-    ASSERT_TRUE(done);
+    late.join();
+    EXPECT_TRUE(endedWithoutPump);
+    for (int i = 0; i < 100 && textOf(window.statusHandle()) != L"Installing files... 60"; ++i)
+        pumpFor(20);
     EXPECT_EQ(textOf(window.statusHandle()), L"Installing files... 60");
     EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETPOS, 0, 0), 60);
 }
