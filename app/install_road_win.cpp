@@ -9,6 +9,7 @@
 #include "app/install_worker_win.h"
 #include "app/setup_state.h"
 #include "app/signature_check.h"
+#include "app/staged_install_win.h"
 #include "app/startup_win.h"
 #include "app/terminate_processes_win.h"
 #include "package/download_job_win.h"
@@ -163,6 +164,11 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     pumpFor(std::chrono::seconds(1));
 }
 
+void failWorker(WorkerState& worker, const char* message) {
+    worker.error = message;
+    worker.failed = true;
+}
+
 void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
     sendMetric(3, true);
     if (!setupState().verySilent) {
@@ -174,39 +180,68 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 
 }  // namespace
 
+// The new version is unpacked beside the old one and takes its place only when complete, so that
+// a failure before the swap leaves the old version installed as it was:
+//   1. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
+//   2. "Installing files...": the package is unpacked into it and written through to the disk;
+//   3. "Removing previous version...": the old version's post commands, its uninstaller, the
+//      processes still running from its folder;
+//   4. one rename puts the staging folder in place (the old folder moved aside if still there);
+//   5. init commands, shortcuts, uninstaller, uninstall record and start of the product.
+// A failure up to step 4 removes the staging folder and ends the run with -1 after event 3.
 int runInstallRoad(RunContext& context) {
     if (!acceptLicense()) return kExitDeclined;
     sendMetric(5, true);
     if (auto failed = obtainPackage(context)) return *failed;
 
     pumpMessages();
+    StagedInstall staged(context.installDir, setupState().productName);
+    bool ready = false;
     {
         ProgressWindow preparing(true, L"Setup");
         preparing.setStatusText(L"Preparing to install...");
         showProgressWindow(preparing, context);
-        if (isDirectory(context.installDir)) removePreviousVersion(context, preparing);
+        ready = staged.begin();
         pumpFor(std::chrono::seconds(1));
     }
 
     ProgressWindow installing(false, L"Setup");
     installing.setStatusText(L"Installing the application...");
     showProgressWindow(installing, context);
-    terminateProcessesInDirectory(context.installDirUtf8);
 
     WorkerState worker;
-    std::thread extraction(
-        [&context, &installing, &worker] { extractPackage(context, installing, worker); });
-    waitForWorker(installing, worker);
-    extraction.join();
+    if (ready) {
+        const RunContext target = staged.stagingContext(context);
+        std::thread extraction(
+            [&target, &installing, &worker] { extractPackage(target, installing, worker); });
+        waitForWorker(installing, worker);
+        extraction.join();
+        if (!worker.failed && !staged.seal())
+            failWorker(worker, "Failed to write the installed files to the disk");
+    } else {
+        failWorker(worker, "Failed to create a folder for the installation files");
+    }
 
-    if (worker.failed)
+    if (!worker.failed) {
+        if (isDirectory(context.installDir)) removePreviousVersion(context, installing);
+        terminateProcessesInDirectory(context.installDirUtf8);
+        if (!staged.swapIntoPlace())
+            failWorker(worker, "Failed to move the installed files into place");
+    }
+
+    int exitCode = kExitSuccess;
+    if (worker.failed) {
+        staged.discard();
         reportWorkerFailure(installing, worker);
-    else
+        exitCode = kExitFailure;
+    } else {
         completeInstallation(context, installing);
+        staged.removeBackup();
+    }
 
     DestroyWindow(installing.handle());
     pumpFor(std::chrono::seconds(2));
-    return kExitSuccess;
+    return exitCode;
 }
 
 }  // namespace tessaryn
