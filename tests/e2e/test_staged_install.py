@@ -5,7 +5,8 @@ import os
 import signal
 import time
 
-from conftest import EXIT_FAILURE, UNINSTALL_KEY, make_product, sign_raw, tree_files, url_switch
+from conftest import (EXIT_FAILURE, UNINSTALL_KEY, WindowDriver, make_product, sign_raw, tree_files,
+                      url_switch)
 from test_install import assert_installed
 
 LAST = "zz-last.bin"  # packed after every other entry (names are packed sorted)
@@ -73,13 +74,20 @@ def test_damaged_packages_leave_nothing_new(machine, host, tmp_path):
     assert not (machine.desktop / "Tessaryn.lnk").exists()
 
 
-def test_upgrade_while_an_old_file_is_held_open(machine, host, tmp_path, driver):
+def test_upgrade_while_an_old_file_is_held_open(machine, host, tmp_path):
     install_old(machine, host, tmp_path)
+    driver = WindowDriver(machine)  # started only now: it keeps the prefix from settling
+    try:
+        upgrade_beside_a_held_file(machine, host, tmp_path, driver)
+    finally:
+        driver.close()
+
+
+def upgrade_beside_a_held_file(machine, host, tmp_path, driver):
     assert driver.ask(r"hold C:\Program Files\Tessaryn\old-only.txt") == "ok"
     new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
     host.publish(new)
 
-    # The holder keeps the prefix alive, so the run is not followed by waiting for it to empty.
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
 
     assert code == 0
@@ -88,7 +96,7 @@ def test_upgrade_while_an_old_file_is_held_open(machine, host, tmp_path, driver)
     assert not (machine.install_dir / "old-only.txt").exists()
     assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")["DisplayVersion"] == ("REG_SZ", "2.0")
     # The old folder went aside; what the holder keeps is left for the restart or the next run.
-    assert len(side_folders(machine)) == 1 and ".tessaryn-backup-" in side_folders(machine)[0]
+    assert len(side_folders(machine)) == 1 and ".Tessaryn-backup-" in side_folders(machine)[0]
     pending = machine.registry_values(r"HKLM\System\CurrentControlSet\Control\Session Manager")
     assert "old-only.txt" in str(pending.get("PendingFileRenameOperations"))
 
