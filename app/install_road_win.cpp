@@ -95,11 +95,16 @@ std::optional<int> obtainPackage(const RunContext& context) {
 }
 
 // Runs the earlier version's clean-up commands and its uninstaller, and ends its processes.
-void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
+// False, before its uninstaller has run, when its folder could not be moved aside: the old
+// version then stays installed.
+bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
+                           StagedInstall& staged) {
     const SetupState& state = setupState();
     sendMetric(7, true);
     window.setStatusText(L"Removing previous version...");
     runCommands(state.postCommands, context.installDirUtf8);
+    terminateProcessesInDirectory(context.installDirUtf8);
+    if (!staged.oldFolderMovable()) return false;
     const std::string uninstaller = context.installDirUtf8 + "unins000.exe";
     // A run pointed at another web host points the old uninstaller there too, so that its
     // events reach the same host.
@@ -108,12 +113,13 @@ void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
     bool uninstalled = runHidden(command, context.installDirUtf8);
     terminateProcessesInDirectory(context.installDirUtf8);
     // The old uninstaller removes its folder from a script that runs after it has ended; were
-    // that script still at work during unpacking, it would delete the new files.
+    // that script still at work when the new folder is moved in, it would delete the new files.
     if (uninstalled) {
         const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
         while (isDirectory(context.installDir) && std::chrono::steady_clock::now() < end)
             pumpFor(std::chrono::milliseconds(100));
     }
+    return true;
 }
 
 void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
@@ -222,8 +228,12 @@ int runInstallRoad(RunContext& context) {
         failWorker(worker, "Failed to create a folder for the installation files");
     }
 
+    if (!worker.failed && isDirectory(context.installDir) &&
+        !removePreviousVersion(context, installing, staged))
+        failWorker(worker,
+                   "Files of the previous version are in use by another program. "
+                   "Close it and run Setup again.");
     if (!worker.failed) {
-        if (isDirectory(context.installDir)) removePreviousVersion(context, installing);
         terminateProcessesInDirectory(context.installDirUtf8);
         if (!staged.swapIntoPlace())
             failWorker(worker, "Failed to move the installed files into place");

@@ -43,6 +43,17 @@ void StagedInstall::discard() {
     staging_.clear();
 }
 
+bool StagedInstall::oldFolderMovable() {
+    const std::wstring trial =
+        freshSideFolderPath(installFolder_, product_, SideFolderKind::Backup);
+    if (trial.empty() || !moveFolder(installFolder_, trial)) return false;
+    if (moveFolder(trial, installFolder_)) return true;
+    // It would not move back: it stays aside as the backup, and the new folder takes its place.
+    backup_ = trial;
+    backupHold_ = holdFolder(backup_);
+    return true;
+}
+
 bool StagedInstall::swapIntoPlace() {
     if (staging_.empty()) return false;
     if (exists(installFolder_)) {

@@ -30,6 +30,12 @@ public:
     // Removes the staging folder; the install folder is left as it is.
     void discard();
 
+    // Tries whether the install folder can be moved aside, by moving it there and back. On
+    // Windows a folder cannot be renamed while another program holds it or a file in it (a
+    // running program, a console's current folder); its uninstaller could not remove it then
+    // either, so the old version is better left whole. True when it moved.
+    bool oldFolderMovable();
+
     // Renames the staging folder into the install folder. An install folder that is still there
     // (its uninstaller could not remove it) is first moved aside to a backup folder; when the
     // rename fails after all, the backup is moved back. False when the new folder is not in place.

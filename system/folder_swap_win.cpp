@@ -132,10 +132,15 @@ void removeLeftoverSideFolders(const std::wstring& folder, const std::wstring& p
     UniqueFind find(::FindFirstFileW((parent + L"\\." + product + L"-*").c_str(), &entry));
     if (!find) return;
     do {
-        if (!isFolder(entry.dwFileAttributes) || !isSideFolderOf(entry.cFileName, product))
-            continue;
+        const auto kind = sideFolderKindOf(entry.cFileName, product);
+        if (!isFolder(entry.dwFileAttributes) || !kind) continue;
         const std::wstring path = parent + L"\\" + entry.cFileName;
         if (heldByAnotherRun(path)) continue;
+        if (*kind == SideFolderKind::Backup &&
+            !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            moveFolder(path, folder))
+            continue;
         removeFolderNowOrAtRestart(path);
     } while (::FindNextFileW(find.get(), &entry));
 }

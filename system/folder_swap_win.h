@@ -37,7 +37,9 @@ bool moveFolder(const std::wstring& from, const std::wstring& to);
 bool removeFolderNowOrAtRestart(const std::wstring& folder);
 
 // Removes the side folders of the product beside the folder that no running setup holds. Only
-// names made for this product qualify, and links among them are removed as links.
+// names made for this product qualify, and links among them are removed as links. When the
+// folder itself is missing, a backup is moved back into its place instead: a run killed while
+// the old version stood aside leaves it there.
 void removeLeftoverSideFolders(const std::wstring& folder, const std::wstring& product);
 
 }  // namespace tessaryn

@@ -33,15 +33,16 @@ std::wstring sideFolderName(std::wstring_view product, SideFolderKind kind,
     return name;
 }
 
-bool isSideFolderOf(std::wstring_view name, std::wstring_view product) {
-    if (product.empty() || name.empty() || name.front() != L'.') return false;
+std::optional<SideFolderKind> sideFolderKindOf(std::wstring_view name, std::wstring_view product) {
+    if (product.empty() || name.empty() || name.front() != L'.') return std::nullopt;
     name.remove_prefix(1);
-    if (!startsWithFolded(name, product)) return false;
+    if (!startsWithFolded(name, product)) return std::nullopt;
     name.remove_prefix(product.size());
-    for (std::wstring_view kind : {kStaging, kBackup}) {
-        if (name.substr(0, kind.size()) == kind) return isRandomPart(name.substr(kind.size()));
-    }
-    return false;
+    if (name.substr(0, kStaging.size()) == kStaging && isRandomPart(name.substr(kStaging.size())))
+        return SideFolderKind::Staging;
+    if (name.substr(0, kBackup.size()) == kBackup && isRandomPart(name.substr(kBackup.size())))
+        return SideFolderKind::Backup;
+    return std::nullopt;
 }
 
 std::wstring hexDigits(const unsigned char* bytes, size_t count) {

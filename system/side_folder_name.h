@@ -3,6 +3,7 @@
 // folder it unpacks into and the backup of an old version that could not be removed. Each ends
 // in 32 random hexadecimal digits, so that no other program can predict one, and starts with the
 // product's name, so that the next run of the same product recognises what a killed run left.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,9 +17,10 @@ inline constexpr size_t kSideFolderRandomDigits = 32;
 std::wstring sideFolderName(std::wstring_view product, SideFolderKind kind,
                             std::wstring_view randomHex);
 
-// True only for a name of either kind made for this product (the product compared without regard
-// to ASCII case, the way the file system compares it), with exactly 32 lower-case hex digits.
-bool isSideFolderOf(std::wstring_view name, std::wstring_view product);
+// The kind of a name made for this product (the product compared without regard to ASCII case,
+// the way the file system compares it) with exactly 32 lower-case hex digits; empty for any
+// other name.
+std::optional<SideFolderKind> sideFolderKindOf(std::wstring_view name, std::wstring_view product);
 
 // Lower-case hexadecimal digits of the bytes.
 std::wstring hexDigits(const unsigned char* bytes, size_t count);

@@ -6,7 +6,7 @@ import signal
 import time
 
 from conftest import (EXIT_FAILURE, UNINSTALL_KEY, WindowDriver, make_product, sign_raw, tree_files,
-                      url_switch)
+                      url_switch, wait_until)
 from test_install import assert_installed
 
 LAST = "zz-last.bin"  # packed after every other entry (names are packed sorted)
@@ -74,20 +74,31 @@ def test_damaged_packages_leave_nothing_new(machine, host, tmp_path):
     assert not (machine.desktop / "Tessaryn.lnk").exists()
 
 
-def test_upgrade_while_an_old_file_is_held_open(machine, host, tmp_path):
-    install_old(machine, host, tmp_path)
+def test_upgrade_while_the_old_version_is_held_open(machine, host, tmp_path):
+    old_state = install_old(machine, host, tmp_path)
     driver = WindowDriver(machine)  # started only now: it keeps the prefix from settling
     try:
-        upgrade_beside_a_held_file(machine, host, tmp_path, driver)
+        upgrade_beside_held_files(machine, host, tmp_path, driver, old_state)
     finally:
         driver.close()
 
 
-def upgrade_beside_a_held_file(machine, host, tmp_path, driver):
-    assert driver.ask(r"hold C:\Program Files\Tessaryn\old-only.txt") == "ok"
+def upgrade_beside_held_files(machine, host, tmp_path, driver, old_state):
     new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
     host.publish(new)
 
+    # A folder held as a console holds its current folder can be neither removed nor moved:
+    # the upgrade gives up before the old uninstaller runs, and 1.0 stays whole.
+    assert driver.ask(r"hold C:\Program Files\Tessaryn") == "ok"
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
+    assert code == EXIT_FAILURE
+    assert installed_state(machine) == old_state
+    assert side_folders(machine) == []
+    assert wait_until(lambda: 3 in host.events()[6:], timeout=10), host.events()
+    assert driver.ask("release") == "ok"
+
+    # A held file moves aside with its folder, and the upgrade completes.
+    assert driver.ask(r"hold C:\Program Files\Tessaryn\old-only.txt") == "ok"
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
 
     assert code == 0

@@ -11,8 +11,8 @@
 //                                its message loop is told to end from outside)
 //   boxtext TITLE             -> the message box's text, line breaks written as "\n"
 //   boxclick TITLE ID         -> "ok" after clicking button ID (6 = Yes, 7 = No, 1 = OK)
-//   hold PATH                 -> "ok" once the file (the rest of the line) is open for reading
-//                                without delete or write sharing, as another program may hold it
+//   hold PATH                 -> "ok" once the file or folder (the rest of the line) is open for
+//                                reading without delete sharing, as another program may hold it
 //   release                   -> "ok" after the held file is closed
 //   quit
 // In the captions of message boxes "_" stands for a blank. Any failure answers "error: ...".
@@ -148,8 +148,12 @@ HANDLE held = INVALID_HANDLE_VALUE;
 
 std::string hold(const std::string& path) {
     if (held != INVALID_HANDLE_VALUE) return "error: already holding a file";
-    held = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A folder is held as a console holds its current folder: shared for reading and writing.
+    const std::wstring wide = widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    held = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | (folder ? FILE_SHARE_WRITE : 0),
+                       nullptr, OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
     return held == INVALID_HANDLE_VALUE ? "error: cannot open" : "ok";
 }
 
