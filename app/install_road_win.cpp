@@ -190,8 +190,9 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 // a failure before the swap leaves the old version installed as it was:
 //   1. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
 //   2. "Installing files...": the package is unpacked into it and written through to the disk;
-//   3. "Removing previous version...": the old version's post commands, its uninstaller, the
-//      processes still running from its folder;
+//   3. "Removing previous version...": the old version's post commands and the end of its
+//      processes; a trial move of its folder (one that cannot move is left whole, and the run
+//      fails); its uninstaller;
 //   4. one rename puts the staging folder in place (the old folder moved aside if still there);
 //   5. init commands, shortcuts, uninstaller, uninstall record and start of the product.
 // A failure up to step 4 removes the staging folder and ends the run with -1 after event 3.
