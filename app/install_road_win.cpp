@@ -9,6 +9,7 @@
 #include "app/install_worker_win.h"
 #include "app/setup_state.h"
 #include "app/signature_check.h"
+#include "app/staged_install_win.h"
 #include "app/startup_win.h"
 #include "app/terminate_processes_win.h"
 #include "package/download_job_win.h"
@@ -100,11 +101,16 @@ std::optional<int> obtainPackage(const RunContext& context) {
 }
 
 // Runs the earlier version's clean-up commands and its uninstaller, and ends its processes.
-void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
+// False, before its uninstaller has run, when its folder could not be moved aside: the old
+// version then stays installed.
+bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
+                           StagedInstall& staged) {
     const SetupState& state = setupState();
     sendMetric(7, true);
     window.setStatusText(L"Removing previous version...");
     runCommands(state.postCommands, context.installDirUtf8);
+    terminateProcessesInDirectory(context.installDirUtf8);
+    if (!staged.oldFolderMovable()) return false;
     const std::string uninstaller = context.installDirUtf8 + "unins000.exe";
     // A run pointed at another web host points the old uninstaller there too, so that its
     // events reach the same host.
@@ -113,12 +119,13 @@ void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
     bool uninstalled = runHidden(command, context.installDirUtf8);
     terminateProcessesInDirectory(context.installDirUtf8);
     // The old uninstaller removes its folder from a script that runs after it has ended; were
-    // that script still at work during unpacking, it would delete the new files.
+    // that script still at work when the new folder is moved in, it would delete the new files.
     if (uninstalled) {
         const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
         while (isDirectory(context.installDir) && std::chrono::steady_clock::now() < end)
             pumpFor(std::chrono::milliseconds(100));
     }
+    return true;
 }
 
 void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
@@ -181,8 +188,18 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 
 }  // namespace
 
-// A host's answer may ask the run to end; it ends only here, between steps, never while files
-// are unpacked or the product registered.
+// The new version is unpacked beside the old one and takes its place only when complete, so that
+// a failure before the swap leaves the old version installed as it was:
+//   1. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
+//   2. "Installing files...": the package is unpacked into it and written through to the disk;
+//   3. "Removing previous version...": the old version's post commands and the end of its
+//      processes; a trial move of its folder (one that cannot move is left whole, and the run
+//      fails); its uninstaller;
+//   4. one rename puts the staging folder in place (the old folder moved aside if still there);
+//   5. init commands, shortcuts, uninstaller, uninstall record and start of the product.
+// A failure up to step 4 removes the staging folder and ends the run with -1 after event 3.
+// A host's answer may ask the run to end; it ends only between steps, never while files are
+// unpacked, swapped or the product registered.
 int runInstallRoad(RunContext& context) {
     if (!acceptLicense()) return kExitDeclined;
     sendMetric(5, true);
@@ -191,11 +208,13 @@ int runInstallRoad(RunContext& context) {
     if (hostAskedToEnd()) return kHostEndExitCode;
 
     pumpMessages();
+    StagedInstall staged(context.installDir, setupState().productName);
+    bool ready = false;
     {
         ProgressWindow preparing(true, L"Setup");
         preparing.setStatusText(L"Preparing to install...");
         showProgressWindow(preparing, context);
-        if (isDirectory(context.installDir)) removePreviousVersion(context, preparing);
+        ready = staged.begin();
         holdForTheEye(std::chrono::seconds(1));
     }
     if (hostAskedToEnd()) return kHostEndExitCode;
@@ -203,24 +222,45 @@ int runInstallRoad(RunContext& context) {
     ProgressWindow installing(false, L"Setup");
     installing.setStatusText(L"Installing the application...");
     showProgressWindow(installing, context);
-    terminateProcessesInDirectory(context.installDirUtf8);
 
     WorkerState worker;
-    std::thread extraction(
-        [&context, &installing, &worker] { extractPackage(context, installing, worker); });
-    waitForWorker(worker);
-    extraction.join();
+    if (ready) {
+        const RunContext target = staged.stagingContext(context);
+        std::thread extraction(
+            [&target, &installing, &worker] { extractPackage(target, installing, worker); });
+        waitForWorker(worker);
+        extraction.join();
+        if (!worker.failed && !staged.seal())
+            worker.fail("Failed to write the installed files to the disk");
+    } else {
+        worker.fail("Failed to create a folder for the installation files");
+    }
 
-    if (worker.failed)
+    if (!worker.failed && isDirectory(context.installDir) &&
+        !removePreviousVersion(context, installing, staged))
+        worker.fail("Files of the previous version are in use by another program. "
+                    "Close it and run Setup again.");
+    if (!worker.failed) {
+        terminateProcessesInDirectory(context.installDirUtf8);
+        if (!staged.swapIntoPlace())
+            worker.fail("Failed to move the installed files into place");
+    }
+
+    int exitCode = kExitSuccess;
+    if (worker.failed) {
+        staged.discard();
         reportWorkerFailure(installing, worker);
-    else
+        exitCode = kExitFailure;
+    } else {
         completeInstallation(context, installing);
-    if (hostAskedToEnd()) return kHostEndExitCode;
+        staged.removeBackup();
+    }
+    if (exitCode == kExitSuccess && hostAskedToEnd()) return kHostEndExitCode;
 
     DestroyWindow(installing.handle());
     // Pending events get their bounded wait as the process ends.
     holdForTheEye(std::chrono::seconds(2));
-    return kExitSuccess;
+    return exitCode;
 }
 
 }  // namespace tessaryn

@@ -3,8 +3,8 @@
 
 namespace tessaryn {
 
-// License, package, removal of an earlier version, unpacking, shortcuts, uninstaller and
-// registration, start of the product. Returns the exit code.
+// License, package, unpacking beside the install folder, removal of an earlier version, the swap,
+// shortcuts, uninstaller and registration, start of the product. Returns the exit code.
 int runInstallRoad(RunContext& context);
 
 }  // namespace tessaryn

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/setup_state.h"
+#include "system/folder_swap_win.h"
 #include "system/process_win.h"
 #include "system/registry_win.h"
 #include "system/removal_win.h"
@@ -42,6 +43,9 @@ int runUninstallRoad(const RunContext& context) {
     if (state.createDesktopShortcut) deleteDesktopShortcut(name);
     deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
+    // What a killed setup left beside the folder goes with the product; a setup running now
+    // holds its folders, and they stay.
+    removeLeftoverSideFolders(context.installDir, name);
 
     if (!state.verySilent)
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);

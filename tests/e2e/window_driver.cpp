@@ -11,6 +11,9 @@
 //                                its message loop is told to end from outside)
 //   boxtext TITLE             -> the message box's text, line breaks written as "\n"
 //   boxclick TITLE ID         -> "ok" after clicking button ID (6 = Yes, 7 = No, 1 = OK)
+//   hold PATH                 -> "ok" once the file or folder (the rest of the line) is open for
+//                                reading without delete sharing, as another program may hold it
+//   release                   -> "ok" after the held file is closed
 //   quit
 // In the captions of message boxes "_" stands for a blank. Any failure answers "error: ...".
 #include <windows.h>
@@ -141,6 +144,26 @@ std::string handle(const std::string& line) {
     return "error: unknown command";
 }
 
+HANDLE held = INVALID_HANDLE_VALUE;
+
+std::string hold(const std::string& path) {
+    if (held != INVALID_HANDLE_VALUE) return "error: already holding a file";
+    // A folder is held as a console holds its current folder: shared for reading and writing.
+    const std::wstring wide = widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    held = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | (folder ? FILE_SHARE_WRITE : 0),
+                       nullptr, OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+    return held == INVALID_HANDLE_VALUE ? "error: cannot open" : "ok";
+}
+
+std::string release() {
+    if (held == INVALID_HANDLE_VALUE) return "error: nothing held";
+    CloseHandle(held);
+    held = INVALID_HANDLE_VALUE;
+    return "ok";
+}
+
 }  // namespace
 
 int main() {
@@ -148,6 +171,14 @@ int main() {
     while (std::getline(std::cin, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == "quit") break;
+        if (line.rfind("hold ", 0) == 0) {
+            std::cout << hold(line.substr(5)) << std::endl;
+            continue;
+        }
+        if (line == "release") {
+            std::cout << release() << std::endl;
+            continue;
+        }
         std::cout << handle(line) << std::endl;
     }
     return 0;

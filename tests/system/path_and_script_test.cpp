@@ -3,6 +3,7 @@
 
 #include "system/cleanup_script.h"
 #include "system/path_parts.h"
+#include "system/side_folder_name.h"
 #include "system/web_address.h"
 
 namespace tessaryn {
@@ -24,6 +25,29 @@ TEST(PathParts, DirectoryIsTheTextBeforeTheLastSeparator) {
     EXPECT_EQ(directoryOf(L"C:\\dir\\"), L"C:\\dir");
     EXPECT_TRUE(hasSeparator(L"a/b"));
     EXPECT_FALSE(hasSeparator(L"ab.exe"));
+}
+
+// Only folders made for this very product are ever taken for leftovers and removed.
+TEST(SideFolderName, OnlyTheProductsOwnNamesAreRecognised) {
+    const std::wstring digits(32, L'7');
+    EXPECT_EQ(sideFolderName(L"Tessaryn", SideFolderKind::Staging, digits),
+              L".Tessaryn-staging-" + digits);
+    EXPECT_EQ(sideFolderKindOf(L".Tessaryn-staging-" + digits, L"Tessaryn"),
+              SideFolderKind::Staging);
+    EXPECT_EQ(sideFolderKindOf(L".tessaryn-backup-0123456789abcdef0123456789abcdef", L"Tessaryn"),
+              SideFolderKind::Backup);
+    // A product whose name holds the other kind's word is still read by its own suffix.
+    EXPECT_EQ(sideFolderKindOf(L".A-backup-B-staging-" + digits, L"A-backup-B"),
+              SideFolderKind::Staging);
+    for (const std::wstring& name :
+         {L".Tessaryn-staging-" + digits.substr(1), L".Tessaryn-staging-" + digits + L"0",
+          L".Tessaryn-staging-" + std::wstring(32, L'A'), L"Tessaryn-staging-" + digits,
+          L".Tessaryn Pro-staging-" + digits, L".Tessaryn-stage-" + digits,
+          L".Tessaryn-backup-" + std::wstring(31, L'0') + L"g", std::wstring(L".Tessaryn")})
+        EXPECT_FALSE(sideFolderKindOf(name, L"Tessaryn")) << std::string(name.begin(), name.end());
+    EXPECT_FALSE(sideFolderKindOf(L".-staging-" + digits, L""));
+    const unsigned char bytes[] = {0x00, 0x9f, 0xa0, 0xff};
+    EXPECT_EQ(hexDigits(bytes, 4), L"009fa0ff");
 }
 
 TEST(WebAddress, AcceptsHttpAndHttpsInAnyCase) {

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <string>
 
+#include "system/folder_swap_win.h"
 #include "system/handles_win.h"
+#include "system/path_parts.h"
 #include "system/removal_win.h"
 #include "system/unicode_win.h"
 
@@ -173,6 +175,47 @@ TEST(DeleteDirectoryTree, LinkInsideIsRemovedButItsTargetSurvives) {
     deleteDirectoryTree(root);
     ::SetFileAttributesW((outside + L"\\sub\\more.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
     deleteDirectoryTree(outside);
+}
+
+// What killed runs left beside an install folder: only this product's own names go, a folder a
+// running setup holds stays, and a backup whose install folder is gone takes its place again.
+TEST(LeftoverSideFolders, OwnNamesGoHeldOnesStayAndALoneBackupReturns) {
+    const std::wstring parent = scratchFolder(L"tessaryn-side-folders");
+    const std::wstring install = parent + L"\\Tessaryn";
+    const std::wstring digits = L"0123456789abcdef0123456789abcdef";
+    const std::wstring backup = parent + L"\\.Tessaryn-backup-" + digits;
+    const std::wstring staging = parent + L"\\.Tessaryn-staging-" + digits;
+    const std::wstring others[] = {parent + L"\\.Tessaryn-staging-12345",
+                                   parent + L"\\.Other-staging-" + digits,
+                                   parent + L"\\.Tessaryn-backup-" + digits + L"-copy"};
+    for (const std::wstring& folder : {backup, staging, others[0], others[1], others[2]})
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    writeFile(backup + L"\\old.txt");
+    writeFile(staging + L"\\new.txt");
+
+    const std::wstring live = createStagingFolder(install, L"Tessaryn");
+    ASSERT_FALSE(live.empty());
+    EXPECT_EQ(directoryOf(live), parent);
+    EXPECT_TRUE(sideFolderKindOf(live.substr(parent.size() + 1), L"Tessaryn"));
+    UniqueFile hold = holdFolder(live);
+    ASSERT_TRUE(hold);
+
+    removeLeftoverSideFolders(install, L"Tessaryn");
+
+    EXPECT_TRUE(exists(install + L"\\old.txt")) << "the lone backup must be moved back";
+    EXPECT_FALSE(exists(backup));
+    EXPECT_FALSE(exists(staging));
+    EXPECT_TRUE(exists(live)) << "a folder held by a running setup must stay";
+    for (const std::wstring& folder : others) EXPECT_TRUE(exists(folder));
+
+    // With the install folder in place, a backup is removed like any leftover.
+    ASSERT_TRUE(::CreateDirectoryW(backup.c_str(), nullptr));
+    hold.reset();
+    removeLeftoverSideFolders(install, L"Tessaryn");
+    EXPECT_FALSE(exists(backup));
+    EXPECT_FALSE(exists(live));
+    EXPECT_TRUE(exists(install + L"\\old.txt"));
+    deleteDirectoryTree(parent);
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+#pragma once
+// Whole folders moved within one volume: the staging folder an install unpacks into, the backup
+// an old version is moved to when it cannot be removed, and what a killed run left behind.
+// Folder paths here carry no trailing separator.
+#include <string>
+
+#include "system/handles_win.h"
+#include "system/side_folder_name.h"
+
+namespace tessaryn {
+
+// The folder's path without a trailing separator, and the folder it lies in.
+std::wstring withoutTrailingSeparator(std::wstring path);
+std::wstring parentFolder(const std::wstring& folder);
+
+// A path beside the folder for a side folder of the product, with fresh random digits; empty
+// when the system gave no random bytes. The path is not created.
+std::wstring freshSideFolderPath(const std::wstring& folder, const std::wstring& product,
+                                 SideFolderKind kind);
+
+// Creates a new hidden staging folder beside the folder; never opens one that already exists.
+// Its access list is inherited from the parent. Empty on failure.
+std::wstring createStagingFolder(const std::wstring& folder, const std::wstring& product);
+
+// Opens the folder without delete sharing: while the handle lives, no other run of the setup
+// takes the folder for a leftover, and nothing renames or deletes it.
+UniqueFile holdFolder(const std::wstring& folder);
+
+// Writes every file under the folder through to the disk. False when one could not be.
+bool flushFolderFiles(const std::wstring& folder);
+
+// Renames a folder on the same volume; never copies. False when the target exists.
+bool moveFolder(const std::wstring& from, const std::wstring& to);
+
+// Removes the folder tree. What cannot be deleted now (a file held open by another program) is
+// marked for deletion at the next restart. True when the folder is gone now.
+bool removeFolderNowOrAtRestart(const std::wstring& folder);
+
+// Removes the side folders of the product beside the folder that no running setup holds. Only
+// names made for this product qualify, and links among them are removed as links. When the
+// folder itself is missing, a backup is moved back into its place instead: a run killed while
+// the old version stood aside leaves it there.
+void removeLeftoverSideFolders(const std::wstring& folder, const std::wstring& product);
+
+}  // namespace tessaryn

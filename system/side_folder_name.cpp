@@ -1,0 +1,59 @@
+#include "system/side_folder_name.h"
+
+namespace tessaryn {
+namespace {
+
+constexpr std::wstring_view kStaging = L"-staging-";
+constexpr std::wstring_view kBackup = L"-backup-";
+
+wchar_t foldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
+
+bool startsWithFolded(std::wstring_view text, std::wstring_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (foldAscii(text[i]) != foldAscii(prefix[i])) return false;
+    return true;
+}
+
+bool isRandomPart(std::wstring_view text) {
+    if (text.size() != kSideFolderRandomDigits) return false;
+    for (wchar_t c : text)
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+    return true;
+}
+
+}  // namespace
+
+std::wstring sideFolderName(std::wstring_view product, SideFolderKind kind,
+                            std::wstring_view randomHex) {
+    std::wstring name = L".";
+    name += product;
+    name += kind == SideFolderKind::Staging ? kStaging : kBackup;
+    name += randomHex;
+    return name;
+}
+
+std::optional<SideFolderKind> sideFolderKindOf(std::wstring_view name, std::wstring_view product) {
+    if (product.empty() || name.empty() || name.front() != L'.') return std::nullopt;
+    name.remove_prefix(1);
+    if (!startsWithFolded(name, product)) return std::nullopt;
+    name.remove_prefix(product.size());
+    if (name.substr(0, kStaging.size()) == kStaging && isRandomPart(name.substr(kStaging.size())))
+        return SideFolderKind::Staging;
+    if (name.substr(0, kBackup.size()) == kBackup && isRandomPart(name.substr(kBackup.size())))
+        return SideFolderKind::Backup;
+    return std::nullopt;
+}
+
+std::wstring hexDigits(const unsigned char* bytes, size_t count) {
+    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    text.reserve(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0f];
+    }
+    return text;
+}
+
+}  // namespace tessaryn

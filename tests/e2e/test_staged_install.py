@@ -1,0 +1,144 @@
+"""Installs and upgrades that either complete or leave the old version as it was: a damaged
+package, a file of the old version held open by another program, a setup killed mid-way."""
+
+import os
+import signal
+import time
+
+from conftest import (EXIT_FAILURE, UNINSTALL_KEY, WindowDriver, make_product, sign_raw, tree_files,
+                      url_switch, wait_until)
+from test_install import assert_installed
+
+LAST = "zz-last.bin"  # packed after every other entry (names are packed sorted)
+
+
+def side_folders(machine):
+    return sorted(p.name for p in machine.program_files.iterdir()
+                  if p.name.lower().startswith(".tessaryn-"))
+
+
+def damage_last_entry(product, folder):
+    """Re-signs the package with an impossible LZMA properties byte in its last file."""
+    payload = bytearray(product.pak.read_bytes()[:-64])
+    at = payload.rfind(LAST.encode()) + len(LAST)
+    assert payload[at:at + 6] == b"\x61t\x61f\x61d"
+    head = payload[at + 6]
+    at += 7 + {0x58: 1, 0x59: 2, 0x5a: 4}.get(head, 0)
+    payload[at] = 0xFF
+    product.pak.write_bytes(sign_raw(bytes(payload), folder, "SETUPPAK"))
+
+
+def installed_state(machine):
+    links = sorted(machine.start_menu.rglob("Tessaryn*")) + [machine.desktop / "Tessaryn.lnk"]
+    return (tree_files(machine.install_dir),
+            machine.registry_values(UNINSTALL_KEY + r"\Tessaryn"),
+            {str(p): p.read_bytes() for p in links if p.is_file()})
+
+
+def install_old(machine, host, tmp_path):
+    old = make_product(tmp_path / "v1", "1.0", files={"old-only.txt": b"from 1.0"})
+    machine.put_setup()
+    host.publish(old)
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    return installed_state(machine)
+
+
+def test_damaged_packages_leave_nothing_new(machine, host, tmp_path):
+    # A fresh install: nothing stays in Program Files, and no record is made.
+    before = set(machine.program_files.iterdir())
+    broken = make_product(tmp_path / "b", "2.0", files={LAST: os.urandom(5000)})
+    damage_last_entry(broken, tmp_path)
+    host.publish(broken)
+    setup = machine.put_setup()
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == EXIT_FAILURE
+    assert set(machine.program_files.iterdir()) == before
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
+    assert sorted(host.events()) == [0, 3, 5]
+
+    # An upgrade: version 1.0 stays exactly as it was and still uninstalls cleanly.
+    old_state = install_old(machine, host, tmp_path)
+    host.publish(broken)
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url))
+
+    assert code == EXIT_FAILURE
+    assert installed_state(machine) == old_state
+    assert old_state[0]["old-only.txt"] == b"from 1.0" and old_state[1] and len(old_state[2]) == 3
+    assert (machine.install_dir / "unins000.exe").read_bytes() == setup.read_bytes()
+    assert side_folders(machine) == []
+    events = host.events()
+    assert sorted(events[6:]) == [0, 3, 5], events  # the old version was never touched (no 7)
+
+    assert machine.run_setup("/VERYSILENT", exe=machine.install_dir / "unins000.exe") == 0
+    assert not machine.install_dir.exists()
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
+    assert not (machine.desktop / "Tessaryn.lnk").exists()
+
+
+def test_upgrade_while_the_old_version_is_held_open(machine, host, tmp_path):
+    old_state = install_old(machine, host, tmp_path)
+    driver = WindowDriver(machine)  # started only now: it keeps the prefix from settling
+    try:
+        upgrade_beside_held_files(machine, host, tmp_path, driver, old_state)
+    finally:
+        driver.close()
+
+
+def upgrade_beside_held_files(machine, host, tmp_path, driver, old_state):
+    new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
+    host.publish(new)
+
+    # A folder held as a console holds its current folder can be neither removed nor moved:
+    # the upgrade gives up before the old uninstaller runs, and 1.0 stays whole.
+    assert driver.ask(r"hold C:\Program Files\Tessaryn") == "ok"
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
+    assert code == EXIT_FAILURE
+    assert installed_state(machine) == old_state
+    assert side_folders(machine) == []
+    assert wait_until(lambda: 3 in host.events()[6:], timeout=10), host.events()
+    assert driver.ask("release") == "ok"
+
+    # A held file moves aside with its folder, and the upgrade completes.
+    assert driver.ask(r"hold C:\Program Files\Tessaryn\old-only.txt") == "ok"
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
+
+    assert code == 0
+    setup = machine.downloads / "TessarynSetup.exe"
+    assert_installed(machine, new, setup)
+    assert not (machine.install_dir / "old-only.txt").exists()
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")["DisplayVersion"] == ("REG_SZ", "2.0")
+    # The old folder went aside; what the holder keeps is left for the restart or the next run.
+    assert len(side_folders(machine)) == 1 and ".Tessaryn-backup-" in side_folders(machine)[0]
+    pending = machine.registry_values(r"HKLM\System\CurrentControlSet\Control\Session Manager")
+    assert "old-only.txt" in str(pending.get("PendingFileRenameOperations"))
+
+    assert driver.ask("release") == "ok"
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False) == 0
+    assert side_folders(machine) == []
+    assert_installed(machine, new, setup)
+
+
+def test_setup_killed_while_unpacking(machine, host, tmp_path):
+    old_state = install_old(machine, host, tmp_path)
+    big = make_product(tmp_path / "v2", "2.0", files={LAST: os.urandom(24_000_000)})
+    host.publish(big)
+
+    setup = machine.start_setup("/VERYSILENT", url_switch(host.base_url))
+    staging = None
+    for _ in range(2400):
+        found = [p for p in machine.program_files.glob(".Tessaryn-staging-*") if (p / "data").exists()]
+        if found or setup.poll() is not None:
+            staging = found[0] if found else None
+            break
+        time.sleep(0.05)
+    os.kill(setup.pid, signal.SIGKILL)
+    setup.wait(timeout=30)
+    machine.settle()
+
+    assert staging is not None, "the setup ended before it unpacked"
+    assert not (staging / LAST).exists() or (staging / LAST).stat().st_size < 24_000_000
+    assert installed_state(machine) == old_state
+    assert staging.exists()
+
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    assert_installed(machine, big, machine.downloads / "TessarynSetup.exe")
+    assert side_folders(machine) == []
