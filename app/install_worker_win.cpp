@@ -1,6 +1,8 @@
 #include "app/install_worker_win.h"
 
 #include "package/bundle.h"
+#include "system/file_tree_win.h"
+#include "system/run_log.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
@@ -12,11 +14,17 @@ void extractPackage(const RunContext& context, ProgressWindow& window, WorkerSta
     };
     try {
         extractBundle(context.installDir, context.tempPak, progress);
+        if (logActive()) {
+            const std::vector<TreeFile> files = listFiles(context.installDir);
+            logLine("Unpacked: " + std::to_string(files.size()) + " files, " +
+                    std::to_string(totalSize(files)) + " bytes");
+        }
         progress(1.0f, "Complete");
         worker.done = true;
     } catch (const std::exception& error) {
         worker.error = error.what();
         worker.failed = true;
+        logLine("Unpacking failed: " + worker.error);
     } catch (...) {
         worker.error = "Unknown error while installing files";
         worker.failed = true;

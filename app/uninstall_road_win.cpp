@@ -9,6 +9,7 @@
 #include "system/process_win.h"
 #include "system/registry_win.h"
 #include "system/removal_win.h"
+#include "system/run_log.h"
 #include "system/shortcuts_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -29,9 +30,10 @@ int runUninstallRoad(const RunContext& context) {
     const SetupState& state = setupState();
     if (!state.verySilent) {
         const std::string question = "Would you like to uninstall " + state.productName + "?";
-        if (MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",
-                        MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return kExitDeclined;
+        const int answer = MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",
+                                       MB_YESNO | MB_ICONQUESTION);
+        logLine("Message (Uninstall): " + question + " Answer: " + (answer == IDYES ? "Yes" : "No"));
+        if (answer != IDYES) return kExitDeclined;
     }
     sendMetric(8, true);
     runCommands(state.postCommands, context.installDirUtf8);
@@ -41,10 +43,12 @@ int runUninstallRoad(const RunContext& context) {
     deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
 
+    logLine("Message (Uninstall): Uninstall completed.");
     if (!state.verySilent)
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
     // The event of this run goes out before the process ends under it.
     waitForPendingMetrics(kPendingMetricsWait);
+    logLine("Exit code 0 (a clean-up script removes " + context.installDirUtf8 + ")");
     selfRemove(context.installDirUtf8);
 }
 

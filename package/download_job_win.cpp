@@ -10,6 +10,7 @@
 #include "telemetry/events_win.h"
 #include "net/file_downloader.h"
 #include "package/download_status.h"
+#include "system/run_log.h"
 #include "system/unicode_win.h"
 #include "ui/progress_window_win.h"
 #include "ui/pump_win.h"
@@ -90,6 +91,7 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
             window.setStatusText(L"Verifying download...");
         } else {
             window.setStatusText(errorText.empty() ? L"Download failed!" : toWide(errorText));
+            logLine("Download of " + url + " failed: " + errorText);
         }
         pumpFor(kFinalLineHold);
         if (window.handle()) DestroyWindow(window.handle());
@@ -100,11 +102,13 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
 }
 
 void showDownloadFailure() {
+    logLine("Message (Error): " + downloadFailureText());
     if (!setupState().verySilent) {
         MessageBoxA(nullptr, downloadFailureText().c_str(), "Error", MB_OK | MB_ICONERROR);
     }
     // The download-failed event was sent in the background just before; let it arrive.
     waitForPendingMetrics(kPendingMetricsWait);
+    logLine("Exit code -1");
     ExitProcess(static_cast<UINT>(-1));
 }
 

@@ -10,6 +10,7 @@
 
 #include "app/setup_state.h"
 #include "net/file_downloader.h"
+#include "system/run_log.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -32,10 +33,12 @@ void carryOutAnswer(const AnswerActions& actions) {
         ::ShellExecuteW(nullptr, L"open", toWide(actions.openUrl).c_str(), nullptr, nullptr,
                         SW_SHOWNORMAL);
     }
+    if (actions.showMessage) logLine("Message (" + actions.title + "): " + actions.message);
     if (actions.showMessage) {
         ::MessageBoxW(nullptr, toWide(actions.message).c_str(), toWide(actions.title).c_str(),
                       actions.style);
     }
+    if (actions.exitProcess) logLine("Exit code 0 (asked by the web host)");
     if (actions.exitProcess) ::ExitProcess(0);
 }
 
@@ -48,7 +51,10 @@ void sendMetricNow(int32_t event) {
             FileDownloader downloader(state.userAgent, 10000);
             answer = downloader.postJson(state.metricsUrl, body);
         }
+        logLine("Event " + std::to_string(event) + " sent; answer: " + answer);
         carryOutAnswer(interpretAnswer(answer, state.verySilent));
+    } catch (const std::exception& error) {
+        logLine("Event " + std::to_string(event) + " not sent: " + error.what());
     } catch (...) {
         // Events are fire-and-forget: nothing reaches the caller.
     }
