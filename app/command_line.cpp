@@ -60,8 +60,9 @@ std::string_view argumentsOf(std::string_view line) {
     if (!line.empty() && line[0] == '"') {
         const size_t close = line.find('"', 1);
         i = close == std::string_view::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && !isBlank(line[i])) ++i;
     }
-    while (i < line.size() && !isBlank(line[i])) ++i;
     while (i < line.size() && isBlank(line[i])) ++i;
     return line.substr(i);
 }
@@ -89,8 +90,9 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     std::string text;
     if (uninstaller) {
         text = productName + " Uninstall\n\n"
-               "unins000.exe [/VERYSILENT] [/LOG | /LOG=\"file\"]\n\n"
-               "/VERYSILENT\tRemove without any window or question.\n";
+               "unins000.exe [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
+               "/VERYSILENT\tRemove without any window or question.\n"
+               "/URL:host\tSend the usage event to another web host.\n";
     } else {
         text = productName + " Setup\n\n"
                "Setup [/VERYSILENT] [/UPDATER] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
