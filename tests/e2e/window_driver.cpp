@@ -11,6 +11,8 @@
 //                                its message loop is told to end from outside)
 //   boxtext TITLE             -> the message box's text, line breaks written as "\n"
 //   boxclick TITLE ID         -> "ok" after clicking button ID (6 = Yes, 7 = No, 1 = OK)
+//   run COMMAND LINE          -> the exit code of CreateProcessW(nullptr, COMMAND LINE), as the
+//                                "Installed apps" page starts an uninstall command
 //   quit
 // In the captions of message boxes "_" stands for a blank. Any failure answers "error: ...".
 #include <windows.h>
@@ -82,7 +84,24 @@ void click(HWND button) {
     SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 2000, &result);
 }
 
+std::string runCommandLine(const std::string& commandLine) {
+    std::wstring line = widen(commandLine);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return "error: not started";
+    CloseHandle(info.hThread);
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(info.hProcess, 180000) == WAIT_OBJECT_0;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    return ended ? std::to_string(static_cast<int>(code)) : "error: still running";
+}
+
 std::string handle(const std::string& line) {
+    if (line.rfind("run ", 0) == 0) return runCommandLine(line.substr(4));
     std::istringstream in(line);
     std::string command, name;
     in >> command >> name;

@@ -61,6 +61,14 @@ void expectDword(const std::wstring& keyName, const wchar_t* name, DWORD number)
     EXPECT_EQ(value->number, number);
 }
 
+// A record of the two values that are always written.
+tessaryn::UninstallRecord bareRecord(const std::wstring& name) {
+    tessaryn::UninstallRecord record;
+    record.displayName = name;
+    record.uninstaller = L"C:\\T\\unins000.exe";
+    return record;
+}
+
 std::wstring today() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -79,7 +87,7 @@ class UninstallRecord : public ::testing::Test {
 };
 
 TEST_F(UninstallRecord, EveryValueWithItsTypeAndSize) {
-    UninstallRecord record{kName,
+    const tessaryn::UninstallRecord record{kName,
                            L"C:\\Program Files\\Tessaryn\\unins000.exe",
                            L"C:\\Program Files\\Tessaryn",
                            L"Corvalis Ltd",
@@ -116,7 +124,7 @@ TEST(EstimatedSize, KibibytesRoundUpAndStopAtTheDwordLimit) {
 }
 
 TEST_F(UninstallRecord, EmptyOptionalValuesAreAbsent) {
-    ASSERT_TRUE(registerUninstallEntry({.displayName = kName, .uninstaller = L"C:\\T\\unins000.exe"}));
+    ASSERT_TRUE(registerUninstallEntry(bareRecord(kName)));
     expectString(kName, L"DisplayName", kName);
     expectString(kName, L"UninstallString", L"\"C:\\T\\unins000.exe\"");
     expectString(kName, L"InstallDate", today());
@@ -128,10 +136,10 @@ TEST_F(UninstallRecord, EmptyOptionalValuesAreAbsent) {
 }
 
 TEST_F(UninstallRecord, SecondRegistrationOverwritesAndDropsStaleValues) {
-    ASSERT_TRUE(registerUninstallEntry({kName, L"C:\\Old\\unins000.exe", L"C:\\Old",
+    ASSERT_TRUE(registerUninstallEntry(tessaryn::UninstallRecord{kName, L"C:\\Old\\unins000.exe", L"C:\\Old",
                                         L"Old Publisher", L"1.0", L"https://old.example/",
                                         L"https://old.example/help", L"C:\\Old\\icon.ico", 7}));
-    ASSERT_TRUE(registerUninstallEntry({kName, L"C:\\New\\unins000.exe", L"C:\\New",
+    ASSERT_TRUE(registerUninstallEntry(tessaryn::UninstallRecord{kName, L"C:\\New\\unins000.exe", L"C:\\New",
                                         L"New Publisher", L"", L"https://new.example/", L"", L"", 0}));
     expectString(kName, L"UninstallString", L"\"C:\\New\\unins000.exe\"");
     expectString(kName, L"Publisher", L"New Publisher");
@@ -146,7 +154,7 @@ TEST_F(UninstallRecord, SecondRegistrationOverwritesAndDropsStaleValues) {
 TEST_F(UninstallRecord, KeyThatCannotBeCreatedGivesFalse) {
     // Key names are limited to 255 characters, so this key cannot be created.
     std::wstring tooLong(300, L'x');
-    EXPECT_FALSE(registerUninstallEntry({.displayName = tooLong, .uninstaller = L"C:\\T\\unins000.exe"}));
+    EXPECT_FALSE(registerUninstallEntry(bareRecord(tooLong)));
 }
 
 }  // namespace
