@@ -32,7 +32,8 @@ int runUninstallRoad(const RunContext& context) {
         const std::string question = "Would you like to uninstall " + state.productName + "?";
         const int answer = MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",
                                        MB_YESNO | MB_ICONQUESTION);
-        logLine("Message (Uninstall): " + question + " Answer: " + (answer == IDYES ? "Yes" : "No"));
+        logLine("Message (Uninstall): " + question +
+                (answer == IDYES ? " Answer: Yes" : " Answer: No"));
         if (answer != IDYES) return kExitDeclined;
     }
     sendMetric(8, true);

@@ -58,7 +58,8 @@ LocalTime localTimeNow() {
 
 bool openRunLog(const std::string& fileName, const std::string& productName) {
     try {
-        UniqueFile file = fileName.empty() ? openNewLog(productName) : openNamedLog(toWide(fileName));
+        UniqueFile file =
+            fileName.empty() ? openNewLog(productName) : openNamedLog(toWide(fileName));
         if (!file) return false;
         auto owner = std::make_shared<UniqueFile>(std::move(file));
         setLogWriter([owner](std::string_view line) {

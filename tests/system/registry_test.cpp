@@ -136,11 +136,20 @@ TEST_F(UninstallRecord, EmptyOptionalValuesAreAbsent) {
 }
 
 TEST_F(UninstallRecord, SecondRegistrationOverwritesAndDropsStaleValues) {
-    ASSERT_TRUE(registerUninstallEntry(tessaryn::UninstallRecord{kName, L"C:\\Old\\unins000.exe", L"C:\\Old",
-                                        L"Old Publisher", L"1.0", L"https://old.example/",
-                                        L"https://old.example/help", L"C:\\Old\\icon.ico", 7}));
-    ASSERT_TRUE(registerUninstallEntry(tessaryn::UninstallRecord{kName, L"C:\\New\\unins000.exe", L"C:\\New",
-                                        L"New Publisher", L"", L"https://new.example/", L"", L"", 0}));
+    const tessaryn::UninstallRecord old{kName,
+                                        L"C:\\Old\\unins000.exe",
+                                        L"C:\\Old",
+                                        L"Old Publisher",
+                                        L"1.0",
+                                        L"https://old.example/",
+                                        L"https://old.example/help",
+                                        L"C:\\Old\\icon.ico",
+                                        7};
+    ASSERT_TRUE(registerUninstallEntry(old));
+    const tessaryn::UninstallRecord newer{kName, L"C:\\New\\unins000.exe", L"C:\\New",
+                                          L"New Publisher", L"", L"https://new.example/",
+                                          L"", L"", 0};
+    ASSERT_TRUE(registerUninstallEntry(newer));
     expectString(kName, L"UninstallString", L"\"C:\\New\\unins000.exe\"");
     expectString(kName, L"Publisher", L"New Publisher");
     expectString(kName, L"URLInfoAbout", L"https://new.example/");
