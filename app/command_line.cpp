@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <utility>
+
 #include "app/setup_state.h"
 
 namespace tessaryn {
@@ -12,6 +14,21 @@ char lowerAscii(char c) {
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
+}
+
+bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool isHelpSwitch(std::string_view token) {
+    for (std::string_view name : {"/?", "-?", "/HELP", "-HELP", "--HELP"})
+        if (equalsIgnoringAsciiCase(token, name)) return true;
+    return false;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
 }
 
 }  // namespace
@@ -38,11 +55,82 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string_view argumentsOf(std::string_view line) {
+    size_t i = 0;
+    if (!line.empty() && line[0] == '"') {
+        const size_t close = line.find('"', 1);
+        i = close == std::string_view::npos ? line.size() : close + 1;
+    } else {
+        while (i < line.size() && !isBlank(line[i])) ++i;
+    }
+    while (i < line.size() && isBlank(line[i])) ++i;
+    return line.substr(i);
+}
+
+std::vector<std::string> joinQuotedTokens(const std::vector<std::string>& tokens) {
+    std::vector<std::string> joined;
+    std::string current;
+    bool open = false;
+    for (const std::string& token : tokens) {
+        if (open) current += ' ';
+        for (char c : token) {
+            if (c == '"') {
+                open = !open;
+            } else {
+                current += c;
+            }
+        }
+        if (!open) joined.push_back(std::exchange(current, {}));
+    }
+    if (open) joined.push_back(current);  // an unclosed quote runs to the end
+    return joined;
+}
+
+std::string helpText(const std::string& productName, bool uninstaller) {
+    std::string text;
+    if (uninstaller) {
+        text = productName + " Uninstall\n\n"
+               "unins000.exe [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
+               "/VERYSILENT\tRemove without any window or question.\n"
+               "/URL:host\tSend the usage event to another web host.\n";
+    } else {
+        text = productName + " Setup\n\n"
+               "Setup [/VERYSILENT] [/UPDATER] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
+               "/VERYSILENT\tInstall without any window or question.\n"
+               "/UPDATER\tReport the run as an update started by the product.\n"
+               "/URL:host\tUse another web host: host, host:port, or http://host:port.\n";
+    }
+    text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
+            "\t\t\"" + productName + " Setup Log <date> #NNN.txt\".\n"
+            "/LOG=\"file\"\tWrite the log to this file.\n"
+            "/?, /HELP\tShow this text.\n\n"
+            "Exit codes:\n";
+    if (uninstaller) {
+        text += "0\tremoved, or nothing to remove\n"
+                "1\tthe question was not answered with Yes\n"
+                "-1\tthe setup information beside the uninstaller is damaged\n";
+    } else {
+        text += "0\tfinished\n"
+                "1\tthe license was not accepted\n"
+                "-1\tdownload, signature check or installation failed\n";
+    }
+    return text;
+}
+
 CommandLineOptions readCommandLine(std::string_view text) {
     constexpr std::string_view urlSwitch = "/URL:";
+    constexpr std::string_view logSwitch = "/LOG";
     CommandLineOptions options;
-    for (const std::string& token : splitCommandLine(text)) {
-        if (equalsIgnoringAsciiCase(token, "/VERYSILENT")) {
+    for (const std::string& token : joinQuotedTokens(splitCommandLine(text))) {
+        if (isHelpSwitch(token)) {
+            options.showHelp = true;
+        } else if (equalsIgnoringAsciiCase(token, logSwitch)) {
+            options.log = true;
+            options.logFile.clear();
+        } else if (startsWithIgnoringAsciiCase(token, "/LOG=")) {
+            options.log = true;
+            options.logFile = token.substr(logSwitch.size() + 1);
+        } else if (equalsIgnoringAsciiCase(token, "/VERYSILENT")) {
             options.verySilent = true;
         } else if (equalsIgnoringAsciiCase(token, "/UPDATER")) {
             options.updaterMode = true;

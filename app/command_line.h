@@ -1,5 +1,6 @@
 #pragma once
-// Reading of the program's command line: "/VERYSILENT", "/UPDATER" and "/URL:<address>".
+// Reading of the program's command line: "/VERYSILENT", "/UPDATER", "/URL:<address>", "/LOG",
+// "/LOG=<file>" and "/?".
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +20,24 @@ struct CommandLineOptions {
     // The "/URL:" value with a scheme: as given when it has "http://" or "https://", else with
     // "https://" put in front. Empty when the switch is absent or has no value.
     std::string serverOverride;
+    bool showHelp = false;  // "/?", "-?", "/HELP", "-HELP" or "--HELP", in any case
+    bool log = false;       // "/LOG" or "/LOG=<file>", in any case
+    std::string logFile;    // the file of "/LOG=<file>"; empty for the default name
 };
 
-// Reads the switches; later "/URL:" tokens win, unknown tokens are ignored.
+// The arguments in a whole command line (GetCommandLineW): the text after the program's name
+// (quoted or not) and the blanks that follow it.
+std::string_view argumentsOf(std::string_view wholeCommandLine);
+
+// The tokens of splitCommandLine with quoted parts joined again: a token with an odd number of
+// quotes opens a part that runs, spaces included, to the token that closes it; the quotes are
+// dropped. So /LOG="C:\My Logs\setup.txt" and "/LOG=C:\My Logs\setup.txt" are one token each.
+std::vector<std::string> joinQuotedTokens(const std::vector<std::string>& tokens);
+
+// The text of "/?": the switches and the exit codes (of the uninstaller when `uninstaller`).
+std::string helpText(const std::string& productName, bool uninstaller);
+
+// Reads the switches; later "/URL:" and "/LOG" tokens win, unknown tokens are ignored.
 CommandLineOptions readCommandLine(std::string_view text);
 
 // Reads the switches into the process-wide state and the server override. Flags are only ever

@@ -15,9 +15,11 @@
 #include "package/download_job_win.h"
 #include "package/download_url.h"
 #include "package/public_key.h"
+#include "system/file_tree_win.h"
 #include "system/handles_win.h"
 #include "system/process_win.h"
 #include "system/registry_win.h"
+#include "system/run_log.h"
 #include "system/shell_launch_win.h"
 #include "system/shortcuts_win.h"
 #include "system/unicode_win.h"
@@ -62,7 +64,9 @@ bool acceptLicense() {
             if (!confirmExitSetup()) return;
             eula->destroy();
             sendMetric(6, false);
-            ExitProcess(hostAskedToEnd() ? kHostEndExitCode : 1);
+            const int code = hostAskedToEnd() ? kHostEndExitCode : kExitDeclined;
+            logLine("Exit code " + std::to_string(code) + " (setup exited at the license)");
+            ExitProcess(static_cast<UINT>(code));
         });
     ShowWindow(eula->handle(), SW_SHOW);
     UpdateWindow(eula->handle());
@@ -140,14 +144,25 @@ void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
                              name, L"", L"", L"%SystemRoot%\\System32\\SHELL32.dll", 2);
 }
 
+// The record of the installed product; its size counts what is in the folder now.
+UninstallRecord uninstallRecord(const RunContext& context, const std::wstring& uninstaller,
+                                const std::wstring& productExe) {
+    const SetupState& state = setupState();
+    std::wstring folder = context.installDir;
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    const uint64_t bytes = totalSize(listFiles(folder));
+    logLine("Uninstall record: " + toUtf8(uninstaller) + ", " + std::to_string(bytes) + " bytes");
+    return {toWide(state.productName), uninstaller,          folder,
+            toWide(state.publisher),   toWide(state.version), toWide(state.websiteUrl),
+            toWide(state.helpUrl),     productExe,            kilobytesOf(bytes)};
+}
+
 // The uninstaller is this program; beside it goes the setup information file, signed again.
 void installUninstaller(const RunContext& context, const std::wstring& productExe) {
-    const SetupState& state = setupState();
     const std::wstring uninstaller = context.installDir + L"unins000.exe";
     DeleteFileW(uninstaller.c_str());
     if (!CopyFileW(getModulePath().c_str(), uninstaller.c_str(), TRUE)) return;
-    registerUninstallEntry(toWide(state.productName), uninstaller, L"", toWide(state.version),
-                           toWide(state.websiteUrl), productExe);
+    registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
     const std::wstring dat = context.installDir + L"unins000.dat";
     DeleteFileW(dat.c_str());
     if (!CopyFileW(context.tempDat.c_str(), dat.c_str(), FALSE)) return;
@@ -179,6 +194,7 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
 
 void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
     sendMetric(3, true);
+    logLine("Message (Error): " + worker.error);
     if (!setupState().verySilent) {
         HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
         MessageBoxW(owner, toWide(worker.error).c_str(), L"Error", MB_ICONERROR);

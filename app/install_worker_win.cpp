@@ -4,6 +4,8 @@
 #include <chrono>
 
 #include "package/bundle.h"
+#include "system/file_tree_win.h"
+#include "system/run_log.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
@@ -18,10 +20,16 @@ void extractPackage(const RunContext& context, ProgressWindow& window, WorkerSta
     };
     try {
         extractBundle(context.installDir, context.tempPak, progress);
+        if (logActive()) {
+            const std::vector<TreeFile> files = listFiles(context.installDir);
+            logLine("Unpacked: " + std::to_string(files.size()) + " files, " +
+                    std::to_string(totalSize(files)) + " bytes");
+        }
         progress(1.0f, "Complete");
         worker.succeed();
     } catch (const std::exception& error) {
         worker.fail(error.what());
+        logLine("Unpacking failed: " + worker.error);
     } catch (...) {
         worker.fail("Unknown error while installing files");
     }

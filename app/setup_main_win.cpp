@@ -6,18 +6,99 @@
 
 #include "app/command_line.h"
 #include "app/install_road_win.h"
+#include "app/setup_paths.h"
 #include "app/setup_state.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
 #include "package/signed_file.h"
+#include "system/file_tree_win.h"
+#include "system/handles_win.h"
+#include "system/process_win.h"
+#include "system/run_log.h"
+#include "system/run_log_win.h"
+#include "system/system_info_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
 
 namespace {
 
+// The name every run starts with, before the setup information file names the product.
+constexpr char kBuiltInProductName[] = "Tessaryn";
+
 void showError(const char* text) {
+    tessaryn::logLine(std::string("Message (Error): ") + text);
     if (!tessaryn::setupState().verySilent)
         MessageBoxW(nullptr, tessaryn::toWide(text).c_str(), L"Error", MB_ICONERROR);
+}
+
+// Writes to the standard output the caller redirected, else to the console of the program that
+// started this one (a windowed program has none of its own).
+void printToConsole(const std::string& text) {
+    std::string lines;
+    for (char c : text) {
+        if (c == '\n') lines += '\r';
+        lines += c;
+    }
+    DWORD written = 0;
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out && out != INVALID_HANDLE_VALUE) {
+        const std::wstring wide = tessaryn::toWide(lines);
+        if (GetFileType(out) == FILE_TYPE_CHAR &&
+            WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr))
+            return;
+        WriteFile(out, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+        return;
+    }
+    if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED) return;
+    tessaryn::UniqueFile console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    if (!console) return;
+    // The prompt of the starting shell is already on the line: begin on a fresh one.
+    const std::wstring wide = tessaryn::toWide("\r\n" + lines);
+    WriteConsoleW(console.get(), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+// "/?": the text on the console, and in a box unless the run is silent; nothing else happens.
+int showHelp(bool verySilent) {
+    using namespace tessaryn;
+    const bool uninstaller = isUninstallerBaseName(getModuleBaseName());
+    const std::string text = helpText(kBuiltInProductName, uninstaller);
+    printToConsole(text);
+    if (!verySilent) {
+        const std::wstring title =
+            toWide(std::string(kBuiltInProductName) + (uninstaller ? " Uninstall" : " Setup"));
+        MessageBoxW(nullptr, toWide(text).c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
+    }
+    return kExitSuccess;
+}
+
+void logStart(const std::string& wholeCommandLine) {
+    using namespace tessaryn;
+    logLine(std::string(kBuiltInProductName) + " setup log");
+    logLine("Command line: " + wholeCommandLine);
+    logLine("System: " + toUtf8(getSystemDescription()));
+}
+
+void logRun(const tessaryn::RunContext& context) {
+    using namespace tessaryn;
+    const SetupState& state = setupState();
+    logLine(std::string("Mode: ") + (state.uninstallMode ? "uninstall" : "install") +
+            (state.verySilent ? ", very silent" : "") + (state.updaterMode ? ", updater" : ""));
+    logLine("Setup information address: " + state.datUrl);
+    logLine("Package address: " + state.pakUrl);
+    logLine("Events address: " + state.metricsUrl);
+    logLine("Work files: " + toUtf8(context.tempDat) + ", " + toUtf8(context.tempPak));
+}
+
+void logInstalledFiles(const tessaryn::RunContext& context) {
+    using namespace tessaryn;
+    if (!logActive() || context.installDir.empty()) return;
+    const std::vector<TreeFile> files = listFiles(context.installDir);
+    logLine("Files in " + context.installDirUtf8 + ": " + std::to_string(files.size()) + ", " +
+            std::to_string(totalSize(files)) + " bytes");
+    for (const TreeFile& file : files)
+        logLine("  " + file.name + " (" + std::to_string(file.size) + " bytes)");
 }
 
 int run(const std::string& commandLine, int showCommand) {
@@ -25,18 +106,32 @@ int run(const std::string& commandLine, int showCommand) {
     RunContext context;
     context.showCommand = showCommand;
     initialiseState(commandLine, context);
+    logRun(context);
     if (auto code = obtainSettings(context)) return *code;
-    return setupState().uninstallMode ? runUninstallRoad(context) : runInstallRoad(context);
+    const SetupState& state = setupState();
+    logLine("Product: " + state.productName + " " + state.version);
+    logLine("Install folder: " + context.installDirUtf8);
+    if (state.uninstallMode) return runUninstallRoad(context);
+    const int code = runInstallRoad(context);
+    logInstalledFiles(context);
+    return code;
 }
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int showCommand) {
-    const std::string line = commandLine ? commandLine : "";
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
+    // The wide command line, so that a log file outside the ANSI code page is named rightly.
+    const wchar_t* wide = GetCommandLineW();
+    const std::string whole = wide ? tessaryn::toUtf8(wide) : std::string();
+    const std::string line(tessaryn::argumentsOf(whole));
     int code = tessaryn::kExitFailure;
     try {
+        const tessaryn::CommandLineOptions options = tessaryn::readCommandLine(line);
+        if (options.showHelp) return showHelp(options.verySilent);
         // Silence is known before anything can fail, so that no box interrupts a silent run.
-        tessaryn::setupState().verySilent = tessaryn::readCommandLine(line).verySilent;
+        tessaryn::setupState().verySilent = options.verySilent;
+        if (options.log && tessaryn::openRunLog(options.logFile, kBuiltInProductName))
+            logStart(whole);
         tessaryn::initSignatures();
         code = run(line, showCommand);
     } catch (const std::exception& error) {
@@ -45,5 +140,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int showCommand) {
     }
     // Events sent in the background get a moment to reach the host before the process ends.
     tessaryn::waitForPendingMetrics(tessaryn::kPendingMetricsWait);
+    tessaryn::logLine("Exit code " + std::to_string(code));
     return code;
 }

@@ -13,6 +13,8 @@ struct SetupState {
     std::string version;
     std::string eulaText;
     std::string websiteUrl;
+    std::string publisher;  // optional, for the uninstall record
+    std::string helpUrl;    // optional, the record's "HelpLink"
     std::vector<std::string> initCommands;
     std::vector<std::string> postCommands;
     bool createDesktopShortcut = false;

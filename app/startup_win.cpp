@@ -12,6 +12,7 @@
 #include "package/download_job_win.h"
 #include "package/public_key.h"
 #include "system/process_win.h"
+#include "system/run_log.h"
 #include "system/system_info_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -41,6 +42,8 @@ void readSettings(const std::wstring& tempDat) {
     state.initCommands = settings.getStringArray("init", {});
     state.postCommands = settings.getStringArray("post", {});
     state.websiteUrl = settings.getString("www", "");
+    state.publisher = settings.getString("publisher", "");
+    state.helpUrl = settings.getString("help", "");
     state.createDesktopShortcut = settings.getBool("desk");
     state.metricsEnabled = settings.getBool("metric");
 }
@@ -48,6 +51,8 @@ void readSettings(const std::wstring& tempDat) {
 }  // namespace
 
 void showInvalidDataBox() {
+    logLine("Message (Invalid data signature): Setup cannot continue. Please re-download and "
+            "try again.");
     if (!setupState().verySilent)
         MessageBoxW(nullptr, L"Setup cannot continue. Please re-download and try again.",
                     L"Invalid data signature", MB_ICONERROR);
@@ -75,6 +80,7 @@ std::optional<int> obtainSettings(RunContext& context) {
     SetupState& state = setupState();
     if (!CopyFileW(context.localDat.c_str(), context.tempDat.c_str(), FALSE)) {
         if (state.uninstallMode) {
+            logLine("Message (Error): Error uninstalling.");
             if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
             return kExitSuccess;
         }

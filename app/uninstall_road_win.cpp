@@ -10,6 +10,7 @@
 #include "system/process_win.h"
 #include "system/registry_win.h"
 #include "system/removal_win.h"
+#include "system/run_log.h"
 #include "system/shortcuts_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -30,9 +31,11 @@ int runUninstallRoad(const RunContext& context) {
     const SetupState& state = setupState();
     if (!state.verySilent) {
         const std::string question = "Would you like to uninstall " + state.productName + "?";
-        if (MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",
-                        MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return kExitDeclined;
+        const int answer = MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",
+                                       MB_YESNO | MB_ICONQUESTION);
+        logLine("Message (Uninstall): " + question +
+                (answer == IDYES ? " Answer: Yes" : " Answer: No"));
+        if (answer != IDYES) return kExitDeclined;
     }
     sendMetric(8, true);
     // The last moment a host's answer may end the run: from here on things are removed.
@@ -47,10 +50,12 @@ int runUninstallRoad(const RunContext& context) {
     // holds its folders, and they stay.
     removeLeftoverSideFolders(context.installDir, name);
 
+    logLine("Message (Uninstall): Uninstall completed.");
     if (!state.verySilent)
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
     // The event of this run goes out before the process ends under it.
     waitForPendingMetrics(kPendingMetricsWait);
+    logLine("Exit code 0 (a clean-up script removes " + context.installDirUtf8 + ")");
     selfRemove(context.installDirUtf8);
 }
 

@@ -1,5 +1,6 @@
 #include "net/file_downloader.h"
 
+#include "system/run_log.h"
 #include "system/unicode_win.h"
 
 #include <algorithm>
@@ -251,10 +252,22 @@ bool FileDownloader::downloadFile(const std::string& url, const std::string& fil
 
         long status = 0;
         queryStatus(request.get(), status);
-        if (status != 200) throw std::runtime_error("HTTP error: " + std::to_string(status));
+        if (status != 200) {
+            logLine("GET " + url + ": HTTP " + std::to_string(status));
+            throw std::runtime_error("HTTP error: " + std::to_string(status));
+        }
 
-        ProgressCallback reports = callback;
-        return receiveToFile(request.get(), filePath, std::move(reports));
+        const DWORD started = GetTickCount();
+        uint64_t bytes = 0;
+        ProgressCallback reports = [&bytes, callback](const ProgressInfo& info) {
+            bytes = info.downloadedBytes;
+            return !callback || callback(info);
+        };
+        const bool complete = receiveToFile(request.get(), filePath, std::move(reports));
+        logLine("GET " + url + ": HTTP 200, " + std::to_string(bytes) + " bytes in " +
+                std::to_string((GetTickCount() - started) / 1000.0) + " s" +
+                (complete ? "" : ", cut off"));
+        return complete;
     } catch (const std::exception&) {
         throw;
     } catch (...) {

@@ -11,6 +11,7 @@
 #include "net/file_downloader.h"
 #include "package/download_status.h"
 #include "system/handles_win.h"
+#include "system/run_log.h"
 #include "system/unicode_win.h"
 #include "ui/progress_window_win.h"
 #include "ui/pump_win.h"
@@ -99,6 +100,7 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
             window.setStatusText(L"Verifying download...");
         } else {
             window.setStatusText(errorText.empty() ? L"Download failed!" : toWide(errorText));
+            logLine("Download of " + url + " failed: " + errorText);
         }
         // The final line is held for the eye; nobody looks in a /VERYSILENT run.
         if (setupState().verySilent)
@@ -113,11 +115,13 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
 }
 
 void showDownloadFailure() {
+    logLine("Message (Error): " + downloadFailureText());
     if (!setupState().verySilent) {
         MessageBoxA(nullptr, downloadFailureText().c_str(), "Error", MB_OK | MB_ICONERROR);
     }
     // The download-failed event was sent in the background just before; let it arrive.
     waitForPendingMetrics(kPendingMetricsWait);
+    logLine("Exit code -1");
     ExitProcess(static_cast<UINT>(-1));
 }
 

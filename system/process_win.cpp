@@ -6,6 +6,7 @@
 
 #include "system/handles_win.h"
 #include "system/path_parts.h"
+#include "system/run_log.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -44,6 +45,7 @@ bool runHidden(const std::string& command, const std::string& workingFolder) {
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                           folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        logLine("Command not started (error " + std::to_string(GetLastError()) + "): " + command);
         return false;
     }
     UniqueKernelHandle process(info.hProcess);
@@ -51,6 +53,8 @@ bool runHidden(const std::string& command, const std::string& workingFolder) {
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD exitCode = 1;
     if (!::GetExitCodeProcess(process.get(), &exitCode)) return false;
+    logLine("Command ended with exit code " + std::to_string(static_cast<int>(exitCode)) + ": " +
+            command);
     return exitCode == 0;
 }
 

@@ -44,21 +44,28 @@ std::wstring uninstallKeyPath(const std::wstring& displayName) {
     return L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + displayName;
 }
 
-bool registerUninstallEntry(const std::wstring& displayName, const std::wstring& uninstallString,
-                            const std::wstring& publisher, const std::wstring& displayVersion,
-                            const std::wstring& aboutUrl, const std::wstring& displayIcon) {
+bool registerUninstallEntry(const UninstallRecord& record) {
     UniqueRegKey key;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstallKeyPath(displayName).c_str(), 0, nullptr,
-                          REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstallKeyPath(record.displayName).c_str(), 0,
+                          nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
                           nullptr) != ERROR_SUCCESS) {
         return false;
     }
-    setString(key.get(), L"DisplayName", displayName);
-    setString(key.get(), L"UninstallString", uninstallString);
-    setOptionalString(key.get(), L"DisplayIcon", displayIcon);
-    setOptionalString(key.get(), L"Publisher", publisher);
-    setOptionalString(key.get(), L"DisplayVersion", displayVersion);
-    setOptionalString(key.get(), L"URLInfoAbout", aboutUrl);
+    const std::wstring command = L"\"" + record.uninstaller + L"\"";
+    setString(key.get(), L"DisplayName", record.displayName);
+    setString(key.get(), L"UninstallString", command);
+    setString(key.get(), L"QuietUninstallString", command + L" /VERYSILENT");
+    setOptionalString(key.get(), L"InstallLocation", record.installLocation);
+    setOptionalString(key.get(), L"DisplayIcon", record.displayIcon);
+    setOptionalString(key.get(), L"Publisher", record.publisher);
+    setOptionalString(key.get(), L"DisplayVersion", record.displayVersion);
+    setOptionalString(key.get(), L"URLInfoAbout", record.aboutUrl);
+    setOptionalString(key.get(), L"HelpLink", record.helpLink);
+    if (record.estimatedSizeKb != 0) {
+        setDword(key.get(), L"EstimatedSize", record.estimatedSizeKb);
+    } else {
+        ::RegDeleteValueW(key.get(), L"EstimatedSize");
+    }
     setString(key.get(), L"InstallDate", todayAsInstallDate());
     setDword(key.get(), L"NoRepair", 1);
     setDword(key.get(), L"NoModify", 1);

@@ -1,5 +1,6 @@
 #pragma once
 // The product's record in the system's list of installed programs.
+#include <cstdint>
 #include <string>
 
 namespace tessaryn {
@@ -7,10 +8,22 @@ namespace tessaryn {
 // "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\" + display name, under HKEY_LOCAL_MACHINE.
 std::wstring uninstallKeyPath(const std::wstring& displayName);
 
-// Creates or overwrites the record. Empty optional values are left out. False only when the key
-// cannot be created or opened; a value that cannot be set is silently missing.
-bool registerUninstallEntry(const std::wstring& displayName, const std::wstring& uninstallString,
-                            const std::wstring& publisher, const std::wstring& displayVersion,
-                            const std::wstring& aboutUrl, const std::wstring& displayIcon);
+struct UninstallRecord {
+    std::wstring displayName;
+    std::wstring uninstaller;      // full path, unquoted
+    std::wstring installLocation;  // the product's folder
+    std::wstring publisher;        // optional values: empty ones are left out
+    std::wstring displayVersion;
+    std::wstring aboutUrl;
+    std::wstring helpLink;
+    std::wstring displayIcon;
+    uint32_t estimatedSizeKb = 0;  // 0 leaves "EstimatedSize" out
+};
+
+// Creates or overwrites the record. "UninstallString" is the quoted uninstaller path (the
+// "Installed apps" page runs it as a command line, where an unquoted path with spaces could start
+// a program planted at "C:\Program.exe"); "QuietUninstallString" adds " /VERYSILENT". False only
+// when the key cannot be created or opened; a value that cannot be set is silently missing.
+bool registerUninstallEntry(const UninstallRecord& record);
 
 }  // namespace tessaryn

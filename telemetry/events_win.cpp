@@ -8,6 +8,7 @@
 
 #include "app/setup_state.h"
 #include "net/file_downloader.h"
+#include "system/run_log.h"
 #include "system/shell_launch_win.h"
 #include "system/unicode_win.h"
 
@@ -29,11 +30,16 @@ void sendInBackground(int32_t event) {
 void carryOutAnswer(const AnswerActions& actions) {
     // Wide calls, so that non-ASCII texts and addresses arrive as the host wrote them.
     if (!actions.openUrl.empty()) launchAsUser(toWide(actions.openUrl));
+    if (actions.showMessage) logLine("Message (" + actions.title + "): " + actions.message);
     if (actions.showMessage) {
         ::MessageBoxW(nullptr, toWide(actions.message).c_str(), toWide(actions.title).c_str(),
                       actions.style);
     }
-    if (actions.exitProcess) endAsked = true;
+    // Carried out by the run between two steps, never from this thread.
+    if (actions.exitProcess) {
+        logLine("The web host asked the run to end");
+        endAsked = true;
+    }
 }
 
 bool hostAskedToEnd() noexcept {
@@ -49,7 +55,10 @@ void sendMetricNow(int32_t event) {
             FileDownloader downloader(state.userAgent, 10000);
             answer = downloader.postJson(state.metricsUrl, body);
         }
+        logLine("Event " + std::to_string(event) + " sent; answer: " + answer);
         carryOutAnswer(interpretAnswer(answer, state.verySilent));
+    } catch (const std::exception& error) {
+        logLine("Event " + std::to_string(event) + " not sent: " + error.what());
     } catch (...) {
         // Events are fire-and-forget: nothing reaches the caller.
     }

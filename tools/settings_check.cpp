@@ -72,7 +72,7 @@ std::vector<std::string> settingsProblems(const std::string& jsonText) {
     } else if (const std::string why = productNameProblem(prod->get<std::string>()); !why.empty()) {
         problems.push_back("\"prod\" " + why);
     }
-    for (const char* key : {"eula", "ver", "www"}) {
+    for (const char* key : {"eula", "ver", "www", "publisher", "help"}) {
         const auto it = root.find(key);
         if (it != root.end() && !it->is_string()) {
             problems.push_back(quoted(key) + " must be a string, found " + typeName(*it));

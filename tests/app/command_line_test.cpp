@@ -67,6 +67,66 @@ TEST(ApplyCommandLine, FillsTheProcessWideState) {
     serverOverride() = savedOverride;
 }
 
+TEST(ArgumentsOf, SkipsTheProgramNameQuotedOrNot) {
+    EXPECT_EQ(argumentsOf("\"C:\\My Apps\\Setup.exe\" /LOG /VERYSILENT"), "/LOG /VERYSILENT");
+    EXPECT_EQ(argumentsOf("\"C:\\a b\\Setup.exe\"/LOG"), "/LOG");
+    EXPECT_EQ(argumentsOf("Setup.exe \t /URL:x "), "/URL:x ");
+    EXPECT_EQ(argumentsOf("Setup.exe"), "");
+    EXPECT_EQ(argumentsOf("\"C:\\unclosed /LOG"), "");
+    EXPECT_EQ(argumentsOf(""), "");
+}
+
+TEST(ReadCommandLine, LogSwitchWithQuotedAndPlainFileNames) {
+    struct Case {
+        const char* line;
+        bool log;
+        const char* file;
+        bool verySilent;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/LOG", true, "", false},
+             {"/log /VERYSILENT", true, "", true},
+             {"/LOG=C:\\logs\\setup.txt", true, "C:\\logs\\setup.txt", false},
+             {"/Log=\"C:\\My Logs\\setup run.txt\" /VERYSILENT", true,
+              "C:\\My Logs\\setup run.txt", true},
+             // As PowerShell and Wine pass an argument with spaces: the whole token quoted.
+             {"\"/LOG=C:\\My Logs\\x.txt\"", true, "C:\\My Logs\\x.txt", false},
+             // A switch inside the quoted name is part of the name, not a switch.
+             {"/LOG=\"C:\\a /VERYSILENT b.txt\"", true, "C:\\a /VERYSILENT b.txt", false},
+             {"/LOG=\"C:\\a  b.txt\"", true, "C:\\a  b.txt", false},  // two spaces stay two
+             {"/LOG=\"C:\\unclosed /VERYSILENT", true, "C:\\unclosed /VERYSILENT", false},
+             {"/LOG=", true, "", false},
+             {"/LOG=a.txt /LOG", true, "", false},  // the later switch wins
+             {"/LOGFILE=a.txt /LOG:a.txt", false, "", false},
+             {"\"/VERYSILENT\"", false, "", true},
+         }) {
+        const CommandLineOptions o = readCommandLine(c.line);
+        EXPECT_EQ(o.log, c.log) << c.line;
+        EXPECT_EQ(o.logFile, c.file) << c.line;
+        EXPECT_EQ(o.verySilent, c.verySilent) << c.line;
+    }
+}
+
+TEST(ReadCommandLine, HelpSwitches) {
+    for (const char* line : {"/?", "-?", "/help", "/HELP", "-Help", "--help", "/VERYSILENT /?"})
+        EXPECT_TRUE(readCommandLine(line).showHelp) << line;
+    for (const char* line : {"", "/??", "?", "/HELPME", "/H", "\"/VERYSILENT /?\""})
+        EXPECT_FALSE(readCommandLine(line).showHelp) << line;
+}
+
+TEST(HelpText, ListsEverySwitchAndExitCode) {
+    const std::string setup = helpText("Tessaryn", false);
+    for (const char* part : {"/VERYSILENT", "/UPDATER", "/URL:host", "/LOG\t", "/LOG=\"file\"",
+                             "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t", "\n1\t",
+                             "\n-1\t"})
+        EXPECT_NE(setup.find(part), std::string::npos) << part;
+    const std::string uninstaller = helpText("Tessaryn", true);
+    for (const char* part :
+         {"/VERYSILENT", "/URL:host", "/LOG=\"file\"", "/?", "\n0\t", "\n1\t", "\n-1\t"})
+        EXPECT_NE(uninstaller.find(part), std::string::npos) << part;
+    EXPECT_EQ(uninstaller.find("/UPDATER"), std::string::npos);  // no effect on an uninstall
+}
+
 TEST(EqualsIgnoringAsciiCase, ComparesOnlyAsciiLettersLoosely) {
     EXPECT_TRUE(equalsIgnoringAsciiCase("AbC", "aBc"));
     EXPECT_FALSE(equalsIgnoringAsciiCase("abc", "abcd"));

@@ -35,7 +35,7 @@ def test_silent_install_from_the_web_host(machine, host, product):
     values = machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")
     assert values is not None, "no uninstall record"
     assert values["DisplayName"] == ("REG_SZ", "Tessaryn")
-    assert values["UninstallString"] == ("REG_SZ", r"C:\Program Files\Tessaryn\unins000.exe")
+    assert values["UninstallString"] == ("REG_SZ", r'"C:\Program Files\Tessaryn\unins000.exe"')
     assert values["DisplayVersion"] == ("REG_SZ", "1.0")
     assert values["URLInfoAbout"] == ("REG_SZ", "https://tessaryn.example/")
     assert values["DisplayIcon"] == ("REG_SZ", r"C:\Program Files\Tessaryn\tessaryn.exe")

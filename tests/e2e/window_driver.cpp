@@ -14,6 +14,8 @@
 //   hold PATH                 -> "ok" once the file or folder (the rest of the line) is open for
 //                                reading without delete sharing, as another program may hold it
 //   release                   -> "ok" after the held file is closed
+//   run COMMAND LINE          -> the exit code of CreateProcessW(nullptr, COMMAND LINE), as the
+//                                "Installed apps" page starts an uninstall command
 //   quit
 // In the captions of message boxes "_" stands for a blank. Any failure answers "error: ...".
 #include <windows.h>
@@ -85,7 +87,24 @@ void click(HWND button) {
     SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 2000, &result);
 }
 
+std::string runCommandLine(const std::string& commandLine) {
+    std::wstring line = widen(commandLine);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return "error: not started";
+    CloseHandle(info.hThread);
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(info.hProcess, 180000) == WAIT_OBJECT_0;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    return ended ? std::to_string(static_cast<int>(code)) : "error: still running";
+}
+
 std::string handle(const std::string& line) {
+    if (line.rfind("run ", 0) == 0) return runCommandLine(line.substr(4));
     std::istringstream in(line);
     std::string command, name;
     in >> command >> name;

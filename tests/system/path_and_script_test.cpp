@@ -1,9 +1,14 @@
-// Path cutting, the web-address check and the clean-up script text.
+// Path cutting, the web-address check, the clean-up script text and the run log's lines.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "system/cleanup_script.h"
 #include "system/path_parts.h"
 #include "system/side_folder_name.h"
+#include "system/run_log.h"
 #include "system/web_address.h"
 
 namespace tessaryn {
@@ -82,6 +87,52 @@ TEST(CleanupScript, WaitsForTheProgramThenRemovesFolderAndItself) {
             EXPECT_EQ(text[i - 1], '\r') << "at " << i;
         }
     }
+}
+
+TEST(RunLog, LinesAreStampedEscapedAndBounded) {
+    const LocalTime t{2026, 3, 7, 9, 5, 4, 12};
+    EXPECT_EQ(formatLogLine(t, "Exit code 0"), "2026-03-07 09:05:04.012  Exit code 0\r\n");
+    // One step stays one line: breaks are written out, other control characters masked.
+    EXPECT_EQ(formatLogLine(t, "a\r\nb\tc\x1b\x7f\xc3\xa9"),
+              "2026-03-07 09:05:04.012  a\\nb?c??\xc3\xa9\r\n");
+    // A long text is cut at the bound, never inside a UTF-8 sequence.
+    const std::string longText = std::string(kMaxLogTextBytes - 1, 'x') + "\xc3\xa9tail";
+    const std::string line = formatLogLine(t, longText);
+    EXPECT_EQ(line, "2026-03-07 09:05:04.012  " + std::string(kMaxLogTextBytes - 1, 'x') +
+                        " [...]\r\n");
+    EXPECT_EQ(formatLogLine(t, std::string(kMaxLogTextBytes, 'y')).find("[...]"),
+              std::string::npos);
+    EXPECT_EQ(defaultLogFileName("Tessaryn", t, 1), "Tessaryn Setup Log 2026-03-07 #001.txt");
+    EXPECT_EQ(defaultLogFileName("Tessaryn", t, 999), "Tessaryn Setup Log 2026-03-07 #999.txt");
+}
+
+TEST(RunLog, ThreadsWriteWholeLinesAndAFailedWriteEndsTheLog) {
+    logLine("before any log: goes nowhere");
+    std::vector<std::string> lines;
+    setLogWriter([&lines](std::string_view line) {
+        lines.emplace_back(line);
+        return true;
+    });
+    ASSERT_TRUE(logActive());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; ++i)
+                logLine("thread " + std::to_string(t) + " line " + std::to_string(i));
+        });
+    for (std::thread& thread : threads) thread.join();
+    ASSERT_EQ(lines.size(), 1600u);
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("\r\n"), line.size() - 2) << line;
+        EXPECT_NE(line.find("  thread "), std::string::npos) << line;
+    }
+
+    int calls = 0;
+    setLogWriter([&calls](std::string_view) { return ++calls > 1; });  // the first write fails
+    logLine("lost");
+    logLine("not attempted");
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(logActive());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Writes or removes one uninstall record, for checks by readers outside this program.
-// Usage: uninstall_entry_probe add NAME UNINSTALL PUBLISHER VERSION URL ICON
+// Usage: uninstall_entry_probe add NAME UNINSTALLER LOCATION PUBLISHER VERSION URL HELP ICON KB
 //        uninstall_entry_probe remove NAME
 #include <windows.h>
 
@@ -15,11 +15,12 @@ int main() {
     if (!arguments) return 2;
     std::wstring verb = count > 1 ? arguments[1] : L"";
     int result = 2;
-    if (verb == L"add" && count == 8) {
-        result = tessaryn::registerUninstallEntry(arguments[2], arguments[3], arguments[4],
-                                                  arguments[5], arguments[6], arguments[7])
-                     ? 0
-                     : 1;
+    if (verb == L"add" && count == 11) {
+        const tessaryn::UninstallRecord record{
+            arguments[2], arguments[3], arguments[4], arguments[5], arguments[6],
+            arguments[7], arguments[8], arguments[9],
+            static_cast<uint32_t>(std::wcstoul(arguments[10], nullptr, 10))};
+        result = tessaryn::registerUninstallEntry(record) ? 0 : 1;
     } else if (verb == L"remove" && count == 3) {
         result = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE,
                                   tessaryn::uninstallKeyPath(arguments[2]).c_str()) == ERROR_SUCCESS

@@ -7,16 +7,23 @@ name="Tessaryn List Check"
 "$wine_run" "$probe" remove "$name" >/dev/null 2>&1 || true
 
 "$wine_run" "$probe" add "$name" 'C:\Program Files\Tessaryn List Check\unins000.exe' \
-  "Corvalis" "3.1.4" "https://tessaryn.example/" "" || { echo "registration failed"; exit 1; }
+  'C:\Program Files\Tessaryn List Check' "Corvalis" "3.1.4" "https://tessaryn.example/" \
+  "https://tessaryn.example/help" "" 2048 || { echo "registration failed"; exit 1; }
 listing=$("$wine_run" uninstaller --list 2>/dev/null | tr -d '\r')
 # Wine prints one "key|||DisplayName" line per entry.
 echo "$listing" | grep -Fx "$name|||$name" >/dev/null || {
   echo "not listed:"; echo "$listing"; exit 1; }
-version=$("$wine_run" reg query \
-  "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name" /v DisplayVersion \
-  2>/dev/null | tr -d '\r')
-echo "$version" | grep -E 'DisplayVersion +REG_SZ +3\.1\.4' >/dev/null || {
-  echo "reg query shows no version:"; echo "$version"; exit 1; }
+record=$("$wine_run" reg query \
+  "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$name" 2>/dev/null | tr -d '\r')
+for expected in 'DisplayVersion +REG_SZ +3\.1\.4' \
+    'UninstallString +REG_SZ +"C:\\Program Files\\Tessaryn List Check\\unins000\.exe"$' \
+    'QuietUninstallString +REG_SZ +"C:\\Program Files\\Tessaryn List Check\\unins000\.exe" /VERYSILENT$' \
+    'InstallLocation +REG_SZ +C:\\Program Files\\Tessaryn List Check$' \
+    'Publisher +REG_SZ +Corvalis$' 'HelpLink +REG_SZ +https://tessaryn\.example/help$' \
+    'EstimatedSize +REG_DWORD +0x800$'; do
+  echo "$record" | grep -E "^ *$expected" >/dev/null || {
+    echo "reg query lacks /$expected/:"; echo "$record"; exit 1; }
+done
 
 "$wine_run" "$probe" remove "$name"
 if "$wine_run" uninstaller --list 2>/dev/null | grep -F "$name" >/dev/null; then

@@ -214,12 +214,15 @@ def test_sign_reports_every_wrong_type(tmp_path, keys):
     secret, _ = keys
     path = tmp_path / "s.json"
     path.write_text(json.dumps({"prod": "P", "eula": 1, "init": ["ok", 2], "post": "x",
-                                "desk": "yes", "metric": 0, "www": None}))
+                                "desk": "yes", "metric": 0, "www": None, "publisher": 7,
+                                "help": []}))
     result = run("sign", path, "--key", secret, "-o", tmp_path / "s.dat")
     assert result.returncode == 1
     for text in ('"eula" must be a string, found a number', '"init"[1] must be a string',
                  '"post" must be an array of strings', '"desk" must be a boolean, found a string',
-                 '"metric" must be a boolean', '"www" must be a string, found null'):
+                 '"metric" must be a boolean', '"www" must be a string, found null',
+                 '"publisher" must be a string, found a number',
+                 '"help" must be a string, found an array'):
         assert text in result.stderr
     path.write_text("{not json")
     result = run("sign", path, "--key", secret, "-o", tmp_path / "s.dat")
