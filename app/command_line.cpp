@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/setup_state.h"
+#include "system/web_address.h"
 
 namespace tessaryn {
 
@@ -137,11 +138,7 @@ CommandLineOptions readCommandLine(std::string_view text) {
         } else if (startsWith(token, urlSwitch)) {
             std::string value = token.substr(urlSwitch.size());
             if (value.empty()) continue;
-            if (startsWith(value, "http://") || startsWith(value, "https://")) {
-                options.serverOverride = value;
-            } else {
-                options.serverOverride = "https://" + value;
-            }
+            options.serverOverride = withWebScheme(value);
         }
     }
     return options;

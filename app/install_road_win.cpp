@@ -17,6 +17,7 @@
 #include "package/public_key.h"
 #include "system/file_tree_win.h"
 #include "system/handles_win.h"
+#include "system/process_end_win.h"
 #include "system/process_win.h"
 #include "system/registry_win.h"
 #include "system/run_log.h"
@@ -63,10 +64,9 @@ bool acceptLicense() {
         [&] {
             if (!confirmExitSetup()) return;
             eula->destroy();
-            sendMetric(6, false);
-            const int code = hostAskedToEnd() ? kHostEndExitCode : kExitDeclined;
-            logLine("Exit code " + std::to_string(code) + " (setup exited at the license)");
-            ExitProcess(static_cast<UINT>(code));
+            sendMetric(UsageEvent::LicenseDeclined, false);
+            endProcess(hostAskedToEnd() ? kHostEndExitCode : kExitDeclined,
+                       "setup exited at the license");
         });
     ShowWindow(eula->handle(), SW_SHOW);
     UpdateWindow(eula->handle());
@@ -83,21 +83,15 @@ bool acceptLicense() {
 std::optional<int> obtainPackage(const RunContext& context) {
     const SetupState& state = setupState();
     if (CopyFileW(context.localPak.c_str(), context.tempPak.c_str(), FALSE)) {
-        sendMetric(1, true);
+        sendMetric(UsageEvent::PackageBesideSetup, true);
     } else {
-        sendMetric(0, true);
-        bool fetched = downloadFileWithProgress(toUtf8(context.tempPak), state.pakUrl,
-                                                "Downloading setup files... ");
-        pumpMessages();
-        if (!fetched) {
-            sendMetric(4, true);
-            showDownloadFailure();
-        }
+        sendMetric(UsageEvent::PackageDownloadStarted, true);
+        downloadOrEnd(context.tempPak, state.pakUrl, "Downloading setup files... ");
     }
     Signature signature{};
     if (!takeAndVerifySignature(context.tempPak, kPackageContext, publisherPublicKey(),
                                 signature)) {
-        sendMetric(2, true);
+        sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
     }
@@ -110,7 +104,7 @@ std::optional<int> obtainPackage(const RunContext& context) {
 bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
                            StagedInstall& staged) {
     const SetupState& state = setupState();
-    sendMetric(7, true);
+    sendMetric(UsageEvent::PreviousVersionRemoval, true);
     window.setStatusText(L"Removing previous version...");
     runCommands(state.postCommands, context.installDirUtf8);
     terminateProcessesInDirectory(context.installDirUtf8);
@@ -188,12 +182,12 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     pumpMessages();
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
-    sendMetric(9, false);
+    sendMetric(UsageEvent::InstallCompleted, false);
     holdForTheEye(std::chrono::seconds(1));
 }
 
 void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
-    sendMetric(3, true);
+    sendMetric(UsageEvent::InstallFailed, true);
     logLine("Message (Error): " + worker.error);
     if (!setupState().verySilent) {
         HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
@@ -218,7 +212,7 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 // unpacked, swapped or the product registered.
 int runInstallRoad(RunContext& context) {
     if (!acceptLicense()) return kExitDeclined;
-    sendMetric(5, true);
+    sendMetric(UsageEvent::LicenseAccepted, true);
     if (hostAskedToEnd()) return kHostEndExitCode;
     if (auto failed = obtainPackage(context)) return *failed;
     if (hostAskedToEnd()) return kHostEndExitCode;

@@ -7,12 +7,12 @@ namespace tessaryn {
 
 std::string makeInstallerUrl(const std::string& extension) {
     const SetupState state = setupState();
-    return buildDownloadUrl(state.productName, extension);
+    return buildDownloadUrl(serverOrigin(), state.productName, extension);
 }
 
 // The event address lives beside the installer files: ".../installers/metrics".
 std::string makeMetricsUrl() {
-    return buildDownloadUrl("metrics", "");
+    return buildDownloadUrl(serverOrigin(), "metrics", "");
 }
 
 void formInstallerUrls() {

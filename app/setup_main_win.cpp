@@ -13,6 +13,7 @@
 #include "package/signed_file.h"
 #include "system/file_tree_win.h"
 #include "system/handles_win.h"
+#include "system/process_end_win.h"
 #include "system/process_win.h"
 #include "system/run_log.h"
 #include "system/run_log_win.h"
@@ -124,10 +125,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     const wchar_t* wide = GetCommandLineW();
     const std::string whole = wide ? tessaryn::toUtf8(wide) : std::string();
     const std::string line(tessaryn::argumentsOf(whole));
+    tessaryn::setBeforeEnd(tessaryn::finishPendingMetrics);
     int code = tessaryn::kExitFailure;
     try {
         const tessaryn::CommandLineOptions options = tessaryn::readCommandLine(line);
-        if (options.showHelp) return showHelp(options.verySilent);
+        if (options.showHelp) tessaryn::endProcess(showHelp(options.verySilent));
         // Silence is known before anything can fail, so that no box interrupts a silent run.
         tessaryn::setupState().verySilent = options.verySilent;
         if (options.log && tessaryn::openRunLog(options.logFile, kBuiltInProductName))
@@ -139,7 +141,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         code = tessaryn::kExitFailure;
     }
     // Events sent in the background get a moment to reach the host before the process ends.
-    tessaryn::waitForPendingMetrics(tessaryn::kPendingMetricsWait);
-    tessaryn::logLine("Exit code " + std::to_string(code));
-    return code;
+    tessaryn::endProcess(code);
 }

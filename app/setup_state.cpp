@@ -1,5 +1,7 @@
 #include "app/setup_state.h"
 
+#include "system/web_address.h"
+
 #ifndef TESSARYN_WEB_HOST
 #error "TESSARYN_WEB_HOST must name the product's web host"
 #endif
@@ -24,8 +26,7 @@ const std::string& webHostName() {
 std::string serverOrigin() {
     const std::string& override = serverOverride();
     if (override.empty()) return "https://" + webHostName();
-    if (override.rfind("http://", 0) == 0 || override.rfind("https://", 0) == 0) return override;
-    return "https://" + override;
+    return withWebScheme(override);
 }
 
 }  // namespace tessaryn

@@ -46,6 +46,9 @@ void readSettings(const std::wstring& tempDat) {
     state.helpUrl = settings.getString("help", "");
     state.createDesktopShortcut = settings.getBool("desk");
     state.metricsEnabled = settings.getBool("metric");
+    // Events are switched on only now, from the settings just read.
+    configureTelemetry({state.metricsUrl, state.productName, state.machineId, state.userAgent,
+                        state.verySilent, state.metricsEnabled});
 }
 
 }  // namespace
@@ -56,6 +59,18 @@ void showInvalidDataBox() {
     if (!setupState().verySilent)
         MessageBoxW(nullptr, L"Setup cannot continue. Please re-download and try again.",
                     L"Invalid data signature", MB_ICONERROR);
+}
+
+void downloadOrEnd(const std::wstring& destination, const std::string& url,
+                   const std::string& statusPrefix) {
+    const SetupState& state = setupState();
+    const bool fetched = downloadFileWithProgress(toUtf8(destination), url, statusPrefix,
+                                                  {state.verySilent, state.userAgent});
+    pumpMessages();
+    if (!fetched) {
+        sendMetric(UsageEvent::DownloadFailed, true);
+        showDownloadFailure(state.verySilent, webHostName());
+    }
 }
 
 void initialiseState(const std::string& commandLine, RunContext& context) {
@@ -84,18 +99,12 @@ std::optional<int> obtainSettings(RunContext& context) {
             if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
             return kExitSuccess;
         }
-        bool fetched = downloadFileWithProgress(toUtf8(context.tempDat), state.datUrl,
-                                                "Initializing setup... ");
-        pumpMessages();
-        if (!fetched) {
-            sendMetric(4, true);
-            showDownloadFailure();
-        }
+        downloadOrEnd(context.tempDat, state.datUrl, "Initializing setup... ");
     }
 
     if (!takeAndVerifySignature(context.tempDat, kSettingsContext, publisherPublicKey(),
                                 context.datSignature)) {
-        sendMetric(2, true);
+        sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
     }
@@ -108,7 +117,7 @@ std::optional<int> obtainSettings(RunContext& context) {
         return kExitFailure;
     }
     // Reported only now: before the settings are read, events are still switched off.
-    if (state.updaterMode) sendMetric(10, true);
+    if (state.updaterMode) sendMetric(UsageEvent::UpdaterRun, true);
 
     context.installDir = programFilesFolder() + L"\\" + toWide(state.productName) + L"\\";
     context.installDirUtf8 = toUtf8(context.installDir);

@@ -37,7 +37,7 @@ int runUninstallRoad(const RunContext& context) {
                 (answer == IDYES ? " Answer: Yes" : " Answer: No"));
         if (answer != IDYES) return kExitDeclined;
     }
-    sendMetric(8, true);
+    sendMetric(UsageEvent::UninstallStarted, true);
     // The last moment a host's answer may end the run: from here on things are removed.
     if (hostAskedToEnd()) return kHostEndExitCode;
     runCommands(state.postCommands, context.installDirUtf8);
@@ -53,9 +53,7 @@ int runUninstallRoad(const RunContext& context) {
     logLine("Message (Uninstall): Uninstall completed.");
     if (!state.verySilent)
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
-    // The event of this run goes out before the process ends under it.
-    waitForPendingMetrics(kPendingMetricsWait);
-    logLine("Exit code 0 (a clean-up script removes " + context.installDirUtf8 + ")");
+    // The end lets the event of this run go out before the process ends under it.
     selfRemove(context.installDirUtf8);
 }
 

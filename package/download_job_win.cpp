@@ -6,11 +6,10 @@
 #include <chrono>
 #include <thread>
 
-#include "app/setup_state.h"
-#include "telemetry/events_win.h"
 #include "net/file_downloader.h"
 #include "package/download_status.h"
 #include "system/handles_win.h"
+#include "system/process_end_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
 #include "ui/progress_window_win.h"
@@ -55,15 +54,15 @@ class StatusReporter {
 }  // namespace
 
 bool downloadFileWithProgress(const std::string& destination, const std::string& url,
-                              const std::string& statusPrefix) noexcept {
+                              const std::string& statusPrefix, const DownloadLook& look) noexcept {
     try {
         ProgressWindow window(true, L"Setup");
-        ShowWindow(window.handle(), setupState().verySilent ? SW_HIDE : SW_SHOW);
+        ShowWindow(window.handle(), look.silent ? SW_HIDE : SW_SHOW);
         UpdateWindow(window.handle());
         window.setStatusText(toWide(statusPrefix));
 
         FileDownloader downloader;
-        if (!setupState().userAgent.empty()) downloader.userAgent = setupState().userAgent;
+        if (!look.userAgent.empty()) downloader.userAgent = look.userAgent;
 
         bool success = false;
         std::string errorText;
@@ -103,7 +102,7 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
             logLine("Download of " + url + " failed: " + errorText);
         }
         // The final line is held for the eye; nobody looks in a /VERYSILENT run.
-        if (setupState().verySilent)
+        if (look.silent)
             pumpMessages();
         else
             pumpFor(kFinalLineHold);
@@ -114,15 +113,12 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
     }
 }
 
-void showDownloadFailure() {
-    logLine("Message (Error): " + downloadFailureText());
-    if (!setupState().verySilent) {
-        MessageBoxA(nullptr, downloadFailureText().c_str(), "Error", MB_OK | MB_ICONERROR);
-    }
-    // The download-failed event was sent in the background just before; let it arrive.
-    waitForPendingMetrics(kPendingMetricsWait);
-    logLine("Exit code -1");
-    ExitProcess(static_cast<UINT>(-1));
+void showDownloadFailure(bool silent, const std::string& webHost) {
+    const std::string text = downloadFailureText(webHost);
+    logLine("Message (Error): " + text);
+    if (!silent) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
+    // The download-failed event was sent in the background just before; the end lets it arrive.
+    endProcess(-1);
 }
 
 }  // namespace tessaryn

@@ -1,7 +1,5 @@
 #include "package/download_status.h"
 
-#include "app/setup_state.h"
-
 namespace tessaryn {
 
 std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedBytes,
@@ -11,8 +9,8 @@ std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedByt
     return prefix + std::to_string(percent) + "% - " + rate;
 }
 
-std::string downloadFailureText() {
-    return "Download failed!\nPlease try later, or visit " + webHostName() + " to contact support.";
+std::string downloadFailureText(const std::string& webHost) {
+    return "Download failed!\nPlease try later, or visit " + webHost + " to contact support.";
 }
 
 }  // namespace tessaryn

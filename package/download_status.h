@@ -9,7 +9,7 @@ namespace tessaryn {
 std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedBytes,
                                uint64_t bytesPerSecond, int32_t percent);
 
-// "Download failed!\nPlease try later, or visit <web host> to contact support."
-std::string downloadFailureText();
+// "Download failed!\nPlease try later, or visit <webHost> to contact support."
+std::string downloadFailureText(const std::string& webHost);
 
 }  // namespace tessaryn

@@ -4,9 +4,10 @@
 
 namespace tessaryn {
 
-// Origin (the "/URL:" override, else the product's web host) + "/installers/" + the product name
-// with A-Z lower-cased byte by byte + extension, for example ".../installers/tessaryn.pak".
-std::string buildDownloadUrl(const std::string& productName, const std::string& extension);
+// `origin` (scheme and host, a closing slash dropped) + "/installers/" + the product name with A-Z
+// lower-cased byte by byte + extension, for example ".../installers/tessaryn.pak".
+std::string buildDownloadUrl(std::string origin, const std::string& productName,
+                             const std::string& extension);
 
 // A-Z lower-cased byte by byte; every other byte (UTF-8 sequences too) stays as it is.
 std::string lowerCaseAscii(std::string text);

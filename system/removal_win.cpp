@@ -6,6 +6,7 @@
 
 #include "system/cleanup_script.h"
 #include "system/handles_win.h"
+#include "system/process_end_win.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -61,7 +62,10 @@ bool deleteDirectoryTree(const std::wstring& path) {
     return ::RemoveDirectoryW(path.c_str()) != FALSE;
 }
 
-void selfRemove(const std::string& installDir) {
+namespace {
+
+// The script deletes the program's file once the process has ended, then the folder.
+void startCleanupScript(const std::string& installDir) {
     wchar_t program[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, program, MAX_PATH);
     wchar_t temp[MAX_PATH] = {};
@@ -82,7 +86,14 @@ void selfRemove(const std::string& installDir) {
     info.lpDirectory = temp;
     info.nShow = SW_HIDE;
     if (::ShellExecuteExW(&info) && info.hProcess) ::CloseHandle(info.hProcess);
-    ::ExitProcess(0);
+}
+
+}  // namespace
+
+void selfRemove(const std::string& installDir) {
+    // Started last, after what must finish first: the script waits for the file to be free.
+    endProcess(0, "a clean-up script removes " + installDir,
+               [&installDir] { startCleanupScript(installDir); });
 }
 
 }  // namespace tessaryn

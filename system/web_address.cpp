@@ -33,4 +33,10 @@ bool isWebAddress(std::string_view address) {
     return true;
 }
 
+std::string withWebScheme(std::string_view value) {
+    if (value.rfind("http://", 0) == 0 || value.rfind("https://", 0) == 0)
+        return std::string(value);
+    return "https://" + std::string(value);
+}
+
 }  // namespace tessaryn

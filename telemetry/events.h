@@ -6,6 +6,21 @@
 
 namespace tessaryn {
 
+// The usage events the program reports; the numbers are what the web host counts.
+enum class UsageEvent : int32_t {
+    PackageDownloadStarted = 0,
+    PackageBesideSetup = 1,  // the package was found beside the program, nothing downloaded
+    SignatureInvalid = 2,
+    InstallFailed = 3,
+    DownloadFailed = 4,
+    LicenseAccepted = 5,
+    LicenseDeclined = 6,
+    PreviousVersionRemoval = 7,
+    UninstallStarted = 8,
+    InstallCompleted = 9,
+    UpdaterRun = 10,
+};
+
 // Compact JSON, keys sorted: {"event":N,"prod":"...","uuid":"..."}.
 std::string metricBody(int32_t event, const std::string& productName, const std::string& machineId);
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <thread>
 
-#include "app/setup_state.h"
 #include "net/file_downloader.h"
 #include "system/run_log.h"
 #include "system/shell_launch_win.h"
@@ -19,8 +18,9 @@ namespace {
 // Background events started and not yet finished.
 std::atomic<int> pendingEvents{0};
 std::atomic<bool> endAsked{false};
+TelemetryConfig config;
 
-void sendInBackground(int32_t event) {
+void sendInBackground(UsageEvent event) {
     sendMetricNow(event);
     --pendingEvents;
 }
@@ -46,26 +46,30 @@ bool hostAskedToEnd() noexcept {
     return endAsked;
 }
 
-void sendMetricNow(int32_t event) {
+void configureTelemetry(TelemetryConfig given) {
+    config = std::move(given);
+}
+
+void sendMetricNow(UsageEvent event) {
+    const int32_t number = static_cast<int32_t>(event);
     try {
-        const SetupState& state = setupState();
-        std::string body = metricBody(event, state.productName, state.machineId);
+        std::string body = metricBody(number, config.productName, config.machineId);
         std::string answer;
         {
-            FileDownloader downloader(state.userAgent, 10000);
-            answer = downloader.postJson(state.metricsUrl, body);
+            FileDownloader downloader(config.userAgent, 10000);
+            answer = downloader.postJson(config.address, body);
         }
-        logLine("Event " + std::to_string(event) + " sent; answer: " + answer);
-        carryOutAnswer(interpretAnswer(answer, state.verySilent));
+        logLine("Event " + std::to_string(number) + " sent; answer: " + answer);
+        carryOutAnswer(interpretAnswer(answer, config.silent));
     } catch (const std::exception& error) {
-        logLine("Event " + std::to_string(event) + " not sent: " + error.what());
+        logLine("Event " + std::to_string(number) + " not sent: " + error.what());
     } catch (...) {
         // Events are fire-and-forget: nothing reaches the caller.
     }
 }
 
-void sendMetric(int32_t event, bool background) {
-    if (!setupState().metricsEnabled) return;
+void sendMetric(UsageEvent event, bool background) {
+    if (!config.enabled) return;
     if (!background) {
         sendMetricNow(event);
         return;
@@ -86,6 +90,10 @@ bool waitForPendingMetrics(uint32_t timeoutMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+void finishPendingMetrics() noexcept {
+    (void)waitForPendingMetrics(kPendingMetricsWait);
 }
 
 }  // namespace tessaryn

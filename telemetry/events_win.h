@@ -1,24 +1,41 @@
 #pragma once
 // Sending usage events to the product's web host and acting on its answers.
 #include <cstdint>
+#include <string>
 
 #include "telemetry/events.h"
 
 namespace tessaryn {
 
+// What sending needs to know about the run.
+struct TelemetryConfig {
+    std::string address;      // where events are posted
+    std::string productName;  // goes into every event
+    std::string machineId;    // the anonymous machine identifier
+    std::string userAgent;
+    bool silent = false;   // an answer's message is then only logged
+    bool enabled = false;  // switched on by the setup information file
+};
+
+// Set once, before the first event is sent; until then events are switched off.
+void configureTelemetry(TelemetryConfig config);
+
 // Sends the event when events are switched on: in the background on a detached thread that never
 // blocks the caller, or right here. No failure ever reaches the caller.
-void sendMetric(int32_t event, bool background);
+void sendMetric(UsageEvent event, bool background);
 
 // Posts the event and acts on the answer (an asked-for end is only recorded).
-void sendMetricNow(int32_t event);
+void sendMetricNow(UsageEvent event);
 
 // Waits up to `timeoutMs` for background events still on their way, so that those sent just
 // before the program ends are not cut off. True when none is left.
-bool waitForPendingMetrics(uint32_t timeoutMs);
+[[nodiscard]] bool waitForPendingMetrics(uint32_t timeoutMs);
 
 // How long a program about to end gives its background events to arrive.
 inline constexpr uint32_t kPendingMetricsWait = 5000;
+
+// Waits the above for events still on their way: the work registered to run before the end.
+void finishPendingMetrics() noexcept;
 
 // Opens the address (as the signed-in user) and shows the message, as the answer asked. An asked-
 // for end is recorded, never carried out here: answers arrive on background threads at any

@@ -9,7 +9,6 @@
 #include <set>
 #include <thread>
 
-#include "app/setup_state.h"
 #include "package/download_job_win.h"
 #include "system/handles_win.h"
 #include "system/unicode_win.h"
@@ -17,6 +16,9 @@
 
 namespace tessaryn {
 namespace {
+
+// The host the failure box names for support.
+constexpr char kWebHost[] = "downloads.example";
 
 using testing::fileExists;
 using testing::patternBytes;
@@ -90,9 +92,8 @@ class DownloadJob : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py";
-        setupState().verySilent = false;
-        setupState().userAgent = "Setup/1.1 (Job Test)";
     }
+    DownloadLook look{false, "Setup/1.1 (Job Test)"};
 };
 
 TEST_F(DownloadJob, FileArrivesWithProgressLinesThenVerifying) {
@@ -100,7 +101,8 @@ TEST_F(DownloadJob, FileArrivesWithProgressLinesThenVerifying) {
     WindowWatcher watcher;
     const auto start = std::chrono::steady_clock::now();
     const bool ok = downloadFileWithProgress(
-        path, serverUrl() + "/bytes/400000?chunk=40000&delay=100", "Downloading setup files... ");
+        path, serverUrl() + "/bytes/400000?chunk=40000&delay=100", "Downloading setup files... ",
+        look);
     const double took = secondsSince(start);
     watcher.stop();
     ASSERT_TRUE(ok);
@@ -117,7 +119,7 @@ TEST_F(DownloadJob, UnknownSizeShowsKilobytes) {
     WindowWatcher watcher;
     ASSERT_TRUE(downloadFileWithProgress(
         path, serverUrl() + "/bytes/300000?chunked=1&chunk=30000&delay=100",
-        "Initializing setup... "));
+        "Initializing setup... ", look));
     watcher.stop();
     EXPECT_TRUE(anyMatches(watcher.lines, R"(Initializing setup\.\.\. \d+ KB - \d+ KB/s)"));
     // Kilobytes only grow and never pass the 292 KB of the body.
@@ -140,7 +142,8 @@ TEST_F(DownloadJob, HttpErrorIsShownAndReportedAsFailure) {
     WindowWatcher watcher;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(
-        downloadFileWithProgress(path, serverUrl() + "/status/404", "Initializing setup... "));
+        downloadFileWithProgress(path, serverUrl() + "/status/404", "Initializing setup... ",
+                                 look));
     EXPECT_GE(secondsSince(start), 2.0);
     watcher.stop();
     ASSERT_FALSE(watcher.lines.empty());
@@ -153,7 +156,7 @@ TEST_F(DownloadJob, CutTransferSaysDownloadFailed) {
     WindowWatcher watcher;
     EXPECT_FALSE(downloadFileWithProgress(
         path, serverUrl() + "/bytes/300000?chunk=50000&delay=50&cut=120000",
-        "Downloading setup files... "));
+        "Downloading setup files... ", look));
     watcher.stop();
     ASSERT_FALSE(watcher.lines.empty());
     EXPECT_EQ(watcher.lines.back(), "Download failed!");
@@ -161,13 +164,13 @@ TEST_F(DownloadJob, CutTransferSaysDownloadFailed) {
 }
 
 TEST_F(DownloadJob, SilentRunKeepsTheWindowHidden) {
-    setupState().verySilent = true;
+    look.silent = true;
     const std::string path = scratchDir() + "job-silent.dat";
     WindowWatcher watcher;
     const auto start = std::chrono::steady_clock::now();
     // Slow enough for the watcher to find the window; nobody looks, so no final 2 s hold.
     EXPECT_TRUE(downloadFileWithProgress(path, serverUrl() + "/bytes/5000?chunk=1000&delay=100",
-                                         "Initializing setup... "));
+                                         "Initializing setup... ", look));
     EXPECT_LT(secondsSince(start), 2.0);
     watcher.stop();
     EXPECT_TRUE(watcher.sawWindow);
@@ -177,7 +180,8 @@ TEST_F(DownloadJob, SilentRunKeepsTheWindowHidden) {
 
 TEST_F(DownloadJob, SendsTheProcessAgentString) {
     const std::string path = scratchDir() + "job-echo.json";
-    ASSERT_TRUE(downloadFileWithProgress(path, serverUrl() + "/echo", "Initializing setup... "));
+    ASSERT_TRUE(
+        downloadFileWithProgress(path, serverUrl() + "/echo", "Initializing setup... ", look));
     const auto echo = nlohmann::json::parse(readFile(path));
     bool found = false;
     for (const auto& pair : echo["headers"]) {
@@ -193,8 +197,7 @@ TEST_F(DownloadJob, SendsTheProcessAgentString) {
 // filter that picks the test below and a variable that makes it call showDownloadFailure.
 TEST(DownloadFailureChild, CallsTheFailureBox) {
     if (testing::testEnv("TESSARYN_FAILURE_CHILD").empty()) GTEST_SKIP() << "runs as a child only";
-    setupState().verySilent = testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent";
-    showDownloadFailure();
+    showDownloadFailure(testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent", kWebHost);
 }
 
 class ChildProcess {
@@ -270,7 +273,7 @@ TEST(DownloadFailure, BoxNamesTheWebHostThenTheProcessEnds) {
     // The message text is the dialog's static control with id 0xFFFF.
     wchar_t text[512] = {};
     GetDlgItemTextW(box, 0xFFFF, text, 512);
-    EXPECT_EQ(toUtf8(text), "Download failed!\nPlease try later, or visit " + webHostName() +
+    EXPECT_EQ(toUtf8(text), "Download failed!\nPlease try later, or visit " + std::string(kWebHost) +
                                 " to contact support.");
     EXPECT_FALSE(child.exitCode(0).has_value());  // waits for the user
     PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -290,7 +293,7 @@ TEST_F(DownloadJob, ClosingTheWindowCancelsATransferThatTrickles) {
     const auto start = std::chrono::steady_clock::now();
     // A byte every 50 ms: 100 s to finish, unless the close stops it.
     const bool ok = downloadFileWithProgress(path, serverUrl() + "/bytes/2000?chunk=1&delay=50",
-                                             "Downloading setup files... ");
+                                             "Downloading setup files... ", look);
     closer.join();
     EXPECT_FALSE(ok);
     EXPECT_LT(secondsSince(start), 10.0);

@@ -1,41 +1,29 @@
 // Download addresses and the texts the download job shows.
 #include <gtest/gtest.h>
 
-#include "app/setup_state.h"
 #include "package/download_status.h"
 #include "package/download_url.h"
 
 namespace tessaryn {
 namespace {
 
-class DownloadUrl : public ::testing::Test {
-  protected:
-    void TearDown() override { serverOverride().clear(); }
-};
-
-TEST_F(DownloadUrl, UsesTheWebHostOrTheOverride) {
-    EXPECT_EQ(buildDownloadUrl("Tessaryn", ".dat"),
-              "https://" + webHostName() + "/installers/tessaryn.dat");
-
-    serverOverride() = "http://127.0.0.1:8080";
-    EXPECT_EQ(buildDownloadUrl("Tessaryn", ".pak"),
+TEST(DownloadUrl, PutsTheInstallersFolderUnderTheOrigin) {
+    EXPECT_EQ(buildDownloadUrl("https://downloads.example", "Tessaryn", ".dat"),
+              "https://downloads.example/installers/tessaryn.dat");
+    EXPECT_EQ(buildDownloadUrl("http://127.0.0.1:8080", "Tessaryn", ".pak"),
               "http://127.0.0.1:8080/installers/tessaryn.pak");
-    serverOverride() = "https://mirror.example:8443/";
-    EXPECT_EQ(buildDownloadUrl("Tessaryn", ".pak"),
+    // An origin written with a closing slash gives no "//installers".
+    EXPECT_EQ(buildDownloadUrl("https://mirror.example:8443//", "Tessaryn", ".pak"),
               "https://mirror.example:8443/installers/tessaryn.pak");
-    serverOverride() = "mirror.example";
-    EXPECT_EQ(buildDownloadUrl("Tessaryn", ".dat"),
-              "https://mirror.example/installers/tessaryn.dat");
-    // Scheme names are matched exactly: anything else is a bare host.
-    serverOverride() = "HTTP://mirror.example";
-    EXPECT_EQ(buildDownloadUrl("X", ".dat"), "https://HTTP://mirror.example/installers/x.dat");
+    EXPECT_EQ(buildDownloadUrl("https://m.example", "metrics", ""),
+              "https://m.example/installers/metrics");
 }
 
-TEST_F(DownloadUrl, LowerCasesOnlyAsciiLetters) {
+TEST(DownloadUrl, LowerCasesOnlyAsciiLettersOfTheName) {
     // "ÄÖ" in UTF-8 keeps its bytes; digits, dashes and dots stay.
-    EXPECT_EQ(buildDownloadUrl("\xC3\x84\xC3\x96-Suite 2.X_Pro", ".pak"),
-              "https://" + webHostName() + "/installers/\xC3\x84\xC3\x96-suite 2.x_pro.pak");
-    EXPECT_EQ(buildDownloadUrl("", ".dat"), "https://" + webHostName() + "/installers/.dat");
+    EXPECT_EQ(buildDownloadUrl("https://d.example", "\xC3\x84\xC3\x96-Suite 2.X_Pro", ".pak"),
+              "https://d.example/installers/\xC3\x84\xC3\x96-suite 2.x_pro.pak");
+    EXPECT_EQ(buildDownloadUrl("https://d.example", "", ".dat"), "https://d.example/installers/.dat");
 }
 
 TEST(DownloadStatusLine, ShowsPercentOrKilobytesWithTheRate) {
@@ -50,8 +38,8 @@ TEST(DownloadStatusLine, ShowsPercentOrKilobytesWithTheRate) {
 }
 
 TEST(DownloadFailureText, NamesTheWebHost) {
-    EXPECT_EQ(downloadFailureText(), "Download failed!\nPlease try later, or visit " +
-                                         webHostName() + " to contact support.");
+    EXPECT_EQ(downloadFailureText("downloads.example"),
+              "Download failed!\nPlease try later, or visit downloads.example to contact support.");
 }
 
 }  // namespace

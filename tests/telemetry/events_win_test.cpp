@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/setup_state.h"
 #include "net/file_downloader.h"
 #include "system/process_win.h"
 #include "system/unicode_win.h"
@@ -58,25 +57,31 @@ class Events : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py";
-        SetupState& state = setupState();
-        state.productName = "Tessaryn";
-        state.machineId = kMachineId;
-        state.userAgent = "Setup/1.1 (Windows 10 Build 19045; x64; en-US)";
-        state.metricsEnabled = true;
-        state.verySilent = false;
+        config.productName = "Tessaryn";
+        config.machineId = kMachineId;
+        config.userAgent = "Setup/1.1 (Windows 10 Build 19045; x64; en-US)";
+        config.enabled = true;
+        config.silent = false;
+        configureTelemetry(config);
+    }
+    // Posts the next events to `address`.
+    void sendTo(const std::string& address) {
+        config.address = address;
+        configureTelemetry(config);
     }
     // A path of its own for each test, so that recorded requests do not mix.
     std::string usePath(const std::string& name) {
         std::string path = "/installers/metrics-" + name;
-        setupState().metricsUrl = serverUrl() + path;
+        sendTo(serverUrl() + path);
         return path;
     }
+    TelemetryConfig config;
 };
 
 TEST_F(Events, BodyBytesAndAgentArriveExactly) {
     std::string path = usePath("exact");
     scriptAnswer(path, "{}");
-    sendMetric(5, false);
+    sendMetric(UsageEvent::LicenseAccepted, false);
     json requests = requestsTo(path);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["method"], "POST");
@@ -90,9 +95,10 @@ TEST_F(Events, BodyBytesAndAgentArriveExactly) {
 TEST_F(Events, NothingIsSentWhenEventsAreOff) {
     std::string path = usePath("off");
     scriptAnswer(path, "{}");
-    setupState().metricsEnabled = false;
-    sendMetric(6, false);
-    sendMetric(4, true);
+    config.enabled = false;
+    configureTelemetry(config);
+    sendMetric(UsageEvent::LicenseDeclined, false);
+    sendMetric(UsageEvent::DownloadFailed, true);
     ::Sleep(1500);
     EXPECT_EQ(requestsTo(path).size(), 0u);
 }
@@ -101,7 +107,7 @@ TEST_F(Events, BackgroundEventNeverBlocksTheCaller) {
     std::string path = usePath("slow");
     scriptAnswer(path, "{}", 4.0);
     auto start = std::chrono::steady_clock::now();
-    sendMetric(7, true);
+    sendMetric(UsageEvent::PreviousVersionRemoval, true);
     auto spent = std::chrono::steady_clock::now() - start;
     EXPECT_LT(spent, std::chrono::milliseconds(500));
     // It is still sent.
@@ -121,8 +127,8 @@ TEST_F(Events, PendingBackgroundEventsCanBeAwaitedWithALimit) {
     scriptAnswer(path, "{}", 1.5);
     ASSERT_TRUE(waitForPendingMetrics(15000)) << "events of earlier tests finish";
     EXPECT_TRUE(waitForPendingMetrics(0)) << "nothing pending";
-    sendMetric(5, true);
-    sendMetric(8, true);
+    sendMetric(UsageEvent::LicenseAccepted, true);
+    sendMetric(UsageEvent::UninstallStarted, true);
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(waitForPendingMetrics(200)) << "the host has not answered yet";
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
@@ -132,15 +138,15 @@ TEST_F(Events, PendingBackgroundEventsCanBeAwaitedWithALimit) {
 
 TEST_F(Events, FailuresAreSwallowed) {
     usePath("unused");
-    setupState().metricsUrl = serverUrl() + "/status/500";
-    sendMetricNow(3);
-    setupState().metricsUrl = "http://127.0.0.1:1/installers/metrics";
-    sendMetricNow(3);
-    setupState().metricsUrl = "not an address";
-    sendMetric(3, false);
+    sendTo(serverUrl() + "/status/500");
+    sendMetricNow(UsageEvent::InstallFailed);
+    sendTo("http://127.0.0.1:1/installers/metrics");
+    sendMetricNow(UsageEvent::InstallFailed);
+    sendTo("not an address");
+    sendMetric(UsageEvent::InstallFailed, false);
     std::string path = usePath("not-json");
     scriptAnswer(path, "<html>busy</html>");
-    sendMetricNow(3);
+    sendMetricNow(UsageEvent::InstallFailed);
     EXPECT_EQ(requestsTo(path).size(), 1u);
 }
 
@@ -148,7 +154,7 @@ TEST_F(Events, MessageWithDefaultTitleAndInformationIcon) {
     std::string path = usePath("msg");
     scriptAnswer(path, R"({"msg":"x"})");
     MessageBoxWatch watch(L"Message", 20);
-    sendMetricNow(1);
+    sendMetricNow(UsageEvent::PackageBesideSetup);
     testing::SeenBox box = watch.result();
     ASSERT_TRUE(box.found);
     EXPECT_EQ(box.text, L"x");
@@ -162,7 +168,7 @@ TEST_F(Events, MessageWithTitleAndErrorIconInUnicode) {
                  "e \xe2\x82\xac\",\"title\":\"Hinweis\","
                  "\"icon_type\":\"error\"}");
     MessageBoxWatch watch(L"Hinweis", 20);
-    sendMetricNow(1);
+    sendMetricNow(UsageEvent::PackageBesideSetup);
     testing::SeenBox box = watch.result();
     ASSERT_TRUE(box.found);
     EXPECT_EQ(box.text,
@@ -175,7 +181,7 @@ TEST_F(Events, OtherIconTypeShowsNoIcon) {
     std::string path = usePath("msg-plain");
     scriptAnswer(path, R"({"msg":"plain","title":"Plain","icon_type":"balloon"})");
     MessageBoxWatch watch(L"Plain", 20);
-    sendMetricNow(1);
+    sendMetricNow(UsageEvent::PackageBesideSetup);
     testing::SeenBox box = watch.result();
     ASSERT_TRUE(box.found);
     EXPECT_EQ(box.text, L"plain");
@@ -187,15 +193,16 @@ TEST_F(Events, NoBoxForNumericIconTypeOrInSilentRun) {
     scriptAnswer(path, R"({"msg":"hidden","title":"Hidden","icon_type":3})");
     {
         MessageBoxWatch watch(L"Hidden", 3);
-        sendMetricNow(1);
+        sendMetricNow(UsageEvent::PackageBesideSetup);
         EXPECT_FALSE(watch.result().found);
     }
     path = usePath("silent");
     scriptAnswer(path, R"({"msg":"quiet","title":"Quiet"})");
-    setupState().verySilent = true;
+    config.silent = true;
+    configureTelemetry(config);
     {
         MessageBoxWatch watch(L"Quiet", 3);
-        sendMetricNow(1);
+        sendMetricNow(UsageEvent::PackageBesideSetup);
         EXPECT_FALSE(watch.result().found);
     }
     EXPECT_EQ(requestsTo(path).size(), 1u) << "the event itself still goes out";
@@ -242,7 +249,7 @@ TEST_F(Events, AddressThatIsNotAWebPageIsNotOpened) {
     for (const std::string& url : {script, "file:///" + script}) {
         std::string path = usePath("url-local-" + std::to_string(++round));
         scriptAnswer(path, json({{"url", url}}).dump());
-        sendMetricNow(2);
+        sendMetricNow(UsageEvent::SignatureInvalid);
         ASSERT_EQ(requestsTo(path).size(), 1u);
     }
     ::Sleep(2000);

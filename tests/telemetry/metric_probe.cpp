@@ -4,19 +4,13 @@
 
 #include <string>
 
-#include "app/setup_state.h"
 #include "telemetry/events_win.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
-    tessaryn::SetupState& state = tessaryn::setupState();
-    state.productName = "Tessaryn";
-    state.machineId = "anon-PROBE";
-    state.userAgent = "Setup/1.1 (Probe)";
-    state.metricsUrl = argv[1];
-    state.metricsEnabled = true;
-    state.verySilent = true;
-    tessaryn::sendMetric(9, true);
+    tessaryn::configureTelemetry(
+        {argv[1], "Tessaryn", "anon-PROBE", "Setup/1.1 (Probe)", /*silent=*/true, /*enabled=*/true});
+    tessaryn::sendMetric(tessaryn::UsageEvent::InstallCompleted, true);
     if (!tessaryn::waitForPendingMetrics(20000)) return 8;
     return tessaryn::hostAskedToEnd() ? 3 : 7;
 }

@@ -1,0 +1,47 @@
+#include "system/process_end_win.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "system/run_log.h"
+
+namespace tessaryn {
+
+namespace {
+
+std::atomic<BeforeEnd> beforeEnd{nullptr};
+
+}  // namespace
+
+void setBeforeEnd(BeforeEnd work) noexcept {
+    beforeEnd = work;
+}
+
+void endProcess(int code, std::string_view note, const std::function<void()>& last) noexcept {
+    if (BeforeEnd work = beforeEnd.load()) {
+        try {
+            work();
+        } catch (...) {
+            // Ending is not stopped by the work before it.
+        }
+    }
+    try {
+        std::string line = "Exit code " + std::to_string(code);
+        if (!note.empty()) line.append(" (").append(note).append(")");
+        logLine(line);
+    } catch (...) {
+        // No memory for the line: the process still ends.
+    }
+    if (last) {
+        try {
+            last();
+        } catch (...) {
+            // As above.
+        }
+    }
+    ::ExitProcess(static_cast<UINT>(code));
+}
+
+}  // namespace tessaryn
