@@ -3,23 +3,15 @@
 #include <utility>
 
 #include "app/setup_state.h"
+#include "system/ascii_text.h"
 #include "system/web_address.h"
 
 namespace tessaryn {
 
 namespace {
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
-}
-
-bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool isHelpSwitch(std::string_view token) {
@@ -46,14 +38,6 @@ std::vector<std::string> splitCommandLine(std::string_view text) {
         tokens.emplace_back(text.substr(start, space - start));
         start = space + 1;
     }
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
 }
 
 std::string_view argumentsOf(std::string_view line) {

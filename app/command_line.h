@@ -11,9 +11,6 @@ namespace tessaryn {
 // meaning.
 std::vector<std::string> splitCommandLine(std::string_view text);
 
-// True when both texts are equal with ASCII letters compared without case.
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
-
 struct CommandLineOptions {
     bool verySilent = false;
     bool updaterMode = false;

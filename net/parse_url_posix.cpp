@@ -1,32 +1,20 @@
 // Stands in for the WinINet splitter where there is none: http and https URLs only, the scheme
 // name in any case, the query kept as part of the path as the platform splitter does.
-#include <cctype>
 #include <cstdlib>
 
 #include "net/url.h"
+#include "system/ascii_text.h"
 
 namespace tessaryn {
-
-namespace {
-
-bool hasSchemePrefix(const std::string& url, const std::string& prefix) {
-    if (url.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool splitUrl(const std::string& url, std::string& host, std::string& path, uint16_t& port,
               bool& secure) {
     bool isSecure = false;
     size_t rest = 0;
-    if (hasSchemePrefix(url, "https://")) {
+    if (startsWithIgnoringAsciiCase(url, "https://")) {
         isSecure = true;
         rest = 8;
-    } else if (hasSchemePrefix(url, "http://")) {
+    } else if (startsWithIgnoringAsciiCase(url, "http://")) {
         rest = 7;
     } else {
         return false;

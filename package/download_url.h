@@ -9,7 +9,4 @@ namespace tessaryn {
 std::string buildDownloadUrl(std::string origin, const std::string& productName,
                              const std::string& extension);
 
-// A-Z lower-cased byte by byte; every other byte (UTF-8 sequences too) stays as it is.
-std::string lowerCaseAscii(std::string text);
-
 }  // namespace tessaryn

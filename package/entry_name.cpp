@@ -1,8 +1,9 @@
 #include "package/entry_name.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
+
+#include "system/ascii_text.h"
 
 namespace tessaryn {
 
@@ -11,16 +12,6 @@ namespace {
 // Windows drops trailing dots and spaces from a name, so "..." or ".. " can act as "..".
 bool onlyDotsAndSpaces(std::string_view part) {
     return std::all_of(part.begin(), part.end(), [](char c) { return c == '.' || c == ' '; });
-}
-
-// "NUL", "com1.txt", "Aux .log": Windows opens the device, not a file in the folder.
-bool isDeviceName(std::string_view part) {
-    std::string stem(part.substr(0, part.find('.')));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-           stem[3] >= '1' && stem[3] <= '9';
 }
 
 }  // namespace
@@ -45,7 +36,7 @@ std::string entryNameEscapeReason(const std::string& name) {
             if (--depth < 0) return "the name climbs out of the destination folder";
         } else if (onlyDotsAndSpaces(part)) {
             return "the name holds a component made only of dots and spaces";
-        } else if (isDeviceName(part)) {
+        } else if (isWindowsDeviceName(part)) {
             return "the name holds a reserved device name";
         } else {
             ++depth;

@@ -1,5 +1,5 @@
 #pragma once
-// The program's own location, its temporary work folder, and running other programs.
+// The program's own location, its temporary work folder, and running and ending other programs.
 #include <string>
 #include <vector>
 
@@ -21,5 +21,8 @@ bool runHidden(const std::string& command, const std::string& workingFolder);
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder);
 // Opens a document, folder or address (UTF-8) with its associated program.
 bool openWithShell(const std::string& target);
+
+// Ends every process whose executable lies in the folder (UTF-8 path), except this one.
+void terminateProcessesInDirectory(const std::string& directory);
 
 }  // namespace tessaryn

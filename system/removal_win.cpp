@@ -5,8 +5,10 @@
 #include <shellapi.h>
 
 #include "system/cleanup_script.h"
+#include "system/file_bytes_win.h"
 #include "system/handles_win.h"
 #include "system/process_end_win.h"
+#include "system/process_win.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -66,15 +68,14 @@ namespace {
 
 // The script deletes the program's file once the process has ended, then the folder.
 void startCleanupScript(const std::string& installDir) {
-    wchar_t program[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::wstring program = getModulePath();
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     std::wstring script = std::wstring(temp) + L"cleanup.bat";
 
     // cmd.exe reads batch files in the OEM code page.
-    writeFileBytes(script, cleanupScriptText(toCodePage(program, CP_OEMCP),
-                                             toCodePage(toWide(installDir), CP_OEMCP)));
+    (void)writeFileBytes(script, cleanupScriptText(toCodePage(program, CP_OEMCP),
+                                                   toCodePage(toWide(installDir), CP_OEMCP)));
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "system/file_bytes_win.h"
 #include "system/handles_win.h"
 #include "system/path_parts.h"
 #include "system/unicode_win.h"

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "system/handles_win.h"
-
 namespace tessaryn {
 
 std::wstring toWide(std::string_view utf8) {
@@ -28,16 +26,6 @@ std::string toCodePage(std::wstring_view wide, unsigned codePage) {
 
 std::string toUtf8(std::wstring_view wide) {
     return toCodePage(wide, CP_UTF8);
-}
-
-bool writeFileBytes(const std::wstring& path, std::string_view bytes) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-           written == bytes.size();
 }
 
 }  // namespace tessaryn

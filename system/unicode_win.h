@@ -11,7 +11,4 @@ std::string toUtf8(std::wstring_view wide);
 // The text in a Windows code page (CP_ACP, CP_OEMCP, ...), for files that older readers parse.
 std::string toCodePage(std::wstring_view wide, unsigned codePage);
 
-// Creates or replaces the file with exactly these bytes; false unless every byte was written.
-bool writeFileBytes(const std::wstring& path, std::string_view bytes);
-
 }  // namespace tessaryn

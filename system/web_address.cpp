@@ -1,26 +1,14 @@
 #include "system/web_address.h"
 
-#include <cctype>
+#include "system/ascii_text.h"
 
 namespace tessaryn {
 
-namespace {
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool isWebAddress(std::string_view address) {
     size_t rest;
-    if (startsWithIgnoringCase(address, "https://")) {
+    if (startsWithIgnoringAsciiCase(address, "https://")) {
         rest = 8;
-    } else if (startsWithIgnoringCase(address, "http://")) {
+    } else if (startsWithIgnoringAsciiCase(address, "http://")) {
         rest = 7;
     } else {
         return false;

@@ -10,9 +10,6 @@ namespace tessaryn {
 // Placed in front of the disk serial before hashing.
 inline constexpr char kMachineIdPrefix[] = "Corvalis-PC:";
 
-// Two upper-case hexadecimal digits per byte, in order.
-std::string upperHex(const uint8_t* bytes, size_t size);
-
 // The code that stands in for the digest when the digest step `step` (0 to 3) fails: "0x00"...
 std::string digestFailureCode(int step);
 

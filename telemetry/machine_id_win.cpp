@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "system/ascii_text.h"
 #include "system/handles_win.h"
 #include "telemetry/machine_id.h"
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "package/path_text.h"
+#include "system/ascii_text.h"
 
 namespace tessaryn {
 
@@ -46,17 +47,6 @@ std::array<uint8_t, N> readHexKey(const std::filesystem::path& path, const char*
 
 }  // namespace
 
-std::string toHex(const uint8_t* bytes, size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(size * 2);
-    for (size_t i = 0; i < size; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
 SecretKey readSecretKey(const std::filesystem::path& path) {
     return readHexKey<kSecretKeyBytes>(path, "secret");
 }
@@ -69,7 +59,7 @@ std::string cppInitialiser(const PublicKey& key) {
     std::string text = "{";
     for (size_t i = 0; i < key.size(); ++i) {
         if (i > 0) text += ", ";
-        text += "0x" + toHex(&key[i], 1);
+        text += "0x" + lowerHex(&key[i], 1);
     }
     return text + "}";
 }

@@ -12,7 +12,6 @@ namespace tessaryn {
 inline constexpr size_t kSecretKeyBytes = 64;
 using SecretKey = std::array<uint8_t, kSecretKeyBytes>;
 
-std::string toHex(const uint8_t* bytes, size_t size);
 
 // Throw std::runtime_error naming the file when it is unreadable or not a key of the right size.
 SecretKey readSecretKey(const std::filesystem::path& path);

@@ -12,6 +12,7 @@
 
 #include "package/bundle.h"
 #include "package/path_text.h"
+#include "system/ascii_text.h"
 #include "package/signed_file.h"
 #include "tools/inspect.h"
 #include "tools/key_files.h"
@@ -148,12 +149,12 @@ int keygen(const Arguments& args) {
     const fs::path publicPath = pathFromUtf8(required(args, "--public"));
     hydro_sign_keypair pair;
     hydro_sign_keygen(&pair);
-    writeSecretKeyFile(secretPath, toHex(pair.sk, sizeof pair.sk) + "\n",
+    writeSecretKeyFile(secretPath, lowerHex(pair.sk, sizeof pair.sk) + "\n",
                        args.flags.count("--force") > 0);
     PublicKey publicKey;
     std::copy(std::begin(pair.pk), std::end(pair.pk), publicKey.begin());
     hydro_memzero(&pair, sizeof pair);
-    const std::string hex = toHex(publicKey.data(), publicKey.size());
+    const std::string hex = lowerHex(publicKey.data(), publicKey.size());
     std::ofstream file(publicPath, std::ios::binary | std::ios::trunc);
     file << hex << "\n";
     file.close();
@@ -238,7 +239,7 @@ std::string contextFor(const Arguments& args, const fs::path& file) {
     } else {
         kind = pathText(file.extension());
         if (!kind.empty()) kind.erase(0, 1);
-        for (char& c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        kind = lowerCaseAscii(kind);
         if (kind != "dat" && kind != "pak") {
             throw UsageError("cannot tell the kind of " + pathText(file) +
                              " from its name; give --kind dat or --kind pak");
@@ -284,7 +285,7 @@ int unpack(const Arguments& args) {
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
     // The setup strips the signature off its own copy; so does this, leaving FILE untouched.
     const fs::path work = fs::temp_directory_path() /
-                          ("tessaryn-unpack-" + toHex(reinterpret_cast<const uint8_t*>(&key), 4) +
+                          ("tessaryn-unpack-" + lowerHex(reinterpret_cast<const uint8_t*>(&key), 4) +
                            "-" + std::to_string(hydro_random_u32()));
     fs::create_directories(work);
     struct Cleanup {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/path_text.h"
+#include "system/ascii_text.h"
 #include "tools/key_files.h"
 #include "tools/run_program.h"
 
@@ -71,7 +72,7 @@ void signExe(const SignExeOptions& options) {
     uint8_t nonce[8];
     hydro_random_buf(nonce, sizeof nonce);
     fs::path part = output;
-    part += ".signing-" + toHex(nonce, sizeof nonce);
+    part += ".signing-" + lowerHex(nonce, sizeof nonce);
     std::vector<std::string> args = {"sign", "-pkcs12", pathText(options.pkcs12), "-h", "sha256"};
     // The password travels in a file, never on a command line other users can read.
     if (!options.passwordFile.empty()) {

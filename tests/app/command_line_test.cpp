@@ -127,12 +127,5 @@ TEST(HelpText, ListsEverySwitchAndExitCode) {
     EXPECT_EQ(uninstaller.find("/UPDATER"), std::string::npos);  // no effect on an uninstall
 }
 
-TEST(EqualsIgnoringAsciiCase, ComparesOnlyAsciiLettersLoosely) {
-    EXPECT_TRUE(equalsIgnoringAsciiCase("AbC", "aBc"));
-    EXPECT_FALSE(equalsIgnoringAsciiCase("abc", "abcd"));
-    EXPECT_FALSE(equalsIgnoringAsciiCase("[", "{"));  // 0x5B and 0x7B differ by 0x20 too
-    EXPECT_FALSE(equalsIgnoringAsciiCase("\xC3\x84", "\xC3\xA4"));  // Ä and ä are different bytes
-}
-
 }  // namespace
 }  // namespace tessaryn

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "system/ascii_text.h"
 #include "tools/key_files.h"
 
 namespace tessaryn {
@@ -10,7 +11,7 @@ namespace {
 
 TEST(PublisherPublicKey, MatchesTheKeyFile) {
     const PublicKey& key = publisherPublicKey();
-    EXPECT_EQ(toHex(key.data(), key.size()), TESSARYN_TEST_PUBLIC_KEY_HEX);
+    EXPECT_EQ(lowerHex(key.data(), key.size()), TESSARYN_TEST_PUBLIC_KEY_HEX);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "system/ascii_text.h"
 #include "system/cleanup_script.h"
 #include "system/path_parts.h"
 #include "system/side_folder_name.h"
@@ -13,6 +14,29 @@
 
 namespace tessaryn {
 namespace {
+
+TEST(AsciiText, OnlyAsciiLettersChangeCase) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool equal;
+    };
+    for (const Case& c : std::vector<Case>{{"AbC", "aBc", true},
+                                           {"abc", "abcd", false},
+                                           {"[", "{", false},  // 0x5B and 0x7B differ by 0x20 too
+                                           {"@`", "@`", true},
+                                           {"\xC3\x84", "\xC3\xA4", false}}) {  // Ä and ä
+        EXPECT_EQ(equalsIgnoringAsciiCase(c.a, c.b), c.equal) << c.a << " " << c.b;
+        EXPECT_EQ(lowerCaseAscii(c.a) == lowerCaseAscii(c.b), c.equal) << c.a << " " << c.b;
+    }
+    EXPECT_EQ(lowerCaseAscii("\xC3\x84-Suite 2.X_Pro[Z]"), "\xC3\x84-suite 2.x_pro[z]");
+    EXPECT_TRUE(startsWithIgnoringAsciiCase("HTTPS://a", "https://"));
+    EXPECT_FALSE(startsWithIgnoringAsciiCase("http", "https://"));
+    const uint8_t bytes[] = {0x00, 0x0A, 0x10, 0xAB, 0xFF, 0x7F};
+    EXPECT_EQ(upperHex(bytes, sizeof(bytes)), "000A10ABFF7F");
+    EXPECT_EQ(lowerHex(bytes, sizeof(bytes)), "000a10abff7f");
+    EXPECT_EQ(upperHex(bytes, 0), "");
+}
 
 TEST(PathParts, BaseNameStopsAtTheFirstDot) {
     EXPECT_EQ(baseNameOf(L"C:\\Apps\\Tessaryn.1.2.exe"), L"Tessaryn");

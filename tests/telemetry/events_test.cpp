@@ -102,12 +102,6 @@ TEST(Answer, MalformedAnswersDoNothing) {
     }
 }
 
-TEST(MachineIdText, HexIsUpperCaseWithLeadingZeros) {
-    const uint8_t bytes[] = {0x00, 0x0A, 0x10, 0xAB, 0xFF, 0x7F};
-    EXPECT_EQ(upperHex(bytes, sizeof(bytes)), "000A10ABFF7F");
-    EXPECT_EQ(upperHex(bytes, 0), "");
-}
-
 TEST(MachineIdText, FailureCodesAndIdentifierForm) {
     EXPECT_EQ(digestFailureCode(0), "0x00");
     EXPECT_EQ(digestFailureCode(1), "0x01");

@@ -1,0 +1,60 @@
+#include "system/ascii_text.h"
+
+namespace tessaryn {
+
+namespace {
+
+std::string hexOf(const uint8_t* bytes, size_t size, const char (&digits)[17]) {
+    std::string text;
+    text.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+}  // namespace
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerCaseAscii(std::string text) {
+    for (char& c : text) c = lowerAscii(c);
+    return text;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string upperHex(const uint8_t* bytes, size_t size) {
+    return hexOf(bytes, size, "0123456789ABCDEF");
+}
+
+std::string lowerHex(const uint8_t* bytes, size_t size) {
+    return hexOf(bytes, size, "0123456789abcdef");
+}
+
+bool isWindowsDeviceName(std::string_view name) {
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    for (std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (equalsIgnoringAsciiCase(stem, device)) return true;
+    }
+    if (stem.size() != 4 || stem[3] < '1' || stem[3] > '9') return false;
+    const std::string_view head = stem.substr(0, 3);
+    return equalsIgnoringAsciiCase(head, "COM") || equalsIgnoringAsciiCase(head, "LPT");
+}
+
+}  // namespace tessaryn

@@ -1,0 +1,27 @@
+#pragma once
+// Byte-wise text helpers for the ASCII parts of UTF-8 text: switches, schemes, names. Bytes
+// outside A-Z / a-z (UTF-8 sequences too) are never changed and compare only to themselves.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessaryn {
+
+char lowerAscii(char c);
+
+// A-Z lower-cased byte by byte.
+std::string lowerCaseAscii(std::string text);
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
+
+// Two hex digits per byte, leading zeros kept.
+std::string upperHex(const uint8_t* bytes, size_t size);
+std::string lowerHex(const uint8_t* bytes, size_t size);
+
+// "NUL", "com1.txt", "Aux .log": names for which Windows opens a device, whatever extension
+// follows, instead of a file in the folder.
+bool isWindowsDeviceName(std::string_view name);
+
+}  // namespace tessaryn
