@@ -130,12 +130,13 @@ void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
     const SetupState& state = setupState();
     const std::wstring name = toWide(state.productName);
     if (state.createDesktopShortcut)
-        createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"");
-    createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0);
+        (void)createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"");
+    (void)createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0);
     // Without a web page there is nothing for an "on the Web" entry to open.
     if (!state.websiteUrl.empty())
-        createStartMenuEntry(toWide(state.websiteUrl), context.installDir, name + L" on the Web",
-                             name, L"", L"", L"%SystemRoot%\\System32\\SHELL32.dll", 2);
+        (void)createStartMenuEntry(toWide(state.websiteUrl), context.installDir,
+                                   name + L" on the Web", name, L"", L"",
+                                   L"%SystemRoot%\\System32\\SHELL32.dll", 2);
 }
 
 // The record of the installed product; its size counts what is in the folder now.
@@ -156,7 +157,7 @@ void installUninstaller(const RunContext& context, const std::wstring& productEx
     const std::wstring uninstaller = context.installDir + L"unins000.exe";
     DeleteFileW(uninstaller.c_str());
     if (!CopyFileW(getModulePath().c_str(), uninstaller.c_str(), TRUE)) return;
-    registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
+    (void)registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
     const std::wstring dat = context.installDir + L"unins000.dat";
     DeleteFileW(dat.c_str());
     if (!CopyFileW(context.tempDat.c_str(), dat.c_str(), FALSE)) return;

@@ -39,7 +39,7 @@ bool StagedInstall::seal() { return !staging_.empty() && flushFolderFiles(stagin
 void StagedInstall::discard() {
     if (staging_.empty()) return;
     stagingHold_.reset();
-    removeFolderNowOrAtRestart(staging_);
+    (void)removeFolderNowOrAtRestart(staging_);
     staging_.clear();
 }
 
@@ -80,7 +80,7 @@ bool StagedInstall::swapIntoPlace() {
 void StagedInstall::removeBackup() {
     if (backup_.empty()) return;
     backupHold_.reset();
-    removeFolderNowOrAtRestart(backup_);
+    (void)removeFolderNowOrAtRestart(backup_);
     backup_.clear();
 }
 

@@ -43,8 +43,8 @@ int runUninstallRoad(const RunContext& context) {
     runCommands(state.postCommands, context.installDirUtf8);
 
     const std::wstring name = toWide(state.productName);
-    if (state.createDesktopShortcut) deleteDesktopShortcut(name);
-    deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
+    if (state.createDesktopShortcut) (void)deleteDesktopShortcut(name);
+    (void)deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
     // What a killed setup left beside the folder goes with the product; a setup running now
     // holds its folders, and they stay.

@@ -42,7 +42,8 @@ std::string resolveLocation(const std::string& requestedUrl, const std::string& 
     std::string path;
     uint16_t port = 0;
     bool secure = false;
-    splitUrl(requestedUrl, host, path, port, secure);
+    // The requested address was fetched, so it splits.
+    (void)splitUrl(requestedUrl, host, path, port, secure);
 
     std::string origin = (secure ? "https://" : "http://") + host;
     if (port != (secure ? 443 : 80)) origin += ":" + std::to_string(port);

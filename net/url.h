@@ -9,6 +9,7 @@ namespace tessaryn {
 // Splits an http or https URL into host, path (with any query), port (explicit, else the scheme's
 // default) and whether the scheme is https. Returns false, leaving the outputs alone, when the URL
 // cannot be split.
+[[nodiscard]]
 bool splitUrl(const std::string& url, std::string& host, std::string& path, uint16_t& port,
               bool& secure);
 

@@ -14,9 +14,9 @@ struct DownloadLook {
 // in a silent run) shows statusPrefix followed by size and speed; holds the final line for 2 s
 // when the window is shown.
 // True when the whole file arrived. Never throws.
-[[nodiscard]] bool downloadFileWithProgress(const std::string& destination, const std::string& url,
-                                            const std::string& statusPrefix,
-                                            const DownloadLook& look) noexcept;
+[[nodiscard]]
+bool downloadFileWithProgress(const std::string& destination, const std::string& url,
+                              const std::string& statusPrefix, const DownloadLook& look) noexcept;
 
 // Tells the user (unless the run is silent) that a download failed, naming the web host for
 // support, then ends the process with -1.

@@ -37,11 +37,13 @@ std::vector<uint8_t> takeTrailingSignature(const std::filesystem::path& path);
 
 // True when the file's whole current content is a payload signed for this context and key.
 // Throws HydrogenError when the context is not 8 bytes or the file cannot be opened.
+[[nodiscard]]
 bool verifySignedFile(const Signature& signature, const std::filesystem::path& path,
                       const std::string& context, const PublicKey& publicKey);
 
 // The same check over a stream: hashes up to payloadBytes bytes (all when not given) in
 // 8192-byte reads, then verifies. Throws HydrogenError for a context that is not 8 bytes.
+[[nodiscard]]
 bool verifySignedStream(const Signature& signature, std::istream& payload,
                         std::optional<uint64_t> payloadBytes, const std::string& context,
                         const PublicKey& publicKey);

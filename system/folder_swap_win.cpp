@@ -141,7 +141,7 @@ void removeLeftoverSideFolders(const std::wstring& folder, const std::wstring& p
             ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES &&
             moveFolder(path, folder))
             continue;
-        removeFolderNowOrAtRestart(path);
+        (void)removeFolderNowOrAtRestart(path);
     } while (::FindNextFileW(find.get(), &entry));
 }
 

@@ -27,14 +27,14 @@ std::wstring createStagingFolder(const std::wstring& folder, const std::wstring&
 UniqueFile holdFolder(const std::wstring& folder);
 
 // Writes every file under the folder through to the disk. False when one could not be.
-bool flushFolderFiles(const std::wstring& folder);
+[[nodiscard]] bool flushFolderFiles(const std::wstring& folder);
 
 // Renames a folder on the same volume; never copies. False when the target exists.
-bool moveFolder(const std::wstring& from, const std::wstring& to);
+[[nodiscard]] bool moveFolder(const std::wstring& from, const std::wstring& to);
 
 // Removes the folder tree. What cannot be deleted now (a file held open by another program) is
 // marked for deletion at the next restart. True when the folder is gone now.
-bool removeFolderNowOrAtRestart(const std::wstring& folder);
+[[nodiscard]] bool removeFolderNowOrAtRestart(const std::wstring& folder);
 
 // Removes the side folders of the product beside the folder that no running setup holds. Only
 // names made for this product qualify, and links among them are removed as links. When the

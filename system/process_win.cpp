@@ -62,7 +62,7 @@ bool runHidden(const std::string& command, const std::string& workingFolder) {
 }
 
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder) {
-    for (const std::string& command : commands) runHidden(command, workingFolder);
+    for (const std::string& command : commands) (void)runHidden(command, workingFolder);
 }
 
 bool openWithShell(const std::string& target) {

@@ -24,6 +24,6 @@ struct UninstallRecord {
 // "Installed apps" page runs it as a command line, where an unquoted path with spaces could start
 // a program planted at "C:\Program.exe"); "QuietUninstallString" adds " /VERYSILENT". False only
 // when the key cannot be created or opened; a value that cannot be set is silently missing.
-bool registerUninstallEntry(const UninstallRecord& record);
+[[nodiscard]] bool registerUninstallEntry(const UninstallRecord& record);
 
 }  // namespace tessaryn

@@ -52,7 +52,7 @@ bool deleteDirectoryTree(const std::wstring& path) {
             if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
                 removeLink(child, attributes);
             } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                deleteDirectoryTree(child);
+                (void)deleteDirectoryTree(child);
             } else {
                 clearReadOnly(child, attributes);
                 ::DeleteFileW(child.c_str());

@@ -8,6 +8,6 @@ namespace tessaryn {
 // "<product> Setup Log <date> #NNN.txt" in the temporary folder that no earlier file bears. A file
 // that cannot be made, or a named one that is a link or has other names (hard links), gives no
 // log and false.
-bool openRunLog(const std::string& fileName, const std::string& productName);
+[[nodiscard]] bool openRunLog(const std::string& fileName, const std::string& productName);
 
 }  // namespace tessaryn

@@ -18,6 +18,7 @@ LaunchRoad launchAsUser(const std::wstring& file, const std::wstring& directory 
 
 // The shell road alone: false when no desktop shell can be reached (none runs, as for SYSTEM in
 // a deployment, or it runs in another session) or any step on the way fails.
+[[nodiscard]]
 bool launchThroughDesktopShell(const std::wstring& file, const std::wstring& directory);
 
 }  // namespace tessaryn

@@ -7,24 +7,27 @@ namespace tessaryn {
 
 // Writes a shell link. An empty working folder means the target's folder; an empty icon path
 // means the target. True when the link file was saved.
+[[nodiscard]]
 bool createShellLink(const std::wstring& target, const std::wstring& linkPath,
                      const std::wstring& description, const std::wstring& arguments,
                      const std::wstring& workingFolder, const std::wstring& iconPath,
                      int iconIndex);
 
 // Desktop + "\" + name + ".lnk", replacing a file of that name.
+[[nodiscard]]
 bool createDesktopShortcut(const std::wstring& target, const std::wstring& workingFolder,
                            const std::wstring& name, const std::wstring& description,
                            const std::wstring& arguments, const std::wstring& iconPath);
 
 // All-users programs folder (+ "\" + subfolder when given) + "\" + name: ".url" for a target that
 // begins with "http", else ".lnk".
+[[nodiscard]]
 bool createStartMenuEntry(const std::wstring& target, const std::wstring& workingFolder,
                           const std::wstring& name, const std::wstring& subfolder,
                           const std::wstring& description, const std::wstring& arguments,
                           const std::wstring& iconPath, int iconIndex);
 
-bool deleteDesktopShortcut(const std::wstring& name);
+[[nodiscard]] bool deleteDesktopShortcut(const std::wstring& name);
 
 // The Internet shortcut's text for an address, without a terminating NUL.
 std::wstring internetShortcutText(const std::wstring& url);

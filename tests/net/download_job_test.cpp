@@ -273,8 +273,8 @@ TEST(DownloadFailure, BoxNamesTheWebHostThenTheProcessEnds) {
     // The message text is the dialog's static control with id 0xFFFF.
     wchar_t text[512] = {};
     GetDlgItemTextW(box, 0xFFFF, text, 512);
-    EXPECT_EQ(toUtf8(text), "Download failed!\nPlease try later, or visit " + std::string(kWebHost) +
-                                " to contact support.");
+    EXPECT_EQ(toUtf8(text), "Download failed!\nPlease try later, or visit " +
+                                std::string(kWebHost) + " to contact support.");
     EXPECT_FALSE(child.exitCode(0).has_value());  // waits for the user
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     const auto code = child.exitCode(20000);

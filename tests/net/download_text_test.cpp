@@ -23,7 +23,8 @@ TEST(DownloadUrl, LowerCasesOnlyAsciiLettersOfTheName) {
     // "ÄÖ" in UTF-8 keeps its bytes; digits, dashes and dots stay.
     EXPECT_EQ(buildDownloadUrl("https://d.example", "\xC3\x84\xC3\x96-Suite 2.X_Pro", ".pak"),
               "https://d.example/installers/\xC3\x84\xC3\x96-suite 2.x_pro.pak");
-    EXPECT_EQ(buildDownloadUrl("https://d.example", "", ".dat"), "https://d.example/installers/.dat");
+    EXPECT_EQ(buildDownloadUrl("https://d.example", "", ".dat"),
+              "https://d.example/installers/.dat");
 }
 
 TEST(DownloadStatusLine, ShowsPercentOrKilobytesWithTheRate) {

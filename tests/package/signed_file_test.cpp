@@ -100,14 +100,14 @@ TEST_F(SignedFileTest, BadContextAndUnopenableFileThrowHydrogenErrors) {
     writeBytes(path, {1, 2, 3});
     Signature signature{};
     try {
-        verifySignedFile(signature, path, "SETUP10", keys.publicKey);
+        (void)verifySignedFile(signature, path, "SETUP10", keys.publicKey);
         FAIL() << "no exception";
     } catch (const HydrogenError& error) {
         EXPECT_STREQ(error.what(), "Hydrogen error: Context must be exactly 8 bytes");
     }
     const fs::path missing = scratch.path() / "gone ü.dat";
     try {
-        verifySignedFile(signature, missing, kSettingsContext, keys.publicKey);
+        (void)verifySignedFile(signature, missing, kSettingsContext, keys.publicKey);
         FAIL() << "no exception";
     } catch (const HydrogenError& error) {
         EXPECT_EQ(std::string(error.what()),

@@ -38,7 +38,7 @@ std::wstring scratchFolder() {
     std::wstring folder = tempFolder() +
                           L"tessaryn-r\x00fc"
                           L"n \x0416";
-    deleteDirectoryTree(folder);
+    (void)deleteDirectoryTree(folder);
     ::CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
@@ -74,7 +74,7 @@ TEST(RunHidden, RunsInTheNonAsciiWorkingFolder) {
     std::wstring folder = scratchFolder();
     ASSERT_TRUE(runHidden("echo made> marker.txt", toUtf8(folder)));
     EXPECT_EQ(readText(folder + L"\\marker.txt"), "made\r\n");
-    deleteDirectoryTree(folder);
+    (void)deleteDirectoryTree(folder);
 }
 
 TEST(RunCommands, GoesOnAfterAFailedCommand) {
@@ -84,7 +84,7 @@ TEST(RunCommands, GoesOnAfterAFailedCommand) {
         toUtf8(folder));
     EXPECT_TRUE(exists(folder + L"\\first.txt"));
     EXPECT_TRUE(exists(folder + L"\\last.txt"));
-    deleteDirectoryTree(folder);
+    (void)deleteDirectoryTree(folder);
 }
 
 TEST(OpenWithShell, OpensANonAsciiPath) {
@@ -100,7 +100,7 @@ TEST(OpenWithShell, OpensANonAsciiPath) {
     EXPECT_TRUE(exists(folder + L"\\opened.txt"));
     EXPECT_FALSE(openWithShell(toUtf8(folder + L"\\missing \x00e9.bat")));
     ::Sleep(200);
-    deleteDirectoryTree(folder);
+    (void)deleteDirectoryTree(folder);
 }
 
 // Copies the probe into the folder, starts it by `name` (full path or bare file name) in
@@ -138,7 +138,7 @@ TEST(LaunchAsUser, StartsThroughTheDesktopShellElseItself) {
     EXPECT_EQ(parent, ::GetCurrentProcessId());
 
     EXPECT_EQ(launchAsUser(folder + L"\\missing.exe"), LaunchRoad::Failed);
-    deleteDirectoryTree(folder);
+    (void)deleteDirectoryTree(folder);
 }
 
 std::wstring registryBuild() {

@@ -29,7 +29,7 @@ std::wstring scratchFolder(const wchar_t* name) {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
     std::wstring folder = std::wstring(temp) + name;
-    deleteDirectoryTree(folder);
+    (void)deleteDirectoryTree(folder);
     ::CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
@@ -168,13 +168,13 @@ TEST(DeleteDirectoryTree, LinkInsideIsRemovedButItsTargetSurvives) {
 
     // The link itself given as the tree is not followed either.
     if (exists(root + L"\\linked")) {
-        deleteDirectoryTree(root + L"\\linked");
+        (void)deleteDirectoryTree(root + L"\\linked");
         EXPECT_TRUE(exists(outside + L"\\precious.txt"));
     }
     if (isLink(root + L"\\linked")) removeHostLink(root + L"\\linked");
-    deleteDirectoryTree(root);
+    (void)deleteDirectoryTree(root);
     ::SetFileAttributesW((outside + L"\\sub\\more.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-    deleteDirectoryTree(outside);
+    (void)deleteDirectoryTree(outside);
 }
 
 // What killed runs left beside an install folder: only this product's own names go, a folder a
@@ -215,7 +215,7 @@ TEST(LeftoverSideFolders, OwnNamesGoHeldOnesStayAndALoneBackupReturns) {
     EXPECT_FALSE(exists(backup));
     EXPECT_FALSE(exists(live));
     EXPECT_TRUE(exists(install + L"\\old.txt"));
-    deleteDirectoryTree(parent);
+    (void)deleteDirectoryTree(parent);
 }
 
 }  // namespace
