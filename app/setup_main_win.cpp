@@ -10,6 +10,7 @@
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
 #include "package/signed_file.h"
+#include "system/system_folder_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
 
@@ -32,6 +33,8 @@ int run(const std::string& commandLine, int showCommand) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int showCommand) {
+    // Before any library is loaded on demand: none may come from the program's folder.
+    tessaryn::limitLibrarySearchToSystemFolder();
     const std::string line = commandLine ? commandLine : "";
     int code = tessaryn::kExitFailure;
     try {

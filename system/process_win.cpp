@@ -6,6 +6,7 @@
 
 #include "system/handles_win.h"
 #include "system/path_parts.h"
+#include "system/system_folder_win.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -34,16 +35,19 @@ std::wstring makeTempWorkDir() {
 }
 
 bool runHidden(const std::string& command, const std::string& workingFolder) {
+    // The command processor by full path: a "cmd.exe" beside the program or in the working
+    // folder would be found first. /d keeps the user's AutoRun commands out of this process.
+    const std::wstring processor = systemCommandProcessor();
     // CreateProcessW may write into the command line, so it gets a writable copy.
-    std::wstring line = toWide("cmd.exe /c " + command);
+    std::wstring line = L"cmd.exe /d /c " + toWide(command);
     std::wstring folder = toWide(workingFolder);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+    if (!::CreateProcessW(processor.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         return false;
     }
     UniqueKernelHandle process(info.hProcess);
