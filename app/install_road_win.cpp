@@ -39,11 +39,12 @@ void showProgressWindow(ProgressWindow& window, const RunContext& context) {
     UpdateWindow(window.handle());
 }
 
-// Shows the license until it is accepted; the confirmed exit ends the process with 1.
+// Shows the license until it is accepted or the exit is confirmed (false).
 bool acceptLicense() {
     SetupState& state = setupState();
     if (state.verySilent) return true;
     bool accepted = false;
+    bool leaving = false;
     std::optional<EulaWindow> eula;
     eula.emplace(
         state.eulaText, toWide(state.productName + " " + state.version + " Setup - License Agreement"),
@@ -53,18 +54,22 @@ bool acceptLicense() {
         },
         [&] {
             if (!confirmExitSetup()) return;
+            // The run returns (with 1) rather than ending here, so that its work folder goes.
+            leaving = true;
             eula->destroy();
             sendMetric(6, false);
-            ExitProcess(1);
         });
     ShowWindow(eula->handle(), SW_SHOW);
     UpdateWindow(eula->handle());
     MSG message;
-    while (!accepted && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (!accepted && !leaving && GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     eula.reset();
+    // The window's end posted WM_QUIT; still queued, it would close the next message box at once.
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
     return accepted;
 }
 

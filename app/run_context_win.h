@@ -8,6 +8,7 @@ namespace tessaryn {
 
 struct RunContext {
     int showCommand = 0;        // passed to ShowWindow for the progress windows
+    std::wstring workDir;       // the run's private work folder, ends with a backslash
     std::wstring localDat;      // beside the program
     std::wstring tempDat;       // copy in the temporary work folder
     std::wstring localPak;

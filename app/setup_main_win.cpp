@@ -9,6 +9,7 @@
 #include "app/setup_state.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
+#include "app/work_folder_win.h"
 #include "package/signed_file.h"
 #include "system/system_folder_win.h"
 #include "system/unicode_win.h"
@@ -23,8 +24,10 @@ void showError(const char* text) {
 
 int run(const std::string& commandLine, int showCommand) {
     using namespace tessaryn;
+    WorkFolder work;  // removed when the run returns, whichever way
     RunContext context;
     context.showCommand = showCommand;
+    context.workDir = work.path();
     initialiseState(commandLine, context);
     if (auto code = obtainSettings(context)) return *code;
     return setupState().uninstallMode ? runUninstallRoad(context) : runInstallRoad(context);

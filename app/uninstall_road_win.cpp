@@ -45,7 +45,7 @@ int runUninstallRoad(const RunContext& context) {
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
     // The event of this run goes out before the process ends under it.
     waitForPendingMetrics(kPendingMetricsWait);
-    selfRemove(context.installDirUtf8);
+    selfRemove(context.installDirUtf8, context.workDir);
 }
 
 }  // namespace tessaryn

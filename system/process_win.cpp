@@ -26,14 +26,6 @@ std::wstring getModuleDirectory() {
     return directoryOf(getModulePath());
 }
 
-std::wstring makeTempWorkDir() {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + getModuleBaseName() + L"\\";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
 bool runHidden(const std::string& command, const std::string& workingFolder) {
     // The command processor by full path: a "cmd.exe" beside the program or in the working
     // folder would be found first. /d keeps the user's AutoRun commands out of this process.

@@ -1,5 +1,5 @@
 #pragma once
-// The program's own location, its temporary work folder, and running other programs.
+// The program's own location, and running other programs.
 #include <string>
 #include <vector>
 
@@ -11,8 +11,6 @@ std::wstring getModulePath();
 std::wstring getModuleBaseName();
 // The program's folder, without a trailing separator.
 std::wstring getModuleDirectory();
-// The temporary folder + base name + "\", created when missing.
-std::wstring makeTempWorkDir();
 
 // Runs "cmd.exe /c " + command (UTF-8) hidden in the working folder (UTF-8; empty for the
 // current one) and waits for it. True only when it ran and ended with exit code 0.
