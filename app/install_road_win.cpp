@@ -16,9 +16,12 @@
 #include "package/public_key.h"
 #include "system/handles_win.h"
 #include "system/process_win.h"
+#include "system/program_file_win.h"
 #include "system/registry_win.h"
+#include "system/removal_win.h"
 #include "system/shortcuts_win.h"
 #include "system/unicode_win.h"
+#include "system/web_address.h"
 #include "telemetry/events_win.h"
 #include "ui/eula_window_win.h"
 #include "ui/progress_window_win.h"
@@ -28,6 +31,7 @@ namespace tessaryn {
 namespace {
 
 constexpr auto kOldFolderRemovalLimit = std::chrono::seconds(30);
+constexpr auto kOldUninstallerLimit = std::chrono::minutes(3);
 
 bool isDirectory(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -104,12 +108,12 @@ void removePreviousVersion(const RunContext& context, ProgressWindow& window) {
     sendMetric(7, true);
     window.setStatusText(L"Removing previous version...");
     runCommands(state.postCommands, context.installDirUtf8);
-    const std::string uninstaller = context.installDirUtf8 + "unins000.exe";
     // A run pointed at another web host points the old uninstaller there too, so that its
-    // events reach the same host.
-    std::string command = "\"" + uninstaller + "\" /VERYSILENT";
-    if (!serverOverride().empty()) command += " /URL:" + serverOverride();
-    bool uninstalled = runHidden(command, context.installDirUtf8);
+    // events reach the same host; an address with other characters is not passed on.
+    std::wstring arguments = L"/VERYSILENT";
+    if (isPlainWebAddress(serverOverride())) arguments += L" /URL:" + toWide(serverOverride());
+    bool uninstalled = runProgramHidden(context.installDir + L"unins000.exe", arguments,
+                                        context.installDir, kOldUninstallerLimit);
     terminateProcessesInDirectory(context.installDirUtf8);
     // The old uninstaller removes its folder from a script that runs after it has ended; were
     // that script still at work during unpacking, it would delete the new files.
@@ -136,13 +140,14 @@ void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
 void installUninstaller(const RunContext& context, const std::wstring& productExe) {
     const SetupState& state = setupState();
     const std::wstring uninstaller = context.installDir + L"unins000.exe";
-    DeleteFileW(uninstaller.c_str());
-    if (!CopyFileW(getModulePath().c_str(), uninstaller.c_str(), TRUE)) return;
+    // From the file held since start-up: the name may lead to another file by now.
+    if (!copyOpenFile(context.programFile, uninstaller)) return;
     registerUninstallEntry(toWide(state.productName), uninstaller, L"", toWide(state.version),
                            toWide(state.websiteUrl), productExe);
     const std::wstring dat = context.installDir + L"unins000.dat";
     DeleteFileW(dat.c_str());
     if (!CopyFileW(context.tempDat.c_str(), dat.c_str(), FALSE)) return;
+    SetFileAttributesW(dat.c_str(), FILE_ATTRIBUTE_NORMAL);  // copied from read-only media too
     UniqueFile file(CreateFileW(dat.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
@@ -177,9 +182,17 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
     pumpFor(std::chrono::seconds(3));
 }
 
+void removeFailedInstallFolder(const RunContext& context) {
+    terminateProcessesInDirectory(context.installDirUtf8);
+    std::wstring folder = context.installDir;
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    deleteDirectoryTree(folder);
+}
+
 }  // namespace
 
 int runInstallRoad(RunContext& context) {
+    const bool freshFolder = !isDirectory(context.installDir);
     if (!acceptLicense()) return kExitDeclined;
     sendMetric(5, true);
     if (auto failed = obtainPackage(context)) return *failed;
@@ -204,14 +217,17 @@ int runInstallRoad(RunContext& context) {
     waitForWorker(installing, worker);
     extraction.join();
 
-    if (worker.failed)
+    if (worker.failed) {
         reportWorkerFailure(installing, worker);
-    else
+        // A folder that this run made holds nothing but what the failed unpacking wrote.
+        if (freshFolder) removeFailedInstallFolder(context);
+    } else {
         completeInstallation(context, installing);
+    }
 
     DestroyWindow(installing.handle());
     pumpFor(std::chrono::seconds(2));
-    return kExitSuccess;
+    return worker.failed ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace tessaryn

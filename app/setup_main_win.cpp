@@ -11,6 +11,7 @@
 #include "app/uninstall_road_win.h"
 #include "app/work_folder_win.h"
 #include "package/signed_file.h"
+#include "system/program_file_win.h"
 #include "system/system_folder_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -24,8 +25,10 @@ void showError(const char* text) {
 
 int run(const std::string& commandLine, int showCommand) {
     using namespace tessaryn;
+    const UniqueFile program = openProgramFile();
     WorkFolder work;  // removed when the run returns, whichever way
     RunContext context;
+    context.programFile = program.get();
     context.showCommand = showCommand;
     context.workDir = work.path();
     initialiseState(commandLine, context);

@@ -95,9 +95,10 @@ def test_package_whose_files_cannot_be_unpacked(machine, test_host, tmp_path, pr
 
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
 
-    # The error is reported (event 3) and the run still ends with 0; no uninstaller is made.
-    assert code == 0
-    assert not (machine.install_dir / "unins000.exe").exists()
+    # The error is reported (event 3) and the run fails; what it wrote into the folder it made
+    # is gone.
+    assert code == EXIT_FAILURE
+    assert not machine.install_dir.exists()
     assert 3 in metric_codes(test_host) and 9 not in metric_codes(test_host)
 
 

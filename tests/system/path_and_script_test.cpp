@@ -45,6 +45,17 @@ TEST(WebAddress, RejectsEverythingElse) {
     }
 }
 
+TEST(WebAddress, PlainAddressesHaveNoShellCharacters) {
+    EXPECT_TRUE(isPlainWebAddress("http://127.0.0.1:8080"));
+    EXPECT_TRUE(isPlainWebAddress("https://h.example/a/b?x=1#top"));
+    for (const char* address :
+         {"https://h/x&calc", "https://h/x|calc", "https://h/%OS%", "https://h/x^y", "https://h/!x!",
+          "https://h/(x)", "https://h/x\"y", "https://h/x y", "https://h/x<y", "https://h/x>y",
+          "https://h/x;y", "https://h/x,y", "https://h/x'y", "https://h/\xC3\xA9", "calc.exe"}) {
+        EXPECT_FALSE(isPlainWebAddress(address)) << address;
+    }
+}
+
 TEST(CleanupScript, TakesPathsOnlyFromItsVariablesAndGivesUp) {
     std::string text = cleanupScriptText();
     // Every expansion is a delayed one of the script's own variables: no path is in the text.
