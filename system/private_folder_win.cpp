@@ -48,7 +48,8 @@ std::wstring temporaryFolder() {
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
     DWORD length = getTempPath2 ? getTempPath2(MAX_PATH + 1, folder)
                                 : ::GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH) throw std::runtime_error("The temporary folder is unknown");
+    if (length == 0 || length > MAX_PATH)
+        throw std::runtime_error("The temporary folder is unknown");
     std::wstring result(folder, length);
     if (result.back() != L'\\') result += L'\\';
     return result;

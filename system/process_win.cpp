@@ -39,7 +39,8 @@ bool runHidden(const std::string& command, const std::string& workingFolder) {
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(processor.c_str(), line.data(), nullptr, nullptr, FALSE,
-                          CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+                          CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                          &startup, &info)) {
         return false;
     }
     UniqueKernelHandle process(info.hProcess);

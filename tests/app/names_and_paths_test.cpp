@@ -52,7 +52,8 @@ TEST(InstallerUrls, FormedAfterTheOverrideReachEveryAddress) {
 
 TEST(ProductName, AcceptsOrdinaryNames) {
     for (const char* name :
-         {"Tessaryn", "T", "Tessaryn Pro 2", "Tes.saryn", "Cone", "CONSOLE", "COM10", "LPT10", "COM\xE2\x81\xB4",
+         {"Tessaryn", "T", "Tessaryn Pro 2", "Tes.saryn", "Cone", "CONSOLE", "COM10", "LPT10",
+          "COM\xE2\x81\xB4",
           "Gr\xC3\xBC\xC3\x9F"
           "e"}) {
         EXPECT_TRUE(isUsableProductName(name)) << name;

@@ -49,9 +49,10 @@ TEST(WebAddress, PlainAddressesHaveNoShellCharacters) {
     EXPECT_TRUE(isPlainWebAddress("http://127.0.0.1:8080"));
     EXPECT_TRUE(isPlainWebAddress("https://h.example/a/b?x=1#top"));
     for (const char* address :
-         {"https://h/x&calc", "https://h/x|calc", "https://h/%OS%", "https://h/x^y", "https://h/!x!",
-          "https://h/(x)", "https://h/x\"y", "https://h/x y", "https://h/x<y", "https://h/x>y",
-          "https://h/x;y", "https://h/x,y", "https://h/x'y", "https://h/\xC3\xA9", "calc.exe"}) {
+         {"https://h/x&calc", "https://h/x|calc", "https://h/%OS%", "https://h/x^y",
+          "https://h/!x!", "https://h/(x)", "https://h/x\"y", "https://h/x y", "https://h/x<y",
+          "https://h/x>y", "https://h/x;y", "https://h/x,y", "https://h/x'y", "https://h/\xC3\xA9",
+          "calc.exe"}) {
         EXPECT_FALSE(isPlainWebAddress(address)) << address;
     }
 }
