@@ -1,5 +1,7 @@
 #pragma once
 // What the start-up works out for the two roads: file locations and the kept signature.
+#include <windows.h>
+
 #include <string>
 
 #include "package/signed_file.h"
@@ -8,6 +10,8 @@ namespace tessaryn {
 
 struct RunContext {
     int showCommand = 0;        // passed to ShowWindow for the progress windows
+    std::wstring workDir;       // the run's private work folder, ends with a backslash
+    HANDLE programFile = INVALID_HANDLE_VALUE;  // this program's file, held for the run
     std::wstring localDat;      // beside the program
     std::wstring tempDat;       // copy in the temporary work folder
     std::wstring localPak;

@@ -69,7 +69,7 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
     state.userAgent = "Setup/1.1 (" + toUtf8(getSystemDescription()) + ")";
 
     const std::wstring moduleDir = getModuleDirectory() + L"\\";
-    const std::wstring workDir = makeTempWorkDir();
+    const std::wstring& workDir = context.workDir;
     context.localDat = moduleDir + toWide(localDatFileName(state.productName, state.uninstallMode));
     context.tempDat = workDir + L"setup.dat";
     context.localPak = moduleDir + toWide(localPakFileName(state.productName));

@@ -56,7 +56,7 @@ int runUninstallRoad(const RunContext& context) {
     // The event of this run goes out before the process ends under it.
     waitForPendingMetrics(kPendingMetricsWait);
     logLine("Exit code 0 (a clean-up script removes " + context.installDirUtf8 + ")");
-    selfRemove(context.installDirUtf8);
+    selfRemove(context.installDirUtf8, context.workDir);
 }
 
 }  // namespace tessaryn

@@ -13,17 +13,20 @@ bool onlyDotsAndSpaces(std::string_view part) {
     return std::all_of(part.begin(), part.end(), [](char c) { return c == '.' || c == ' '; });
 }
 
-// "NUL", "com1.txt", "Aux .log": Windows opens the device, not a file in the folder.
-bool isDeviceName(std::string_view part) {
-    std::string stem(part.substr(0, part.find('.')));
+}  // namespace
+
+// "NUL", "com1.txt", "Aux .log", "LPT\u00b9": Windows opens the device, not a file in the folder.
+bool isReservedDeviceName(std::string_view name) {
+    std::string stem(name.substr(0, name.find('.')));
     while (!stem.empty() && stem.back() == ' ') stem.pop_back();
     for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-    return stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-           stem[3] >= '1' && stem[3] <= '9';
+    if (!stem.starts_with("COM") && !stem.starts_with("LPT")) return false;
+    const std::string_view digit = std::string_view(stem).substr(3);
+    if (digit.size() == 1) return digit[0] >= '0' && digit[0] <= '9';
+    // Superscript one, two and three in UTF-8.
+    return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
 }
-
-}  // namespace
 
 std::string entryNameEscapeReason(const std::string& name) {
     // Both separators count on every platform: the names were made for Windows.
@@ -45,7 +48,7 @@ std::string entryNameEscapeReason(const std::string& name) {
             if (--depth < 0) return "the name climbs out of the destination folder";
         } else if (onlyDotsAndSpaces(part)) {
             return "the name holds a component made only of dots and spaces";
-        } else if (isDeviceName(part)) {
+        } else if (isReservedDeviceName(part)) {
             return "the name holds a reserved device name";
         } else {
             ++depth;

@@ -33,4 +33,15 @@ bool isWebAddress(std::string_view address) {
     return true;
 }
 
+bool isPlainWebAddress(std::string_view address) {
+    if (!isWebAddress(address)) return false;
+    for (char c : address) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') ||
+                           std::string_view("-._~:/?#[]@=+").find(c) != std::string_view::npos;
+        if (!plain) return false;
+    }
+    return true;
+}
+
 }  // namespace tessaryn

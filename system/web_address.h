@@ -8,4 +8,9 @@ namespace tessaryn {
 // Everything else - a program path, "file:", a share, "javascript:" - is not a web address.
 bool isWebAddress(std::string_view address);
 
+// A web address made only of the characters of addresses that no command processor or argument
+// splitter treats specially: letters, digits and - . _ ~ : / ? # [ ] @ = +. Passed on to another
+// program only when it is such an address.
+bool isPlainWebAddress(std::string_view address);
+
 }  // namespace tessaryn
