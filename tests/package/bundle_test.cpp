@@ -34,7 +34,7 @@ class ExtractBundleTest : public ::testing::Test {
     // Extracts the bundle into dest, recording every report.
     void extract(const json& files) {
         writeBundle(bundle, files);
-        extractBundle(dest, bundle, [this](float f, const std::string& m) {
+        extractBundle(pathText(dest), pathText(bundle), [this](float f, const std::string& m) {
             reports.push_back({f, m});
         });
     }
@@ -118,7 +118,7 @@ TEST_F(ExtractBundleTest, FailuresCarryTheirMessages) {
                   " (Error code: 100)");
     const fs::path missing = scratch.path() / "none.pak";
     try {
-        extractBundle(dest, missing, {});
+        extractBundle(pathText(dest), pathText(missing), {});
         FAIL();
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()),
@@ -145,12 +145,12 @@ TEST_F(ExtractBundleTest, MalformedDocumentsExtractNothing) {
         json::to_cbor(json{{"version", 1}, {"files", "text"}})};
     for (const auto& document : documents) {
         writeBytes(bundle, document);
-        EXPECT_ANY_THROW(extractBundle(dest, bundle, {}));
+        EXPECT_ANY_THROW(extractBundle(pathText(dest), pathText(bundle), {}));
         EXPECT_FALSE(fs::exists(dest));
     }
     writeBytes(bundle, json::to_cbor(json{{"version", 1}, {"files", json::array()}}));
     try {
-        extractBundle(dest, bundle, {});
+        extractBundle(pathText(dest), pathText(bundle), {});
     } catch (...) {
         FAIL() << "a well-formed empty bundle failed";
     }
