@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "app/exit_confirmation.h"
+#include "app/fetch_and_check_win.h"
 #include "app/install_worker_win.h"
 #include "app/setup_state.h"
-#include "app/signature_check.h"
 #include "app/startup_win.h"
 #include "app/terminate_processes_win.h"
 #include "package/download_job_win.h"
@@ -68,28 +68,28 @@ bool acceptLicense() {
     return accepted;
 }
 
-// Fetches the package (beside the program, else from the web host) and checks it.
-std::optional<int> obtainPackage(const RunContext& context) {
+// Fetches the package (beside the program, else from the web host) and checks it; the checked
+// package stays locked in the context until unpacking has ended.
+std::optional<int> obtainPackage(RunContext& context) {
     const SetupState& state = setupState();
-    if (CopyFileW(context.localPak.c_str(), context.tempPak.c_str(), FALSE)) {
-        sendMetric(1, true);
-    } else {
-        sendMetric(0, true);
-        bool fetched = downloadFileWithProgress(toUtf8(context.tempPak), state.pakUrl,
-                                                "Downloading setup files... ");
-        pumpMessages();
-        if (!fetched) {
-            sendMetric(4, true);
-            showDownloadFailure();
-        }
+    FetchRequest request;
+    request.besideProgram = context.localPak;
+    request.workCopy = context.tempPak;
+    request.url = state.pakUrl;
+    request.statusText = "Downloading setup files... ";
+    request.context = kPackageContext;
+    request.onSource = [](bool besideProgram) { sendMetric(besideProgram ? 1 : 0, true); };
+    Fetched fetched = fetchAndCheck(request);
+    if (fetched.outcome == FetchOutcome::DownloadFailed) {
+        sendMetric(4, true);
+        showDownloadFailure();
     }
-    Signature signature{};
-    if (!takeAndVerifySignature(context.tempPak, kPackageContext, publisherPublicKey(),
-                                signature)) {
+    if (fetched.outcome != FetchOutcome::Checked) {
         sendMetric(2, true);
         showInvalidDataBox();
         return kExitFailure;
     }
+    context.package = std::move(fetched.file);
     return std::nullopt;
 }
 
@@ -135,15 +135,10 @@ void installUninstaller(const RunContext& context, const std::wstring& productEx
     if (!CopyFileW(getModulePath().c_str(), uninstaller.c_str(), TRUE)) return;
     registerUninstallEntry(toWide(state.productName), uninstaller, L"", toWide(state.version),
                            toWide(state.websiteUrl), productExe);
+    // Written from the bytes that were checked, never read again from the work folder.
     const std::wstring dat = context.installDir + L"unins000.dat";
     DeleteFileW(dat.c_str());
-    if (!CopyFileW(context.tempDat.c_str(), dat.c_str(), FALSE)) return;
-    UniqueFile file(CreateFileW(dat.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-    DWORD written = 0;
-    WriteFile(file.get(), context.datSignature.data(),
-              static_cast<DWORD>(context.datSignature.size()), &written, nullptr);
+    writeFileBytes(dat, context.signedSettings.data(), context.signedSettings.size());
 }
 
 void completeInstallation(const RunContext& context, ProgressWindow& window) {
@@ -198,6 +193,7 @@ int runInstallRoad(RunContext& context) {
         [&context, &installing, &worker] { extractPackage(context, installing, worker); });
     waitForWorker(installing, worker);
     extraction.join();
+    context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     if (worker.failed)
         reportWorkerFailure(installing, worker);

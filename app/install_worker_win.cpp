@@ -1,6 +1,8 @@
 #include "app/install_worker_win.h"
 
 #include "package/bundle.h"
+#include "package/signed_file.h"
+#include "system/unicode_win.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
@@ -11,7 +13,13 @@ void extractPackage(const RunContext& context, ProgressWindow& window, WorkerSta
         window.setProgress(static_cast<int>(fraction * 100));
     };
     try {
-        extractBundle(context.installDir, context.tempPak, progress);
+        // The checked view: its last 64 bytes are the signature, the rest is the bundle.
+        if (context.package.size() < kSignatureBytes) {
+            throw std::runtime_error("Failed to read file: " + toUtf8(context.tempPak) +
+                                     " (Error code: 200)");
+        }
+        extractBundle(context.installDirUtf8, context.package.data(),
+                      context.package.size() - kSignatureBytes, progress);
         progress(1.0f, "Complete");
         worker.done = true;
     } catch (const std::exception& error) {

@@ -12,8 +12,9 @@ std::string systemMessage(DWORD code) {
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = length && text ? std::wstring(text, length) : L"error " + std::to_wstring(code);
-    if (text) ::LocalFree(text);
+    if (!length || !text) return "error " + std::to_string(code);
+    std::wstring message(text, length);
+    ::LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
                                 message.back() == L' ' || message.back() == L'.'))
         message.pop_back();

@@ -1,11 +1,27 @@
 #!/usr/bin/env python3
-"""Writes an .ico file from square RGBA images, every entry as a 32-bit bitmap.
+"""Writes an .ico file from square RGBA images: 32-bit bitmaps below 256 pixels, PNG at 256.
 
-Bitmap entries (rather than PNG ones) load everywhere, including icon loaders that do not decode
-PNG. Usage: write_ico.py out.ico size:raw-rgba-file ...
+Bitmap entries load everywhere, including icon loaders that do not decode PNG; the 256 pixel
+image is PNG as Windows (since Vista) and Wine read it, which keeps it at a tenth of the bitmap's
+size in the setup program. Usage: write_ico.py out.ico size:raw-rgba-file ...
 """
 import struct
 import sys
+import zlib
+
+
+def png_entry(size, rgba):
+    if len(rgba) != size * size * 4:
+        raise SystemExit(f"{size}px image has {len(rgba)} bytes, expected {size * size * 4}")
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    rows = b"".join(b"\0" + rgba[y * size * 4:(y + 1) * size * 4] for y in range(size))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) +
+            chunk(b"IEND", b""))
 
 
 def bitmap_entry(size, rgba):
@@ -34,7 +50,8 @@ def main():
     for arg in sys.argv[2:]:
         size, path = arg.split(":", 1)
         with open(path, "rb") as f:
-            images.append((int(size), bitmap_entry(int(size), f.read())))
+            make = png_entry if int(size) >= 256 else bitmap_entry
+            images.append((int(size), make(int(size), f.read())))
     offset = 6 + 16 * len(images)
     directory = struct.pack("<HHH", 0, 1, len(images))
     data = b""
