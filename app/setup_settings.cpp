@@ -1,5 +1,7 @@
 #include "app/setup_settings.h"
 
+#include <string_view>
+
 #include "package/locked_file.h"
 
 namespace tessaryn {
@@ -18,7 +20,9 @@ bool SetupSettings::load(const std::string& path) {
 bool SetupSettings::loadBytes(const uint8_t* bytes, size_t size) {
     if (size == 0) return loaded_;
     // A text that does not parse must not leave the keys of an earlier document behind.
-    document_ = nlohmann::json::parse(bytes, bytes + size, nullptr, /*allow_exceptions=*/false);
+    // Parsed as a string view, like the event answers: one instance of the parser in the setup.
+    const std::string_view text(reinterpret_cast<const char*>(bytes), size);
+    document_ = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
     loaded_ = true;
     return loaded_;
 }

@@ -1,6 +1,7 @@
-// Extraction benchmark: packs a generated mixed payload, then measures signature checking,
-// extraction (with its peak resident memory) and, as the limit, bare LZMA decoding of the same
-// entries with no file writes.
+// Extraction benchmark: packs a generated mixed payload, then measures signature checking (with
+// the portable and the SSSE3 build of the hashing), extraction with one thread and with the pool
+// (each with its peak private memory) and, as the limit, bare single-threaded LZMA decoding of
+// the same entries with no file writes.
 #include <LzmaDec.h>
 #include <hydrogen.h>
 #include <sys/resource.h>
@@ -8,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "package/bundle.h"
+#include "package/locked_file.h"
 #include "package/signed_file.h"
 #include "tools/pack.h"
 
@@ -112,7 +116,8 @@ struct BareResult {
 BareResult bareDecode(const fs::path& bundle) {
     BareResult result;
     auto start = Clock::now();
-    const auto root = nlohmann::json::from_cbor(tessaryn::readWholeFile(bundle));
+    const auto view = tessaryn::LockedFile::open(bundle.string());
+    const auto root = nlohmann::json::from_cbor(view->data(), view->data() + view->size() - 64);
     result.parseSeconds = secondsSince(start);
     ISzAlloc allocator = {allocate, release};
     std::vector<uint8_t> buffer;
@@ -137,33 +142,65 @@ BareResult bareDecode(const fs::path& bundle) {
     return result;
 }
 
-// Runs the extraction in a fresh process (this program again) so that its peak memory is its
-// own and not what packing left behind here.
-void measureExtraction(const fs::path& bundle, const fs::path& destination, uint64_t payloadBytes) {
+// Private (anonymous) resident memory of a process in KiB, from /proc; 0 once it is gone.
+long privateKib(pid_t pid) {
+    FILE* status = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+    if (!status) return 0;
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::strncmp(line, "RssAnon:", 8) == 0) kib = std::atol(line + 8);
+    }
+    std::fclose(status);
+    return kib;
+}
+
+struct ExtractResult {
+    double seconds = 0;
+    double peakPrivateMb = 0;
+    double peakResidentMb = 0;
+};
+
+// Runs the extraction in a fresh process (this program again) so that its memory is its own and
+// not what packing left behind here; its private memory is sampled every millisecond.
+ExtractResult measureExtraction(const fs::path& package, const fs::path& destination,
+                                unsigned threads) {
+    fs::remove_all(destination);
     const auto start = Clock::now();
     const pid_t child = fork();
     if (child == 0) {
-        execl("/proc/self/exe", "extract_bench", "--extract", bundle.c_str(), destination.c_str(),
-              static_cast<char*>(nullptr));
+        const std::string count = std::to_string(threads);
+        execl("/proc/self/exe", "extract_bench", "--extract", package.c_str(), destination.c_str(),
+              count.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
+    ExtractResult result;
+    long peak = 0;
     int status = 0;
     struct rusage usage {};
-    wait4(child, &status, 0, &usage);
-    const double seconds = secondsSince(start);
+    for (;;) {
+        peak = std::max(peak, privateKib(child));
+        const pid_t done = wait4(child, &status, WNOHANG, &usage);
+        if (done == child) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    result.seconds = secondsSince(start);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::exit(1);
-    std::printf("extraction:        %8.1f MB/s of uncompressed output (%.2f s)\n",
-                payloadBytes / kMiB / seconds, seconds);
-    std::printf("extraction peak RSS: %6.1f MB (ru_maxrss of the extracting process)\n",
-                usage.ru_maxrss / 1024.0);
+    result.peakPrivateMb = peak / 1024.0;
+    result.peakResidentMb = usage.ru_maxrss / 1024.0;
+    return result;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--extract") {
+    if (argc == 5 && std::string(argv[1]) == "--extract") {
         try {
-            tessaryn::extractBundle(argv[3], argv[2], {});
+            // As the setup does: one locked view, the bundle without its signature.
+            const auto view = tessaryn::LockedFile::open(argv[2]);
+            if (!view) throw std::runtime_error("cannot open the package");
+            tessaryn::extractBundle(argv[3], view->data(), view->size() - tessaryn::kSignatureBytes,
+                                    {}, static_cast<unsigned>(std::atoi(argv[4])));
             return 0;
         } catch (const std::exception& error) {
             std::fprintf(stderr, "extraction failed: %s\n", error.what());
@@ -198,20 +235,27 @@ int main(int argc, char** argv) {
         "package:           %8.1f MB, %zu files, %zu folders, LZMA level %d, packed in %.1f s\n",
         summary.outputBytes / kMiB, summary.files, summary.directories, level, secondsSince(start));
 
-    start = Clock::now();
-    const std::vector<uint8_t> taken = tessaryn::takeTrailingSignature(options.output);
-    tessaryn::Signature signature{};
-    std::copy(taken.begin(), taken.end(), signature.begin());
-    const bool valid =
-        taken.size() == signature.size() &&
-        tessaryn::verifySignedFile(signature, options.output, tessaryn::kPackageContext, publicKey);
-    double seconds = secondsSince(start);
-    if (!valid) {
-        std::fprintf(stderr, "signature check failed\n");
-        return 1;
+    {
+        const auto view = tessaryn::LockedFile::open(options.output.string());
+        const double megabytes = view->size() / kMiB;
+        for (const auto code : {tessaryn::HashCode::Portable, tessaryn::HashCode::Ssse3}) {
+            const char* name = code == tessaryn::HashCode::Portable ? "portable" : "SSSE3";
+            if (!tessaryn::hashCodeAvailable(code)) {
+                std::printf("verification (%s): not available on this processor\n", name);
+                continue;
+            }
+            start = Clock::now();
+            const bool valid = tessaryn::verifySignedBytes(view->data(), view->size(),
+                                                           tessaryn::kPackageContext, publicKey, code);
+            const double seconds = secondsSince(start);
+            if (!valid) {
+                std::fprintf(stderr, "signature check failed\n");
+                return 1;
+            }
+            std::printf("verification (%-8s): %8.1f MB/s of package (%.2f s, from its mapping)\n",
+                        name, megabytes / seconds, seconds);
+        }
     }
-    std::printf("verification:      %8.1f MB/s of package (%.2f s)\n",
-                fs::file_size(options.output) / kMiB / seconds, seconds);
 
     const BareResult bare = bareDecode(options.output);
     if (bare.produced != payload) {
@@ -225,11 +269,14 @@ int main(int argc, char** argv) {
         "document before it: %.2f s)\n",
         payload / kMiB / bare.decodeSeconds, bare.decodeSeconds, bare.parseSeconds);
 
-    start = Clock::now();
-    measureExtraction(options.output, work / "installed", payload);
-    const double extractSeconds = secondsSince(start);
-    std::printf("ratio extraction / bare decoding (speed): %.2f\n",
-                bare.decodeSeconds / extractSeconds);
+    const unsigned pool = tessaryn::defaultExtractThreads();
+    for (const unsigned threads : {1u, pool}) {
+        const ExtractResult run = measureExtraction(options.output, work / "installed", threads);
+        std::printf("extraction, %u thread%s: %7.1f MB/s of output (%.2f s), ratio to bare decoding "
+                    "%.2f, peak private memory %.1f MB (peak resident, mapping included: %.1f MB)\n",
+                    threads, threads == 1 ? " " : "s", payload / kMiB / run.seconds, run.seconds,
+                    bare.decodeSeconds / run.seconds, run.peakPrivateMb, run.peakResidentMb);
+    }
     fs::remove_all(work);
     return 0;
 }

@@ -35,35 +35,45 @@ struct EntryPlace {
     size_t offset = 0;
 };
 
-// What an entry says, as far as extraction needs it. Name and type are kept as the JSON library
-// would hold them, so that a value of the wrong type fails with the library's own message.
-struct EntryFields {
-    json fields = json::object();
-    bool isMap = false;
-    json self;              // the entry itself when it is not a map (a placeholder of its type)
-    bool hasData = false;   // "d" is a byte string
-    Pieces data;            // its bytes, in place
+// A text field of an entry: its text, or the name of the type it has instead.
+struct TextField {
+    bool present = false;
+    bool isText = false;
+    std::string text;
+    const char* typeName = "";
 };
 
-json placeholderOf(const CborHead& head) {
+// What an entry says, as far as extraction needs it. Values of the wrong type fail with the
+// JSON library's own messages, as they did when the library held the whole document.
+struct EntryFields {
+    bool isMap = false;
+    const char* typeName = "";  // of the entry itself
+    TextField name;             // "n"
+    TextField type;             // "t"
+    bool hasData = false;       // "d" is a byte string
+    Pieces data;                // its bytes, in place
+};
+
+// The JSON library's name for the type of an item.
+const char* typeNameOf(const CborHead& head) {
     switch (head.major) {
         case 0:
         case 1:
-            return json(0);
+            return "number";
         case 2:
-            return json::binary({});
+            return "binary";
         case 3:
-            return json("");
+            return "string";
         case 4:
-            return json::array();
+            return "array";
         case 5:
-            return json::object();
+            return "object";
         default:
             break;
     }
-    if (head.initial == 0xF4 || head.initial == 0xF5) return json(false);
-    if (head.initial == 0xF6) return json(nullptr);
-    return json(0.0);
+    if (head.initial == 0xF4 || head.initial == 0xF5) return "boolean";
+    if (head.initial == 0xF6) return "null";
+    return "number";
 }
 
 // The walk of the whole document: checks every byte of it before anything is written, and lists
@@ -120,10 +130,10 @@ EntryFields readEntry(const uint8_t* data, size_t size, size_t offset) {
     CborCursor cursor(data, size, offset);
     const CborHead head = cursor.head();
     EntryFields entry;
-    if (head.major != 5) {
-        entry.self = placeholderOf(head);
-        return entry;
-    }
+    entry.typeName = typeNameOf(head);
+    if (head.major != 5) return entry;
+    entry.isMap = true;
+    // A key given twice counts with its last value, as in the library's maps.
     for (uint64_t i = 0; head.indefinite ? !cursor.nextIsBreak() : i < head.value; ++i) {
         const std::string key = cursor.text(cursor.head());
         const CborHead value = cursor.head();
@@ -134,30 +144,38 @@ EntryFields readEntry(const uint8_t* data, size_t size, size_t offset) {
                 cursor.bytes(value, entry.data);
                 continue;
             }
-        } else if ((key == "n" || key == "t") && value.major == 3) {
-            entry.fields[key] = cursor.text(value);
-            continue;
         } else if (key == "n" || key == "t") {
-            entry.fields[key] = placeholderOf(value);
+            TextField& field = key == "n" ? entry.name : entry.type;
+            field.present = true;
+            field.isText = value.major == 3;
+            field.typeName = typeNameOf(value);
+            field.text.clear();
+            if (field.isText) {
+                field.text = cursor.text(value);
+                continue;
+            }
         }
         cursor.skip(value);
     }
-    entry.isMap = true;
     return entry;
 }
 
-// The entry's text value for key: a missing key stops the extraction with a clear message
-// (the library's operator[] on a const map without the key is undefined behaviour).
+// The entry's text value for key: a missing key stops the extraction with a clear message.
 std::string entryText(const EntryFields& entry, const char* key) {
     if (!entry.isMap) {
-        const json& self = entry.self;
-        return self[key].get<std::string>();  // the library's type error
+        throw json::type_error::create(
+            305, std::string("cannot use operator[] with a string argument with ") + entry.typeName,
+            nullptr);
     }
-    const auto found = entry.fields.find(key);
-    if (found == entry.fields.end()) {
+    const TextField& field = key[0] == 'n' ? entry.name : entry.type;
+    if (!field.present) {
         throw std::runtime_error(std::string("Invalid bundle entry: missing \"") + key + "\"");
     }
-    return found->get<std::string>();
+    if (!field.isText) {
+        throw json::type_error::create(
+            302, std::string("type must be string, but is ") + field.typeName, nullptr);
+    }
+    return field.text;
 }
 
 std::string lowerAscii(std::string text) {

@@ -3,14 +3,17 @@
 
 #include "package/signed_file.h"
 
-// The SSSE3 build of libhydrogen: the same sources, compiled with -mssse3 under other names.
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
+// The SSSE3 build of libhydrogen's hashing: its sources compiled with -mssse3 under other names.
+// A signature state is the hash state of the signed bytes (libhydrogen's sign_init and
+// sign_update hash them and nothing else); the final step is the baseline build's.
 extern "C" {
-int tessaryn_ssse3_hydro_init(void);
-int tessaryn_ssse3_hydro_sign_init(hydro_sign_state* state, const char ctx[hydro_sign_CONTEXTBYTES]);
-int tessaryn_ssse3_hydro_sign_update(hydro_sign_state* state, const void* m, size_t mlen);
-int tessaryn_ssse3_hydro_sign_final_verify(hydro_sign_state* state,
-                                           const uint8_t csig[hydro_sign_BYTES],
-                                           const uint8_t pk[hydro_sign_PUBLICKEYBYTES]);
+int tessaryn_ssse3_hydro_hash_init(hydro_hash_state* state, const char ctx[hydro_hash_CONTEXTBYTES],
+                                   const uint8_t key[hydro_hash_KEYBYTES]);
+int tessaryn_ssse3_hydro_hash_update(hydro_hash_state* state, const void* in, size_t inlen);
 }
 
 namespace tessaryn {
@@ -19,8 +22,8 @@ namespace {
 
 bool processorHasSsse3() {
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3");
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_SSSE3) != 0;
 #else
     return false;
 #endif
@@ -29,10 +32,8 @@ bool processorHasSsse3() {
 }  // namespace
 
 void initSignatures() {
+    // The SSSE3 build is used for hashing only, which needs none of its own start-up.
     if (hydro_init() != 0) throw HydrogenError("Initialisation failed");
-    if (processorHasSsse3() && tessaryn_ssse3_hydro_init() != 0) {
-        throw HydrogenError("Initialisation failed");
-    }
 }
 
 bool hashCodeAvailable(HashCode code) {
@@ -59,14 +60,16 @@ bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& con
     // Parts of 1 MiB: the update takes a size_t, but a mapping is paged in as it is read.
     constexpr size_t kPart = 1024 * 1024;
     if (code == HashCode::Ssse3) {
-        tessaryn_ssse3_hydro_sign_init(&state, context.data());
+        tessaryn_ssse3_hydro_hash_init(&state.hash_st, context.data(), nullptr);
         for (size_t at = 0; at < payload; at += kPart)
-            tessaryn_ssse3_hydro_sign_update(&state, bytes + at, std::min(kPart, payload - at));
-        return tessaryn_ssse3_hydro_sign_final_verify(&state, signature, publicKey.data()) == 0;
+            tessaryn_ssse3_hydro_hash_update(&state.hash_st, bytes + at, std::min(kPart, payload - at));
+    } else {
+        hydro_sign_init(&state, context.data());
+        for (size_t at = 0; at < payload; at += kPart)
+            hydro_sign_update(&state, bytes + at, std::min(kPart, payload - at));
     }
-    hydro_sign_init(&state, context.data());
-    for (size_t at = 0; at < payload; at += kPart)
-        hydro_sign_update(&state, bytes + at, std::min(kPart, payload - at));
+    // Both builds keep the same state; the final step (a few permutations and the curve
+    // arithmetic) is the same code for both, so the SSSE3 build adds only its hashing.
     return hydro_sign_final_verify(&state, signature, publicKey.data()) == 0;
 }
 
