@@ -278,18 +278,18 @@ class WriterPool {
     // pool.
     bool add(FileJob job) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return queue_.size() < 2 * workers_.size() || stopped(); });
+        room_.wait(lock, [&] { return queue_.size() < kQueuedPerWorker * workers_.size() || stopped(); });
         if (stopped()) return false;
         ++busy_;
         queue_.push_back(std::move(job));
-        changed_.notify_all();
+        work_.notify_one();
         return true;
     }
 
     // Waits until every job handed over has ended.
     void drain() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return busy_ == 0; });
+        room_.wait(lock, [&] { return busy_ == 0; });
     }
 
     // Ends the workers (after their jobs) and returns the first failure, if any.
@@ -297,7 +297,7 @@ class WriterPool {
         {
             std::lock_guard lock(mutex_);
             closing_ = true;
-            changed_.notify_all();
+            work_.notify_all();
         }
         for (auto& worker : workers_) {
             if (worker.joinable()) worker.join();
@@ -309,7 +309,7 @@ class WriterPool {
     void failAt(size_t index) {
         std::lock_guard lock(mutex_);
         if (!firstFailed_ || index < *firstFailed_) firstFailed_ = index;
-        changed_.notify_all();
+        room_.notify_all();
     }
 
   private:
@@ -321,11 +321,11 @@ class WriterPool {
             FileJob job;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return !queue_.empty() || closing_; });
+                work_.wait(lock, [&] { return !queue_.empty() || closing_; });
                 if (queue_.empty()) return;
                 job = std::move(queue_.front());
                 queue_.pop_front();
-                changed_.notify_all();
+                room_.notify_one();
             }
             std::string failure;
             if (!isCancelled(job.index)) {
@@ -340,9 +340,9 @@ class WriterPool {
             if (!failure.empty() && (!failure_ || job.index < failure_->first)) {
                 failure_.emplace(job.index, "Failed to extract file " + job.name + ": " + failure);
                 if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;
+                room_.notify_all();
             }
-            --busy_;
-            changed_.notify_all();
+            if (--busy_ == 0) room_.notify_all();
         }
     }
 
@@ -352,8 +352,12 @@ class WriterPool {
     }
 
     const uint8_t* bundle_;
+    // Enough queued work that the workers rarely wait for the walk between small files.
+    static constexpr size_t kQueuedPerWorker = 32;
+
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable work_;  // workers wait here for jobs
+    std::condition_variable room_;  // the walk waits here for room, for an empty pool, or a stop
     std::deque<FileJob> queue_;
     size_t busy_ = 0;
     bool closing_ = false;
