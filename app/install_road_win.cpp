@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "app/exit_confirmation.h"
+#include "app/fetch_and_check_win.h"
 #include "app/install_worker_win.h"
 #include "app/setup_state.h"
-#include "app/signature_check.h"
 #include "app/staged_install_win.h"
 #include "app/startup_win.h"
 #include "app/terminate_processes_win.h"
@@ -89,28 +89,28 @@ bool acceptLicense() {
     return accepted;
 }
 
-// Fetches the package (beside the program, else from the web host) and checks it.
-std::optional<int> obtainPackage(const RunContext& context) {
+// Fetches the package (beside the program, else from the web host) and checks it; the checked
+// package stays locked in the context until unpacking has ended.
+std::optional<int> obtainPackage(RunContext& context) {
     const SetupState& state = setupState();
-    if (CopyFileW(context.localPak.c_str(), context.tempPak.c_str(), FALSE)) {
-        sendMetric(1, true);
-    } else {
-        sendMetric(0, true);
-        bool fetched = downloadFileWithProgress(toUtf8(context.tempPak), state.pakUrl,
-                                                "Downloading setup files... ");
-        pumpMessages();
-        if (!fetched) {
-            sendMetric(4, true);
-            showDownloadFailure();
-        }
+    FetchRequest request;
+    request.besideProgram = context.localPak;
+    request.workCopy = context.tempPak;
+    request.url = state.pakUrl;
+    request.statusText = "Downloading setup files... ";
+    request.context = kPackageContext;
+    request.onSource = [](bool besideProgram) { sendMetric(besideProgram ? 1 : 0, true); };
+    Fetched fetched = fetchAndCheck(request);
+    if (fetched.outcome == FetchOutcome::DownloadFailed) {
+        sendMetric(4, true);
+        showDownloadFailure();
     }
-    Signature signature{};
-    if (!takeAndVerifySignature(context.tempPak, kPackageContext, publisherPublicKey(),
-                                signature)) {
+    if (fetched.outcome != FetchOutcome::Checked) {
         sendMetric(2, true);
         showInvalidDataBox();
         return kExitFailure;
     }
+    context.package = std::move(fetched.file);
     return std::nullopt;
 }
 
@@ -170,19 +170,13 @@ UninstallRecord uninstallRecord(const RunContext& context, const std::wstring& u
 // The uninstaller is this program; beside it goes the setup information file, signed again.
 void installUninstaller(const RunContext& context, const std::wstring& productExe) {
     const std::wstring uninstaller = context.installDir + L"unins000.exe";
-    // From the file held since start-up: the name may lead to another file by now.
+    // Held since start-up: the name may lead to another file by now.
     if (!copyOpenFile(context.programFile, uninstaller)) return;
     registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
+    // Written from the bytes that were checked, never read again from the work folder.
     const std::wstring dat = context.installDir + L"unins000.dat";
     DeleteFileW(dat.c_str());
-    if (!CopyFileW(context.tempDat.c_str(), dat.c_str(), FALSE)) return;
-    SetFileAttributesW(dat.c_str(), FILE_ATTRIBUTE_NORMAL);  // copied from read-only media too
-    UniqueFile file(CreateFileW(dat.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-    DWORD written = 0;
-    WriteFile(file.get(), context.datSignature.data(),
-              static_cast<DWORD>(context.datSignature.size()), &written, nullptr);
+    writeFileBytes(dat, context.signedSettings.data(), context.signedSettings.size());
 }
 
 void completeInstallation(const RunContext& context, ProgressWindow& window) {
@@ -253,9 +247,10 @@ int runInstallRoad(RunContext& context) {
 
     WorkerState worker;
     if (ready) {
-        const RunContext target = staged.stagingContext(context);
-        std::thread extraction(
-            [&target, &installing, &worker] { extractPackage(target, installing, worker); });
+        const std::wstring target = staged.folder();
+        std::thread extraction([&context, &target, &installing, &worker] {
+            extractPackage(context, target, installing, worker);
+        });
         waitForWorker(worker);
         extraction.join();
         if (!worker.failed && !staged.seal())
@@ -263,6 +258,7 @@ int runInstallRoad(RunContext& context) {
     } else {
         worker.fail("Failed to create a folder for the installation files");
     }
+    context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     if (!worker.failed && isDirectory(context.installDir) &&
         !removePreviousVersion(context, installing, staged))

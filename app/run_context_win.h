@@ -1,10 +1,12 @@
 #pragma once
-// What the start-up works out for the two roads: file locations and the kept signature.
+// What the start-up works out for the two roads: file locations and the checked files.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-#include "package/signed_file.h"
+#include "package/locked_file.h"
 
 namespace tessaryn {
 
@@ -18,7 +20,8 @@ struct RunContext {
     std::wstring tempPak;
     std::wstring installDir;    // ends with a backslash
     std::string installDirUtf8;
-    Signature datSignature{};   // kept to re-sign the installed "unins000.dat"
+    std::vector<uint8_t> signedSettings;  // the checked setup information file, signature included
+    LockedFile package;         // the checked package, locked until unpacking has ended
 };
 
 // Exit codes of the process.
