@@ -6,24 +6,27 @@
 #include <thread>
 
 #include "app/exit_confirmation.h"
+#include "app/fetch_and_check_win.h"
 #include "app/install_worker_win.h"
 #include "app/setup_state.h"
-#include "app/signature_check.h"
 #include "app/staged_install_win.h"
 #include "app/startup_win.h"
 #include "package/download_job_win.h"
 #include "package/download_url.h"
 #include "package/public_key.h"
-#include "system/file_tree_win.h"
 #include "system/ascii_text.h"
+#include "system/cleanup_script.h"
+#include "system/file_tree_win.h"
+#include "system/file_bytes_win.h"
 #include "system/handles_win.h"
-#include "system/process_end_win.h"
 #include "system/process_win.h"
+#include "system/program_file_win.h"
 #include "system/registry_win.h"
 #include "system/run_log.h"
 #include "system/shell_launch_win.h"
 #include "system/shortcuts_win.h"
 #include "system/unicode_win.h"
+#include "system/web_address.h"
 #include "telemetry/events_win.h"
 #include "ui/eula_window_win.h"
 #include "ui/progress_window_win.h"
@@ -33,6 +36,10 @@ namespace tessaryn {
 namespace {
 
 constexpr auto kOldFolderRemovalLimit = std::chrono::seconds(30);
+// The old uninstaller's clean-up script must have ended, done or given up, before its folder is
+// moved aside: were it still at work, it would remove the new installation in its place.
+static_assert(kOldFolderRemovalLimit >= std::chrono::seconds(kCleanupDeleteTries + 5));
+constexpr auto kOldUninstallerLimit = std::chrono::minutes(3);
 
 bool isDirectory(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -49,11 +56,12 @@ void showProgressWindow(ProgressWindow& window, const RunContext& context) {
     UpdateWindow(window.handle());
 }
 
-// Shows the license until it is accepted; the confirmed exit ends the process with 1.
+// Shows the license until it is accepted or the exit is confirmed (false).
 bool acceptLicense() {
     SetupState& state = setupState();
     if (state.verySilent) return true;
     bool accepted = false;
+    bool leaving = false;
     std::optional<EulaWindow> eula;
     eula.emplace(
         state.eulaText, toWide(state.productName + " " + state.version + " Setup - License Agreement"),
@@ -63,38 +71,48 @@ bool acceptLicense() {
         },
         [&] {
             if (!confirmExitSetup()) return;
+            // The run returns (with 1) rather than ending here, so that its work folder goes.
+            leaving = true;
             eula->destroy();
             sendMetric(UsageEvent::LicenseDeclined, false);
-            endProcess(hostAskedToEnd() ? kHostEndExitCode : kExitDeclined,
-                       "setup exited at the license");
         });
     ShowWindow(eula->handle(), SW_SHOW);
     UpdateWindow(eula->handle());
     MSG message;
-    while (!accepted && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (!accepted && !leaving && GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
     eula.reset();
+    // The window's end posted WM_QUIT; still queued, it would close the next message box at once.
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
     return accepted;
 }
 
-// Fetches the package (beside the program, else from the web host) and checks it.
-std::optional<int> obtainPackage(const RunContext& context) {
+// Fetches the package (beside the program, else from the web host) and checks it; the checked
+// package stays locked in the context until unpacking has ended.
+std::optional<int> obtainPackage(RunContext& context) {
     const SetupState& state = setupState();
-    if (CopyFileW(context.localPak.c_str(), context.tempPak.c_str(), FALSE)) {
-        sendMetric(UsageEvent::PackageBesideSetup, true);
-    } else {
-        sendMetric(UsageEvent::PackageDownloadStarted, true);
-        downloadOrEnd(context.tempPak, state.pakUrl, "Downloading setup files... ");
-    }
-    Signature signature{};
-    if (!takeAndVerifySignature(context.tempPak, kPackageContext, publisherPublicKey(),
-                                signature)) {
+    FetchRequest request;
+    request.besideProgram = context.localPak;
+    request.workCopy = context.tempPak;
+    request.url = state.pakUrl;
+    request.statusText = "Downloading setup files... ";
+    request.context = kPackageContext;
+    request.onSource = [](bool besideProgram) {
+        sendMetric(besideProgram ? UsageEvent::PackageBesideSetup
+                                 : UsageEvent::PackageDownloadStarted,
+                   true);
+    };
+    Fetched fetched = fetchAndCheck(request);
+    if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
+    if (fetched.outcome != FetchOutcome::Checked) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
     }
+    context.package = std::move(fetched.file);
     return std::nullopt;
 }
 
@@ -109,12 +127,12 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
     runCommands(state.postCommands, context.installDirUtf8);
     terminateProcessesInDirectory(context.installDirUtf8);
     if (!staged.oldFolderMovable()) return false;
-    const std::string uninstaller = context.installDirUtf8 + "unins000.exe";
     // A run pointed at another web host points the old uninstaller there too, so that its
-    // events reach the same host.
-    std::string command = "\"" + uninstaller + "\" /VERYSILENT";
-    if (!serverOverride().empty()) command += " /URL:" + serverOverride();
-    bool uninstalled = runHidden(command, context.installDirUtf8);
+    // events reach the same host; an address with other characters is not passed on.
+    std::wstring arguments = L"/VERYSILENT";
+    if (isPlainWebAddress(serverOverride())) arguments += L" /URL:" + toWide(serverOverride());
+    bool uninstalled = runProgramHidden(context.installDir + L"unins000.exe", arguments,
+                                        context.installDir, kOldUninstallerLimit);
     terminateProcessesInDirectory(context.installDirUtf8);
     // The old uninstaller removes its folder from a script that runs after it has ended; were
     // that script still at work when the new folder is moved in, it would delete the new files.
@@ -155,18 +173,14 @@ UninstallRecord uninstallRecord(const RunContext& context, const std::wstring& u
 // The uninstaller is this program; beside it goes the setup information file, signed again.
 void installUninstaller(const RunContext& context, const std::wstring& productExe) {
     const std::wstring uninstaller = context.installDir + L"unins000.exe";
-    DeleteFileW(uninstaller.c_str());
-    if (!CopyFileW(getModulePath().c_str(), uninstaller.c_str(), TRUE)) return;
+    // Held since start-up: the name may lead to another file by now.
+    if (!copyOpenFile(context.programFile, uninstaller)) return;
     (void)registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
+    // Written from the bytes that were checked, never read again from the work folder.
     const std::wstring dat = context.installDir + L"unins000.dat";
     DeleteFileW(dat.c_str());
-    if (!CopyFileW(context.tempDat.c_str(), dat.c_str(), FALSE)) return;
-    UniqueFile file(CreateFileW(dat.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-    DWORD written = 0;
-    WriteFile(file.get(), context.datSignature.data(),
-              static_cast<DWORD>(context.datSignature.size()), &written, nullptr);
+    (void)writeFileBytes(dat, {reinterpret_cast<const char*>(context.signedSettings.data()),
+                               context.signedSettings.size()});
 }
 
 void completeInstallation(const RunContext& context, ProgressWindow& window) {
@@ -212,7 +226,8 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 // A host's answer may ask the run to end; it ends only between steps, never while files are
 // unpacked, swapped or the product registered.
 int runInstallRoad(RunContext& context) {
-    if (!acceptLicense()) return kExitDeclined;
+    // A host that answers the exit event by asking for an end still gets its exit code.
+    if (!acceptLicense()) return hostAskedToEnd() ? kHostEndExitCode : kExitDeclined;
     sendMetric(UsageEvent::LicenseAccepted, true);
     if (hostAskedToEnd()) return kHostEndExitCode;
     if (auto failed = obtainPackage(context)) return *failed;
@@ -236,9 +251,10 @@ int runInstallRoad(RunContext& context) {
 
     WorkerState worker;
     if (ready) {
-        const RunContext target = staged.stagingContext(context);
-        std::thread extraction(
-            [&target, &installing, &worker] { extractPackage(target, installing, worker); });
+        const std::wstring target = staged.folder();
+        std::thread extraction([&context, &target, &installing, &worker] {
+            extractPackage(context, target, installing, worker);
+        });
         waitForWorker(worker);
         extraction.join();
         if (!worker.failed && !staged.seal())
@@ -246,6 +262,7 @@ int runInstallRoad(RunContext& context) {
     } else {
         worker.fail("Failed to create a folder for the installation files");
     }
+    context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     if (!worker.failed && isDirectory(context.installDir) &&
         !removePreviousVersion(context, installing, staged))

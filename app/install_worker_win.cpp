@@ -4,13 +4,16 @@
 #include <chrono>
 
 #include "package/bundle.h"
+#include "package/signed_file.h"
 #include "system/file_tree_win.h"
 #include "system/run_log.h"
+#include "system/unicode_win.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
 
-void extractPackage(const RunContext& context, ProgressWindow& window, WorkerState& worker) {
+void extractPackage(const RunContext& context, const std::wstring& destination,
+                    ProgressWindow& window, WorkerState& worker) {
     // Only stores into the window's shared state: safe from any number of threads, and the bar
     // keeps the highest fraction reported, whatever order the threads report in.
     const std::wstring status = L"Installing files...";
@@ -19,9 +22,15 @@ void extractPackage(const RunContext& context, ProgressWindow& window, WorkerSta
         window.advanceProgress(std::clamp(static_cast<int>(fraction * 100), 0, 100));
     };
     try {
-        extractBundle(context.installDir, context.tempPak, progress);
+        // The checked view: its last 64 bytes are the signature, the rest is the bundle.
+        if (context.package.size() < kSignatureBytes) {
+            throw std::runtime_error("Failed to read file: " + toUtf8(context.tempPak) +
+                                     " (Error code: 200)");
+        }
+        extractBundle(toUtf8(destination), context.package.data(),
+                      context.package.size() - kSignatureBytes, progress);
         if (logActive()) {
-            const std::vector<TreeFile> files = listFiles(context.installDir);
+            const std::vector<TreeFile> files = listFiles(destination);
             logLine("Unpacked: " + std::to_string(files.size()) + " files, " +
                     std::to_string(totalSize(files)) + " bytes");
         }

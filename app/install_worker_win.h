@@ -29,7 +29,8 @@ struct WorkerState {
 
 // Unpacks the package into the install folder, reporting into the window without ever waiting
 // for it; never throws. The unpacking may report from several threads at once.
-void extractPackage(const RunContext& context, ProgressWindow& window, WorkerState& worker);
+void extractPackage(const RunContext& context, const std::wstring& destination,
+                    ProgressWindow& window, WorkerState& worker);
 
 // Dispatches the thread's messages as they come until the worker has ended. Should the window
 // vanish first, it still waits: the worker's reports then go nowhere, and nothing it uses ends

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "system/ascii_text.h"
+#include "package/entry_name.h"
 
 namespace tessaryn {
 
@@ -14,7 +14,7 @@ bool isUsableProductName(const std::string& name) {
         if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) return false;
     }
     if (name.back() == '.' || name.back() == ' ') return false;
-    return !isWindowsDeviceName(name);
+    return !isReservedDeviceName(name);
 }
 
 }  // namespace tessaryn

@@ -1,20 +1,27 @@
 #pragma once
-// What the start-up works out for the two roads: file locations and the kept signature.
-#include <string>
+// What the start-up works out for the two roads: file locations and the checked files.
+#include <windows.h>
 
-#include "package/signed_file.h"
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/locked_file.h"
 
 namespace tessaryn {
 
 struct RunContext {
     int showCommand = 0;        // passed to ShowWindow for the progress windows
+    std::wstring workDir;       // the run's private work folder, ends with a backslash
+    HANDLE programFile = INVALID_HANDLE_VALUE;  // this program's file, held for the run
     std::wstring localDat;      // beside the program
     std::wstring tempDat;       // copy in the temporary work folder
     std::wstring localPak;
     std::wstring tempPak;
     std::wstring installDir;    // ends with a backslash
     std::string installDirUtf8;
-    Signature datSignature{};   // kept to re-sign the installed "unins000.dat"
+    std::vector<uint8_t> signedSettings;  // the checked setup information file, signature included
+    LockedFile package;         // the checked package, locked until unpacking has ended
 };
 
 // Exit codes of the process.

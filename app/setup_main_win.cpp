@@ -10,13 +10,16 @@
 #include "app/setup_state.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
+#include "app/work_folder_win.h"
 #include "package/signed_file.h"
 #include "system/file_tree_win.h"
 #include "system/handles_win.h"
 #include "system/process_end_win.h"
 #include "system/process_win.h"
+#include "system/program_file_win.h"
 #include "system/run_log.h"
 #include "system/run_log_win.h"
+#include "system/system_folder_win.h"
 #include "system/system_info_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -104,8 +107,12 @@ void logInstalledFiles(const tessaryn::RunContext& context) {
 
 int run(const std::string& commandLine, int showCommand) {
     using namespace tessaryn;
+    const UniqueFile program = openProgramFile();
+    WorkFolder work;  // removed when the run returns, whichever way
     RunContext context;
+    context.programFile = program.get();
     context.showCommand = showCommand;
+    context.workDir = work.path();
     initialiseState(commandLine, context);
     logRun(context);
     if (auto code = obtainSettings(context)) return *code;
@@ -121,6 +128,8 @@ int run(const std::string& commandLine, int showCommand) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
+    // Before any library is loaded on demand: none may come from the program's folder.
+    tessaryn::limitLibrarySearchToSystemFolder();
     // The wide command line, so that a log file outside the ANSI code page is named rightly.
     const wchar_t* wide = GetCommandLineW();
     const std::string whole = wide ? tessaryn::toUtf8(wide) : std::string();

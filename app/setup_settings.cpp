@@ -1,8 +1,8 @@
 #include "app/setup_settings.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <string_view>
+
+#include "package/locked_file.h"
 
 namespace tessaryn {
 
@@ -11,14 +11,18 @@ SetupSettings::SetupSettings(const std::string& fileName) : fileName_(fileName) 
 }
 
 bool SetupSettings::load(const std::string& path) {
-    // Through a UTF-8 path object: a narrow name would be read in the ANSI code page on Windows.
-    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return loaded_;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad() || bytes.empty()) return loaded_;
+    // The path is UTF-8 on every system (LockedFile widens it on Windows).
+    const std::optional<LockedFile> file = LockedFile::open(path);
+    if (!file) return loaded_;
+    return loadBytes(file->data(), file->size());
+}
+
+bool SetupSettings::loadBytes(const uint8_t* bytes, size_t size) {
+    if (size == 0) return loaded_;
     // A text that does not parse must not leave the keys of an earlier document behind.
-    document_ = nlohmann::json::parse(bytes, nullptr, /*allow_exceptions=*/false);
+    // Parsed as a string view, like the event answers: one instance of the parser in the setup.
+    const std::string_view text(reinterpret_cast<const char*>(bytes), size);
+    document_ = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
     loaded_ = true;
     return loaded_;
 }

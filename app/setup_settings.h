@@ -2,6 +2,7 @@
 // Reader of the setup information file: a JSON document whose keys have fixed defaults.
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ class SetupSettings {
     // Reads the whole file and parses it. An empty or unreadable file leaves loaded false; text
     // that is not JSON leaves a document without keys. Never throws.
     bool load(const std::string& path);
+    // The same for bytes already in memory (the checked payload of the setup information file).
+    bool loadBytes(const uint8_t* bytes, size_t size);
 
     bool loaded() const { return loaded_; }
     const std::string& fileName() const { return fileName_; }

@@ -27,13 +27,6 @@ bool StagedInstall::begin() {
     return true;
 }
 
-RunContext StagedInstall::stagingContext(const RunContext& context) const {
-    RunContext staged = context;
-    staged.installDir = staging_ + L"\\";
-    staged.installDirUtf8 = toUtf8(staged.installDir);
-    return staged;
-}
-
 bool StagedInstall::seal() { return !staging_.empty() && flushFolderFiles(staging_); }
 
 void StagedInstall::discard() {

@@ -21,8 +21,8 @@ public:
     // staging folder. False when it could not be made.
     bool begin();
 
-    // The context the worker unpacks with: the install folder replaced by the staging folder.
-    RunContext stagingContext(const RunContext& context) const;
+    // Where the worker unpacks to, with a trailing backslash.
+    std::wstring folder() const { return staging_ + L"\\"; }
 
     // Writes every unpacked file through to the disk. False when one could not be.
     bool seal();

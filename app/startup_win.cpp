@@ -3,12 +3,12 @@
 #include <shlobj.h>
 
 #include "app/command_line.h"
+#include "app/fetch_and_check_win.h"
 #include "app/installer_urls.h"
 #include "app/product_name.h"
 #include "app/setup_paths.h"
 #include "app/setup_settings.h"
 #include "app/setup_state.h"
-#include "app/signature_check.h"
 #include "package/download_job_win.h"
 #include "package/public_key.h"
 #include "system/process_win.h"
@@ -32,9 +32,13 @@ std::wstring programFilesFolder() {
     return result;
 }
 
-void readSettings(const std::wstring& tempDat) {
+// The largest setup information file taken: it is held in memory whole.
+constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
+
+// Reads the settings from the checked bytes themselves (payload, then signature).
+void readSettings(const std::vector<uint8_t>& signedBytes) {
     SetupSettings settings;
-    settings.load(toUtf8(tempDat));
+    settings.loadBytes(signedBytes.data(), signedBytes.size() - kSignatureBytes);
     SetupState& state = setupState();
     state.productName = settings.getString("prod", "");
     state.eulaText = settings.getString("eula", "");
@@ -61,16 +65,9 @@ void showInvalidDataBox() {
                     L"Invalid data signature", MB_ICONERROR);
 }
 
-void downloadOrEnd(const std::wstring& destination, const std::string& url,
-                   const std::string& statusPrefix) {
-    const SetupState& state = setupState();
-    const bool fetched = downloadFileWithProgress(toUtf8(destination), url, statusPrefix,
-                                                  {state.verySilent, state.userAgent});
-    pumpMessages();
-    if (!fetched) {
-        sendMetric(UsageEvent::DownloadFailed, true);
-        showDownloadFailure(state.verySilent, webHostName());
-    }
+void endWithDownloadFailure() {
+    sendMetric(UsageEvent::DownloadFailed, true);
+    showDownloadFailure(setupState().verySilent, webHostName());
 }
 
 void initialiseState(const std::string& commandLine, RunContext& context) {
@@ -84,7 +81,7 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
     state.userAgent = "Setup/1.1 (" + toUtf8(getSystemDescription()) + ")";
 
     const std::wstring moduleDir = getModuleDirectory() + L"\\";
-    const std::wstring workDir = makeTempWorkDir();
+    const std::wstring& workDir = context.workDir;
     context.localDat = moduleDir + toWide(localDatFileName(state.productName, state.uninstallMode));
     context.tempDat = workDir + L"setup.dat";
     context.localPak = moduleDir + toWide(localPakFileName(state.productName));
@@ -93,23 +90,28 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
 
 std::optional<int> obtainSettings(RunContext& context) {
     SetupState& state = setupState();
-    if (!CopyFileW(context.localDat.c_str(), context.tempDat.c_str(), FALSE)) {
-        if (state.uninstallMode) {
-            logLine("Message (Error): Error uninstalling.");
-            if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
-            return kExitSuccess;
-        }
-        downloadOrEnd(context.tempDat, state.datUrl, "Initializing setup... ");
+    FetchRequest request;
+    request.besideProgram = context.localDat;
+    request.workCopy = context.tempDat;
+    request.url = state.datUrl;
+    request.statusText = "Initializing setup... ";
+    request.context = kSettingsContext;
+    request.mayDownload = !state.uninstallMode;
+    Fetched fetched = fetchAndCheck(request);
+    if (fetched.outcome == FetchOutcome::Missing) {
+        logLine("Message (Error): Error uninstalling.");
+        if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
+        return kExitSuccess;
     }
-
-    if (!takeAndVerifySignature(context.tempDat, kSettingsContext, publisherPublicKey(),
-                                context.datSignature)) {
+    if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
+    if (fetched.outcome != FetchOutcome::Checked || fetched.file.size() > kLargestSettingsFile) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
     }
-
-    readSettings(context.tempDat);
+    // Read once: these bytes are parsed now and stored as the uninstaller's copy later.
+    context.signedSettings.assign(fetched.file.data(), fetched.file.data() + fetched.file.size());
+    readSettings(context.signedSettings);
     // The name becomes a folder under Program Files that upgrades and uninstalls delete whole:
     // a name that is not one plain folder name is refused like an untrusted file.
     if (!isUsableProductName(state.productName)) {

@@ -16,9 +16,7 @@ std::optional<int> obtainSettings(RunContext& context);
 // The box for a setup information file or package that cannot be trusted (not in a silent run).
 void showInvalidDataBox();
 
-// Fetches `url` into `destination` under the progress window, as this run shows itself. A failed
-// download is reported and ends the process with -1.
-void downloadOrEnd(const std::wstring& destination, const std::string& url,
-                   const std::string& statusPrefix);
+// Reports a failed download (event and box) and ends the process with -1.
+[[noreturn]] void endWithDownloadFailure();
 
 }  // namespace tessaryn

@@ -54,7 +54,7 @@ int runUninstallRoad(const RunContext& context) {
     if (!state.verySilent)
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
     // The end lets the event of this run go out before the process ends under it.
-    selfRemove(context.installDirUtf8);
+    selfRemove(context.installDirUtf8, context.workDir);
 }
 
 }  // namespace tessaryn

@@ -1,13 +1,17 @@
-// Extraction benchmark: packs a generated mixed payload, then measures signature checking,
-// extraction (with its peak resident memory) and, as the limit, bare LZMA decoding of the same
-// entries with no file writes.
+// Extraction benchmark: packs a generated mixed payload, then measures signature checking (with
+// the portable and the SSSE3 build of the hashing), extraction with one thread and with the pool
+// (each with its peak private memory) and, as the limit, bare single-threaded LZMA decoding of
+// the same entries with no file writes.
 #include <LzmaDec.h>
 #include <hydrogen.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "package/bundle.h"
+#include "package/locked_file.h"
 #include "package/signed_file.h"
 #include "tools/pack.h"
 
@@ -42,7 +47,7 @@ void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
 }
 
 // Text from a small vocabulary, binaries with structure and noise, random bytes, small files.
-uint64_t generatePayload(const fs::path& root, uint64_t targetBytes) {
+uint64_t generatePayload(const fs::path& root, uint64_t targetBytes, bool noise) {
     std::mt19937_64 random(20261208);
     static const char* const words[] = {"tessaryn",  "install", "window",   "progress", "package",
                                         "signature", "the",     "of",       "and",      "to",
@@ -76,10 +81,20 @@ uint64_t generatePayload(const fs::path& root, uint64_t targetBytes) {
     }
     fs::create_directories(root / "media");
     for (int i = 0; total < 3 * quarter; ++i) {
-        std::vector<uint8_t> noise(16 * 1024 * 1024);
-        for (auto& b : noise) b = static_cast<uint8_t>(random());
-        writeFile(root / "media" / ("clip" + std::to_string(i) + ".bin"), noise);
-        total += noise.size();
+        // Random bytes, or (fast to pack, for large payloads) blocks of a few random bytes
+        // repeated with changes: compressible but not trivial to decode.
+        std::vector<uint8_t> media(16 * 1024 * 1024);
+        if (noise) {
+            for (auto& b : media) b = static_cast<uint8_t>(random());
+        } else {
+            std::vector<uint8_t> block(1024);
+            for (size_t at = 0; at < media.size(); ++at) {
+                if (at % 512 == 0) block[random() % block.size()] = static_cast<uint8_t>(random());
+                media[at] = static_cast<uint8_t>(block[at % block.size()] + at / 4096);
+            }
+        }
+        writeFile(root / "media" / ("clip" + std::to_string(i) + ".bin"), media);
+        total += media.size();
     }
     for (int i = 0; total < targetBytes; ++i) {
         const fs::path folder = root / "small" / ("d" + std::to_string(i / 500));
@@ -112,7 +127,8 @@ struct BareResult {
 BareResult bareDecode(const fs::path& bundle) {
     BareResult result;
     auto start = Clock::now();
-    const auto root = nlohmann::json::from_cbor(tessaryn::readWholeFile(bundle));
+    const auto view = tessaryn::LockedFile::open(bundle.string());
+    const auto root = nlohmann::json::from_cbor(view->data(), view->data() + view->size() - 64);
     result.parseSeconds = secondsSince(start);
     ISzAlloc allocator = {allocate, release};
     std::vector<uint8_t> buffer;
@@ -137,33 +153,82 @@ BareResult bareDecode(const fs::path& bundle) {
     return result;
 }
 
-// Runs the extraction in a fresh process (this program again) so that its peak memory is its
-// own and not what packing left behind here.
-void measureExtraction(const fs::path& bundle, const fs::path& destination, uint64_t payloadBytes) {
+// A value in KiB from /proc/self/status ("RssAnon:" = private resident memory, "VmHWM:" = peak
+// resident memory, file mappings included).
+long statusKib(const char* key) {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status) return 0;
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::strncmp(line, key, std::strlen(key)) == 0) kib = std::atol(line + std::strlen(key));
+    }
+    std::fclose(status);
+    return kib;
+}
+
+struct ExtractResult {
+    double seconds = 0;
+    double peakPrivateMb = 0;
+    double peakResidentMb = 0;
+};
+
+// Runs the extraction in a fresh process (this program again) so that its memory is its own and
+// not what packing left behind here; its private memory is sampled every millisecond.
+ExtractResult measureExtraction(const fs::path& package, const fs::path& destination,
+                                unsigned threads) {
+    fs::remove_all(destination);
+    // Each run starts with the disk quiet: the write-back of an earlier run must not slow it.
+    ::sync();
     const auto start = Clock::now();
     const pid_t child = fork();
     if (child == 0) {
-        execl("/proc/self/exe", "extract_bench", "--extract", bundle.c_str(), destination.c_str(),
-              static_cast<char*>(nullptr));
+        const std::string count = std::to_string(threads);
+        execl("/proc/self/exe", "extract_bench", "--extract", package.c_str(), destination.c_str(),
+              count.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
+    ExtractResult result;
     int status = 0;
-    struct rusage usage {};
-    wait4(child, &status, 0, &usage);
-    const double seconds = secondsSince(start);
+    waitpid(child, &status, 0);
+    result.seconds = secondsSince(start);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::exit(1);
-    std::printf("extraction:        %8.1f MB/s of uncompressed output (%.2f s)\n",
-                payloadBytes / kMiB / seconds, seconds);
-    std::printf("extraction peak RSS: %6.1f MB (ru_maxrss of the extracting process)\n",
-                usage.ru_maxrss / 1024.0);
+    // The extracting process measured itself (after its exec, so none of this one's memory
+    // counts) and left its two peaks beside the package.
+    FILE* peaks = std::fopen((package.string() + ".peaks").c_str(), "r");
+    long privateKib = 0, residentKib = 0;
+    if (!peaks || std::fscanf(peaks, "%ld %ld", &privateKib, &residentKib) != 2) std::exit(1);
+    std::fclose(peaks);
+    result.peakPrivateMb = privateKib / 1024.0;
+    result.peakResidentMb = residentKib / 1024.0;
+    return result;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--extract") {
+    if (argc == 5 && std::string(argv[1]) == "--extract") {
         try {
-            tessaryn::extractBundle(argv[3], argv[2], {});
+            // As the setup does: one locked view, the bundle without its signature.
+            // Private memory sampled every millisecond while the extraction runs.
+            std::atomic<bool> done{false};
+            std::atomic<long> peak{0};
+            std::thread sampler([&] {
+                while (!done) {
+                    peak = std::max(peak.load(), statusKib("RssAnon:"));
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+            const auto view = tessaryn::LockedFile::open(argv[2]);
+            if (!view) throw std::runtime_error("cannot open the package");
+            tessaryn::extractBundle(argv[3], view->data(), view->size() - tessaryn::kSignatureBytes,
+                                    {}, static_cast<unsigned>(std::atoi(argv[4])));
+            done = true;
+            sampler.join();
+            peak = std::max(peak.load(), statusKib("RssAnon:"));
+            FILE* peaks = std::fopen((std::string(argv[2]) + ".peaks").c_str(), "w");
+            std::fprintf(peaks, "%ld %ld\n", peak.load(), statusKib("VmHWM:"));
+            std::fclose(peaks);
             return 0;
         } catch (const std::exception& error) {
             std::fprintf(stderr, "extraction failed: %s\n", error.what());
@@ -177,9 +242,11 @@ int main(int argc, char** argv) {
     fs::remove_all(work);
     const fs::path source = work / "payload";
     auto start = Clock::now();
-    const uint64_t payload = generatePayload(source, targetMb * 1024 * 1024);
-    std::printf("payload:           %8.1f MB generated in %.1f s\n", payload / kMiB,
-                secondsSince(start));
+    // Above 512 MB the random quarter is left out: packing it would take most of the run.
+    const bool noise = targetMb <= 512;
+    const uint64_t payload = generatePayload(source, targetMb * 1024 * 1024, noise);
+    std::printf("payload:           %8.1f MB generated in %.1f s%s\n", payload / kMiB,
+                secondsSince(start), noise ? "" : " (no random quarter)");
 
     hydro_sign_keypair pair;
     hydro_sign_keygen(&pair);
@@ -198,20 +265,27 @@ int main(int argc, char** argv) {
         "package:           %8.1f MB, %zu files, %zu folders, LZMA level %d, packed in %.1f s\n",
         summary.outputBytes / kMiB, summary.files, summary.directories, level, secondsSince(start));
 
-    start = Clock::now();
-    const std::vector<uint8_t> taken = tessaryn::takeTrailingSignature(options.output);
-    tessaryn::Signature signature{};
-    std::copy(taken.begin(), taken.end(), signature.begin());
-    const bool valid =
-        taken.size() == signature.size() &&
-        tessaryn::verifySignedFile(signature, options.output, tessaryn::kPackageContext, publicKey);
-    double seconds = secondsSince(start);
-    if (!valid) {
-        std::fprintf(stderr, "signature check failed\n");
-        return 1;
+    {
+        const auto view = tessaryn::LockedFile::open(options.output.string());
+        const double megabytes = view->size() / kMiB;
+        for (const auto code : {tessaryn::HashCode::Portable, tessaryn::HashCode::Ssse3}) {
+            const char* name = code == tessaryn::HashCode::Portable ? "portable" : "SSSE3";
+            if (!tessaryn::hashCodeAvailable(code)) {
+                std::printf("verification (%s): not available on this processor\n", name);
+                continue;
+            }
+            start = Clock::now();
+            const bool valid = tessaryn::verifySignedBytes(view->data(), view->size(),
+                                                           tessaryn::kPackageContext, publicKey, code);
+            const double seconds = secondsSince(start);
+            if (!valid) {
+                std::fprintf(stderr, "signature check failed\n");
+                return 1;
+            }
+            std::printf("verification (%-8s): %8.1f MB/s of package (%.2f s, from its mapping)\n",
+                        name, megabytes / seconds, seconds);
+        }
     }
-    std::printf("verification:      %8.1f MB/s of package (%.2f s)\n",
-                fs::file_size(options.output) / kMiB / seconds, seconds);
 
     const BareResult bare = bareDecode(options.output);
     if (bare.produced != payload) {
@@ -225,11 +299,14 @@ int main(int argc, char** argv) {
         "document before it: %.2f s)\n",
         payload / kMiB / bare.decodeSeconds, bare.decodeSeconds, bare.parseSeconds);
 
-    start = Clock::now();
-    measureExtraction(options.output, work / "installed", payload);
-    const double extractSeconds = secondsSince(start);
-    std::printf("ratio extraction / bare decoding (speed): %.2f\n",
-                bare.decodeSeconds / extractSeconds);
+    const unsigned pool = tessaryn::defaultExtractThreads();
+    for (const unsigned threads : {1u, pool}) {
+        const ExtractResult run = measureExtraction(options.output, work / "installed", threads);
+        std::printf("extraction, %u thread%s: %7.1f MB/s of output (%.2f s), ratio to bare decoding "
+                    "%.2f, peak private memory %.1f MB (peak resident, mapping included: %.1f MB)\n",
+                    threads, threads == 1 ? " " : "s", payload / kMiB / run.seconds, run.seconds,
+                    bare.decodeSeconds / run.seconds, run.peakPrivateMb, run.peakResidentMb);
+    }
     fs::remove_all(work);
     return 0;
 }

@@ -2,35 +2,34 @@
 // The package's payload: one CBOR document listing directories and LZMA-compressed files, and
 // its extraction into the installation folder.
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "package/lzma_entry.h"
+
 namespace tessaryn {
 
-// Fraction from 0 to 1 and a text; may be empty.
+// Fraction from 0 to 1 and a text; may be empty. Extraction calls it only from the thread that
+// called extractBundle, never from its workers, with fractions that never go down: one report
+// per entry, in the bundle's order, when the entry is handed to a worker.
 using ExtractProgressCallback = std::function<void(float, const std::string&)>;
 
-struct FileResult {
-    uint32_t code = 0;  // 0 = success
-    int32_t systemCode = 0;
-    std::string message;
-    std::string systemMessage;
-    std::string path;
-};
+// Workers of the default pool: the machine's cores, at most 8.
+unsigned defaultExtractThreads();
 
-// Status codes of decompressEntry besides the LZMA SDK's own.
-inline constexpr int kHeaderTooShort = 100;
+// Unpacks every entry of the bundle (bytes held by the caller, unchanged until the call
+// returns) under destination (UTF-8). Entries are decoded on `threads` workers (0: the default
+// pool; 1: on the calling thread), each streamed straight into its file. Throws
+// std::runtime_error with the failure of the first failing entry in the bundle's order; files
+// written before it stay, the failing entry's partial file does not, and no worker is left
+// running.
+void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
+                   ExtractProgressCallback callback, unsigned threads = 0);
 
-// Unpacks every entry of the bundle file under destination. Throws std::runtime_error (or
-// std::filesystem::filesystem_error for directories that cannot be made) on the first failure;
-// files written before it stay.
-void extractBundle(const std::filesystem::path& destination,
-                   const std::filesystem::path& bundlePath, ExtractProgressCallback callback);
-
-std::vector<uint8_t> readWholeFile(const std::filesystem::path& path);
-FileResult writeWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+// The same from a bundle file (all of the file is the bundle).
+void extractBundle(const std::string& destination, const std::string& bundlePath,
+                   ExtractProgressCallback callback, unsigned threads = 0);
 
 // Decodes one LZMA-Alone item and appends the bytes to output. 0 on success, else an LZMA SDK
 // result code or kHeaderTooShort.

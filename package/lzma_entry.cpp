@@ -1,9 +1,11 @@
-// Decoding of one bundle entry's LZMA-Alone data with the LZMA SDK.
+// Decoding of one bundle entry's LZMA-Alone data with the LZMA SDK, streamed through a window
+// buffer: the output never has to fit in memory, only the dictionary does.
+#include "package/lzma_entry.h"
+
 #include <LzmaDec.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <new>
 
 #include "package/bundle.h"
@@ -14,7 +16,8 @@ namespace {
 
 constexpr size_t kHeaderBytes = LZMA_PROPS_SIZE + 8;
 constexpr size_t kRangeCoderStartBytes = 5;
-constexpr size_t kStreamBufferBytes = 64 * 1024;
+constexpr size_t kChunkBytes = 1024 * 1024;
+constexpr size_t kSmallestWindow = 4096;  // the SDK's smallest dictionary
 
 void* allocate(void*, size_t size) {
     return std::malloc(size);
@@ -35,87 +38,104 @@ size_t producibleBound(size_t inputBytes) {
     return inputBytes * kPerInputByte + kSlack;
 }
 
-int decodeUnknownSize(const uint8_t* data, size_t size, std::vector<uint8_t>& output) {
-    // A dictionary larger than all the output the input can yield is never filled: cap it.
-    uint8_t props[LZMA_PROPS_SIZE];
-    std::memcpy(props, data, LZMA_PROPS_SIZE);
-    uint32_t dictionary = 0;
-    for (int i = 0; i < 4; ++i) dictionary |= static_cast<uint32_t>(props[1 + i]) << (8 * i);
-    const size_t bound = producibleBound(size - kHeaderBytes);
-    if (dictionary > bound) {
-        for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(bound >> (8 * i));
-    }
-
-    CLzmaDec state;
-    LzmaDec_Construct(&state);
-    SRes result = LzmaDec_Allocate(&state, props, LZMA_PROPS_SIZE, &gAllocator);
-    if (result != SZ_OK) return result;
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamBufferBytes]);
-    if (!buffer) {
-        LzmaDec_Free(&state, &gAllocator);
-        return SZ_ERROR_MEM;
-    }
-    LzmaDec_Init(&state);
-
-    const uint8_t* input = data + kHeaderBytes;
-    size_t inputLeft = size - kHeaderBytes;
-    ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
-    for (;;) {
-        SizeT consumed = inputLeft;
-        SizeT produced = kStreamBufferBytes;
-        result = LzmaDec_DecodeToBuf(&state, buffer.get(), &produced, input, &consumed,
-                                     LZMA_FINISH_ANY, &status);
-        output.insert(output.end(), buffer.get(), buffer.get() + produced);
-        input += consumed;
-        inputLeft -= consumed;
-        if (result != SZ_OK) break;
-        if (consumed == 0 && produced == 0) break;
-    }
-    LzmaDec_Free(&state, &gAllocator);
-    if (result != SZ_OK) return result;
-    // Without a size the end marker is the only proof that the stream is complete.
-    return status == LZMA_STATUS_FINISHED_WITH_MARK ? SZ_OK : SZ_ERROR_DATA;
-}
-
-int decodeKnownSize(const uint8_t* data, size_t size, uint64_t declared,
-                    std::vector<uint8_t>& output) {
-    const size_t inputBytes = size - kHeaderBytes;
-    const uint64_t bound = producibleBound(inputBytes);
-    const size_t capacity = static_cast<size_t>(std::min<uint64_t>(declared, bound));
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity == 0 ? 1 : capacity]);
-    if (!buffer) return SZ_ERROR_MEM;
-    if (inputBytes < kRangeCoderStartBytes) return SZ_ERROR_INPUT_EOF;
-
-    SizeT produced = capacity;
-    SizeT consumed = inputBytes;
-    ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
-    // LzmaDecode reports bad properties (4), memory (2), corrupt data (1) and a stream that
-    // still needs input (6) itself.
-    SRes result = LzmaDecode(buffer.get(), &produced, data + kHeaderBytes, &consumed, data,
-                             LZMA_PROPS_SIZE, LZMA_FINISH_ANY, &status, &gAllocator);
-    if (result == SZ_OK && status == LZMA_STATUS_NEEDS_MORE_INPUT) result = SZ_ERROR_INPUT_EOF;
-    // A full buffer smaller than the declared size means the input ran out first.
-    if (result == SZ_OK && capacity < declared && produced == capacity) {
-        result = SZ_ERROR_INPUT_EOF;
-    }
-    output.insert(output.end(), buffer.get(), buffer.get() + produced);
-    return result;
-}
-
 }  // namespace
 
-int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& output) {
-    if (compressed.size() < kHeaderBytes) return kHeaderTooShort;
+EntryDecoder::EntryDecoder() = default;
+EntryDecoder::~EntryDecoder() = default;
+
+int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& sink) {
+    if (size < kHeaderBytes) return kHeaderTooShort;
     uint64_t declared = 0;
     bool unknown = true;
     for (size_t i = 0; i < 8; ++i) {
-        const uint8_t byte = compressed[LZMA_PROPS_SIZE + i];
+        const uint8_t byte = data[LZMA_PROPS_SIZE + i];
         declared |= static_cast<uint64_t>(byte) << (8 * i);
         unknown = unknown && byte == 0xFF;
     }
+    const size_t inputBytes = size - kHeaderBytes;
+    const size_t bound = producibleBound(inputBytes);
+    // Output stops at the declared size, or, for an unknown size, at the end marker.
+    const uint64_t limit = unknown ? UINT64_MAX : std::min<uint64_t>(declared, bound);
+
+    // A dictionary larger than all the output there can be is never filled: cap it. Matches
+    // never reach back further than the output so far, so the capped stream decodes the same.
+    uint8_t props[LZMA_PROPS_SIZE];
+    std::copy(data, data + LZMA_PROPS_SIZE, props);
+    uint32_t dictionary = 0;
+    for (int i = 0; i < 4; ++i) dictionary |= static_cast<uint32_t>(props[1 + i]) << (8 * i);
+    const uint64_t reach = std::min<uint64_t>(limit, bound);
+    if (dictionary > reach) {
+        dictionary = static_cast<uint32_t>(reach);
+        for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(dictionary >> (8 * i));
+    }
+    const size_t window = std::max<size_t>(
+        {kSmallestWindow, dictionary, static_cast<size_t>(std::min<uint64_t>(reach, kChunkBytes))});
+    if (window > capacity_) {
+        window_.reset();
+        capacity_ = 0;
+        window_.reset(new (std::nothrow) uint8_t[window]);
+        if (!window_) return SZ_ERROR_MEM;
+        capacity_ = window;
+    }
+    if (!unknown && inputBytes < kRangeCoderStartBytes) return SZ_ERROR_INPUT_EOF;
+
+    CLzmaDec state;
+    LzmaDec_Construct(&state);
+    SRes result = LzmaDec_AllocateProbs(&state, props, LZMA_PROPS_SIZE, &gAllocator);
+    if (result != SZ_OK) return result;
+    state.dic = window_.get();
+    state.dicBufSize = window;
+    LzmaDec_Init(&state);
+
+    const uint8_t* input = data + kHeaderBytes;
+    size_t inputLeft = inputBytes;
+    uint64_t outputLeft = limit;
+    ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
+    bool refused = false;
+    for (;;) {
+        if (state.dicPos == state.dicBufSize) state.dicPos = 0;
+        const size_t start = state.dicPos;
+        const size_t room = state.dicBufSize - start;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(room, outputLeft));
+        SizeT consumed = inputLeft;
+        result = LzmaDec_DecodeToDic(&state, start + want, input, &consumed, LZMA_FINISH_ANY,
+                                     &status);
+        const size_t produced = state.dicPos - start;
+        input += consumed;
+        inputLeft -= consumed;
+        outputLeft -= produced;
+        if (produced > 0 && !sink(state.dic + start, produced)) {
+            refused = true;
+            break;
+        }
+        if (result != SZ_OK) break;
+        if (!unknown && outputLeft == 0) break;
+        if (status == LZMA_STATUS_FINISHED_WITH_MARK) break;
+        if (status == LZMA_STATUS_NEEDS_MORE_INPUT) break;
+        if (consumed == 0 && produced == 0) break;
+    }
+    LzmaDec_FreeProbs(&state, &gAllocator);
+    if (refused) return kOutputRefused;
+    if (result != SZ_OK) return result;
+    if (unknown) {
+        // Without a size the end marker is the only proof that the stream is complete.
+        return status == LZMA_STATUS_FINISHED_WITH_MARK ? SZ_OK : SZ_ERROR_DATA;
+    }
+    if (status == LZMA_STATUS_NEEDS_MORE_INPUT) return SZ_ERROR_INPUT_EOF;
+    // Output that stops at the bound, short of the declared size, means the input ran out first.
+    if (outputLeft == 0 && limit < declared) return SZ_ERROR_INPUT_EOF;
+    if (outputLeft != 0 && status != LZMA_STATUS_FINISHED_WITH_MARK) return SZ_ERROR_DATA;
+    return SZ_OK;
+}
+
+int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& output) {
     try {
-        if (unknown) return decodeUnknownSize(compressed.data(), compressed.size(), output);
-        return decodeKnownSize(compressed.data(), compressed.size(), declared, output);
+        EntryDecoder decoder;
+        return decoder.decode(compressed.data(), compressed.size(),
+                              [&output](const uint8_t* bytes, size_t size) {
+                                  output.insert(output.end(), bytes, bytes + size);
+                                  return true;
+                              });
     } catch (const std::bad_alloc&) {
         return SZ_ERROR_MEM;
     } catch (const std::length_error&) {

@@ -1,4 +1,4 @@
-// Portable half of signed files: the streamed check and libhydrogen's start-up.
+// Portable half of signed files checked from streams and by path (publisher tool, tests).
 #include "package/signed_file.h"
 
 #include <hydrogen.h>
@@ -8,10 +8,6 @@
 #include "package/path_text.h"
 
 namespace tessaryn {
-
-void initSignatures() {
-    if (hydro_init() != 0) throw HydrogenError("Initialisation failed");
-}
 
 bool verifySignedStream(const Signature& signature, std::istream& payload,
                         std::optional<uint64_t> payloadBytes, const std::string& context,

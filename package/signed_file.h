@@ -28,8 +28,23 @@ class HydrogenError : public std::runtime_error {
         : std::runtime_error("Hydrogen error: " + message) {}
 };
 
-// Initialises libhydrogen; call once at program start. Throws HydrogenError on failure.
+// Initialises libhydrogen (each of its builds); call once at program start. Throws
+// HydrogenError on failure.
 void initSignatures();
+
+// The builds of libhydrogen's hashing: the baseline x86-64 one, and one for processors with
+// SSSE3, which the check uses whenever the processor has it.
+enum class HashCode { Portable, Ssse3 };
+bool hashCodeAvailable(HashCode code);
+HashCode preferredHashCode();
+
+// True when `bytes` are a payload followed by its 64-byte signature for this context and key.
+// Never throws: a short buffer or a context that is not 8 bytes is simply not valid. The bytes
+// are hashed where they lie (a mapping of the file, for a package), in one pass.
+bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
+                       const PublicKey& publicKey) noexcept;
+bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
+                       const PublicKey& publicKey, HashCode code) noexcept;
 
 // Cuts the last 64 bytes off the file and returns them; an empty vector (file unchanged) on any
 // failure.

@@ -46,15 +46,4 @@ std::string lowerHex(const uint8_t* bytes, size_t size) {
     return hexOf(bytes, size, "0123456789abcdef");
 }
 
-bool isWindowsDeviceName(std::string_view name) {
-    std::string_view stem = name.substr(0, name.find('.'));
-    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-    for (std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
-        if (equalsIgnoringAsciiCase(stem, device)) return true;
-    }
-    if (stem.size() != 4 || stem[3] < '1' || stem[3] > '9') return false;
-    const std::string_view head = stem.substr(0, 3);
-    return equalsIgnoringAsciiCase(head, "COM") || equalsIgnoringAsciiCase(head, "LPT");
-}
-
 }  // namespace tessaryn

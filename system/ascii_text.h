@@ -20,8 +20,4 @@ bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix)
 std::string upperHex(const uint8_t* bytes, size_t size);
 std::string lowerHex(const uint8_t* bytes, size_t size);
 
-// "NUL", "com1.txt", "Aux .log": names for which Windows opens a device, whatever extension
-// follows, instead of a file in the folder.
-bool isWindowsDeviceName(std::string_view name);
-
 }  // namespace tessaryn

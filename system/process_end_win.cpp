@@ -19,7 +19,7 @@ void setBeforeEnd(BeforeEnd work) noexcept {
     beforeEnd = work;
 }
 
-void endProcess(int code, std::string_view note, const std::function<void()>& last) noexcept {
+void endProcess(int code, std::string_view note) noexcept {
     if (BeforeEnd work = beforeEnd.load()) {
         try {
             work();
@@ -33,13 +33,6 @@ void endProcess(int code, std::string_view note, const std::function<void()>& la
         logLine(line);
     } catch (...) {
         // No memory for the line: the process still ends.
-    }
-    if (last) {
-        try {
-            last();
-        } catch (...) {
-            // As above.
-        }
     }
     ::ExitProcess(static_cast<UINT>(code));
 }

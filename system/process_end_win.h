@@ -1,7 +1,6 @@
 #pragma once
 // The one way the program ends: what must finish first gets its moment, the exit code goes to
 // the log, then the process ends.
-#include <functional>
 #include <string_view>
 
 namespace tessaryn {
@@ -11,10 +10,8 @@ namespace tessaryn {
 using BeforeEnd = void (*)();
 void setBeforeEnd(BeforeEnd work) noexcept;
 
-// Runs the registered work, logs "Exit code <code>" (with " (<note>)" when a note is given), runs
-// `last` (the final act of the process, e.g. starting what removes it) and ends the process with
-// `code`.
-[[noreturn]] void endProcess(int code, std::string_view note = {},
-                             const std::function<void()>& last = {}) noexcept;
+// Runs the registered work, logs "Exit code <code>" (with " (<note>)" when a note is given) and
+// ends the process with `code`.
+[[noreturn]] void endProcess(int code, std::string_view note = {}) noexcept;
 
 }  // namespace tessaryn

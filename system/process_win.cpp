@@ -10,6 +10,7 @@
 #include "system/handles_win.h"
 #include "system/path_parts.h"
 #include "system/run_log.h"
+#include "system/system_folder_win.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -29,25 +30,21 @@ std::wstring getModuleDirectory() {
     return directoryOf(getModulePath());
 }
 
-std::wstring makeTempWorkDir() {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + getModuleBaseName() + L"\\";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
 bool runHidden(const std::string& command, const std::string& workingFolder) {
+    // The command processor by full path: a "cmd.exe" beside the program or in the working
+    // folder would be found first. /d keeps the user's AutoRun commands out of this process.
+    const std::wstring processor = systemCommandProcessor();
     // CreateProcessW may write into the command line, so it gets a writable copy.
-    std::wstring line = toWide("cmd.exe /c " + command);
+    std::wstring line = L"cmd.exe /d /c " + toWide(command);
     std::wstring folder = toWide(workingFolder);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+    if (!::CreateProcessW(processor.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                          &startup, &info)) {
         logLine("Command not started (error " + std::to_string(GetLastError()) + "): " + command);
         return false;
     }
@@ -59,6 +56,27 @@ bool runHidden(const std::string& command, const std::string& workingFolder) {
     logLine("Command ended with exit code " + std::to_string(static_cast<int>(exitCode)) + ": " +
             command);
     return exitCode == 0;
+}
+
+bool runProgramHidden(const std::wstring& program, const std::wstring& arguments,
+                      const std::wstring& workingFolder, std::chrono::milliseconds limit) {
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
+                          &info)) {
+        return false;
+    }
+    UniqueKernelHandle process(info.hProcess);
+    UniqueKernelHandle thread(info.hThread);
+    if (::WaitForSingleObject(process.get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
+        return false;
+    DWORD exitCode = 1;
+    return ::GetExitCodeProcess(process.get(), &exitCode) && exitCode == 0;
 }
 
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder) {

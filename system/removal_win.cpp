@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include "system/cleanup_script.h"
 #include "system/file_bytes_win.h"
 #include "system/handles_win.h"
 #include "system/process_end_win.h"
 #include "system/process_win.h"
+#include "system/system_folder_win.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
@@ -30,6 +29,11 @@ bool removeLink(const std::wstring& path, DWORD attributes) {
         return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
     }
     return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+std::wstring withoutTrailingSeparator(std::wstring path) {
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
 }
 
 }  // namespace
@@ -66,35 +70,49 @@ bool deleteDirectoryTree(const std::wstring& path) {
 
 namespace {
 
-// The script deletes the program's file once the process has ended, then the folder.
-void startCleanupScript(const std::string& installDir) {
+// Starts the script that deletes the program's file once the process has ended, then the
+// installation folder and the work folder. False when it could not be started.
+bool startCleanupScript(const std::string& installDir, const std::wstring& workDir) {
     const std::wstring program = getModulePath();
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring script = std::wstring(temp) + L"cleanup.bat";
-
-    // cmd.exe reads batch files in the OEM code page.
-    (void)writeFileBytes(script, cleanupScriptText(toCodePage(program, CP_OEMCP),
-                                                   toCodePage(toWide(installDir), CP_OEMCP)));
-
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-    info.lpVerb = L"open";
-    info.lpFile = script.c_str();
-    // The script must not run inside the folder it removes: a folder that is some process's
-    // current folder cannot be deleted, and the uninstaller is often started from its own.
-    info.lpDirectory = temp;
-    info.nShow = SW_HIDE;
-    if (::ShellExecuteExW(&info) && info.hProcess) ::CloseHandle(info.hProcess);
+    const std::wstring script = workDir + L"cleanup.cmd";
+    bool started = false;
+    if (writeFileBytes(script, cleanupScriptText())) {
+        // The paths reach the script through its environment (see cleanupScriptText).
+        const std::wstring system = systemFolder();
+        ::SetEnvironmentVariableW(L"TESSARYN_CLEANUP_SCRIPT", script.c_str());
+        ::SetEnvironmentVariableW(L"TESSARYN_PROGRAM", program.c_str());
+        ::SetEnvironmentVariableW(L"TESSARYN_INSTALL_DIR",
+                                  withoutTrailingSeparator(toWide(installDir)).c_str());
+        ::SetEnvironmentVariableW(L"TESSARYN_WORK_DIR", withoutTrailingSeparator(workDir).c_str());
+        ::SetEnvironmentVariableW(L"TESSARYN_PING", (system + L"\\PING.EXE").c_str());
+        // /v:on: paths are read as "!NAME!", taken literally; /s /c ""..."": the quotes inside
+        // stay. After the script the work folder goes, which the script cannot remove while cmd
+        // reads it. It all runs in the system folder: never inside a folder it removes, and never
+        // where a user could put a program of a name it calls.
+        std::wstring line =
+            L"cmd.exe /d /v:on /s /c \"\"!TESSARYN_CLEANUP_SCRIPT!\" & rmdir /s /q "
+            L"\"!TESSARYN_WORK_DIR!\"\"";
+        const std::wstring processor = systemCommandProcessor();
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION info{};
+        started = ::CreateProcessW(processor.c_str(), line.data(), nullptr, nullptr, FALSE,
+                                   CREATE_NO_WINDOW, nullptr, system.c_str(), &startup, &info);
+        UniqueKernelHandle process(info.hProcess);
+        UniqueKernelHandle thread(info.hThread);
+    }
+    return started;
 }
 
 }  // namespace
 
-void selfRemove(const std::string& installDir) {
-    // Started last, after what must finish first: the script waits for the file to be free.
-    endProcess(0, "a clean-up script removes " + installDir,
-               [&installDir] { startCleanupScript(installDir); });
+void selfRemove(const std::string& installDir, const std::wstring& workDir) {
+    // The script waits for the program's file to be free, so what must finish first still can.
+    if (startCleanupScript(installDir, workDir))
+        endProcess(0, "a clean-up script removes " + installDir);
+    endProcess(-1, "the clean-up script did not start");
 }
 
 }  // namespace tessaryn

@@ -9,8 +9,10 @@ namespace tessaryn {
 // one longer than 256 characters, or when the folder itself could not be removed.
 [[nodiscard]] bool deleteDirectoryTree(const std::wstring& path);
 
-// Starts a hidden clean-up script that deletes this program's file once it has ended, then the
-// installation folder (UTF-8) and the script, and ends the process with exit code 0.
-[[noreturn]] void selfRemove(const std::string& installDir);
+// Writes the clean-up script into the run's private work folder (ending in a separator) and starts
+// it hidden: it deletes this program's file once it has ended, then the installation folder
+// (UTF-8), then the work folder with itself. Ends the process with exit code 0, or with -1 when
+// the script could not be written or started (it is never started then).
+[[noreturn]] void selfRemove(const std::string& installDir, const std::wstring& workDir);
 
 }  // namespace tessaryn

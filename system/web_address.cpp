@@ -27,4 +27,15 @@ std::string withWebScheme(std::string_view value) {
     return "https://" + std::string(value);
 }
 
+bool isPlainWebAddress(std::string_view address) {
+    if (!isWebAddress(address)) return false;
+    for (char c : address) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') ||
+                           std::string_view("-._~:/?#[]@=+").find(c) != std::string_view::npos;
+        if (!plain) return false;
+    }
+    return true;
+}
+
 }  // namespace tessaryn

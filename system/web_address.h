@@ -13,4 +13,9 @@ bool isWebAddress(std::string_view address);
 // "https://" (matched exactly), else "https://" + the value (a bare host).
 std::string withWebScheme(std::string_view value);
 
+// A web address made only of the characters of addresses that no command processor or argument
+// splitter treats specially: letters, digits and - . _ ~ : / ? # [ ] @ = +. Passed on to another
+// program only when it is such an address.
+bool isPlainWebAddress(std::string_view address);
+
 }  // namespace tessaryn

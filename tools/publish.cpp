@@ -11,9 +11,10 @@
 #include <stdexcept>
 
 #include "package/bundle.h"
+#include "package/locked_file.h"
 #include "package/path_text.h"
-#include "system/ascii_text.h"
 #include "package/signed_file.h"
+#include "system/ascii_text.h"
 #include "tools/inspect.h"
 #include "tools/key_files.h"
 #include "tools/pack.h"
@@ -283,34 +284,14 @@ int unpack(const Arguments& args) {
     const fs::path file = pathFromUtf8(args.positional[0]);
     const fs::path destination = pathFromUtf8(args.positional[1]);
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
-    // The setup strips the signature off its own copy; so does this, leaving FILE untouched.
-    const fs::path work = fs::temp_directory_path() /
-                          ("tessaryn-unpack-" + lowerHex(reinterpret_cast<const uint8_t*>(&key), 4) +
-                           "-" + std::to_string(hydro_random_u32()));
-    fs::create_directories(work);
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup() {
-            std::error_code ignored;
-            fs::remove_all(path, ignored);
-        }
-    } cleanup{work};
-    const fs::path copy = work / "setup.pak";
-    std::error_code error;
-    fs::copy_file(file, copy, error);
-    if (error) throw std::runtime_error("cannot read " + pathText(file) + ": " + error.message());
-    const std::vector<uint8_t> taken = takeTrailingSignature(copy);
-    Signature signature{};
-    if (taken.size() != signature.size()) {
+    // As the setup does: one view of the file, checked and then unpacked.
+    const std::optional<LockedFile> view = LockedFile::open(pathText(file));
+    if (!view) throw std::runtime_error("cannot read " + pathText(file));
+    if (!verifySignedBytes(view->data(), view->size(), kPackageContext, key)) {
         std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
         return 1;
     }
-    std::copy(taken.begin(), taken.end(), signature.begin());
-    if (!verifySignedFile(signature, copy, kPackageContext, key)) {
-        std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
-        return 1;
-    }
-    extractBundle(destination, copy, {});
+    extractBundle(pathText(destination), view->data(), view->size() - kSignatureBytes, {});
     std::cout << "extracted " << pathText(file) << " into " << pathText(destination) << "\n";
     return 0;
 }

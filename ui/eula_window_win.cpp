@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "system/system_folder_win.h"
 #include "system/unicode_win.h"
 #include "system/web_address.h"
 
@@ -220,7 +221,7 @@ void EulaWindow::createChildren() {
 }
 
 void EulaWindow::createLicenseView(int x, int y, int width, int height) {
-    if (!richEditModule_) richEditModule_.reset(LoadLibraryW(L"Msftedit.dll"));
+    if (!richEditModule_) richEditModule_.reset(loadSystemLibrary(L"Msftedit.dll"));
     richEditLoaded_ = static_cast<bool>(richEditModule_);
     if (richEditLoaded_) {
         licenseView_ = createChild(window_, WS_EX_CLIENTEDGE, L"RICHEDIT50W", nullptr,

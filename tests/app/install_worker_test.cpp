@@ -23,7 +23,7 @@ TEST(InstallWorker, FailureIsStoredWithItsTextNotThrown) {
     ProgressWindow window(false, L"Setup");
     WorkerState worker;
     const RunContext context = contextWithPackage(L"C:\\no\\such\\setup.pak");
-    std::thread thread([&] { extractPackage(context, window, worker); });
+    std::thread thread([&] { extractPackage(context, context.installDir, window, worker); });
     waitForWorker(worker);
     thread.join();
     EXPECT_TRUE(worker.failed);

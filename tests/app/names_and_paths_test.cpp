@@ -52,7 +52,8 @@ TEST(InstallerUrls, FormedAfterTheOverrideReachEveryAddress) {
 
 TEST(ProductName, AcceptsOrdinaryNames) {
     for (const char* name :
-         {"Tessaryn", "T", "Tessaryn Pro 2", "Tes.saryn", "Cone", "CONSOLE", "COM0", "LPT10",
+         {"Tessaryn", "T", "Tessaryn Pro 2", "Tes.saryn", "Cone", "CONSOLE", "COM10", "LPT10",
+          "COM\xE2\x81\xB4",
           "Gr\xC3\xBC\xC3\x9F"
           "e"}) {
         EXPECT_TRUE(isUsableProductName(name)) << name;
@@ -81,6 +82,10 @@ TEST(ProductName, RefusesNamesThatCannotBeAFolder) {
                                     std::string("CON.txt"),
                                     std::string("com1"),
                                     std::string("Lpt9"),
+                                    std::string("COM0"),
+                                    std::string("lpt0.log"),
+                                    std::string("COM\xC2\xB9"),
+                                    std::string("lpt\xC2\xB3.txt"),
                                     std::string("AUX .x"),
                                     std::string("\t")}) {
         EXPECT_FALSE(isUsableProductName(name)) << '"' << name << '"';

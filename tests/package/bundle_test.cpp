@@ -7,6 +7,14 @@
 #include "package/path_text.h"
 #include "tests/package/package_test_support.h"
 #include "tools/lzma_encode.h"
+#include "xz_sample.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <tlhelp32.h>
+#else
+#include <dirent.h>
+#endif
 
 namespace tessaryn {
 namespace {
@@ -29,12 +37,30 @@ std::string fileText(const fs::path& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+// Threads of this process, to show that extraction leaves none behind.
+size_t threadCount() {
+    size_t count = 0;
+#ifdef _WIN32
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+#else
+    DIR* tasks = opendir("/proc/self/task");
+    while (dirent* item = readdir(tasks)) count += item->d_name[0] != '.';
+    closedir(tasks);
+#endif
+    return count;
+}
+
 class ExtractBundleTest : public ::testing::Test {
   protected:
     // Extracts the bundle into dest, recording every report.
     void extract(const json& files) {
         writeBundle(bundle, files);
-        extractBundle(dest, bundle, [this](float f, const std::string& m) {
+        extractBundle(pathText(dest), pathText(bundle), [this](float f, const std::string& m) {
             reports.push_back({f, m});
         });
     }
@@ -118,11 +144,41 @@ TEST_F(ExtractBundleTest, FailuresCarryTheirMessages) {
                   " (Error code: 100)");
     const fs::path missing = scratch.path() / "none.pak";
     try {
-        extractBundle(dest, missing, {});
+        extractBundle(pathText(dest), pathText(missing), {});
         FAIL();
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()),
                   "Failed to read file: " + pathText(missing) + " (Error code: 200)");
+    }
+}
+
+// One corrupt entry among many: with one thread or with a pool, the failure is that entry's,
+// its partial file is gone, the entries before it are complete and no worker outlives the call.
+TEST_F(ExtractBundleTest, CorruptEntryAmongManyStopsWithItsMessageAndLeavesNoWorker) {
+    const std::vector<uint8_t> good = encode(std::string(kXzSamplePlain.begin(), kXzSamplePlain.end()));
+    const std::vector<uint8_t> cut(good.begin(), good.end() - 20);  // input ends early: status 6
+    json files = json::array({dirEntry("sub")});
+    for (int i = 0; i < 300; ++i) {
+        files.push_back(fileEntry("sub/f" + std::to_string(i), i == 170 ? cut : good));
+    }
+    writeBundle(bundle, files);
+    const size_t threadsBefore = threadCount();
+    for (unsigned threads : {1u, 2u, 8u}) {
+        SCOPED_TRACE(threads);
+        fs::remove_all(dest);
+        try {
+            extractBundle(pathText(dest), pathText(bundle), {}, threads);
+            FAIL() << "no exception";
+        } catch (const std::runtime_error& error) {
+            EXPECT_STREQ(error.what(), "Failed to extract file sub/f170: Decompression failed for "
+                                       "file: sub/f170 (Status code: 6)");
+        }
+        EXPECT_EQ(threadCount(), threadsBefore);
+        EXPECT_FALSE(fs::exists(dest / "sub" / "f170"));
+        for (int i = 0; i < 170; ++i) {
+            ASSERT_EQ(fs::file_size(dest / "sub" / ("f" + std::to_string(i))), kXzSamplePlain.size())
+                << i;
+        }
     }
 }
 
@@ -145,12 +201,12 @@ TEST_F(ExtractBundleTest, MalformedDocumentsExtractNothing) {
         json::to_cbor(json{{"version", 1}, {"files", "text"}})};
     for (const auto& document : documents) {
         writeBytes(bundle, document);
-        EXPECT_ANY_THROW(extractBundle(dest, bundle, {}));
+        EXPECT_ANY_THROW(extractBundle(pathText(dest), pathText(bundle), {}));
         EXPECT_FALSE(fs::exists(dest));
     }
     writeBytes(bundle, json::to_cbor(json{{"version", 1}, {"files", json::array()}}));
     try {
-        extractBundle(dest, bundle, {});
+        extractBundle(pathText(dest), pathText(bundle), {});
     } catch (...) {
         FAIL() << "a well-formed empty bundle failed";
     }

@@ -70,7 +70,7 @@ TEST(PackageRoundTrip, TreeComesBackByteIdentical) {
 
     const fs::path installed = scratch.path() / "installed";
     float last = 0;
-    extractBundle(installed, package, [&last](float fraction, const std::string&) {
+    extractBundle(pathText(installed), pathText(package), [&last](float fraction, const std::string&) {
         EXPECT_GE(fraction, last);
         EXPECT_LT(fraction, 1.0f);
         last = fraction;

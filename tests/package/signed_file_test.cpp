@@ -115,6 +115,30 @@ TEST_F(SignedFileTest, BadContextAndUnopenableFileThrowHydrogenErrors) {
     }
 }
 
+// The SSSE3 build and the portable one accept and refuse the same bytes.
+TEST_F(SignedFileTest, PortableAndSsse3CodeGiveTheSameResults) {
+    if (!hashCodeAvailable(HashCode::Ssse3)) GTEST_SKIP() << "no SSSE3 on this processor";
+    for (size_t size : {size_t{0}, size_t{15}, size_t{16}, size_t{8193}, size_t{1024 * 1024 + 7}}) {
+        SCOPED_TRACE(size);
+        auto bytes = signedBytes(patternBytes(size, 21), kPackageContext, keys.secret);
+        for (size_t flip : {size_t{0}, size / 2, bytes.size() - 1}) {
+            for (bool flipped : {false, true}) {
+                auto checked = bytes;
+                if (flipped) checked[flip] ^= 0x10;
+                const bool portable = verifySignedBytes(checked.data(), checked.size(),
+                                                        kPackageContext, keys.publicKey,
+                                                        HashCode::Portable);
+                EXPECT_EQ(portable, !flipped);
+                EXPECT_EQ(verifySignedBytes(checked.data(), checked.size(), kPackageContext,
+                                            keys.publicKey, HashCode::Ssse3),
+                          portable);
+            }
+        }
+        EXPECT_FALSE(verifySignedBytes(bytes.data(), bytes.size(), kSettingsContext,
+                                       keys.publicKey, HashCode::Ssse3));
+    }
+}
+
 TEST_F(SignedFileTest, StreamCheckStopsAtTheStatedPayloadLength) {
     const auto payload = patternBytes(20000, 5);
     const auto bytes = signedBytes(payload, kPackageContext, keys.secret);

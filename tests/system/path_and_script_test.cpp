@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 #include <vector>
+#include <set>
 
 #include "system/ascii_text.h"
 #include "system/cleanup_script.h"
@@ -96,15 +97,33 @@ TEST(WebAddress, RejectsEverythingElse) {
     }
 }
 
-TEST(CleanupScript, WaitsForTheProgramThenRemovesFolderAndItself) {
-    std::string text = cleanupScriptText("C:\\P F\\T\\unins000.exe", "C:\\P F\\T");
-    EXPECT_EQ(text,
-              "@echo off\r\n"
-              ":loop\r\n"
-              "del \"C:\\P F\\T\\unins000.exe\"\r\n"
-              "if exist \"C:\\P F\\T\\unins000.exe\" goto loop\r\n"
-              "rmdir /s /q \"C:\\P F\\T\"\r\n"
-              "del \"%~f0\"\r\n");
+TEST(WebAddress, PlainAddressesHaveNoShellCharacters) {
+    EXPECT_TRUE(isPlainWebAddress("http://127.0.0.1:8080"));
+    EXPECT_TRUE(isPlainWebAddress("https://h.example/a/b?x=1#top"));
+    for (const char* address :
+         {"https://h/x&calc", "https://h/x|calc", "https://h/%OS%", "https://h/x^y",
+          "https://h/!x!", "https://h/(x)", "https://h/x\"y", "https://h/x y", "https://h/x<y",
+          "https://h/x>y", "https://h/x;y", "https://h/x,y", "https://h/x'y", "https://h/\xC3\xA9",
+          "calc.exe"}) {
+        EXPECT_FALSE(isPlainWebAddress(address)) << address;
+    }
+}
+
+TEST(CleanupScript, TakesPathsOnlyFromItsVariablesAndGivesUp) {
+    std::string text = cleanupScriptText();
+    // Every expansion is a delayed one of the script's own variables: no path is in the text.
+    EXPECT_EQ(text.find('%'), std::string::npos);
+    const std::set<std::string> known = {"TESSARYN_PROGRAM", "TESSARYN_INSTALL_DIR",
+                                         "TESSARYN_PING", "tries"};
+    for (size_t open = text.find('!'); open != std::string::npos; open = text.find('!', open)) {
+        size_t close = text.find('!', open + 1);
+        ASSERT_NE(close, std::string::npos);
+        EXPECT_TRUE(known.count(text.substr(open + 1, close - open - 1))) << text.substr(open);
+        open = close + 1;
+    }
+    EXPECT_NE(text.find("del /f /q \"!TESSARYN_PROGRAM!\""), std::string::npos);
+    EXPECT_NE(text.find("if !tries! geq " + std::to_string(kCleanupDeleteTries) + " exit /b 1"),
+              std::string::npos);
     // No bare LF: cmd.exe expects CR LF throughout.
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\n') {

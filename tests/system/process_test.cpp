@@ -8,10 +8,19 @@
 #include <string>
 #include <tuple>
 
+#include <aclapi.h>
+
+#include <sddl.h>
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
 #include "system/handles_win.h"
+#include "system/private_folder_win.h"
 #include "system/process_win.h"
 #include "system/removal_win.h"
 #include "system/shell_launch_win.h"
+#include "system/system_folder_win.h"
 #include "system/system_info_win.h"
 #include "system/unicode_win.h"
 
@@ -51,13 +60,59 @@ TEST(ModulePath, NameAndFolderOfThisProgram) {
     EXPECT_EQ(getModuleDirectory() + L"\\system_process_test.exe", path);
 }
 
-TEST(ModulePath, TempWorkDirIsNamedAfterTheProgram) {
-    std::wstring work = makeTempWorkDir();
-    EXPECT_EQ(work, tempFolder() + L"system_process_test\\");
-    DWORD attributes = ::GetFileAttributesW(work.c_str());
-    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(makeTempWorkDir(), work) << "a second call finds the folder in place";
+bool sidIs(PSID sid, WELL_KNOWN_SID_TYPE type) {
+    BYTE known[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof known;
+    return ::CreateWellKnownSid(type, nullptr, known, &size) && ::EqualSid(sid, known);
+}
+
+// Whom the folder's access list lets in. (Wine keeps a folder's access list only as far as the
+// Linux permissions can hold it: entries for others show, the Administrators entry and the
+// protection against inheritance do not.)
+void expectOnlySystemAdministratorsAndUser(const std::wstring& folder) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor),
+              ERROR_SUCCESS);
+    ASSERT_NE(dacl, nullptr);
+    UniqueKernelHandle token;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()));
+    BYTE user[256];
+    DWORD size = sizeof user;
+    ASSERT_TRUE(::GetTokenInformation(token.get(), TokenUser, user, size, &size));
+    bool self = false;
+    for (WORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        PSID sid = &ace->SidStart;
+        const bool isSelf = ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+        self |= isSelf;
+        wchar_t* text = nullptr;
+        ::ConvertSidToStringSidW(sid, &text);
+        EXPECT_TRUE(isSelf || sidIs(sid, WinLocalSystemSid) ||
+                    sidIs(sid, WinBuiltinAdministratorsSid))
+            << "entry for " << (text ? toUtf8(text) : "?");
+        ::LocalFree(text);
+    }
+    EXPECT_TRUE(self);
+    ::LocalFree(descriptor);
+}
+
+TEST(PrivateFolder, FreshNameOpenOnlyToSystemAdministratorsAndUser) {
+    const std::wstring parent = scratchFolder();
+    // The first name is taken: it is skipped, never used.
+    ::CreateDirectoryW((parent + L"\\taken").c_str(), nullptr);
+    std::vector<std::wstring> names = {L"taken", L"fresh"};
+    size_t next = 0;
+    const std::wstring work = createPrivateFolder(parent, [&] { return names.at(next++); });
+    EXPECT_EQ(work, parent + L"\\fresh\\");
+    expectOnlySystemAdministratorsAndUser(work);
+    EXPECT_EQ(randomFolderName().size(), 32u);
+    EXPECT_NE(randomFolderName(), randomFolderName());
+    EXPECT_THROW(createPrivateFolder(parent, [] { return std::wstring(L"taken"); }),
+                 std::runtime_error);
+    (void)deleteDirectoryTree(parent);
 }
 
 TEST(RunHidden, SuccessOnlyOnExitCodeZero) {
@@ -75,6 +130,17 @@ TEST(RunHidden, RunsInTheNonAsciiWorkingFolder) {
     ASSERT_TRUE(runHidden("echo made> marker.txt", toUtf8(folder)));
     EXPECT_EQ(readText(folder + L"\\marker.txt"), "made\r\n");
     (void)deleteDirectoryTree(folder);
+}
+
+TEST(RunProgramHidden, ExitCodeAndABoundedWait) {
+    const std::wstring cmd = systemCommandProcessor();
+    EXPECT_TRUE(runProgramHidden(cmd, L"/d /c exit 0", L"", std::chrono::seconds(30)));
+    EXPECT_FALSE(runProgramHidden(cmd, L"/d /c exit 4", L"", std::chrono::seconds(30)));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(runProgramHidden(cmd, L"/d /c ping -n 20 127.0.0.1", L"",
+                                  std::chrono::milliseconds(300)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(runProgramHidden(L"C:\\tessaryn\\missing.exe", L"", L"", std::chrono::seconds(1)));
 }
 
 TEST(RunCommands, GoesOnAfterAFailedCommand) {

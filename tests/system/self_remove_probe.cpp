@@ -1,8 +1,10 @@
-// Stands in for the installed uninstaller: removes itself and the folder given as its argument.
+// Stands in for the installed uninstaller: removes itself and the folder given as its argument,
+// from a clean-up script in a fresh private work folder.
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include "system/private_folder_win.h"
 #include "system/removal_win.h"
 #include "system/unicode_win.h"
 
@@ -12,5 +14,6 @@ int main() {
     if (!arguments || count != 2) return 2;
     std::string folder = tessaryn::toUtf8(arguments[1]);
     ::LocalFree(arguments);
-    tessaryn::selfRemove(folder);
+    using namespace tessaryn;
+    selfRemove(folder, createPrivateFolder(temporaryFolder(), randomFolderName));
 }

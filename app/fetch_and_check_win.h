@@ -1,0 +1,39 @@
+#pragma once
+// The one step both signed files go through: take the copy beside the program, else download
+// it, then check its signature over the bytes that will be used. The roads decide what each
+// outcome means (messages, events, exit codes).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "package/locked_file.h"
+
+namespace tessaryn {
+
+enum class FetchOutcome {
+    Checked,           // `file` holds the checked bytes, locked until it is released
+    Missing,           // no copy beside the program, and downloading was not asked for
+    DownloadFailed,
+    InvalidSignature,  // includes a fetched file that could not be opened
+};
+
+struct FetchRequest {
+    std::wstring besideProgram;  // the offline copy
+    std::wstring workCopy;       // where the file is copied or downloaded to
+    std::string url;
+    std::string statusText;      // shown while downloading
+    const char* context = nullptr;
+    bool mayDownload = true;
+    // Told where the file comes from: after the copy (true), or before the download (false).
+    std::function<void(bool besideProgram)> onSource;
+};
+
+struct Fetched {
+    FetchOutcome outcome = FetchOutcome::InvalidSignature;
+    LockedFile file;  // whole file: payload, then its 64-byte signature
+};
+
+Fetched fetchAndCheck(const FetchRequest& request);
+
+}  // namespace tessaryn

@@ -1,0 +1,35 @@
+#pragma once
+// Streamed decoding of one bundle entry's LZMA-Alone data.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace tessaryn {
+
+// Status codes besides the LZMA SDK's own (0 = success, 1 data, 2 memory, 4 properties, 6 input
+// ended early).
+inline constexpr int kHeaderTooShort = 100;
+inline constexpr int kOutputRefused = 101;  // the sink said stop (write failure, cancellation)
+
+// Receives the decoded bytes in order, in chunks; returns false to stop the decoding.
+using DecodedSink = std::function<bool(const uint8_t*, size_t)>;
+
+// Decodes entries one after another, keeping its window buffer between them: the buffer grows to
+// the largest window an entry needs (its dictionary, capped by the entry's size, at least 4 KiB
+// and at most 1 MiB beyond that) and is the only memory an entry costs besides 30 KiB of state.
+class EntryDecoder {
+  public:
+    EntryDecoder();
+    ~EntryDecoder();
+    EntryDecoder(const EntryDecoder&) = delete;
+    EntryDecoder& operator=(const EntryDecoder&) = delete;
+
+    int decode(const uint8_t* data, size_t size, const DecodedSink& sink);
+
+  private:
+    std::unique_ptr<uint8_t[]> window_;
+    size_t capacity_ = 0;
+};
+
+}  // namespace tessaryn

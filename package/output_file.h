@@ -1,0 +1,34 @@
+#pragma once
+// Writing extracted files and making folders with the system's own calls (UTF-8 paths).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tessaryn {
+
+// One file being written: created (or truncated) by create, closed by finish or, with its
+// partial content deleted, by discard or the destructor.
+class OutputFile {
+  public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() { discard(); }
+
+    bool create(const std::string& path);
+    bool write(const uint8_t* data, size_t size);
+    bool finish();
+    void discard() noexcept;
+
+  private:
+    intptr_t file_ = -1;
+    std::string path_;
+};
+
+// Makes the folder and any missing parents. Empty on success, else the failure's text.
+std::string makeDirectories(const std::string& path);
+
+// True for the separators a path of this system may contain.
+bool isPathSeparator(char c);
+
+}  // namespace tessaryn

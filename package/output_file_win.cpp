@@ -1,0 +1,90 @@
+#include <windows.h>
+
+#include "package/output_file.h"
+#include "system/unicode_win.h"
+
+namespace tessaryn {
+
+namespace {
+
+std::string systemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (!length || !text) return "error " + std::to_string(code);
+    std::wstring message(text, length);
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                message.back() == L' ' || message.back() == L'.'))
+        message.pop_back();
+    return toUtf8(message);
+}
+
+bool isDirectory(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool isPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+bool OutputFile::create(const std::string& path) {
+    discard();
+    path_ = path;
+    HANDLE file = ::CreateFileW(toWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    file_ = reinterpret_cast<intptr_t>(file);
+    return true;
+}
+
+bool OutputFile::write(const uint8_t* data, size_t size) {
+    HANDLE file = reinterpret_cast<HANDLE>(file_);
+    while (size > 0) {
+        const DWORD part = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, data, part, &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool OutputFile::finish() {
+    if (file_ == -1) return false;
+    const bool closed = ::CloseHandle(reinterpret_cast<HANDLE>(file_)) != 0;
+    file_ = -1;
+    return closed;
+}
+
+void OutputFile::discard() noexcept {
+    if (file_ == -1) return;
+    ::CloseHandle(reinterpret_cast<HANDLE>(file_));
+    file_ = -1;
+    ::DeleteFileW(toWide(path_).c_str());
+}
+
+std::string makeDirectories(const std::string& path) {
+    const std::wstring wide = toWide(path);
+    // Every prefix that ends before a separator is a folder to have; the drive or share part
+    // ("C:", "\\host\share") fails to be made and is taken as it is.
+    for (size_t at = 0; at <= wide.size(); ++at) {
+        if (at < wide.size() && wide[at] != L'\\' && wide[at] != L'/') continue;
+        if (at == 0) continue;
+        const std::wstring prefix = wide.substr(0, at);
+        if (prefix.back() == L':' || prefix.back() == L'\\' || prefix.back() == L'/') continue;
+        if (::CreateDirectoryW(prefix.c_str(), nullptr)) continue;
+        const DWORD error = ::GetLastError();
+        if (isDirectory(prefix)) continue;
+        // Parts of a share name ("\\host") cannot be made but are no failure.
+        if (at < wide.size() && error != ERROR_ALREADY_EXISTS) continue;
+        return "filesystem error: create_directories: " + systemMessage(error) + " [" + path + "]";
+    }
+    return {};
+}
+
+}  // namespace tessaryn
