@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "package/locked_file.h"
+#include "system/json_text.h"
 
 namespace tessaryn {
 
@@ -22,7 +23,7 @@ bool SetupSettings::loadBytes(const uint8_t* bytes, size_t size) {
     // A text that does not parse must not leave the keys of an earlier document behind.
     // Parsed as a string view, like the event answers: one instance of the parser in the setup.
     const std::string_view text(reinterpret_cast<const char*>(bytes), size);
-    document_ = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    document_ = parseJsonText(text);
     loaded_ = true;
     return loaded_;
 }

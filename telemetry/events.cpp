@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "system/json_text.h"
 #include "system/web_address.h"
 
 namespace tessaryn {
@@ -18,19 +19,85 @@ uint32_t styleForIcon(const std::string& iconType) {
     return kStylePlain;
 }
 
+// Appends `text` as a JSON string, escaped the way json::dump escapes without ensure_ascii.
+// Invalid UTF-8 must not throw out of an event: each maximal broken part becomes one U+FFFD,
+// as with error_handler_t::replace.
+void appendJsonString(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += '"';
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            const char c = text[i++];
+            switch (c) {
+                case '"': out += "\\\""; break;
+                case '\\': out += "\\\\"; break;
+                case '\b': out += "\\b"; break;
+                case '\t': out += "\\t"; break;
+                case '\n': out += "\\n"; break;
+                case '\f': out += "\\f"; break;
+                case '\r': out += "\\r"; break;
+                default:
+                    if (lead < 0x20) {
+                        out += "\\u00";
+                        out += kHex[lead >> 4];
+                        out += kHex[lead & 0xF];
+                    } else {
+                        out += c;
+                    }
+            }
+            continue;
+        }
+        // Length and allowed second byte exclude overlong forms, surrogates and > U+10FFFF.
+        size_t continuation = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            continuation = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            continuation = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            continuation = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        }
+        size_t length = 1;
+        while (length <= continuation && i + length < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + length]);
+            if (next < low || next > high) break;
+            low = 0x80;
+            high = 0xBF;
+            ++length;
+        }
+        // A byte that breaks a sequence starts the next character.
+        if (continuation > 0 && length == continuation + 1)
+            out.append(text.substr(i, length));
+        else
+            out += "\xEF\xBF\xBD";
+        i += length;
+    }
+    out += '"';
+}
+
 }  // namespace
 
 std::string metricBody(int32_t event, const std::string& productName,
                        const std::string& machineId) {
-    // nlohmann's object keeps its keys sorted, which gives event, prod, uuid.
-    json body = {{"event", event}, {"prod", productName}, {"uuid", machineId}};
-    // Invalid UTF-8 in a name must not throw out of an event; it is replaced instead.
-    return body.dump(-1, ' ', false, json::error_handler_t::replace);
+    // Written by hand: nlohmann's serializer (with its number formatting) would be the only
+    // one in the setup. Keys in sorted order, compact, like json::dump.
+    std::string body = "{\"event\":" + std::to_string(event) + ",\"prod\":";
+    appendJsonString(body, productName);
+    body += ",\"uuid\":";
+    appendJsonString(body, machineId);
+    body += '}';
+    return body;
 }
 
 AnswerActions interpretAnswer(std::string_view answer, bool silent) {
     AnswerActions actions;
-    json reply = json::parse(answer, nullptr, false);
+    json reply = parseJsonText(answer);
     if (reply.is_discarded() || !reply.is_object()) return actions;
 
     auto url = reply.find("url");

@@ -107,19 +107,22 @@ def test_upgrade_replaces_the_old_version(machine, host, tmp_path):
 
 def test_host_asking_to_end_during_unpacking_ends_the_run_after_the_install(machine, test_host,
                                                                             tmp_path):
-    bulk = {f"bulk/f{i:04}.bin": os.urandom(1024) for i in range(1500)}
+    bulk = {f"bulk/f{i:04}.bin": os.urandom(256) for i in range(6000)}
     product = make_product(tmp_path / "product", files=bulk)
     setup = machine.put_setup()
     shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
     shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
     # The answers to the events of the package check and of the start are held back until the
-    # files are being written.
+    # files are being written (into the staging folder beside the install folder).
     gate = threading.Event()
     test_host.set_answer("/installers/metrics", Answer(body=b'{"action":1}', gate=gate))
     process = machine.start_setup("/VERYSILENT", url_switch(test_host.base_url))
-    folder = machine.install_dir / "bulk"
-    assert wait_until(lambda: folder.is_dir() and any(folder.iterdir()), timeout=120)
-    written = len(list(folder.iterdir()))
+
+    def unpacking():
+        return [f for d in machine.program_files.glob(".Tessaryn-staging-*")
+                for f in (d / "bulk").glob("*")] if machine.program_files.is_dir() else []
+    assert wait_until(lambda: unpacking(), timeout=120, interval=0.02)
+    written = len(unpacking())
     gate.set()
     code = process.wait(timeout=240)
 

@@ -1,6 +1,8 @@
 // Event bodies and the reading of the web host's answers.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "telemetry/events.h"
 #include "telemetry/machine_id.h"
 
@@ -22,6 +24,29 @@ TEST(MetricBody, EscapesTextAndSurvivesBadUtf8) {
     // A broken byte must not throw out of an event; it becomes U+FFFD.
     EXPECT_EQ(metricBody(1, "x\xff", "u"),
               "{\"event\":1,\"prod\":\"x\xef\xbf\xbd\",\"uuid\":\"u\"}");
+}
+
+// The body is written by hand; it must stay byte for byte what json::dump with
+// error_handler_t::replace gives, broken and borderline UTF-8 included.
+TEST(MetricBody, MatchesTheJsonLibrary) {
+    using namespace std::string_literals;
+    const std::string texts[] = {
+        "plain", "\x01\x1f\x7f\b\t\n\f\r\"\\/"s, "nul\0in"s, "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+        "\x80", "\xbf\xbf", "\xc0\xaf", "\xc1\xbf", "\xc2", "\xc2x", "\xe0\x80\x80", "\xe0\xa0",
+        "\xe0\xa0\x80", "\xed\x9f\xbf", "\xed\xa0\x80", "\xef\xbf\xbf", "\xf0\x8f\xbf\xbf",
+        "\xf0\x90\x80\x80", "\xf0\x90\x80", "\xf0\x90\x80x", "\xf4\x8f\xbf\xbf", "\xf4\x90\x80\x80",
+        "\xf5\x80", "\xfe\xff", "a\xe2\x82\"b", "\xe2\x82\xe2\x82\xac", "\xf0\xc3\xa9\x80",
+        std::string(600, 'x') + "\xe2\x82", std::string(509, 'y') + "\xf0\x9f\x98\x80\x01",
+    };
+    for (const std::string& text : texts) {
+        for (int32_t event : {0, -2147483647 - 1, 2147483647}) {
+            const nlohmann::json expected = {
+                {"event", event}, {"prod", text}, {"uuid", text + "\n"}};
+            EXPECT_EQ(metricBody(event, text, text + "\n"),
+                      expected.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+                << testing::PrintToString(text);
+        }
+    }
 }
 
 TEST(Answer, MessageDefaultsToTitleMessageAndInformationStyle) {
@@ -94,7 +119,8 @@ TEST(Answer, OnlyWebAddressesAreOpened) {
 
 TEST(Answer, MalformedAnswersDoNothing) {
     for (const char* answer : {"", "not json", "[1,2]", "\"msg\"", "{\"msg\":\"x\"", "null",
-                               "{\"msg\":5}", "<html>502</html>"}) {
+                               "{\"msg\":5}", "<html>502</html>",
+                               "{\"msg\":\"x\",\"action\":1} {}"}) {
         AnswerActions a = interpretAnswer(answer, false);
         EXPECT_FALSE(a.showMessage) << answer;
         EXPECT_FALSE(a.exitProcess) << answer;
