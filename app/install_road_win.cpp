@@ -94,17 +94,14 @@ bool acceptLicense() {
 // package stays locked in the context until unpacking has ended.
 std::optional<int> obtainPackage(RunContext& context) {
     const SetupState& state = setupState();
-    FetchRequest request;
-    request.besideProgram = context.localPak;
-    request.workCopy = context.tempPak;
-    request.url = state.pakUrl;
-    request.statusText = "Downloading setup files... ";
-    request.context = kPackageContext;
-    request.onSource = [](bool besideProgram) {
+    const auto reportSource = [](bool besideProgram) {
         sendMetric(besideProgram ? UsageEvent::PackageBesideSetup
                                  : UsageEvent::PackageDownloadStarted,
                    true);
     };
+    const FetchRequest request{context.localPak, context.tempPak, state.pakUrl,
+                               "Downloading setup files... ", kPackageContext,
+                               /*mayDownload=*/true, reportSource};
     Fetched fetched = fetchAndCheck(request);
     if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
     if (fetched.outcome != FetchOutcome::Checked) {

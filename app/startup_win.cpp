@@ -90,13 +90,9 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
 
 std::optional<int> obtainSettings(RunContext& context) {
     SetupState& state = setupState();
-    FetchRequest request;
-    request.besideProgram = context.localDat;
-    request.workCopy = context.tempDat;
-    request.url = state.datUrl;
-    request.statusText = "Initializing setup... ";
-    request.context = kSettingsContext;
-    request.mayDownload = !state.uninstallMode;
+    const FetchRequest request{context.localDat, context.tempDat, state.datUrl,
+                               "Initializing setup... ", kSettingsContext, !state.uninstallMode,
+                               /*onSource=*/nullptr};
     Fetched fetched = fetchAndCheck(request);
     if (fetched.outcome == FetchOutcome::Missing) {
         logLine("Message (Error): Error uninstalling.");

@@ -1,5 +1,7 @@
 #include "system/side_folder_name.h"
 
+#include "system/ascii_text.h"
+
 namespace tessaryn {
 namespace {
 
@@ -46,14 +48,8 @@ std::optional<SideFolderKind> sideFolderKindOf(std::wstring_view name, std::wstr
 }
 
 std::wstring hexDigits(const unsigned char* bytes, size_t count) {
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    text.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0f];
-    }
-    return text;
+    const std::string hex = lowerHex(bytes, count);
+    return std::wstring(hex.begin(), hex.end());
 }
 
 }  // namespace tessaryn
