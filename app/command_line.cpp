@@ -128,12 +128,11 @@ CommandLineOptions readCommandLine(std::string_view text) {
     return options;
 }
 
-void applyCommandLine(std::string_view text) {
+void applyCommandLine(std::string_view text, SetupState& state, std::string& override) {
     CommandLineOptions options = readCommandLine(text);
-    SetupState& state = setupState();
     if (options.verySilent) state.verySilent = true;
     if (options.updaterMode) state.updaterMode = true;
-    if (!options.serverOverride.empty()) serverOverride() = options.serverOverride;
+    if (!options.serverOverride.empty()) override = options.serverOverride;
 }
 
 }  // namespace tessaryn

@@ -7,6 +7,8 @@
 
 namespace tessaryn {
 
+struct SetupState;
+
 // Cuts the text at every single space; two spaces in a row give an empty token. Quotes have no
 // meaning.
 std::vector<std::string> splitCommandLine(std::string_view text);
@@ -37,8 +39,8 @@ std::string helpText(const std::string& productName, bool uninstaller);
 // Reads the switches; later "/URL:" and "/LOG" tokens win, unknown tokens are ignored.
 CommandLineOptions readCommandLine(std::string_view text);
 
-// Reads the switches into the process-wide state and the server override. Flags are only ever
-// set; an override replaces the current one only when the command line gives one.
-void applyCommandLine(std::string_view text);
+// Reads the switches into the run's state and server override. Flags are only ever set; an
+// override replaces the current one only when the command line gives one.
+void applyCommandLine(std::string_view text, SetupState& state, std::string& override);
 
 }  // namespace tessaryn

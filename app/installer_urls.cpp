@@ -5,23 +5,18 @@
 
 namespace tessaryn {
 
-std::string makeInstallerUrl(const std::string& extension) {
-    const SetupState state = setupState();
-    return buildDownloadUrl(serverOrigin(), state.productName, extension);
-}
-
-// The event address lives beside the installer files: ".../installers/metrics".
-std::string makeMetricsUrl() {
-    return buildDownloadUrl(serverOrigin(), "metrics", "");
+InstallerUrls installerUrls(const std::string& origin, const std::string& productName) {
+    // The event address lives beside the installer files: ".../installers/metrics".
+    return {buildDownloadUrl(origin, productName, ".dat"),
+            buildDownloadUrl(origin, productName, ".pak"), buildDownloadUrl(origin, "metrics", "")};
 }
 
 void formInstallerUrls() {
-    std::string dat = makeInstallerUrl(".dat");
-    std::string pak = makeInstallerUrl(".pak");
     SetupState& state = setupState();
-    state.datUrl = std::move(dat);
-    state.pakUrl = std::move(pak);
-    state.metricsUrl = makeMetricsUrl();
+    InstallerUrls urls = installerUrls(serverOrigin(), state.productName);
+    state.datUrl = std::move(urls.dat);
+    state.pakUrl = std::move(urls.pak);
+    state.metricsUrl = std::move(urls.metrics);
 }
 
 }  // namespace tessaryn

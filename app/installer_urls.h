@@ -4,11 +4,13 @@
 
 namespace tessaryn {
 
-// Server origin + "/installers/" + product name in lower case + extension (".dat", ".pak").
-std::string makeInstallerUrl(const std::string& extension);
+struct InstallerUrls {
+    std::string dat;      // origin + "/installers/" + product name in lower case + ".dat"
+    std::string pak;      // the same with ".pak"
+    std::string metrics;  // origin + "/installers/metrics"
+};
 
-// Server origin + "/installers/metrics".
-std::string makeMetricsUrl();
+InstallerUrls installerUrls(const std::string& origin, const std::string& productName);
 
 // Sets datUrl, pakUrl and metricsUrl of the process-wide state. Called after the command line
 // has been read, so that a "/URL:" override reaches every address.

@@ -23,10 +23,13 @@ const std::string& webHostName() {
     return host;
 }
 
-std::string serverOrigin() {
-    const std::string& override = serverOverride();
+std::string originFor(const std::string& override) {
     if (override.empty()) return "https://" + webHostName();
     return withWebScheme(override);
+}
+
+std::string serverOrigin() {
+    return originFor(serverOverride());
 }
 
 }  // namespace tessaryn

@@ -36,6 +36,8 @@ const std::string& webHostName();
 
 // Scheme and host that every address of the run starts with: the override as given when it
 // carries "http://" or "https://", "https://" + override for a bare host, else the web host.
+std::string originFor(const std::string& override);
+// The same for the override of this run.
 std::string serverOrigin();
 
 }  // namespace tessaryn

@@ -74,7 +74,7 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
     SetupState& state = setupState();
     state.productName = "Tessaryn";
     // The command line comes before the addresses, so that "/URL:" reaches them.
-    applyCommandLine(commandLine);
+    applyCommandLine(commandLine, state, serverOverride());
     formInstallerUrls();
     state.uninstallMode = isUninstallerBaseName(getModuleBaseName());
     state.machineId = makeMachineId();

@@ -47,24 +47,19 @@ TEST(ReadCommandLine, UrlSwitchValues) {
               "https://b.example");
 }
 
-TEST(ApplyCommandLine, FillsTheProcessWideState) {
-    SetupState saved = setupState();
-    std::string savedOverride = serverOverride();
+TEST(ApplyCommandLine, FillsTheRunsState) {
+    SetupState state;
+    std::string override;
+    applyCommandLine("/VERYSILENT /URL:127.0.0.1:9", state, override);
+    EXPECT_TRUE(state.verySilent);
+    EXPECT_FALSE(state.updaterMode);
+    EXPECT_EQ(override, "https://127.0.0.1:9");
+    EXPECT_EQ(originFor(override), "https://127.0.0.1:9");
 
-    setupState() = SetupState{};
-    serverOverride().clear();
-    applyCommandLine("/VERYSILENT /URL:127.0.0.1:9");
-    EXPECT_TRUE(setupState().verySilent);
-    EXPECT_FALSE(setupState().updaterMode);
-    EXPECT_EQ(serverOverride(), "https://127.0.0.1:9");
-    EXPECT_EQ(serverOrigin(), "https://127.0.0.1:9");
-
-    applyCommandLine("/UPDATER");  // no override given: the current one stays
-    EXPECT_TRUE(setupState().updaterMode);
-    EXPECT_EQ(serverOverride(), "https://127.0.0.1:9");
-
-    setupState() = saved;
-    serverOverride() = savedOverride;
+    applyCommandLine("/UPDATER", state, override);  // no override given: the current one stays
+    EXPECT_TRUE(state.updaterMode);
+    EXPECT_TRUE(state.verySilent);
+    EXPECT_EQ(override, "https://127.0.0.1:9");
 }
 
 TEST(ArgumentsOf, SkipsTheProgramNameQuotedOrNot) {

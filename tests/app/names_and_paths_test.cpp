@@ -9,45 +9,24 @@
 namespace tessaryn {
 namespace {
 
-// Keeps the process-wide state of other tests untouched.
-class StateGuard {
-  public:
-    StateGuard() : state_(setupState()), override_(serverOverride()) {}
-    ~StateGuard() {
-        setupState() = state_;
-        serverOverride() = override_;
-    }
-
-  private:
-    SetupState state_;
-    std::string override_;
-};
-
 TEST(InstallerUrls, LowerCaseProductNameUnderTheOrigin) {
-    StateGuard guard;
-    setupState().productName = "Tessaryn";
-    serverOverride().clear();
-    EXPECT_EQ(makeInstallerUrl(".dat"), "https://" + webHostName() + "/installers/tessaryn.dat");
+    EXPECT_EQ(installerUrls(originFor(""), "Tessaryn").dat,
+              "https://" + webHostName() + "/installers/tessaryn.dat");
 
-    setupState().productName = "T\xC3\x84ST Pro";  // UTF-8 bytes pass unchanged
-    serverOverride() = "http://127.0.0.1:8080";
-    EXPECT_EQ(makeInstallerUrl(".pak"), "http://127.0.0.1:8080/installers/t\xC3\x84st pro.pak");
-    EXPECT_EQ(makeMetricsUrl(), "http://127.0.0.1:8080/installers/metrics");
+    // UTF-8 bytes pass unchanged; a closing slash gives no "//installers".
+    const InstallerUrls urls = installerUrls("http://127.0.0.1:8080/", "T\xC3\x84ST Pro");
+    EXPECT_EQ(urls.dat, "http://127.0.0.1:8080/installers/t\xC3\x84st pro.dat");
+    EXPECT_EQ(urls.pak, "http://127.0.0.1:8080/installers/t\xC3\x84st pro.pak");
+    EXPECT_EQ(urls.metrics, "http://127.0.0.1:8080/installers/metrics");
 }
 
-TEST(InstallerUrls, FormedAfterTheOverrideReachEveryAddress) {
-    StateGuard guard;
-    setupState().productName = "Tessaryn";
-    serverOverride() = "mirror.example";
-    formInstallerUrls();
-    EXPECT_EQ(setupState().datUrl, "https://mirror.example/installers/tessaryn.dat");
-    EXPECT_EQ(setupState().pakUrl, "https://mirror.example/installers/tessaryn.pak");
-    EXPECT_EQ(setupState().metricsUrl, "https://mirror.example/installers/metrics");
-
-    serverOverride() = "http://127.0.0.1:8080/";  // a closing slash gives no "//installers"
-    formInstallerUrls();
-    EXPECT_EQ(setupState().pakUrl, "http://127.0.0.1:8080/installers/tessaryn.pak");
-    EXPECT_EQ(setupState().metricsUrl, "http://127.0.0.1:8080/installers/metrics");
+TEST(InstallerUrls, TheOverrideReachesEveryAddress) {
+    EXPECT_EQ(originFor("mirror.example"), "https://mirror.example");
+    EXPECT_EQ(originFor("http://127.0.0.1:8080/"), "http://127.0.0.1:8080/");
+    const InstallerUrls urls = installerUrls(originFor("mirror.example"), "Tessaryn");
+    EXPECT_EQ(urls.dat, "https://mirror.example/installers/tessaryn.dat");
+    EXPECT_EQ(urls.pak, "https://mirror.example/installers/tessaryn.pak");
+    EXPECT_EQ(urls.metrics, "https://mirror.example/installers/metrics");
 }
 
 TEST(ProductName, AcceptsOrdinaryNames) {
