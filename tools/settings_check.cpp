@@ -1,8 +1,8 @@
 #include "tools/settings_check.h"
 
-#include <algorithm>
-#include <cctype>
 #include <nlohmann/json.hpp>
+
+#include "package/entry_name.h"
 
 namespace tessaryn {
 
@@ -26,11 +26,6 @@ std::string quoted(const char* key) {
     return text;
 }
 
-std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 }  // namespace
 
 std::string productNameProblem(const std::string& name) {
@@ -42,15 +37,10 @@ std::string productNameProblem(const std::string& name) {
             return std::string("contains the character '") + static_cast<char>(c) + "'";
         }
     }
-    // Windows drops trailing dots and spaces and reserves the device names.
+    // Windows drops trailing dots and spaces and reserves the device names; the rule is the
+    // setup's own, so that every name accepted here is one the setup accepts.
     if (name.back() == '.' || name.back() == ' ') return "ends with a dot or a space";
-    std::string stem = upper(name.substr(0, name.find('.')));
-    static const char* const devices[] = {
-        "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-        "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
-    if (std::find(std::begin(devices), std::end(devices), stem) != std::end(devices)) {
-        return "is a reserved device name";
-    }
+    if (isReservedDeviceName(name)) return "is a reserved device name";
     return {};
 }
 

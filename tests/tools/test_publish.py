@@ -196,7 +196,9 @@ def test_sign_checks_settings_and_signs_exact_bytes(tmp_path, keys):
     ("a?", "'?'"), ('a"', "'\"'"), ("a<", "'<'"), ("a>", "'>'"), ("a|b", "'|'"),
     ("tab\there", "control character"), ("x\u007f", "control character"),
     (42, '"prod" must be a string, found a number'), ("NUL", "reserved device name"),
-    ("Product.", "ends with a dot"),
+    # The names the setup itself refuses: COM0, a superscript digit, blanks before the dot.
+    ("com0", "reserved device name"), ("LPT\u00b9", "reserved device name"),
+    ("Con .txt", "reserved device name"), ("Product.", "ends with a dot"),
 ])
 def test_sign_refuses_unusable_product_names(tmp_path, keys, prod, reason):
     secret, _ = keys
