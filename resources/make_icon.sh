@@ -32,4 +32,6 @@ for size in 16 32 48 256; do
   entries+=("$size:$work/icon-$size.rgba")
 done
 python3 "$here/write_ico.py" "$here/tessaryn.ico" "${entries[@]}"
+# The committed icon's PNG images were then recompressed losslessly with optipng -o7 (every
+# kilobyte counts towards the setup program's size limit).
 echo "wrote $here/tessaryn.ico"
