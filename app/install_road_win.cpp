@@ -20,6 +20,7 @@
 #include "system/file_bytes_win.h"
 #include "system/handles_win.h"
 #include "system/process_win.h"
+#include "system/program_tree_win.h"
 #include "system/program_file_win.h"
 #include "system/registry_win.h"
 #include "system/run_log.h"
@@ -113,6 +114,22 @@ std::optional<int> obtainPackage(RunContext& context) {
     return std::nullopt;
 }
 
+// The old uninstaller removes its folder from a script that runs after it has ended, by the
+// folder's name: were that script still at work when the new folder takes the name, it would
+// delete the new files. So the wait lasts until everything the uninstaller started has ended
+// (or only until its folder is gone, where the system cannot follow what it starts).
+void waitForOldUninstaller(const ProgramTree& uninstaller, const std::wstring& installDir) {
+    const std::chrono::milliseconds programLimit = kOldUninstallerLimit;
+    (void)pumpUntilSignalled(uninstaller.program(), static_cast<DWORD>(programLimit.count()));
+    const auto waiting = [&] {
+        if (uninstaller.tracksWhatItStarts()) return !uninstaller.ended();
+        return uninstaller.succeeded() && isDirectory(installDir);
+    };
+    const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
+    while (waiting() && std::chrono::steady_clock::now() < end)
+        pumpFor(std::chrono::milliseconds(50));
+}
+
 // Runs the earlier version's clean-up commands and its uninstaller, and ends its processes.
 // False, before its uninstaller has run, when its folder could not be moved aside: the old
 // version then stays installed.
@@ -128,16 +145,13 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
     // events reach the same host; an address with other characters is not passed on.
     std::wstring arguments = L"/VERYSILENT";
     if (isPlainWebAddress(serverOverride())) arguments += L" /URL:" + toWide(serverOverride());
-    bool uninstalled = runProgramHidden(context.installDir + L"unins000.exe", arguments,
-                                        context.installDir, kOldUninstallerLimit);
-    terminateProcessesInDirectory(context.installDirUtf8);
-    // The old uninstaller removes its folder from a script that runs after it has ended; were
-    // that script still at work when the new folder is moved in, it would delete the new files.
-    if (uninstalled) {
-        const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
-        while (isDirectory(context.installDir) && std::chrono::steady_clock::now() < end)
-            pumpFor(std::chrono::milliseconds(100));
+    ProgramTree uninstaller;
+    if (uninstaller.start(context.installDir + L"unins000.exe", arguments, context.installDir)) {
+        waitForOldUninstaller(uninstaller, context.installDir);
+        // Whatever of it runs still would act on the folder's name, where the new files go next.
+        uninstaller.end();
     }
+    terminateProcessesInDirectory(context.installDirUtf8);
     return true;
 }
 

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
-#include <unordered_set>
 
 #include "package/cbor_frame.h"
 #include "package/entry_name.h"
@@ -113,9 +113,10 @@ std::vector<EntryPlace> listEntries(const uint8_t* data, size_t size) {
         places.push_back(std::move(place));
     }
     if (list.major == 5) {
-        // A map holds each key once, the last one given.
-        std::stable_sort(places.begin(), places.end(),
-                         [](const EntryPlace& a, const EntryPlace& b) { return a.key < b.key; });
+        // A map holds each key once, the last one given (offsets grow in the order given).
+        std::sort(places.begin(), places.end(), [](const EntryPlace& a, const EntryPlace& b) {
+            return a.key < b.key || (a.key == b.key && a.offset < b.offset);
+        });
         std::vector<EntryPlace> unique;
         for (size_t i = 0; i < places.size(); ++i) {
             if (i + 1 < places.size() && places[i + 1].key == places[i].key) continue;
@@ -389,7 +390,7 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
     // File names handed to the pool since it was last empty, folded as Windows compares them:
     // a later entry of one of these names, or a folder through one, waits until the pool is
     // empty, so that entries of one name land in the bundle's order.
-    std::unordered_set<std::string> pending;
+    std::set<std::string> pending;
     std::string lastParent;
     const auto ensureAlone = [&](const std::string& folded) {
         if (!pool || pending.empty()) return;

@@ -58,27 +58,6 @@ bool runHidden(const std::string& command, const std::string& workingFolder) {
     return exitCode == 0;
 }
 
-bool runProgramHidden(const std::wstring& program, const std::wstring& arguments,
-                      const std::wstring& workingFolder, std::chrono::milliseconds limit) {
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                          &info)) {
-        return false;
-    }
-    UniqueKernelHandle process(info.hProcess);
-    UniqueKernelHandle thread(info.hThread);
-    if (::WaitForSingleObject(process.get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
-        return false;
-    DWORD exitCode = 1;
-    return ::GetExitCodeProcess(process.get(), &exitCode) && exitCode == 0;
-}
-
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder) {
     for (const std::string& command : commands) (void)runHidden(command, workingFolder);
 }

@@ -1,6 +1,5 @@
 #pragma once
 // The program's own location, running other programs, and ending those in a folder.
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,12 +15,6 @@ std::wstring getModuleDirectory();
 // Runs "cmd.exe /c " + command (UTF-8) hidden in the working folder (UTF-8; empty for the
 // current one) and waits for it. True only when it ran and ended with exit code 0.
 [[nodiscard]] bool runHidden(const std::string& command, const std::string& workingFolder);
-// Starts the program by its full path (no shell between), hidden, with the arguments after its
-// quoted path, in the working folder, and waits for it at most `limit`. True only when it ended
-// in time with exit code 0; one that takes longer is left running.
-[[nodiscard]]
-bool runProgramHidden(const std::wstring& program, const std::wstring& arguments,
-                      const std::wstring& workingFolder, std::chrono::milliseconds limit);
 // Runs each command in order; a failed one does not stop the rest.
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder);
 // Opens a document, folder or address (UTF-8) with its associated program.

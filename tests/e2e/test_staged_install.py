@@ -2,10 +2,11 @@
 package, a file of the old version held open by another program, a setup killed mid-way."""
 
 import os
+import shutil
 import signal
 import time
 
-from conftest import (EXIT_FAILURE, UNINSTALL_KEY, WindowDriver, make_product, sign_raw, tree_files,
+from conftest import (EXIT_FAILURE, LATE_REMOVER_EXE, UNINSTALL_KEY, WindowDriver, make_product, sign_raw, tree_files,
                       url_switch, wait_until)
 from test_install import assert_installed
 
@@ -72,6 +73,19 @@ def test_damaged_packages_leave_nothing_new(machine, host, tmp_path):
     assert not machine.install_dir.exists()
     assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
     assert not (machine.desktop / "Tessaryn.lnk").exists()
+
+
+def test_upgrade_waits_for_what_the_old_uninstaller_left_running(machine, host, tmp_path):
+    # Its clean-up removes the folder by name, once at once and once again seconds later: the
+    # new version takes the name only after that clean-up has ended.
+    install_old(machine, host, tmp_path)
+    shutil.copyfile(LATE_REMOVER_EXE, machine.install_dir / "unins000.exe")
+    new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
+    host.publish(new)
+
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    assert_installed(machine, new, machine.downloads / "TessarynSetup.exe")
+    assert side_folders(machine) == []
 
 
 def test_upgrade_while_the_old_version_is_held_open(machine, host, tmp_path):

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,6 +19,7 @@
 #include "system/handles_win.h"
 #include "system/private_folder_win.h"
 #include "system/process_win.h"
+#include "system/program_tree_win.h"
 #include "system/removal_win.h"
 #include "system/shell_launch_win.h"
 #include "system/system_folder_win.h"
@@ -132,15 +134,30 @@ TEST(RunHidden, RunsInTheNonAsciiWorkingFolder) {
     (void)deleteDirectoryTree(folder);
 }
 
-TEST(RunProgramHidden, ExitCodeAndABoundedWait) {
+bool endsWithin(const ProgramTree& tree, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!tree.ended() && std::chrono::steady_clock::now() < end) Sleep(20);
+    return tree.ended();
+}
+
+TEST(ProgramTree, ExitCodeAndWhatTheProgramLeftRunning) {
     const std::wstring cmd = systemCommandProcessor();
-    EXPECT_TRUE(runProgramHidden(cmd, L"/d /c exit 0", L"", std::chrono::seconds(30)));
-    EXPECT_FALSE(runProgramHidden(cmd, L"/d /c exit 4", L"", std::chrono::seconds(30)));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(runProgramHidden(cmd, L"/d /c ping -n 20 127.0.0.1", L"",
-                                  std::chrono::milliseconds(300)));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_FALSE(runProgramHidden(L"C:\\tessaryn\\missing.exe", L"", L"", std::chrono::seconds(1)));
+    ProgramTree done, failed, parent, missing;
+    ASSERT_TRUE(done.start(cmd, L"/d /c exit 0", L""));
+    ASSERT_TRUE(failed.start(cmd, L"/d /c exit 4", L""));
+    EXPECT_TRUE(endsWithin(done, std::chrono::seconds(30)) && done.succeeded());
+    EXPECT_TRUE(endsWithin(failed, std::chrono::seconds(30)) && !failed.succeeded());
+    EXPECT_FALSE(missing.start(L"C:\\tessaryn\\missing.exe", L"", L""));
+
+    // A grandchild that outlives the program keeps the tree going until it is ended.
+    ASSERT_TRUE(parent.start(cmd, L"/d /c start \"\" ping -n 60 127.0.0.1 & exit 0", L""));
+    ASSERT_EQ(WaitForSingleObject(parent.program(), 30000), WAIT_OBJECT_0);
+    EXPECT_TRUE(parent.succeeded());
+    ASSERT_TRUE(parent.tracksWhatItStarts());
+    Sleep(500);
+    EXPECT_FALSE(parent.ended());
+    parent.end();
+    EXPECT_TRUE(endsWithin(parent, std::chrono::seconds(10)));
 }
 
 TEST(RunCommands, GoesOnAfterAFailedCommand) {
