@@ -9,6 +9,7 @@
 
 #include "system/handles_win.h"
 #include "system/path_parts.h"
+#include "system/program_tree_win.h"
 #include "system/run_log.h"
 #include "system/system_folder_win.h"
 #include "system/unicode_win.h"
@@ -30,29 +31,25 @@ std::wstring getModuleDirectory() {
     return directoryOf(getModulePath());
 }
 
-bool runHidden(const std::string& command, const std::string& workingFolder) {
+bool runHidden(const std::string& command, const std::string& workingFolder,
+               std::chrono::milliseconds limit) {
     // The command processor by full path: a "cmd.exe" beside the program or in the working
     // folder would be found first. /d keeps the user's AutoRun commands out of this process.
-    const std::wstring processor = systemCommandProcessor();
-    // CreateProcessW may write into the command line, so it gets a writable copy.
-    std::wstring line = L"cmd.exe /d /c " + toWide(command);
-    std::wstring folder = toWide(workingFolder);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(processor.c_str(), line.data(), nullptr, nullptr, FALSE,
-                          CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                          &startup, &info)) {
+    ProgramTree tree;
+    if (!tree.start(systemCommandProcessor(), L"/d /c " + toWide(command), toWide(workingFolder))) {
         logLine("Command not started (error " + std::to_string(GetLastError()) + "): " + command);
         return false;
     }
-    UniqueKernelHandle process(info.hProcess);
-    UniqueKernelHandle thread(info.hThread);
-    ::WaitForSingleObject(process.get(), INFINITE);
+    // A command that never ends (one waiting for input nobody can give) must not hold the run:
+    // past the limit it is ended with all it started. What it starts and leaves running within
+    // the limit stays.
+    if (::WaitForSingleObject(tree.program(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+        tree.end();
+        logLine("Command ended after " + std::to_string(limit.count() / 1000) + " s: " + command);
+        return false;
+    }
     DWORD exitCode = 1;
-    if (!::GetExitCodeProcess(process.get(), &exitCode)) return false;
+    if (!::GetExitCodeProcess(tree.program(), &exitCode)) return false;
     logLine("Command ended with exit code " + std::to_string(static_cast<int>(exitCode)) + ": " +
             command);
     return exitCode == 0;

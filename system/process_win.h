@@ -1,5 +1,6 @@
 #pragma once
 // The program's own location, running other programs, and ending those in a folder.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,14 @@ std::wstring getModuleBaseName();
 // The program's folder, without a trailing separator.
 std::wstring getModuleDirectory();
 
+// Longest a set-up or clean-up command may run before it is ended.
+constexpr std::chrono::minutes kCommandLimit{10};
+
 // Runs "cmd.exe /c " + command (UTF-8) hidden in the working folder (UTF-8; empty for the
-// current one) and waits for it. True only when it ran and ended with exit code 0.
-[[nodiscard]] bool runHidden(const std::string& command, const std::string& workingFolder);
+// current one) and waits for it, at most `limit`. True only when it ran and ended with exit code
+// 0; one that takes longer is ended with every process it started.
+[[nodiscard]] bool runHidden(const std::string& command, const std::string& workingFolder,
+                             std::chrono::milliseconds limit = kCommandLimit);
 // Runs each command in order; a failed one does not stop the rest.
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder);
 // Opens a document, folder or address (UTF-8) with its associated program.

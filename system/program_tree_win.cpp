@@ -13,9 +13,10 @@ bool ProgramTree::start(const std::wstring& program, const std::wstring& argumen
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
     // Suspended until it is in the job: nothing it starts can come before.
-    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                          nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(),
-                          &startup, &info)) {
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+                          workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
+                          &info)) {
         job_.reset();
         return false;
     }

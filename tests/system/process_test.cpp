@@ -127,6 +127,17 @@ TEST(RunHidden, CommandThatCannotStartGivesFalse) {
     EXPECT_FALSE(runHidden("exit 0", "C:\\tessaryn\\no such folder"));
 }
 
+TEST(RunHidden, ACommandPastItsLimitIsEnded) {
+    std::wstring folder = scratchFolder();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(runHidden("ping -n 4 127.0.0.1 >nul & echo late> late.txt", toUtf8(folder),
+                           std::chrono::milliseconds(300)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    Sleep(5000);
+    EXPECT_FALSE(exists(folder + L"\\late.txt"));
+    (void)deleteDirectoryTree(folder);
+}
+
 TEST(RunHidden, RunsInTheNonAsciiWorkingFolder) {
     std::wstring folder = scratchFolder();
     ASSERT_TRUE(runHidden("echo made> marker.txt", toUtf8(folder)));
