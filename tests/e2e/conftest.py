@@ -86,6 +86,7 @@ class Machine:
         self.program_files = self.c / "Program Files"
         self.install_dir = self.program_files / "Tessaryn"
         self.start_menu = self.c / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs"
+        self.runs: list[subprocess.CompletedProcess] = []  # shown when a test fails
 
     @property
     def desktop(self) -> Path:
@@ -100,7 +101,9 @@ class Machine:
                                     stdout=out, stderr=err, timeout=timeout, check=check)
             out.seek(0)
             err.seek(0)
-            return subprocess.CompletedProcess(result.args, result.returncode, out.read(), err.read())
+            done = subprocess.CompletedProcess(result.args, result.returncode, out.read(), err.read())
+            self.runs.append(done)
+            return done
 
     def settle(self, timeout=120):
         """Waits until every process of the prefix has ended (clean-up scripts included)."""
@@ -161,6 +164,24 @@ class Machine:
         self.wine("reg", "add",
                   r"HKCU\Software\Microsoft\Windows\CurrentVersion\Themes\Personalize",
                   "/v", "AppsUseLightTheme", "/t", "REG_DWORD", "/d", "1" if light else "0", "/f")
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A failed test shows what its machine ran and what its host recorded: a run that fails
+    once in many leaves nothing else to go by."""
+    outcome = yield
+    report = outcome.get_result()
+    if report.when != "call" or not report.failed:
+        return
+    machine = item.funcargs.get("machine")
+    if isinstance(machine, Machine):
+        lines = [f"{r.returncode:4} {' '.join(map(str, r.args[1:]))}\n"
+                 f"{r.stderr.decode('utf-8', 'replace')[-1500:]}" for r in machine.runs]
+        report.sections.append(("wine runs", "\n".join(lines)))
+    host = item.funcargs.get("host")
+    if isinstance(host, ReferenceHost):
+        report.sections.append(("host events", "\n".join(map(str, host.event_rows()))))
 
 
 @pytest.fixture
