@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 #include <richedit.h>
-#include <shellapi.h>
 
 #include <stdexcept>
 
+#include "system/shell_launch_win.h"
 #include "system/system_folder_win.h"
 #include "system/unicode_win.h"
 #include "system/web_address.h"
@@ -89,9 +89,8 @@ EulaWindow::EulaWindow(std::string licenseText, std::wstring title, Callback onA
       licenseText_(std::move(licenseText)),
       onAccept_(std::move(onAccept)),
       onCancel_(std::move(onCancel)),
-      linkOpener_([](const std::wstring& address) {
-          ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-      }) {
+      // The browser gets the signed-in user's rights, not the setup's.
+      linkOpener_([](const std::wstring& address) { launchAsUser(address); }) {
     current = this;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;

@@ -182,6 +182,7 @@ def pytest_runtest_makereport(item, call):
     host = item.funcargs.get("host")
     if isinstance(host, ReferenceHost):
         report.sections.append(("host events", "\n".join(map(str, host.event_rows()))))
+        report.sections.append(("host log", host.log.read_text("utf-8", "replace")[-4000:]))
 
 
 @pytest.fixture
@@ -258,10 +259,12 @@ class ReferenceHost:
         self.files = folder / "installers"
         self.files.mkdir(parents=True)
         self.db = folder / "events.sqlite3"
-        self.process = subprocess.Popen(
-            [sys.executable, str(ROOT / "tools" / "webhost" / "tessaryn_host.py"), "--port", "0",
-             "--files", str(self.files), "--db", str(self.db)],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.log = folder / "host.log"  # its request lines, shown when a test fails
+        with open(self.log, "wb") as log:
+            self.process = subprocess.Popen(
+                [sys.executable, str(ROOT / "tools" / "webhost" / "tessaryn_host.py"), "--port",
+                 "0", "--files", str(self.files), "--db", str(self.db)],
+                stdout=subprocess.PIPE, stderr=log, text=True)
         line = self.process.stdout.readline()
         assert line.startswith("listening on "), line
         self.base_url = line.split("listening on ", 1)[1].strip()
