@@ -91,7 +91,7 @@ def test_upgrade_replaces_the_old_version(machine, host, tmp_path):
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url))
 
     assert code == 0
-    # The old "post" commands ran, and the old uninstaller removed its folder before unpacking.
+    # The old "post" commands ran, and the old uninstaller removed its folder before the swap.
     temp_files = list((machine.c / "users").rglob("post-ran.txt"))
     assert temp_files, "post commands of the old version did not run"
     assert not (machine.install_dir / "old-only.txt").exists()
