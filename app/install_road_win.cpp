@@ -145,11 +145,22 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
     // events reach the same host; an address with other characters is not passed on.
     std::wstring arguments = L"/VERYSILENT";
     if (isPlainWebAddress(serverOverride())) arguments += L" /URL:" + toWide(serverOverride());
+    const std::wstring program = context.installDir + L"unins000.exe";
+    const std::string shown = toUtf8(program) + " " + toUtf8(arguments);
     ProgramTree uninstaller;
-    if (uninstaller.start(context.installDir + L"unins000.exe", arguments, context.installDir)) {
+    if (uninstaller.start(program, arguments, context.installDir)) {
         waitForOldUninstaller(uninstaller, context.installDir);
+        DWORD exitCode = STILL_ACTIVE;
+        (void)::GetExitCodeProcess(uninstaller.program(), &exitCode);
+        logLine(exitCode == STILL_ACTIVE
+                    ? "Old uninstaller still running, ended: " + shown
+                    : "Old uninstaller ended with exit code " +
+                          std::to_string(static_cast<int>(exitCode)) + ": " + shown);
         // Whatever of it runs still would act on the folder's name, where the new files go next.
         uninstaller.end();
+    } else {
+        logLine("Old uninstaller not started (error " + std::to_string(::GetLastError()) +
+                "): " + shown);
     }
     terminateProcessesInDirectory(context.installDirUtf8);
     return true;

@@ -9,6 +9,7 @@ import time
 from conftest import (EXIT_FAILURE, LATE_REMOVER_EXE, UNINSTALL_KEY, WindowDriver, make_product, sign_raw, tree_files,
                       url_switch, wait_until)
 from test_install import assert_installed
+from test_switches import log_lines
 
 LAST = "zz-last.bin"  # packed after every other entry (names are packed sorted)
 
@@ -83,9 +84,12 @@ def test_upgrade_waits_for_what_the_old_uninstaller_left_running(machine, host, 
     new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
     host.publish(new)
 
-    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt") == 0
     assert_installed(machine, new, machine.downloads / "TessarynSetup.exe")
     assert side_folders(machine) == []
+    log = "\n".join(log_lines(machine.c / "up.txt"))
+    assert (r"Old uninstaller ended with exit code 0: C:\Program Files\Tessaryn\unins000.exe "
+            "/VERYSILENT /URL:http://127.0.0.1:") in log
 
 
 def test_upgrade_while_the_old_version_is_held_open(machine, host, tmp_path):
