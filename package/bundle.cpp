@@ -20,6 +20,7 @@
 #include "package/entry_name.h"
 #include "package/locked_file.h"
 #include "package/output_file.h"
+#include "system/ascii_text.h"
 
 namespace tessaryn {
 
@@ -179,12 +180,11 @@ std::string entryText(const EntryFields& entry, const char* key) {
     return field.text;
 }
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c == '\\') c = '/';
-    }
-    return text;
+// An entry name as Windows compares names: case-blind, either separator.
+std::string foldedName(const std::string& name) {
+    std::string folded = lowerCaseAscii(name);
+    std::replace(folded.begin(), folded.end(), '\\', '/');
+    return folded;
 }
 
 void makeFolder(const std::string& path) {
@@ -437,7 +437,7 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
         std::string joined = name;
         if (joinsWithSlash) std::replace(joined.begin(), joined.end(), '\\', '/');
         const std::string target = base + joined;
-        const std::string folded = lowerAscii(name);
+        const std::string folded = foldedName(name);
         if (type == "d") {
             if (callback) callback(fraction, "Creating directory: " + name);
             ensureAlone(folded);

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "system/ascii_text.h"
 #include "system/handles_win.h"
 
 namespace tessaryn {
@@ -58,13 +59,8 @@ std::wstring temporaryFolder() {
 std::wstring randomFolderName() {
     unsigned char bytes[16];
     if (!RtlGenRandom(bytes, sizeof bytes)) throw std::runtime_error("No random numbers");
-    static constexpr wchar_t digits[] = L"0123456789abcdef";
-    std::wstring name;
-    for (unsigned char byte : bytes) {
-        name += digits[byte >> 4];
-        name += digits[byte & 15];
-    }
-    return name;
+    const std::string hex = lowerHex(bytes, sizeof bytes);
+    return std::wstring(hex.begin(), hex.end());
 }
 
 std::wstring createPrivateFolder(const std::wstring& parent,

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "system/ascii_text.h"
 #include "system/json_text.h"
 #include "system/web_address.h"
 
@@ -23,7 +24,6 @@ uint32_t styleForIcon(const std::string& iconType) {
 // Invalid UTF-8 must not throw out of an event: each maximal broken part becomes one U+FFFD,
 // as with error_handler_t::replace.
 void appendJsonString(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
     size_t i = 0;
     while (i < text.size()) {
@@ -40,9 +40,7 @@ void appendJsonString(std::string& out, std::string_view text) {
                 case '\r': out += "\\r"; break;
                 default:
                     if (lead < 0x20) {
-                        out += "\\u00";
-                        out += kHex[lead >> 4];
-                        out += kHex[lead & 0xF];
+                        out += "\\u00" + lowerHex(&lead, 1);
                     } else {
                         out += c;
                     }
