@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "app/setup_state.h"
 
 #include "package/download_job_win.h"
@@ -16,30 +18,42 @@ namespace tessaryn {
 
 Fetched fetchAndCheck(const FetchRequest& request) {
     Fetched fetched;
+    std::optional<LockedFile> file;
+    bool valid = false;
+    std::string how;
     if (::CopyFileW(request.besideProgram.c_str(), request.workCopy.c_str(), FALSE)) {
         if (request.onSource) request.onSource(true);
+        // From here on nothing else can change the file: what is checked is what is used.
+        file = LockedFile::open(toUtf8(request.workCopy));
+        valid = file && verifySignedBytes(file->data(), file->size(), request.context,
+                                          publisherPublicKey());
     } else {
         if (!request.mayDownload) {
             fetched.outcome = FetchOutcome::Missing;
             return fetched;
         }
         if (request.onSource) request.onSource(false);
+        // Checked as it arrives, no second pass: the download's own handle, which nothing else
+        // could write through, becomes the view that is used.
+        ArrivingSignature arriving(request.context);
+        UniqueFile kept;
+        const FileDownloader::Arrival arrival{
+            [&arriving](const uint8_t* bytes, size_t size) { arriving.add(bytes, size); }, &kept};
         const SetupState& state = setupState();
         const bool arrived = downloadFileWithProgress(toUtf8(request.workCopy), request.url,
                                                       request.statusText,
-                                                      {state.verySilent, state.userAgent});
+                                                      {state.verySilent, state.userAgent}, &arrival);
         pumpMessages();
         if (!arrived) {
             fetched.outcome = FetchOutcome::DownloadFailed;
             return fetched;
         }
+        file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));
+        valid = file && file->size() == arriving.size() && arriving.valid(publisherPublicKey());
+        how = " (as it arrived)";
     }
-    // From here on nothing else can change the file: what is checked is what is used.
-    std::optional<LockedFile> file = LockedFile::open(toUtf8(request.workCopy));
-    const bool valid = file && verifySignedBytes(file->data(), file->size(), request.context,
-                                                 publisherPublicKey());
-    logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) + ": " +
-            (valid ? "valid" : file ? "INVALID" : "INVALID (file missing or locked)"));
+    logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +
+            how + ": " + (valid ? "valid" : file ? "INVALID" : "INVALID (file missing or locked)"));
     if (!valid) {
         fetched.outcome = FetchOutcome::InvalidSignature;
         return fetched;

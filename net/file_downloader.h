@@ -31,9 +31,19 @@ class FileDownloader {
                          uint16_t& port, bool& secure);
     bool connect(const std::string& url);
     UniqueInternet openGetRequest(const std::string& url, const std::string& path);
-    bool receiveToFile(HINTERNET request, const std::string& filePath, ProgressCallback callback);
+    // What a download may do besides writing its file: see each part as it is written, and
+    // keep the file open once it is complete.
+    struct Arrival {
+        std::function<void(const uint8_t*, size_t)> received;
+        // When set, the file is made new (never one that exists), opened for reading too with
+        // read sharing only, and handed over here still open when complete: nothing but this
+        // download can have written to it.
+        UniqueFile* keep = nullptr;
+    };
+    bool receiveToFile(HINTERNET request, const std::string& filePath, ProgressCallback callback,
+                       const Arrival* arrival = nullptr);
     bool downloadFile(const std::string& url, const std::string& filePath,
-                      ProgressCallback callback);
+                      ProgressCallback callback, const Arrival* arrival = nullptr);
     // Answers over maxAnswerBytes are refused (throws).
     std::string postJson(const std::string& url, const std::string& body);
     // From any thread: the running download stops at its next read and returns false.

@@ -142,12 +142,16 @@ UniqueInternet FileDownloader::openGetRequest(const std::string& url, const std:
 }
 
 bool FileDownloader::receiveToFile(HINTERNET request, const std::string& filePath,
-                                   ProgressCallback callback) {
+                                   ProgressCallback callback, const Arrival* arrival) {
     // The path is UTF-8 like every text of the program: the temporary folder of a user with a
     // non-ASCII name cannot be named in the ANSI code page.
     const std::wstring widePath = toWide(filePath);
-    UniqueFile file(CreateFileW(widePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool kept = arrival && arrival->keep;
+    // A file kept for use is a new one: one that existed could be open elsewhere for writing.
+    if (kept) DeleteFileW(widePath.c_str());
+    const DWORD access = kept ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    UniqueFile file(CreateFileW(widePath.c_str(), access, FILE_SHARE_READ, nullptr,
+                                kept ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw std::runtime_error("Failed to open file for writing: " + filePath);
 
     // A cut transfer leaves nothing behind that could pass for a download.
@@ -189,6 +193,8 @@ bool FileDownloader::receiveToFile(HINTERNET request, const std::string& filePat
             if (!WriteFile(file.get(), buffer.data(), received, &written, nullptr) ||
                 written != received)
                 return discardFile();
+            if (arrival && arrival->received)
+                arrival->received(reinterpret_cast<const uint8_t*>(buffer.data()), received);
             info.downloadedBytes += received;
             bytesSinceReport += received;
             stallWindowBytes += received;
@@ -222,11 +228,12 @@ bool FileDownloader::receiveToFile(HINTERNET request, const std::string& filePat
         info.percent = info.totalBytes != 0 ? 100 : -1;
         callback(info);
     }
+    if (kept) *arrival->keep = std::move(file);
     return true;
 }
 
 bool FileDownloader::downloadFile(const std::string& url, const std::string& filePath,
-                                  ProgressCallback callback) {
+                                  ProgressCallback callback, const Arrival* arrival) {
     try {
         connect(url);
         std::string host;
@@ -263,7 +270,8 @@ bool FileDownloader::downloadFile(const std::string& url, const std::string& fil
             bytes = info.downloadedBytes;
             return !callback || callback(info);
         };
-        const bool complete = receiveToFile(request.get(), filePath, std::move(reports));
+        const bool complete =
+            receiveToFile(request.get(), filePath, std::move(reports), arrival);
         logLine("GET " + url + ": HTTP 200, " + std::to_string(bytes) + " bytes in " +
                 std::to_string((GetTickCount() - started) / 1000.0) + " s" +
                 (complete ? "" : ", cut off"));

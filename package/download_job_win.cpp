@@ -54,7 +54,8 @@ class StatusReporter {
 }  // namespace
 
 bool downloadFileWithProgress(const std::string& destination, const std::string& url,
-                              const std::string& statusPrefix, const DownloadLook& look) noexcept {
+                              const std::string& statusPrefix, const DownloadLook& look,
+                              const FileDownloader::Arrival* arrival) noexcept {
     try {
         ProgressWindow window(true, L"Setup");
         ShowWindow(window.handle(), look.silent ? SW_HIDE : SW_SHOW);
@@ -71,7 +72,8 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
         std::thread worker([&]() noexcept {
             try {
                 success =
-                    downloader.downloadFile(url, destination, StatusReporter(window, statusPrefix));
+                    downloader.downloadFile(url, destination, StatusReporter(window, statusPrefix),
+                                            arrival);
             } catch (const std::exception& e) {
                 errorText = e.what();
                 success = false;

@@ -2,6 +2,8 @@
 // Fetches one file from the web host under a progress window.
 #include <string>
 
+#include "net/file_downloader.h"
+
 namespace tessaryn {
 
 // How a download job shows itself and introduces itself to the web host.
@@ -13,10 +15,12 @@ struct DownloadLook {
 // Downloads `url` into `destination` on a worker thread while a marquee progress window (hidden
 // in a silent run) shows statusPrefix followed by size and speed; holds the final line for 2 s
 // when the window is shown.
-// True when the whole file arrived. Never throws.
+// True when the whole file arrived. Never throws. `arrival` (optional) sees the parts as they are
+// written and may keep the file open; its callback runs on the download's thread.
 [[nodiscard]]
 bool downloadFileWithProgress(const std::string& destination, const std::string& url,
-                              const std::string& statusPrefix, const DownloadLook& look) noexcept;
+                              const std::string& statusPrefix, const DownloadLook& look,
+                              const FileDownloader::Arrival* arrival = nullptr) noexcept;
 
 // Tells the user (unless the run is silent) that a download failed, naming the web host for
 // support, then ends the process with -1.

@@ -21,6 +21,10 @@ class LockedFile {
     // Opens and maps the file at a UTF-8 path; empty when it cannot be opened, is no regular
     // file or cannot be mapped (systemCode, when given, then holds the system's error number).
     static std::optional<LockedFile> open(const std::string& path, int* systemCode = nullptr);
+    // Takes over a file already open for reading (a HANDLE on Windows, a descriptor elsewhere)
+    // and maps it. The caller opened it without write or delete sharing and never wrote to it
+    // through another handle since; the file is closed on failure too.
+    static std::optional<LockedFile> adopt(intptr_t file, int* systemCode = nullptr);
 
     const uint8_t* data() const { return data_; }
     size_t size() const { return size_; }

@@ -21,13 +21,21 @@ void LockedFile::close() noexcept {
 }
 
 std::optional<LockedFile> LockedFile::open(const std::string& path, int* systemCode) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (systemCode) *systemCode = errno;
+        return std::nullopt;
+    }
+    return adopt(fd, systemCode);
+}
+
+std::optional<LockedFile> LockedFile::adopt(intptr_t file, int* systemCode) {
     LockedFile result;
     auto fail = [systemCode](int code) -> std::optional<LockedFile> {
         if (systemCode) *systemCode = code;
         return std::nullopt;
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(errno);
+    const int fd = static_cast<int>(file);
     result.file_ = fd;
     struct stat info {};
     if (::fstat(fd, &info) != 0) return fail(errno);

@@ -19,16 +19,24 @@ void LockedFile::close() noexcept {
 }
 
 std::optional<LockedFile> LockedFile::open(const std::string& path, int* systemCode) {
+    HANDLE file = ::CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (systemCode) *systemCode = static_cast<int>(::GetLastError());
+        return std::nullopt;
+    }
+    return adopt(reinterpret_cast<intptr_t>(file), systemCode);
+}
+
+std::optional<LockedFile> LockedFile::adopt(intptr_t handle, int* systemCode) {
     LockedFile result;
     auto fail = [systemCode]() -> std::optional<LockedFile> {
         if (systemCode) *systemCode = static_cast<int>(::GetLastError());
         return std::nullopt;
     };
-    HANDLE file = ::CreateFileW(toWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                nullptr);
-    if (file == INVALID_HANDLE_VALUE) return fail();
-    result.file_ = reinterpret_cast<intptr_t>(file);
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    result.file_ = handle;
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info)) return fail();
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {

@@ -1,6 +1,8 @@
 // Signatures checked over bytes in memory, with the libhydrogen build the processor runs best.
 #include <hydrogen.h>
 
+#include <algorithm>
+
 #include "package/signed_file.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -71,6 +73,52 @@ bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& con
     // Both builds keep the same state; the final step (a few permutations and the curve
     // arithmetic) is the same code for both, so the SSSE3 build adds only its hashing.
     return hydro_sign_final_verify(&state, signature, publicKey.data()) == 0;
+}
+
+ArrivingSignature::ArrivingSignature(const std::string& context, HashCode code)
+    : code_(code),
+      usable_(context.size() == hydro_sign_CONTEXTBYTES && hashCodeAvailable(code)),
+      state_(std::make_unique<hydro_sign_state>()) {
+    if (!usable_) return;
+    if (code_ == HashCode::Ssse3)
+        tessaryn_ssse3_hydro_hash_init(&state_->hash_st, context.data(), nullptr);
+    else
+        hydro_sign_init(state_.get(), context.data());
+}
+
+ArrivingSignature::~ArrivingSignature() = default;
+
+void ArrivingSignature::hash(const uint8_t* bytes, size_t size) noexcept {
+    if (!usable_ || size == 0) return;
+    if (code_ == HashCode::Ssse3)
+        tessaryn_ssse3_hydro_hash_update(&state_->hash_st, bytes, size);
+    else
+        hydro_sign_update(state_.get(), bytes, size);
+}
+
+void ArrivingSignature::add(const uint8_t* bytes, size_t size) noexcept {
+    size_ += size;
+    if (size >= kSignatureBytes) {
+        // All that was held back and all but the last 64 new bytes are payload.
+        hash(tail_.data(), held_);
+        hash(bytes, size - kSignatureBytes);
+        std::copy(bytes + size - kSignatureBytes, bytes + size, tail_.begin());
+        held_ = kSignatureBytes;
+        return;
+    }
+    // Fewer than 64 new bytes: the oldest held ones that no longer fit are payload.
+    const size_t overflow = held_ + size > kSignatureBytes ? held_ + size - kSignatureBytes : 0;
+    hash(tail_.data(), overflow);
+    std::copy(tail_.begin() + overflow, tail_.begin() + held_, tail_.begin());
+    held_ -= overflow;
+    std::copy(bytes, bytes + size, tail_.begin() + held_);
+    held_ += size;
+}
+
+bool ArrivingSignature::valid(const PublicKey& publicKey) noexcept {
+    if (!usable_ || held_ < kSignatureBytes) return false;
+    usable_ = false;  // the state is spent
+    return hydro_sign_final_verify(state_.get(), tail_.data(), publicKey.data()) == 0;
 }
 
 }  // namespace tessaryn

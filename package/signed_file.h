@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+struct hydro_sign_state;
 
 namespace tessaryn {
 
@@ -45,6 +48,31 @@ bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& con
                        const PublicKey& publicKey) noexcept;
 bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
                        const PublicKey& publicKey, HashCode code) noexcept;
+
+// The same check made as a signed file's bytes arrive, in parts of any size: everything but the
+// last 64 bytes seen is hashed at once, those are held back as the signature. No second pass
+// over the file is needed once it is complete.
+class ArrivingSignature {
+  public:
+    explicit ArrivingSignature(const std::string& context, HashCode code = preferredHashCode());
+    ~ArrivingSignature();
+    void add(const uint8_t* bytes, size_t size) noexcept;
+    // The bytes added so far.
+    uint64_t size() const { return size_; }
+    // True when the bytes added so far are a payload followed by its signature for this key.
+    // Ends the check: call it once.
+    bool valid(const PublicKey& publicKey) noexcept;
+
+  private:
+    void hash(const uint8_t* bytes, size_t size) noexcept;
+
+    HashCode code_;
+    bool usable_;
+    uint64_t size_ = 0;
+    size_t held_ = 0;
+    std::array<uint8_t, kSignatureBytes> tail_{};
+    std::unique_ptr<hydro_sign_state> state_;
+};
 
 // Cuts the last 64 bytes off the file and returns them; an empty vector (file unchanged) on any
 // failure.

@@ -4,6 +4,8 @@ another program of the user that wins every race) after their check are never us
 import os
 import shutil
 
+import pytest
+
 from conftest import DEV_KEY, EXIT_FAILURE, publish, tree_files, url_switch
 
 LICENSE = "EulaWindowClass"
@@ -26,10 +28,16 @@ def swap(path, content: bytes):
     os.replace(fresh, path)
 
 
-def test_files_swapped_after_their_check_are_never_used(machine, test_host, product, driver):
+@pytest.mark.parametrize("source", ["beside the setup", "downloaded"])
+def test_files_swapped_after_their_check_are_never_used(machine, test_host, product, driver,
+                                                        source):
     setup = machine.put_setup()
-    shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
-    shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
+    if source == "downloaded":
+        shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+        shutil.copyfile(product.pak, test_host.files / "tessaryn.pak")
+    else:
+        shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
+        shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
     # Unsigned stand-ins: settings naming another product and a bare bundle with a planted file.
     evil_settings = b'{"prod": "Tessaryn", "ver": "6.6", "eula": "x", "init": ["echo evil>evil.txt"]}'
     evil_tree = machine.downloads.parent / "evil-tree"
@@ -47,7 +55,8 @@ def test_files_swapped_after_their_check_are_never_used(machine, test_host, prod
     swap(dat, evil_settings)
     driver.ask(f"click {LICENSE} {ACCEPT}")
     driver.ask(f"click {LICENSE} {NEXT}")
-    # The preparing window shows after the package was checked, before it is unpacked.
+    # A progress window shows after a package beside the setup was checked, before it is
+    # unpacked; a downloaded one is swapped while it arrives.
     assert driver.ask(f"wait {PROGRESS} 60") == "ok"
     pak = dat.parent / "setup.pak"
     assert pak.exists(), "no work copy of the package beside the settings"

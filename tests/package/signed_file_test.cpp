@@ -115,9 +115,23 @@ TEST_F(SignedFileTest, BadContextAndUnopenableFileThrowHydrogenErrors) {
     }
 }
 
-// The SSSE3 build and the portable one accept and refuse the same bytes.
-TEST_F(SignedFileTest, PortableAndSsse3CodeGiveTheSameResults) {
-    if (!hashCodeAvailable(HashCode::Ssse3)) GTEST_SKIP() << "no SSSE3 on this processor";
+// The SSSE3 build and the portable one accept and refuse the same bytes, checked where they lie
+// or as they arrive in parts of any size (the last 64 bytes split across parts too).
+TEST_F(SignedFileTest, EveryHashBuildAndArrivalGiveTheSameResults) {
+    std::vector<HashCode> codes{HashCode::Portable};
+    if (hashCodeAvailable(HashCode::Ssse3)) codes.push_back(HashCode::Ssse3);
+    const auto arriving = [](const std::vector<uint8_t>& bytes, const char* context,
+                             const PublicKey& key, HashCode code) {
+        ArrivingSignature check(context, code);
+        const size_t parts[] = {1, 63, 64, 65, 4096, 7};
+        for (size_t at = 0, i = 0; at < bytes.size(); ++i) {
+            const size_t part = std::min(parts[i % 6], bytes.size() - at);
+            check.add(bytes.data() + at, part);
+            at += part;
+        }
+        EXPECT_EQ(check.size(), bytes.size());
+        return check.valid(key);
+    };
     for (size_t size : {size_t{0}, size_t{15}, size_t{16}, size_t{8193}, size_t{1024 * 1024 + 7}}) {
         SCOPED_TRACE(size);
         auto bytes = signedBytes(patternBytes(size, 21), kPackageContext, keys.secret);
@@ -125,17 +139,23 @@ TEST_F(SignedFileTest, PortableAndSsse3CodeGiveTheSameResults) {
             for (bool flipped : {false, true}) {
                 auto checked = bytes;
                 if (flipped) checked[flip] ^= 0x10;
-                const bool portable = verifySignedBytes(checked.data(), checked.size(),
-                                                        kPackageContext, keys.publicKey,
-                                                        HashCode::Portable);
-                EXPECT_EQ(portable, !flipped);
-                EXPECT_EQ(verifySignedBytes(checked.data(), checked.size(), kPackageContext,
-                                            keys.publicKey, HashCode::Ssse3),
-                          portable);
+                for (HashCode code : codes) {
+                    EXPECT_EQ(verifySignedBytes(checked.data(), checked.size(), kPackageContext,
+                                                keys.publicKey, code),
+                              !flipped);
+                    EXPECT_EQ(arriving(checked, kPackageContext, keys.publicKey, code), !flipped);
+                }
             }
         }
-        EXPECT_FALSE(verifySignedBytes(bytes.data(), bytes.size(), kSettingsContext,
-                                       keys.publicKey, HashCode::Ssse3));
+        for (HashCode code : codes) {
+            EXPECT_FALSE(verifySignedBytes(bytes.data(), bytes.size(), kSettingsContext,
+                                           keys.publicKey, code));
+            EXPECT_FALSE(arriving(bytes, kSettingsContext, keys.publicKey, code));
+            // Fewer bytes than a signature, or a context of another length, are never valid.
+            EXPECT_FALSE(arriving({bytes.begin(), bytes.begin() + 63}, kPackageContext,
+                                  keys.publicKey, code));
+            EXPECT_FALSE(arriving(bytes, "SETUP", keys.publicKey, code));
+        }
     }
 }
 
