@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -79,6 +80,30 @@ TEST_F(Download, PathWithNonAsciiCharactersIsWrittenAndCutFilesRemoved) {
     RecordingDownload cut(serverUrl() + "/bytes/300000?chunk=1000&cut=5000", path);
     EXPECT_FALSE(cut.result);
     EXPECT_FALSE(testing::fileExists(path));
+}
+
+// A kept file is new, seen part by part as written, and stays open so that nothing else can
+// write, replace or delete it; an existing file of its name is never reused.
+TEST_F(Download, KeptFileIsNewSeenAsWrittenAndLockedAgainstOthers) {
+    const std::string path = target("kept.bin");
+    std::ofstream(testing::utf8Path(path)) << "an earlier file, perhaps open in another program";
+    std::string seen;
+    UniqueFile kept;
+    const FileDownloader::Arrival arrival{
+        [&seen](const uint8_t* bytes, size_t size) { seen.append(bytes, bytes + size); }, &kept};
+    FileDownloader downloader;
+    ASSERT_TRUE(downloader.downloadFile(serverUrl() + "/bytes/300000?chunk=7000", path, nullptr,
+                                        &arrival));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(seen, patternBytes(300000));
+    EXPECT_EQ(readFile(path), seen);
+    const std::wstring wide = testing::utf8Path(path).wstring();
+    UniqueFile writer(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer);
+    EXPECT_FALSE(DeleteFileW(wide.c_str()));
+    kept.reset();
+    EXPECT_TRUE(DeleteFileW(wide.c_str()));
 }
 
 TEST_F(Download, WithoutContentLengthEveryReportSaysUnknownSize) {
