@@ -40,9 +40,9 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         const FileDownloader::Arrival arrival{
             [&arriving](const uint8_t* bytes, size_t size) { arriving.add(bytes, size); }, &kept};
         const SetupState& state = setupState();
+        const DownloadLook look{state.verySilent, state.userAgent};
         const bool arrived = downloadFileWithProgress(toUtf8(request.workCopy), request.url,
-                                                      request.statusText,
-                                                      {state.verySilent, state.userAgent}, &arrival);
+                                                      request.statusText, look, &arrival);
         pumpMessages();
         if (!arrived) {
             fetched.outcome = FetchOutcome::DownloadFailed;

@@ -70,12 +70,12 @@ int wmain(int argc, wchar_t** argv) {
     for (const FileCopy& copy : files) {
         HANDLE file = ::CreateFileW((destination + copy.relative).c_str(), GENERIC_WRITE, 0,
                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD size = static_cast<DWORD>(copy.bytes.size());
         DWORD written = 0;
-        const bool wrote = file != INVALID_HANDLE_VALUE &&
-                           (copy.bytes.empty() ||
-                            (::WriteFile(file, copy.bytes.data(),
-                                         static_cast<DWORD>(copy.bytes.size()), &written, nullptr) &&
-                             written == copy.bytes.size()));
+        const bool wrote =
+            file != INVALID_HANDLE_VALUE &&
+            (size == 0 || (::WriteFile(file, copy.bytes.data(), size, &written, nullptr) &&
+                           written == size));
         if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
         if (!wrote) {
             std::fprintf(stderr, "write_floor: cannot write a file\n");
