@@ -54,46 +54,39 @@ bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& con
 
 bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
                        const PublicKey& publicKey, HashCode code) noexcept {
-    if (context.size() != hydro_sign_CONTEXTBYTES || size < kSignatureBytes) return false;
-    if (!hashCodeAvailable(code)) return false;
-    const size_t payload = size - kSignatureBytes;
-    const uint8_t* signature = bytes + payload;
-    hydro_sign_state state;
+    ArrivingSignature check(context, code);
     // Parts of 1 MiB: the update takes a size_t, but a mapping is paged in as it is read.
     constexpr size_t kPart = 1024 * 1024;
-    if (code == HashCode::Ssse3) {
-        tessaryn_ssse3_hydro_hash_init(&state.hash_st, context.data(), nullptr);
-        for (size_t at = 0; at < payload; at += kPart)
-            tessaryn_ssse3_hydro_hash_update(&state.hash_st, bytes + at, std::min(kPart, payload - at));
-    } else {
-        hydro_sign_init(&state, context.data());
-        for (size_t at = 0; at < payload; at += kPart)
-            hydro_sign_update(&state, bytes + at, std::min(kPart, payload - at));
-    }
-    // Both builds keep the same state; the final step (a few permutations and the curve
-    // arithmetic) is the same code for both, so the SSSE3 build adds only its hashing.
-    return hydro_sign_final_verify(&state, signature, publicKey.data()) == 0;
+    for (size_t at = 0; at < size; at += kPart) check.add(bytes + at, std::min(kPart, size - at));
+    return check.valid(publicKey);
 }
+
+namespace {
+
+hydro_sign_state* signState(std::array<uint8_t, 64>& storage) {
+    static_assert(sizeof(hydro_sign_state) <= sizeof storage && alignof(hydro_sign_state) <= 8);
+    return reinterpret_cast<hydro_sign_state*>(storage.data());
+}
+
+}  // namespace
 
 ArrivingSignature::ArrivingSignature(const std::string& context, HashCode code)
-    : code_(code),
-      usable_(context.size() == hydro_sign_CONTEXTBYTES && hashCodeAvailable(code)),
-      state_(std::make_unique<hydro_sign_state>()) {
+    : code_(code), usable_(context.size() == hydro_sign_CONTEXTBYTES && hashCodeAvailable(code)) {
     if (!usable_) return;
     if (code_ == HashCode::Ssse3)
-        tessaryn_ssse3_hydro_hash_init(&state_->hash_st, context.data(), nullptr);
+        tessaryn_ssse3_hydro_hash_init(&signState(state_)->hash_st, context.data(), nullptr);
     else
-        hydro_sign_init(state_.get(), context.data());
+        hydro_sign_init(signState(state_), context.data());
 }
 
-ArrivingSignature::~ArrivingSignature() = default;
-
+// Both builds keep the same state; the final step (a few permutations and the curve arithmetic)
+// is the baseline build's, so the SSSE3 build adds only its hashing.
 void ArrivingSignature::hash(const uint8_t* bytes, size_t size) noexcept {
     if (!usable_ || size == 0) return;
     if (code_ == HashCode::Ssse3)
-        tessaryn_ssse3_hydro_hash_update(&state_->hash_st, bytes, size);
+        tessaryn_ssse3_hydro_hash_update(&signState(state_)->hash_st, bytes, size);
     else
-        hydro_sign_update(state_.get(), bytes, size);
+        hydro_sign_update(signState(state_), bytes, size);
 }
 
 void ArrivingSignature::add(const uint8_t* bytes, size_t size) noexcept {
@@ -118,7 +111,7 @@ void ArrivingSignature::add(const uint8_t* bytes, size_t size) noexcept {
 bool ArrivingSignature::valid(const PublicKey& publicKey) noexcept {
     if (!usable_ || held_ < kSignatureBytes) return false;
     usable_ = false;  // the state is spent
-    return hydro_sign_final_verify(state_.get(), tail_.data(), publicKey.data()) == 0;
+    return hydro_sign_final_verify(signState(state_), tail_.data(), publicKey.data()) == 0;
 }
 
 }  // namespace tessaryn

@@ -4,13 +4,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <istream>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-struct hydro_sign_state;
 
 namespace tessaryn {
 
@@ -55,7 +52,6 @@ bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& con
 class ArrivingSignature {
   public:
     explicit ArrivingSignature(const std::string& context, HashCode code = preferredHashCode());
-    ~ArrivingSignature();
     void add(const uint8_t* bytes, size_t size) noexcept;
     // The bytes added so far.
     uint64_t size() const { return size_; }
@@ -71,7 +67,8 @@ class ArrivingSignature {
     uint64_t size_ = 0;
     size_t held_ = 0;
     std::array<uint8_t, kSignatureBytes> tail_{};
-    std::unique_ptr<hydro_sign_state> state_;
+    // libhydrogen's signature state, whose header stays out of this one (checked in its size).
+    alignas(8) std::array<uint8_t, 64> state_{};
 };
 
 // Cuts the last 64 bytes off the file and returns them; an empty vector (file unchanged) on any
