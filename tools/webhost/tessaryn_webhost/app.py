@@ -12,8 +12,9 @@ from urllib.parse import parse_qs
 
 from .events import BadEvent, parse_event
 from .files import installer_name, open_installer
-from .funnel import BadPeriod, build_funnel, parse_period
-from .funnel_page import render_funnel
+from .funnel import PAGE_SIZE, UPGRADE_WINDOW_S, BadPeriod, build_funnel, parse_page, parse_period
+from .funnel_access import ALLOWED, LOCAL_ONLY, MAX_LOGIN_BODY, FunnelAccess, period_query
+from .funnel_page import render_funnel, render_login
 from .storage import StoreError
 
 log = logging.getLogger("tessaryn_webhost.requests")
@@ -107,7 +108,8 @@ async def _until_gone(exchange):
 
 
 class HostApp:
-    def __init__(self, store, rules, files_dir, max_body, workers):
+    def __init__(self, store, rules, files_dir, max_body, workers, funnel_access=None):
+        self.funnel_access = funnel_access or FunnelAccess()
         self.store = store
         self.rules = rules
         self.files_dir = files_dir
@@ -162,6 +164,9 @@ class HostApp:
         if path in ("/funnel", "/funnel.json"):
             self._only(exchange, "GET", "HEAD")
             return await self._send_funnel(exchange, query, html=path == "/funnel")
+        if path == "/funnel/login":
+            self._only(exchange, "POST")
+            return await self._funnel_login(exchange)
         raise HttpError(404, "not found")
 
     @staticmethod
@@ -200,11 +205,11 @@ class HostApp:
 
     # -- usage events ----------------------------------------------------------------
 
-    async def _read_body(self, exchange):
+    async def _read_body(self, exchange, expected_type="application/json", limit=None):
         media_type = exchange.header("content-type").split(";")[0].strip().lower()
-        if media_type != "application/json":
-            raise HttpError(415, "Content-Type must be application/json")
-        limit = self.max_body
+        if media_type != expected_type:
+            raise HttpError(415, f"Content-Type must be {expected_type}")
+        limit = limit or self.max_body
         chunked = "transfer-encoding" in exchange.headers
         length_text = exchange.header("content-length", None)
         if not chunked:
@@ -260,27 +265,57 @@ class HostApp:
     # -- funnel --------------------------------------------------------------------------
 
     async def _send_funnel(self, exchange, query_text, html):
+        access = self.funnel_access.decide(exchange.headers, exchange.scope.get("client"))
+        if access == LOCAL_ONLY:
+            raise HttpError(403, "the funnel answers only this machine until a funnel token is set")
+        if access != ALLOWED:
+            if html:
+                return await self._send_page(exchange, render_login(False, period_query(query_text)), status=401)
+            raise HttpError(401, "a funnel token is required")
         query = parse_qs(query_text)
         try:
             start, end = parse_period(query)
+            page = parse_page(query)
         except BadPeriod as e:
             raise HttpError(400, str(e)) from None
         try:
-            rows = await self._blocking(self.store.counts, start, end)
+            found = await self._blocking(self.store.funnel_page, start, end, PAGE_SIZE, (page - 1) * PAGE_SIZE,
+                                         UPGRADE_WINDOW_S)
         except StoreError as e:
             log.error("funnel not read: %s", e)
             raise HttpError(503, "the events could not be read; try again later") from None
-        report = build_funnel(rows, start, end)
+        report = build_funnel(*found, start, end, page)
         if not html:
             return await exchange.send_json(200, report)
-        values = {key: values[0] for key, values in query.items() if key in ("from", "to")}
-        page = render_funnel(report, values).encode("utf-8")
+        values = {key: values[0] for key, values in query.items() if key in ("from", "to", "days")}
+        await self._send_page(exchange, render_funnel(report, values))
+
+    @staticmethod
+    async def _send_page(exchange, page, status=200, extra=()):
+        if status == 401:
+            extra = (*extra, ("WWW-Authenticate", 'Bearer realm="funnel"'))
         await exchange.send_body(
-            200,
+            status,
             "text/html; charset=utf-8",
-            page,
+            page.encode("utf-8"),
             extra=(
-                ("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"),
+                ("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'"),
                 ("X-Content-Type-Options", "nosniff"),
+                ("Cache-Control", "no-store"),
+                *extra,
             ),
         )
+
+    async def _funnel_login(self, exchange):
+        if not self.funnel_access.token_set:
+            raise HttpError(403, "no funnel token is set: the funnel answers only this machine")
+        body = await self._read_body(exchange, "application/x-www-form-urlencoded", MAX_LOGIN_BODY)
+        headers, back = self.funnel_access.login(body, self.scope_is_https(exchange.scope))
+        if headers is None:
+            return await self._send_page(exchange, render_login(True, back), status=401)
+        await exchange.start(303, [*headers, ("Content-Length", "0"), ("Cache-Control", "no-store")])
+        await exchange.body(b"")
+
+    @staticmethod
+    def scope_is_https(scope):
+        return scope.get("scheme") == "https"

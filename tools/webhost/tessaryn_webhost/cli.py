@@ -11,6 +11,7 @@ import sys
 from concurrent.futures import ThreadPoolExecutor
 
 from .app import MAX_HEAD, HostApp
+from .funnel_access import TOKEN_ENV, FunnelAccess, load_token
 from .protocol import Limits, guarded_protocol
 from .rules import RulesFile
 
@@ -61,6 +62,9 @@ def parse_args(argv):
         help="threads for database work, and PostgreSQL connections (default %(default)s)")
     add("--trusted-proxy", action="append", default=[], metavar="ADDRESS",
         help="address of a reverse proxy whose X-Forwarded-For gives the client's address; repeatable")
+    add("--funnel-token", metavar="FILE",
+        help=f"file holding the token that opens /funnel and /funnel.json (else taken from {TOKEN_ENV}); "
+        "without a token they answer only requests from this machine")
     args = parser.parse_args(argv)
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0 to 65535")
@@ -120,7 +124,8 @@ def build_server(args, store, workers):
     import uvicorn
 
     limits = Limits(_fit_connections(args.max_connections), args.idle_timeout, args.request_timeout)
-    app = HostApp(store, RulesFile(args.rules), args.files, args.max_body, workers)
+    app = HostApp(store, RulesFile(args.rules), args.files, args.max_body, workers,
+                  FunnelAccess(load_token(args.funnel_token)))
     config = uvicorn.Config(
         app,
         http=guarded_protocol(limits),

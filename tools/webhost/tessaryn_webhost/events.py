@@ -17,6 +17,7 @@ EVENT_NAMES = {
 }
 
 EVENT_STARTED = 5
+EVENT_UNINSTALL = 8
 EVENT_COMPLETED = 9
 
 # Real identifiers are 37 characters and product names are short; anything far

@@ -1,12 +1,18 @@
-"""The install funnel: the reporting period from query parameters and counts per product."""
+"""The install funnel: the period and page from query parameters, and counts per product."""
 
 from datetime import date, datetime, time, timedelta, timezone
 
-from .events import EVENT_COMPLETED, EVENT_NAMES, EVENT_STARTED
+from .events import EVENT_COMPLETED, EVENT_NAMES, EVENT_STARTED, EVENT_UNINSTALL
 from .storage import utc_timestamp
 
 DEFAULT_DAYS = 30
 MAX_DAYS = 3660
+# Products on one page, most events first: a page stays small however many names visitors invent.
+PAGE_SIZE = 20
+MAX_PAGE = 1000000
+# An uninstall counts as part of an upgrade when the same machine reported removing a previous
+# version at most this long before: the new setup runs the old uninstaller right after.
+UPGRADE_WINDOW_S = 600
 
 
 class BadPeriod(ValueError):
@@ -61,28 +67,50 @@ def parse_period(query, now=None):
     return _start_of(first_day), _start_of(last_day + timedelta(days=1))
 
 
-def build_funnel(rows, start, end):
-    """Turns (product, code, count) rows into the funnel report; names differing only in case are one product."""
-    products = {}
-    for product, code, count in rows:
-        counts = products.setdefault(product.lower(), {c: 0 for c in EVENT_NAMES})
-        if code in counts:
-            counts[code] += count
+def parse_page(query):
+    """The page number (from 1) of ?page=N."""
+    text = _single(query, "page")
+    if text is None:
+        return 1
+    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= MAX_PAGE:
+        raise BadPeriod(f'"page" must be a whole number from 1 to {MAX_PAGE}')
+    return int(text)
+
+
+def build_funnel(product_count, page_products, rows, start, end, page):
+    """The report of one page from the store's answer (see SqliteStore.funnel_page).
+
+    page_products are (name, total) in page order; rows are (name, code, count, upgrades).
+    """
+    counts = {name: {c: 0 for c in EVENT_NAMES} for name, _ in page_products}
+    upgrades = dict.fromkeys(counts, 0)
+    for name, code, count, upgrade_count in rows:
+        if name in counts and code in EVENT_NAMES:
+            counts[name][code] += count
+            upgrades[name] += upgrade_count or 0
     report = []
-    for product in sorted(products):
-        counts = products[product]
-        started, completed = counts[EVENT_STARTED], counts[EVENT_COMPLETED]
+    for name, total in page_products:
+        events = counts[name]
+        started, completed = events[EVENT_STARTED], events[EVENT_COMPLETED]
         report.append({
-            "product": product,
-            "events": [{"code": c, "name": EVENT_NAMES[c], "count": counts[c]} for c in EVENT_NAMES],
+            "product": name,
+            "total": total,
+            "events": [{"code": c, "name": EVENT_NAMES[c], "count": events[c]} for c in EVENT_NAMES],
             "started": started,
             "completed": completed,
             # Counts, not machines: a period boundary between start and completion
             # can push this above 1.
             "completion_rate": round(completed / started, 4) if started else None,
+            "upgrades": upgrades[name],
+            "uninstalls": events[EVENT_UNINSTALL] - upgrades[name],
         })
     return {
         "from": utc_timestamp(start),
         "to": utc_timestamp(end),
+        "page": page,
+        "pages": max(1, -(-product_count // PAGE_SIZE)),
+        "page_size": PAGE_SIZE,
+        "product_count": product_count,
+        "upgrade_window_s": UPGRADE_WINDOW_S,
         "products": report,
     }

@@ -1,6 +1,10 @@
-"""HTML rendering of the funnel report: a table and an inline SVG bar chart per product."""
+"""HTML rendering of the funnel report: a table and an inline SVG bar chart per product, and the login form."""
 
+from datetime import datetime, timedelta, timezone
 from html import escape
+from urllib.parse import urlencode
+
+from .events import EVENT_COMPLETED, EVENT_NAMES, EVENT_STARTED, EVENT_UNINSTALL
 
 BAR_WIDTH = 36
 BAR_GAP = 12
@@ -14,9 +18,32 @@ td, th { border: 1px solid #ccc; padding: 0.25em 0.6em; text-align: left; }
 td.n { text-align: right; font-variant-numeric: tabular-nums; }
 svg text { font-size: 11px; fill: #333; }
 svg rect.bar { fill: #3a78c2; }
-svg rect.key { fill: #2e9e5b; }
+svg rect.key, .key { fill: #2e9e5b; background: #2e9e5b; }
+svg rect.upgrade, .upgrade { fill: #b8b8b8; background: #b8b8b8; }
+.bar { background: #3a78c2; }
+.swatch { display: inline-block; width: 1em; height: 1em; vertical-align: middle; margin-right: 0.3em; }
+dl.legend { display: grid; grid-template-columns: max-content auto; gap: 0.1em 1em; }
+dl.legend dt { text-align: right; font-variant-numeric: tabular-nums; }
+dl.legend dd { margin: 0; }
 form input { margin-right: 1em; }
+nav a, nav span { margin-right: 1em; }
 """
+
+KEY_STEPS = (EVENT_STARTED, EVENT_COMPLETED)
+# What each event means, for the legend.
+MEANINGS = {
+    0: "no package beside the setup: download started",
+    1: "the package beside the setup was used",
+    2: "a signature was invalid (setup information or package)",
+    3: "the installation failed",
+    4: "a download failed",
+    5: "license accepted: the installation starts",
+    6: "license declined: the user left the setup",
+    7: "a previous version is being removed (part of an upgrade)",
+    8: "uninstall started: a real uninstall, or the old uninstaller run by an upgrade",
+    9: "installation completed",
+    10: "the setup was started by the updater",
+}
 
 
 def _chart(product):
@@ -33,10 +60,19 @@ def _chart(product):
         x = BAR_GAP + index * (BAR_WIDTH + BAR_GAP)
         bar = round(event["count"] / peak * (CHART_HEIGHT - 20))
         y = CHART_HEIGHT - bar
-        kind = "key" if event["code"] in (5, 9) else "bar"
+        kind = "key" if event["code"] in KEY_STEPS else "bar"
         parts.append(
             f'<rect class="{kind}" x="{x}" y="{y}" width="{BAR_WIDTH}" height="{bar}">'
             f'<title>{event["code"]} {escape(event["name"])}: {event["count"]}</title></rect>'
+        )
+        if event["code"] == EVENT_UNINSTALL and product["upgrades"]:
+            # The part of the bar that upgrades account for, on top and in grey.
+            part = round(product["upgrades"] / peak * (CHART_HEIGHT - 20))
+            parts.append(
+                f'<rect class="upgrade" x="{x}" y="{y}" width="{BAR_WIDTH}" height="{part}">'
+                f'<title>during an upgrade: {product["upgrades"]}</title></rect>'
+            )
+        parts.append(
             f'<text x="{x + BAR_WIDTH // 2}" y="{y - 4}" text-anchor="middle">{event["count"]}</text>'
             f'<text x="{x + BAR_WIDTH // 2}" y="{CHART_HEIGHT + 16}" text-anchor="middle">{event["code"]}</text>'
         )
@@ -59,32 +95,105 @@ def _product_section(product):
     return (
         f"<section><h2>{name}</h2>"
         f'<p>Started installations (5): <b>{product["started"]}</b>; completed (9): '
-        f'<b>{product["completed"]}</b>; completion: <b>{_rate(product)}</b></p>'
+        f'<b>{product["completed"]}</b>; completion: <b>{_rate(product)}</b>; '
+        f'uninstalls (8): <b>{product["uninstalls"]}</b>; upgrades: <b>{product["upgrades"]}</b></p>'
         f"{_chart(product)}"
         f"<table><tr><th>Code</th><th>Event</th><th>Count</th></tr>{rows}</table></section>"
     )
 
 
+def _moment(text):
+    return datetime.strptime(text, "%Y-%m-%dT%H:%M:%S.%fZ").replace(tzinfo=timezone.utc)
+
+
+def _day(moment):
+    return f"{moment.day} {moment:%B %Y}"
+
+
+def readable_period(first, end):
+    """The period of the report (ISO texts, end exclusive) as people write it, in UTC."""
+    start, end = _moment(first), _moment(end)
+    if start.time() == end.time() == datetime.min.time():
+        last = end - timedelta(days=1)
+        return _day(start) if last == start else f"{_day(start)} to {_day(last)}"
+    return f"{_day(start)} {start:%H:%M} to {_day(end)} {end:%H:%M} UTC"
+
+
+def _legend():
+    swatches = (
+        '<p><span class="swatch key"></span>key steps: 5 and 9, started and completed installations '
+        '<span class="swatch bar"></span>other events '
+        '<span class="swatch upgrade"></span>part of 8 sent during an upgrade</p>'
+    )
+    rows = "".join(
+        f'<dt>{code}</dt><dd>{escape(EVENT_NAMES[code])}: {escape(MEANINGS[code])}</dd>' for code in EVENT_NAMES
+    )
+    return f'<details open><summary>What the bars show</summary>{swatches}<dl class="legend">{rows}</dl></details>'
+
+
+def _pages(report, query_values):
+    page, pages = report["page"], report["pages"]
+
+    def link(number, text):
+        query = urlencode([*((k, v) for k, v in query_values.items() if k in ("from", "to", "days")),
+                           ("page", str(number))])
+        return f'<a href="/funnel?{escape(query, quote=True)}">{text}</a>'
+
+    first = (page - 1) * report["page_size"] + 1
+    shown = len(report["products"])
+    summary = (f"<span>products {first} to {first + shown - 1} of {report['product_count']}, most events first</span>"
+               if shown else f"<span>{report['product_count']} products</span>")
+    parts = [summary, f"<span>page {page} of {pages}</span>"]
+    if page > 1:
+        parts.append(link(1, "first") + link(min(page - 1, pages), "previous"))
+    if page < pages:
+        parts.append(link(page + 1, "next") + link(pages, "last"))
+    return f"<nav>{''.join(parts)}</nav>"
+
+
+def _document(title, body):
+    return (
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        f"<title>{title}</title>"
+        '<link rel="icon" href="data:,">'
+        f"<style>{STYLE}</style></head><body>{body}</body></html>\n"
+    )
+
+
 def render_funnel(report, query_values):
-    """The whole page; query_values are the raw parameters, echoed into the form."""
+    """The whole page; query_values are the raw period parameters, echoed into the form and links."""
 
     def field(name):
         return escape(query_values.get(name, ""), quote=True)
 
     sections = "".join(_product_section(p) for p in report["products"])
     if not sections:
-        sections = "<p>No events in this period.</p>"
-    return (
-        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-        "<title>Install funnel</title>"
-        f"<style>{STYLE}</style></head><body>"
+        sections = "<p>No events in this period.</p>" if report["page"] == 1 else "<p>No products on this page.</p>"
+    minutes = report["upgrade_window_s"] // 60
+    return _document("Install funnel", (
         "<h1>Install funnel</h1>"
-        f'<p>Period: {escape(report["from"])} to {escape(report["to"])} (UTC)</p>'
+        f'<p>Period: <b>{escape(readable_period(report["from"], report["to"]))}</b> (UTC)</p>'
         '<form method="get" action="/funnel">'
         f'<label>From <input type="date" name="from" value="{field("from")}"></label>'
         f'<label>To <input type="date" name="to" value="{field("to")}"></label>'
         '<input type="submit" value="Show"></form>'
         '<p><a href="/funnel?days=7">Last 7 days</a> · <a href="/funnel?days=30">last 30 days</a>'
         ' · <a href="/funnel?days=365">last year</a></p>'
-        f"{sections}</body></html>\n"
-    )
+        f"{_legend()}"
+        f"<p>An uninstall (8) counts as an upgrade when the same machine reported removing a previous "
+        f"version (7) at most {minutes} minutes before it.</p>"
+        f"{_pages(report, query_values)}{sections}{_pages(report, query_values)}"
+    ))
+
+
+def render_login(wrong, back_query):
+    """The form a publisher's browser uses to give the funnel token once; it sets a cookie."""
+    message = "<p><b>That token is not right.</b></p>" if wrong else ""
+    return _document("Install funnel: sign in", (
+        "<h1>Install funnel</h1>"
+        f"{message}<p>This page belongs to the publisher. Enter the funnel token.</p>"
+        '<form method="post" action="/funnel/login">'
+        '<label>Token <input type="password" name="token" autocomplete="current-password" autofocus></label>'
+        f'<input type="hidden" name="query" value="{escape(back_query, quote=True)}">'
+        '<input type="submit" value="Sign in"></form>'
+    ))

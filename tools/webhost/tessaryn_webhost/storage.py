@@ -1,7 +1,7 @@
 """Stores of usage events: SQLite in a file by default, PostgreSQL for several hosts sharing one database.
 
-Both keep the same table and answer the same two queries; the SQL differs only in
-placeholders and the key column. Calls block and are made from worker threads.
+Both keep the same table and answer the same queries; the SQL differs only in placeholders,
+the key column, case folding and time arithmetic. Calls block and are made from worker threads.
 """
 
 import sqlite3
@@ -21,6 +21,7 @@ CREATE TABLE IF NOT EXISTS events (
     client     TEXT    NOT NULL
 );
 CREATE INDEX IF NOT EXISTS events_time ON events (time);
+CREATE INDEX IF NOT EXISTS events_machine ON events (uuid, event, time);
 """
 
 # Times are compared as text, so the column must sort byte-wise whatever the database's locale.
@@ -35,13 +36,34 @@ CREATE TABLE IF NOT EXISTS events (
     client     TEXT    NOT NULL
 );
 CREATE INDEX IF NOT EXISTS events_time ON events (time);
+CREATE INDEX IF NOT EXISTS events_machine ON events (uuid, event, time);
 """
 
 INSERT = f"INSERT INTO events ({COLUMNS}) VALUES (?, ?, ?, ?, ?, ?)"
-# Grouped by the exact name; folding case happens in Python, the same on both databases.
-COUNTS = (
-    "SELECT product, event, count(*) FROM events WHERE time >= ? AND time < ?"
-    " GROUP BY product, event"
+# The funnel folds product names to lower case in SQL, ASCII letters only, so that both
+# databases group, order and page alike whatever their locale.
+SQLITE_FOLD = "lower({})"
+POSTGRES_FOLD = "translate({}, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz') COLLATE \"C\""
+# The stored time of an event less the upgrade window, as stored text (same width, so text order holds).
+SQLITE_WINDOW_START = "strftime('%Y-%m-%dT%H:%M:%fZ', {}, '-' || ? || ' seconds')"
+POSTGRES_WINDOW_START = (
+    "to_char(({}::timestamptz AT TIME ZONE 'UTC') - make_interval(secs => ?), 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')"
+)
+PERIOD = "time >= ? AND time < ?"
+PRODUCT_COUNT = "SELECT count(DISTINCT {fold}) FROM events WHERE " + PERIOD
+# Products by volume, most events first; ties by name so that pages do not overlap.
+PRODUCT_PAGE = (
+    "SELECT {fold} AS name, count(*) AS total FROM events WHERE " + PERIOD
+    + " GROUP BY {fold} ORDER BY total DESC, name LIMIT ? OFFSET ?"
+)
+# An uninstall (event 8) whose machine reported removing a previous version (event 7) shortly
+# before is the old uninstaller run by an upgrade. The (uuid, event, time) index answers it.
+PAGE_COUNTS = (
+    "SELECT {fold} AS name, e.event, count(*),"
+    " sum(CASE WHEN e.event = 8 AND EXISTS (SELECT 1 FROM events p WHERE p.uuid = e.uuid AND p.event = 7"
+    " AND p.time <= e.time AND p.time >= {window}) THEN 1 ELSE 0 END)"
+    " FROM events e WHERE e.time >= ? AND e.time < ? AND {fold} IN ({names})"
+    " GROUP BY {fold}, e.event"
 )
 
 BUSY_TIMEOUT_MS = 10000
@@ -67,6 +89,25 @@ def open_store(target, connections=8):
     return SqliteStore(target)
 
 
+def _funnel_queries(execute, fold, window_start, start, end, limit, offset, window_s):
+    """(number of products, [(name, total)] of one page, [(name, code, count, upgrades)] for that page).
+
+    Products are named folded to lower case; the work and the rows returned are bounded
+    by the page, however many products the period holds.
+    """
+    period = (utc_timestamp(start), utc_timestamp(end))
+    product_fold = fold.format("product")
+    product_count = execute(PRODUCT_COUNT.format(fold=product_fold), period).fetchone()[0]
+    page = execute(PRODUCT_PAGE.format(fold=product_fold), (*period, limit, offset)).fetchall()
+    if not page:
+        return product_count, [], []
+    names = [name for name, _ in page]
+    counts = PAGE_COUNTS.format(fold=fold.format("e.product"), window=window_start.format("e.time"),
+                                names=", ".join(["?"] * len(names)))
+    rows = execute(counts, (window_s, *period, *names)).fetchall()
+    return product_count, [tuple(r) for r in page], [tuple(r) for r in rows]
+
+
 class SqliteStore:
     """One connection behind a lock: request threads never compete for the write lock
     among themselves; WAL and a busy timeout cover other processes using the file."""
@@ -89,11 +130,12 @@ class SqliteStore:
         except sqlite3.Error as e:
             raise StoreError(str(e)) from None
 
-    def counts(self, start, end):
-        """Rows of (product, event code, count) with start <= time < end."""
+    def funnel_page(self, start, end, limit, offset, window_s):
+        """See _funnel_queries; under the lock, the three queries see the same rows."""
         try:
             with self._lock:
-                return self._db.execute(COUNTS, (utc_timestamp(start), utc_timestamp(end))).fetchall()
+                return _funnel_queries(self._db.execute, SQLITE_FOLD, SQLITE_WINDOW_START,
+                                       start, end, limit, offset, window_s)
         except sqlite3.Error as e:
             raise StoreError(str(e)) from None
 
@@ -135,10 +177,13 @@ class PostgresStore:
         except self._errors as e:
             raise StoreError(str(e)) from None
 
-    def counts(self, start, end):
+    def funnel_page(self, start, end, limit, offset, window_s):
         try:
-            with self._pool.connection() as db:
-                return db.execute(self._sql(COUNTS), (utc_timestamp(start), utc_timestamp(end))).fetchall()
+            with self._pool.connection() as db, db.transaction():
+                # One snapshot for the three queries, as SQLite's lock gives.
+                db.execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY")
+                return _funnel_queries(lambda sql, args: db.execute(self._sql(sql), args), POSTGRES_FOLD,
+                                       POSTGRES_WINDOW_START, start, end, limit, offset, window_s)
         except self._errors as e:
             raise StoreError(str(e)) from None
 
