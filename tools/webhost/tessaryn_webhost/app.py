@@ -299,7 +299,7 @@ class HostApp:
             "text/html; charset=utf-8",
             page.encode("utf-8"),
             extra=(
-                ("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; form-action 'self'"),
+                ("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:; form-action 'self'"),
                 ("X-Content-Type-Options", "nosniff"),
                 ("Cache-Control", "no-store"),
                 *extra,

@@ -32,17 +32,17 @@ nav a, nav span { margin-right: 1em; }
 KEY_STEPS = (EVENT_STARTED, EVENT_COMPLETED)
 # What each event means, for the legend.
 MEANINGS = {
-    0: "no package beside the setup: download started",
-    1: "the package beside the setup was used",
-    2: "a signature was invalid (setup information or package)",
-    3: "the installation failed",
+    0: "no package beside the setup, so it is downloaded",
+    1: "a package beside the setup is used",
+    2: "the setup information or the package failed its signature check",
+    3: "installing the files failed",
     4: "a download failed",
-    5: "license accepted: the installation starts",
-    6: "license declined: the user left the setup",
-    7: "a previous version is being removed (part of an upgrade)",
-    8: "uninstall started: a real uninstall, or the old uninstaller run by an upgrade",
-    9: "installation completed",
-    10: "the setup was started by the updater",
+    5: "the license was accepted (or skipped by a silent run): the key first step",
+    6: "the license was declined: the user left the setup",
+    7: "an earlier version is being removed, as in an upgrade",
+    8: "a real uninstall, or the old uninstaller run by an upgrade (grey)",
+    9: "the product is installed: the key last step",
+    10: "the updater started the setup",
 }
 
 
