@@ -22,7 +22,7 @@ def test_help_and_bad_options(tmp_path):
     shown = run("--help")
     assert shown.returncode == 0
     for option in ("--host", "--port", "--files", "--db", "--rules", "--tls-cert", "--tls-key", "--max-connections",
-                   "--idle-timeout", "--request-timeout", "--trusted-proxy"):
+                   "--idle-timeout", "--request-timeout", "--trusted-proxy", "--funnel-token"):
         assert option in shown.stdout
 
     missing = run("--files", str(tmp_path / "nowhere"), "--port", "0")
@@ -34,6 +34,11 @@ def test_help_and_bad_options(tmp_path):
     assert unreachable.returncode == 1 and "cannot start" in unreachable.stderr
     assert "secret" not in unreachable.stderr
     assert not (tmp_path / "events.sqlite3").exists()
+    (tmp_path / "short").write_text("too-short\n")
+    for token_file in (tmp_path / "short", tmp_path / "absent"):
+        refused = run("--files", str(tmp_path), "--port", "0", "--db", str(tmp_path / "t.db"),
+                      "--funnel-token", str(token_file))
+        assert refused.returncode == 1 and "funnel token" in refused.stderr
 
 
 def test_a_taken_port_is_a_clear_start_failure(host, tmp_path):

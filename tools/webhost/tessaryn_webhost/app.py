@@ -271,7 +271,8 @@ class HostApp:
         if access != ALLOWED:
             if html:
                 return await self._send_page(exchange, render_login(False, period_query(query_text)), status=401)
-            raise HttpError(401, "a funnel token is required")
+            return await exchange.send_body(401, "application/json", b'{"error":"a funnel token is required"}',
+                                            extra=(("WWW-Authenticate", 'Bearer realm="funnel"'),))
         query = parse_qs(query_text)
         try:
             start, end = parse_period(query)
@@ -286,7 +287,8 @@ class HostApp:
             raise HttpError(503, "the events could not be read; try again later") from None
         report = build_funnel(*found, start, end, page)
         if not html:
-            return await exchange.send_json(200, report)
+            data = json.dumps(report, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+            return await exchange.send_body(200, "application/json", data, extra=(("Cache-Control", "no-store"),))
         values = {key: values[0] for key, values in query.items() if key in ("from", "to", "days")}
         await self._send_page(exchange, render_funnel(report, values))
 
