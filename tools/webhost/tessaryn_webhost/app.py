@@ -301,7 +301,9 @@ class HostApp:
             "text/html; charset=utf-8",
             page.encode("utf-8"),
             extra=(
-                ("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src data:; form-action 'self'"),
+                # img-src: the page names an empty icon, so that browsers do not ask for /favicon.ico.
+                ("Content-Security-Policy",
+                 "default-src 'none'; style-src 'unsafe-inline'; img-src data:; form-action 'self'"),
                 ("X-Content-Type-Options", "nosniff"),
                 ("Cache-Control", "no-store"),
                 *extra,
@@ -312,12 +314,8 @@ class HostApp:
         if not self.funnel_access.token_set:
             raise HttpError(403, "no funnel token is set: the funnel answers only this machine")
         body = await self._read_body(exchange, "application/x-www-form-urlencoded", MAX_LOGIN_BODY)
-        headers, back = self.funnel_access.login(body, self.scope_is_https(exchange.scope))
+        headers, back = self.funnel_access.login(body, secure=exchange.scope.get("scheme") == "https")
         if headers is None:
             return await self._send_page(exchange, render_login(True, back), status=401)
         await exchange.start(303, [*headers, ("Content-Length", "0"), ("Cache-Control", "no-store")])
         await exchange.body(b"")
-
-    @staticmethod
-    def scope_is_https(scope):
-        return scope.get("scheme") == "https"
