@@ -116,7 +116,7 @@ def readable_period(first, end):
     if start.time() == end.time() == datetime.min.time():
         last = end - timedelta(days=1)
         return _day(start) if last == start else f"{_day(start)} to {_day(last)}"
-    return f"{_day(start)} {start:%H:%M} to {_day(end)} {end:%H:%M} UTC"
+    return f"{_day(start)} {start:%H:%M} to {_day(end)} {end:%H:%M}"
 
 
 def _legend():
