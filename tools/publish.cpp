@@ -2,6 +2,7 @@
 
 #include <hydrogen.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -30,66 +31,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "tessaryn-publish";
-
-const char* const kMainHelp =
-    "Usage: tessaryn-publish COMMAND [OPTIONS]\n"
-    "Makes and checks the signed files that the Tessaryn setup downloads.\n"
-    "\n"
-    "Commands:\n"
-    "  keygen     make a signing key pair\n"
-    "  pack       pack a folder into a signed package (.pak)\n"
-    "  sign       check and sign a setup information file (.dat)\n"
-    "  verify     check the signature of a .dat or .pak file\n"
-    "  unpack     check a package and extract it into a folder\n"
-    "  inspect    list the entries and version of a package (.pak)\n"
-    "  sign-exe   sign the setup program (Authenticode, with osslsigncode)\n"
-    "  verify-exe check the Authenticode signature of a program\n"
-    "\n"
-    "Run 'tessaryn-publish COMMAND --help' for the options of a command.\n"
-    "Exit codes: 0 success, 1 failure or invalid signature, 2 usage error.\n";
-
-const std::map<std::string, const char*> kCommandHelp = {
-    {"keygen",
-     "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force]\n"
-     "Makes a signing key pair. The secret key (128 hex digits) is written readable by its\n"
-     "owner only; an existing secret key file is kept unless --force is given. The public key\n"
-     "(64 hex digits) is printed as hex and as a C++ initialiser.\n"},
-    {"pack",
-     "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V] [--level N]\n"
-     "                             [--threads N] [--quiet]\n"
-     "Packs every folder and file under FOLDER (LZMA, level N from 0 to 9, default 5) into a\n"
-     "bundle with the given version (default 1.0) and signs it for the package context.\n"
-     "Files are compressed on N threads at once (default: one per core); the package is the\n"
-     "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
-     "few seconds otherwise. --quiet prints nothing but errors.\n"},
-    {"sign",
-     "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE -o OUT.dat\n"
-     "Checks the setup information file (types of prod, eula, ver, init, post, www, desk,\n"
-     "metric; a usable product name) and signs its exact bytes for the settings context.\n"},
-    {"verify",
-     "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
-     "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
-     "file's extension unless given. Exit code 0 when valid, 1 when not.\n"},
-    {"unpack",
-     "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
-     "Checks the package's signature and extracts it into DEST as the setup would.\n"},
-    {"inspect",
-     "Usage: tessaryn-publish inspect FILE.pak [--public PUBFILE] [--json]\n"
-     "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
-     "With --public the signature is checked first and nothing is listed when it is invalid.\n"
-     "--json prints the listing as a JSON document for scripts.\n"},
-    {"sign-exe",
-     "Usage: tessaryn-publish sign-exe SETUP.exe --pkcs12 FILE [--password-file F]\n"
-     "                                 [--timestamp URL] [-o OUT.exe]\n"
-     "Signs the program with the certificate and key of the PKCS#12 FILE (Authenticode,\n"
-     "SHA-256) using osslsigncode found on PATH. The password is read from F, never given on\n"
-     "a command line. --timestamp adds an RFC 3161 time stamp from URL. Without -o the\n"
-     "program is replaced by its signed copy.\n"},
-    {"verify-exe",
-     "Usage: tessaryn-publish verify-exe PROGRAM.exe [--ca CERTFILE]\n"
-     "Checks the program's Authenticode signature with osslsigncode, trusting the certificate\n"
-     "authorities of CERTFILE (PEM) when given. Exit code 0 when valid, 1 when not.\n"},
-};
 
 class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -337,64 +278,129 @@ int verifyExeCommand(const Arguments& args) {
     return 0;
 }
 
+// One row per command: its name, its line in the overview, its --help text, the options that
+// take a value, the plain switches, and the handler. The overview, the option parser and the
+// dispatch all read this table, so a command exists in all of them or in none.
+struct Command {
+    const char* name;
+    const char* summary;
+    const char* help;
+    std::vector<std::string> valueOptions;
+    std::vector<std::string> switches;
+    int (*run)(const Arguments&);
+};
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"keygen", "make a signing key pair",
+         "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force]\n"
+         "Makes a signing key pair. The secret key (128 hex digits) is written readable by its\n"
+         "owner only; an existing secret key file is kept unless --force is given. The public key\n"
+         "(64 hex digits) is printed as hex and as a C++ initialiser.\n",
+         {"--secret", "--public"}, {"--force"}, keygen},
+        {"pack", "pack a folder into a signed package (.pak)",
+         "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V]\n"
+         "                             [--level N] [--threads N] [--quiet]\n"
+         "Packs every folder and file under FOLDER (LZMA, level N from 0 to 9, default 5) into a\n"
+         "bundle with the given version (default 1.0) and signs it for the package context.\n"
+         "Files are compressed on N threads at once (default: one per core); the package is the\n"
+         "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
+         "few seconds otherwise. --quiet prints nothing but errors.\n",
+         {"--key", "-o", "--version", "--level", "--threads"}, {"--quiet"}, pack},
+        {"sign", "check and sign a setup information file (.dat)",
+         "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE -o OUT.dat\n"
+         "Checks the setup information file (types of prod, eula, ver, init, post, www, desk,\n"
+         "metric; a usable product name) and signs its exact bytes for the settings context.\n",
+         {"--key", "-o"}, {}, sign},
+        {"verify", "check the signature of a .dat or .pak file",
+         "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
+         "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
+         "file's extension unless given. Exit code 0 when valid, 1 when not.\n",
+         {"--public", "--kind"}, {}, verify},
+        {"unpack", "check a package and extract it into a folder",
+         "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
+         "Checks the package's signature and extracts it into DEST as the setup would.\n",
+         {"--public"}, {}, unpack},
+        {"inspect", "list the entries and version of a package (.pak)",
+         "Usage: tessaryn-publish inspect FILE.pak [--public PUBFILE] [--json]\n"
+         "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
+         "With --public the signature is checked first and nothing is listed when it is invalid.\n"
+         "--json prints the listing as a JSON document for scripts.\n",
+         {"--public"}, {"--json"}, inspect},
+        {"sign-exe", "sign the setup program (Authenticode, with osslsigncode)",
+         "Usage: tessaryn-publish sign-exe SETUP.exe --pkcs12 FILE [--password-file F]\n"
+         "                                 [--timestamp URL] [-o OUT.exe]\n"
+         "Signs the program with the certificate and key of the PKCS#12 FILE (Authenticode,\n"
+         "SHA-256) using osslsigncode found on PATH. The password is read from F, never given on\n"
+         "a command line. --timestamp adds an RFC 3161 time stamp from URL. Without -o the\n"
+         "program is replaced by its signed copy.\n",
+         {"--pkcs12", "--password-file", "--timestamp", "-o"}, {}, signExeCommand},
+        {"verify-exe", "check the Authenticode signature of a program",
+         "Usage: tessaryn-publish verify-exe PROGRAM.exe [--ca CERTFILE]\n"
+         "Checks the program's Authenticode signature with osslsigncode, trusting the certificate\n"
+         "authorities of CERTFILE (PEM) when given. Exit code 0 when valid, 1 when not.\n",
+         {"--ca"}, {}, verifyExeCommand},
+    };
+    return table;
+}
+
+const Command* findCommand(const std::string& name) {
+    for (const Command& command : commands()) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+std::string mainHelp() {
+    std::string text =
+        "Usage: tessaryn-publish COMMAND [OPTIONS]\n"
+        "Makes and checks the signed files that the Tessaryn setup downloads.\n"
+        "\n"
+        "Commands:\n";
+    for (const Command& command : commands()) {
+        std::string name = command.name;
+        name.resize(std::max<size_t>(name.size(), 10), ' ');
+        text += "  " + name + " " + command.summary + "\n";
+    }
+    text +=
+        "\n"
+        "Run 'tessaryn-publish COMMAND --help' for the options of a command.\n"
+        "Exit codes: 0 success, 1 failure or invalid signature, 2 usage error.\n";
+    return text;
+}
+
 }  // namespace
 
 int runPublish(const std::vector<std::string>& args) {
     if (args.empty()) {
-        std::cerr << kMainHelp;
+        std::cerr << mainHelp();
         return 2;
     }
-    const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kMainHelp;
+    const std::string& name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::cout << mainHelp();
         return 0;
     }
-    const auto help = kCommandHelp.find(command);
-    if (help == kCommandHelp.end()) {
-        std::cerr << kProgram << ": unknown command '" << command
-                  << "' (try 'tessaryn-publish --help')\n";
+    const Command* command = findCommand(name);
+    if (command == nullptr) {
+        std::cerr << kProgram << ": unknown command '" << name << "'\n" << mainHelp();
         return 2;
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     try {
         initSignatures();
-        Arguments parsed;
-        if (command == "keygen") {
-            parsed = parse(command, rest, {"--secret", "--public"}, {"--force"});
-        } else if (command == "pack") {
-            parsed = parse(command, rest, {"--key", "-o", "--version", "--level", "--threads"},
-                           {"--quiet"});
-        } else if (command == "sign") {
-            parsed = parse(command, rest, {"--key", "-o"}, {});
-        } else if (command == "verify") {
-            parsed = parse(command, rest, {"--public", "--kind"}, {});
-        } else if (command == "inspect") {
-            parsed = parse(command, rest, {"--public"}, {"--json"});
-        } else if (command == "sign-exe") {
-            parsed = parse(command, rest, {"--pkcs12", "--password-file", "--timestamp", "-o"}, {});
-        } else if (command == "verify-exe") {
-            parsed = parse(command, rest, {"--ca"}, {});
-        } else {
-            parsed = parse(command, rest, {"--public"}, {});
-        }
+        const Arguments parsed = parse(name, rest, command->valueOptions, command->switches);
         if (parsed.help) {
-            std::cout << help->second;
+            std::cout << command->help;
             return 0;
         }
-        if (command == "keygen") return keygen(parsed);
-        if (command == "pack") return pack(parsed);
-        if (command == "sign") return sign(parsed);
-        if (command == "verify") return verify(parsed);
-        if (command == "inspect") return inspect(parsed);
-        if (command == "sign-exe") return signExeCommand(parsed);
-        if (command == "verify-exe") return verifyExeCommand(parsed);
-        return unpack(parsed);
+        return command->run(parsed);
     } catch (const UsageError& error) {
-        std::cerr << kProgram << " " << command << ": " << error.what() << " (try '" << kProgram
-                  << " " << command << " --help')\n";
+        std::cerr << kProgram << " " << name << ": " << error.what() << " (try '" << kProgram
+                  << " " << name << " --help')\n";
         return 2;
     } catch (const std::exception& error) {
-        std::cerr << kProgram << " " << command << ": " << error.what() << "\n";
+        std::cerr << kProgram << " " << name << ": " << error.what() << "\n";
         return 1;
     }
 }

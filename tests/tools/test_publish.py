@@ -80,6 +80,7 @@ def test_help_and_usage_errors():
     assert run().returncode == 2
     result = run("frobnicate")
     assert result.returncode == 2 and "unknown command 'frobnicate'" in result.stderr
+    assert "Commands:" in result.stderr and not result.stdout
     result = run("pack", "dir", "--bogus")
     assert result.returncode == 2 and "unknown option --bogus" in result.stderr
     result = run("pack", "dir", "-o", "x.pak")
