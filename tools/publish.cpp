@@ -23,6 +23,7 @@
 #include "tools/settings_check.h"
 #include "tools/sign_exe.h"
 #include "tools/signed_output.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
 
@@ -78,10 +79,10 @@ void expectPositional(const Arguments& args, size_t count, const char* what) {
 
 std::string readText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + pathText(path));
+    if (!file) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     std::ostringstream content;
     content << file.rdbuf();
-    if (file.bad()) throw std::runtime_error("cannot read " + pathText(path));
+    if (file.bad()) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     return content.str();
 }
 
@@ -89,6 +90,8 @@ int keygen(const Arguments& args) {
     expectPositional(args, 0, "no file names besides --secret and --public");
     const fs::path secretPath = pathFromUtf8(required(args, "--secret"));
     const fs::path publicPath = pathFromUtf8(required(args, "--public"));
+    makeOwnerOnlyFolders(secretPath.parent_path());
+    makeOwnerOnlyFolders(publicPath.parent_path());
     hydro_sign_keypair pair;
     hydro_sign_keygen(&pair);
     writeSecretKeyFile(secretPath, lowerHex(pair.sk, sizeof pair.sk) + "\n",
@@ -100,7 +103,9 @@ int keygen(const Arguments& args) {
     std::ofstream file(publicPath, std::ios::binary | std::ios::trunc);
     file << hex << "\n";
     file.close();
-    if (!file) throw std::runtime_error("cannot write " + pathText(publicPath));
+    if (!file) {
+        throw std::runtime_error("cannot write " + pathText(publicPath) + ": " + errnoReason());
+    }
     std::cout << "public key: " << hex << "\n" << cppInitialiser(publicKey) << "\n";
     return 0;
 }
@@ -111,7 +116,9 @@ int pack(const Arguments& args) {
     options.folder = pathFromUtf8(args.positional[0]);
     options.output = pathFromUtf8(required(args, "-o"));
     const fs::path keyPath = pathFromUtf8(required(args, "--key"));
-    if (args.values.count("--version")) options.version = args.values.at("--version");
+    const bool quiet = args.flags.count("--quiet") > 0;
+    const bool defaultVersion = args.values.count("--version") == 0;
+    if (!defaultVersion) options.version = args.values.at("--version");
     if (args.values.count("--level")) {
         const std::string& level = args.values.at("--level");
         if (level.size() != 1 || level[0] < '0' || level[0] > '9') {
@@ -127,12 +134,16 @@ int pack(const Arguments& args) {
         }
         options.threads = static_cast<unsigned>(std::stoi(threads));
     }
-    const bool quiet = args.flags.count("--quiet") > 0;
     std::error_code error;
     if (!fs::is_directory(options.folder, error)) {
         throw std::runtime_error("folder not found: " + pathText(options.folder));
     }
     const SecretKey key = readSecretKey(keyPath);
+    if (defaultVersion && !quiet) {
+        // A package labelled by default is easy to ship by mistake; say which label it got.
+        std::cerr << kProgram << " pack: no --version given, so the package is labelled "
+                  << options.version << "\n";
+    }
     PackProgress progress(quiet               ? ProgressStyle::Quiet
                           : stderrIsTerminal() ? ProgressStyle::Bar
                                                : ProgressStyle::Lines,
@@ -148,7 +159,11 @@ int pack(const Arguments& args) {
         std::snprintf(ratio, sizeof ratio, "%.1f%% of the input",
                       100.0 * summary.outputBytes / summary.inputBytes);
     }
-    std::cout << "packed " << summary.files << " files and " << summary.directories << " folders, "
+    const auto count = [](size_t number, const char* word) {
+        return std::to_string(number) + " " + word + (number == 1 ? "" : "s");
+    };
+    std::cout << "packed " << count(summary.files, "file") << " and "
+              << count(summary.directories, "folder") << ", "
               << summary.inputBytes << " bytes into " << summary.outputBytes << " bytes ("
               << ratio << "): " << pathText(options.output) << "\n";
     return 0;
@@ -160,9 +175,12 @@ int sign(const Arguments& args) {
     const fs::path output = pathFromUtf8(required(args, "-o"));
     const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
     const std::string text = readText(input);
-    const std::vector<std::string> problems = settingsProblems(text);
-    if (!problems.empty()) {
-        for (const std::string& problem : problems) {
+    const SettingsFindings findings = checkSettings(text, args.flags.count("--allow-unknown") > 0);
+    for (const std::string& note : findings.notes) {
+        std::cerr << kProgram << ": " << pathText(input) << ": " << note << "\n";
+    }
+    if (!findings.problems.empty()) {
+        for (const std::string& problem : findings.problems) {
             std::cerr << kProgram << ": " << pathText(input) << ": " << problem << "\n";
         }
         return 1;
@@ -195,8 +213,9 @@ std::string contextFor(const Arguments& args, const fs::path& file) {
 // Checks the file where it lies, through one read-only view (with the fastest hashing this
 // processor has, as the setup does).
 bool signatureValid(const fs::path& path, const std::string& context, const PublicKey& key) {
-    const std::optional<LockedFile> view = LockedFile::open(pathText(path));
-    if (!view) throw std::runtime_error("cannot read " + pathText(path));
+    int code = 0;
+    const std::optional<LockedFile> view = LockedFile::open(pathText(path), &code);
+    if (!view) throw std::runtime_error("cannot read " + pathText(path) + ": " + systemReason(code));
     return verifySignedBytes(view->data(), view->size(), context, key);
 }
 
@@ -219,8 +238,9 @@ int unpack(const Arguments& args) {
     const fs::path destination = pathFromUtf8(args.positional[1]);
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
     // As the setup does: one view of the file, checked and then unpacked.
-    const std::optional<LockedFile> view = LockedFile::open(pathText(file));
-    if (!view) throw std::runtime_error("cannot read " + pathText(file));
+    int code = 0;
+    const std::optional<LockedFile> view = LockedFile::open(pathText(file), &code);
+    if (!view) throw std::runtime_error("cannot read " + pathText(file) + ": " + systemReason(code));
     if (!verifySignedBytes(view->data(), view->size(), kPackageContext, key)) {
         std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
         return 1;
@@ -243,8 +263,9 @@ int inspect(const Arguments& args) {
         }
     }
     const PackageListing listing = listPackage(file);
-    std::cout << (args.flags.count("--json") ? listingJson(listing, checked)
-                                             : listingText(listing));
+    std::cout << (args.flags.count("--json")
+                      ? listingJson(listing, checked)
+                      : listingText(listing, checked ? args.values.at("--public") : ""));
     return 0;
 }
 
@@ -269,9 +290,28 @@ int verifyExeCommand(const Arguments& args) {
     const fs::path file = pathFromUtf8(args.positional[0]);
     const fs::path ca = args.values.count("--ca") ? pathFromUtf8(args.values.at("--ca")) : fs::path();
     const VerifyExeResult result = verifyExe(file, ca);
-    if (!result.valid) {
-        std::cerr << kProgram << ": " << pathText(file)
-                  << ": invalid Authenticode signature (" << result.details << ")\n";
+    std::string why;
+    switch (result.kind) {
+        case ExeSignature::Valid:
+            break;
+        case ExeSignature::Missing:
+            why = "no Authenticode signature";
+            break;
+        case ExeSignature::Changed:
+            why = "invalid Authenticode signature: the program was changed after it was signed";
+            break;
+        case ExeSignature::Untrusted:
+            why = "the signature is intact, but its certificate is not trusted here (" +
+                  result.details + "); " +
+                  (ca.empty() ? "give the publisher's CA certificate with --ca FILE"
+                              : "it does not lead to a certificate in " + pathText(ca));
+            break;
+        case ExeSignature::Invalid:
+            why = "invalid Authenticode signature (" + result.details + ")";
+            break;
+    }
+    if (!why.empty()) {
+        std::cerr << kProgram << ": " << pathText(file) << ": " << why << "\n";
         return 1;
     }
     std::cout << pathText(file) << ": valid Authenticode signature\n";
@@ -309,9 +349,12 @@ const std::vector<Command>& commands() {
          {"--key", "-o", "--version", "--level", "--threads"}, {"--quiet"}, pack},
         {"sign", "check and sign a setup information file (.dat)",
          "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE -o OUT.dat\n"
-         "Checks the setup information file (types of prod, eula, ver, init, post, www, desk,\n"
-         "metric; a usable product name) and signs its exact bytes for the settings context.\n",
-         {"--key", "-o"}, {}, sign},
+         "                             [--allow-unknown]\n"
+         "Checks the setup information file (prod and ver present, a usable product name, the\n"
+         "types of the keys the setup reads) and signs its exact bytes for the settings context.\n"
+         "A key the setup does not read is refused as a likely misspelling, unless\n"
+         "--allow-unknown is given.\n",
+         {"--key", "-o"}, {"--allow-unknown"}, sign},
         {"verify", "check the signature of a .dat or .pak file",
          "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
          "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
@@ -324,7 +367,8 @@ const std::vector<Command>& commands() {
         {"inspect", "list the entries and version of a package (.pak)",
          "Usage: tessaryn-publish inspect FILE.pak [--public PUBFILE] [--json]\n"
          "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
-         "With --public the signature is checked first and nothing is listed when it is invalid.\n"
+         "With --public the signature is checked first and nothing is listed when it is invalid;\n"
+         "without it the listing says that the signature was not checked.\n"
          "--json prints the listing as a JSON document for scripts.\n",
          {"--public"}, {"--json"}, inspect},
         {"sign-exe", "sign the setup program (Authenticode, with osslsigncode)",
