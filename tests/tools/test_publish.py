@@ -258,7 +258,7 @@ BAD_SETTINGS = [
                       "string"]),
     ('{"prod": "T", "ver": "2"', ["not valid JSON at line 1, column 25: expected ',' or '}' after "
                                   "the value, found the end of the file"]),
-    ('{"prod": "Tëst",\n "post": ["del C:\\Temp"]}',
+    ('{"prod": "T",\n "post": ["dël C:\\Temp"]}',
      ["not valid JSON at line 2, column 18: a backslash starts an unknown escape; write each \\ "
       "in a Windows path as \\\\"]),
     ('{"prod": "T", "eula": "two\nlines"}', ["not valid JSON at line 1, column 23: the string "
