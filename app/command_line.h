@@ -16,8 +16,9 @@ std::vector<std::string> splitCommandLine(std::string_view text);
 struct CommandLineOptions {
     bool verySilent = false;
     bool updaterMode = false;
-    // The "/URL:" value (the switch in any case) with a scheme: as given when it has "http://" or "https://", else with
-    // "https://" put in front. Empty when the switch is absent or has no value.
+    // The "/URL:" value (the switch in any case) with a scheme: as given when it has "http://"
+    // or "https://", else with "https://" put in front. Empty when the switch is absent or has
+    // no value.
     std::string serverOverride;
     bool showHelp = false;  // "/?", "-?", "/HELP", "-HELP" or "--HELP", in any case
     bool log = false;       // "/LOG" or "/LOG=<file>", in any case

@@ -74,7 +74,9 @@ std::string invalidLiteral(const std::string& text, size_t index) {
     std::string where = lineAndColumn(text, start) + ": ";
     if (start >= text.size()) return where + "unexpected end of the file";
     const char c = text[start];
-    if (c == '\'') return where + "found a single quote ', but JSON strings and keys take double quotes \"";
+    if (c == '\'') {
+        return where + "found a single quote ', but JSON strings and keys take double quotes \"";
+    }
     if (c == '/' || c == '#') return where + "found a comment, but JSON has none";
     if (std::isalpha(static_cast<unsigned char>(c))) {
         size_t end = start;
@@ -82,7 +84,8 @@ std::string invalidLiteral(const std::string& text, size_t index) {
         return where + "found the word " + text.substr(start, end - start) +
                ", but JSON knows only true, false and null; text takes double quotes \"";
     }
-    return where + "found the character '" + std::string(1, c) + "', which JSON does not allow here";
+    return where + "found the character '" + std::string(1, c) +
+           "', which JSON does not allow here";
 }
 
 std::string invalidString(const std::string& text, size_t index, const std::string& why) {

@@ -82,7 +82,9 @@ std::string readText(const fs::path& path) {
     if (!file) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     std::ostringstream content;
     content << file.rdbuf();
-    if (file.bad()) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
+    if (file.bad()) {
+        throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
+    }
     return content.str();
 }
 
@@ -215,7 +217,9 @@ std::string contextFor(const Arguments& args, const fs::path& file) {
 bool signatureValid(const fs::path& path, const std::string& context, const PublicKey& key) {
     int code = 0;
     const std::optional<LockedFile> view = LockedFile::open(pathText(path), &code);
-    if (!view) throw std::runtime_error("cannot read " + pathText(path) + ": " + systemReason(code));
+    if (!view) {
+        throw std::runtime_error("cannot read " + pathText(path) + ": " + systemReason(code));
+    }
     return verifySignedBytes(view->data(), view->size(), context, key);
 }
 
@@ -240,7 +244,9 @@ int unpack(const Arguments& args) {
     // As the setup does: one view of the file, checked and then unpacked.
     int code = 0;
     const std::optional<LockedFile> view = LockedFile::open(pathText(file), &code);
-    if (!view) throw std::runtime_error("cannot read " + pathText(file) + ": " + systemReason(code));
+    if (!view) {
+        throw std::runtime_error("cannot read " + pathText(file) + ": " + systemReason(code));
+    }
     if (!verifySignedBytes(view->data(), view->size(), kPackageContext, key)) {
         std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
         return 1;

@@ -142,7 +142,9 @@ SettingsFindings checkSettings(const std::string& jsonText, bool allowUnknown) {
     for (const KnownKey& key : kKnownKeys) {
         const auto it = root.find(key.name);
         if (it == root.end()) {
-            if (key.required) problems.push_back(quoted(key.name) + " is missing (" + key.what + ")");
+            if (key.required) {
+                problems.push_back(quoted(key.name) + " is missing (" + key.what + ")");
+            }
             continue;
         }
         if (key.kind == Kind::String && !it->is_string()) {
