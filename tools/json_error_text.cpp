@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace tessaryn {
 
@@ -117,7 +118,7 @@ std::string invalidString(const std::string& text, size_t index, const std::stri
 
 std::string jsonErrorText(const std::string& text, size_t byte, const std::string& parserMessage) {
     // The parser counts the failing read from 1; its index in the text is one less.
-    const size_t index = byte > 0 ? byte - 1 : 0;
+    const size_t index = std::min(byte > 0 ? byte - 1 : 0, text.size());
     const std::string detail = between(parserMessage, " - ", "\n");
     if (detail.rfind("invalid literal", 0) == 0) return invalidLiteral(text, index);
     if (detail.rfind("invalid string", 0) == 0) return invalidString(text, index, detail);
