@@ -6,7 +6,7 @@
 
 #include "app/setup_state.h"
 
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 #include "package/public_key.h"
 #include "package/signed_file.h"
 #include "system/handles_win.h"

@@ -10,6 +10,11 @@ struct InstallerUrls {
     std::string metrics;  // origin + "/installers/metrics"
 };
 
+// `origin` (scheme and host, a closing slash dropped) + "/installers/" + the product name with A-Z
+// lower-cased byte by byte + extension, for example ".../installers/tessaryn.pak".
+std::string buildDownloadUrl(std::string origin, const std::string& productName,
+                             const std::string& extension);
+
 InstallerUrls installerUrls(const std::string& origin, const std::string& productName);
 
 // Sets datUrl, pakUrl and metricsUrl of the process-wide state. Called after the command line

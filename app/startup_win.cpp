@@ -9,7 +9,7 @@
 #include "app/setup_paths.h"
 #include "app/setup_settings.h"
 #include "app/setup_state.h"
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 #include "package/public_key.h"
 #include "system/process_win.h"
 #include "system/run_log.h"

@@ -1,4 +1,4 @@
-#include "package/download_status.h"
+#include "net/download_status.h"
 
 namespace tessaryn {
 

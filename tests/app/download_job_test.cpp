@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 #include "system/handles_win.h"
 #include "system/unicode_win.h"
 #include "tests/support/test_env_win.h"

@@ -1,4 +1,4 @@
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "net/file_downloader.h"
-#include "package/download_status.h"
+#include "net/download_status.h"
 #include "system/handles_win.h"
 #include "system/process_end_win.h"
 #include "system/run_log.h"
