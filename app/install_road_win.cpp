@@ -99,11 +99,16 @@ std::optional<int> obtainPackage(RunContext& context) {
                                  : UsageEvent::PackageDownloadStarted,
                    true);
     };
-    const FetchRequest request{context.localPak, context.tempPak, state.pakUrl,
+    std::vector<std::string> sources{state.pakUrl};
+    sources.insert(sources.end(), state.mirrors.begin(), state.mirrors.end());
+    const FetchRequest request{context.localPak, context.tempPak, std::move(sources),
                                "Downloading setup files... ", kPackageContext,
                                /*mayDownload=*/true, reportSource};
     Fetched fetched = fetchAndCheck(request);
-    if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
+    if (fetched.outcome == FetchOutcome::DownloadFailed)
+        endWithDownloadFailure(failureCause(fetched.download));
+    if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
+        setEventSource(static_cast<int32_t>(fetched.download.source));
     if (fetched.outcome != FetchOutcome::Checked) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
