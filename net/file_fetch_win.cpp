@@ -199,7 +199,7 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
                 return {startOver() ? Next::Retry : Next::Stop, DownloadFailure::Cut, status};
             }
             kept.source = source;
-        } else if (status == HTTP_STATUS_RANGE_NOT_SATISFIABLE) {
+        } else if (status == 416) {
             logLine("GET " + url + ": HTTP 416");
             return {startOver() ? Next::Retry : Next::Stop, DownloadFailure::Cut, status};
         } else {

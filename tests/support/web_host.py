@@ -81,6 +81,7 @@ class Answer:
     gate: threading.Event | None = None  # the answer waits until the test sets this event
     stall: float = 0.0           # at cut_after, go silent this long and close instead of a reset
     counter: object = None       # a FaultFile whose `sent` counts the body bytes written
+    clean_cut: bool = False      # at cut_after, close the connection instead of resetting it
 
     @staticmethod
     def from_json(data: dict) -> "Answer":
@@ -101,7 +102,8 @@ class Answer:
 class FaultFile:
     """A file served with Range and If-Range (strong ETag), and a script of faults: request k
     takes faults[k] (none once the list is used up). A fault is a dict of:
-      cut: N         reset the connection once the file's byte N has been sent
+      cut: N         close the connection once the file's byte N has been sent (with
+                     reset: true, reset it: what the client had not read yet is lost)
       stall: S       at `cut` (or at once) stop sending for S seconds, then close
       ignore_range   answer 200 with the whole file
       change         the file changes before this answer (other bytes, another ETag)
@@ -275,6 +277,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                     if answer.stall:
                         time.sleep(answer.stall)
                         self.close_connection = True
+                    elif answer.clean_cut:
+                        self.wfile.flush()
+                        self.connection.shutdown(socket.SHUT_WR)
+                        self.close_connection = True
                     else:
                         self._reset_connection()
                     return
@@ -381,7 +387,7 @@ class WebHost:
             f.served += 1
             if fault.get("change"):
                 f.version += 1
-                f.body = bytes((b + 1) % 256 for b in f.body)
+                f.body = f.body.translate(bytes((i + 1) % 256 for i in range(256)))
             body, etag = f.body, f.etag
         if "status" in fault:
             headers = {}
@@ -408,7 +414,8 @@ class WebHost:
         return Answer(status=status, body=body[start:], headers=headers,
                       chunk_size=65536,
                       cut_after=None if cut is None else max(0, int(cut) - start),
-                      stall=float(fault.get("stall", 0)), counter=f)
+                      stall=float(fault.get("stall", 0)), counter=f,
+                      clean_cut=not fault.get("reset"))
 
     def clear_answers(self):
         with self._lock:
