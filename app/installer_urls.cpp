@@ -33,8 +33,8 @@ std::vector<std::string> packageMirrors(const SetupSettings& settings) {
     size_t index = 0;
     for (const nlohmann::json& entry : *list) {
         ++index;
-        const std::string* address = entry.is_string() ? &entry.get_ref<const std::string&>()
-                                                       : nullptr;
+        // get_ptr, which never throws: nothing of the parser's exceptions in the setup.
+        const std::string* address = entry.get_ptr<const std::string*>();
         // Goes into a request line: a space or control character could end it early.
         const bool plain = address && address->size() <= kLongestMirror &&
                            std::none_of(address->begin(), address->end(), [](char c) {
