@@ -278,11 +278,17 @@ int runInstallRoad(RunContext& context) {
     WorkerState worker;
     if (ready) {
         const std::wstring target = staged.folder();
-        std::thread extraction([&context, &target, &installing, &worker] {
-            extractPackage(context, target, installing, worker);
-        });
-        waitForWorker(worker);
-        extraction.join();
+        // Checked before the first file is written: a full disk stops nothing half-way.
+        const std::string shortfall = diskSpaceShortfall(context, target);
+        if (!shortfall.empty()) {
+            worker.fail(shortfall);
+        } else {
+            std::thread extraction([&context, &target, &installing, &worker] {
+                extractPackage(context, target, installing, worker);
+            });
+            waitForWorker(worker);
+            extraction.join();
+        }
         if (!worker.failed && !staged.seal())
             worker.fail("Failed to write the installed files to the disk");
     } else {

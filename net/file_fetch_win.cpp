@@ -66,7 +66,14 @@ std::string proxyName(HINTERNET session) {
     if (!InternetQueryOptionA(session, INTERNET_OPTION_PROXY, buffer, &length)) return "(proxy)";
     const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer);
     if (!info->lpszProxy || !*info->lpszProxy) return "(proxy)";
-    return std::string(reinterpret_cast<const char*>(info->lpszProxy)).substr(0, 256);
+    std::string name = reinterpret_cast<const char*>(info->lpszProxy);
+    // A sign-in written into the setting stays out of logs and messages.
+    const size_t scheme = name.find("://");
+    const size_t at = name.rfind('@');
+    if (at != std::string::npos)
+        name.erase(scheme == std::string::npos ? 0 : scheme + 3,
+                   at + 1 - (scheme == std::string::npos ? 0 : scheme + 3));
+    return name.substr(0, 256);
 }
 
 bool truncateTo(HANDLE file, uint64_t size) {
