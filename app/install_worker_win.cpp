@@ -16,7 +16,8 @@ std::string diskSpaceShortfall(const RunContext& context, const std::wstring& fo
     if (context.package.size() < kSignatureBytes) return {};
     uint64_t needed = 0;
     try {
-        needed = bundleUnpackedBytes(context.package.data(), context.package.size() - kSignatureBytes);
+        needed = bundleUnpackedBytes(context.package.data(),
+                                     context.package.size() - kSignatureBytes);
     } catch (const std::exception&) {
         return {};  // the unpacking itself reports what is wrong with the bundle
     }

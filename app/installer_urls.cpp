@@ -41,7 +41,8 @@ std::vector<std::string> packageMirrors(const SetupSettings& settings) {
                                return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
                            });
         if (!plain || !isWebAddress(*address)) {
-            logLine("Mirror " + std::to_string(index) + " is no usable http or https address: ignored");
+            logLine("Mirror " + std::to_string(index) +
+                    " is no usable http or https address: ignored");
         } else if (mirrors.size() == kMostMirrors) {
             logLine("Mirror " + std::to_string(index) + " is past the first " +
                     std::to_string(kMostMirrors) + ": ignored");

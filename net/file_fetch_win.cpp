@@ -107,9 +107,9 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
     const bool keep = arrival && arrival->keep;
     // A file kept for use is a new one: one that existed could be open elsewhere for writing.
     if (keep) DeleteFileW(widePath.c_str());
-    UniqueFile file(CreateFileW(widePath.c_str(), keep ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE,
-                                FILE_SHARE_READ, nullptr, keep ? CREATE_NEW : CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD access = keep ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    UniqueFile file(CreateFileW(widePath.c_str(), access, FILE_SHARE_READ, nullptr,
+                                keep ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         logLine("Cannot create " + filePath + " (error " + std::to_string(GetLastError()) + ")");
         result.failure = DownloadFailure::Disk;
@@ -211,7 +211,8 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
             return {startOver() ? Next::Retry : Next::Stop, DownloadFailure::Cut, status};
         } else {
             logLine("GET " + url + ": HTTP " + std::to_string(status));
-            if (isFinalStatus(status)) return {Next::NextSource, DownloadFailure::HttpStatus, status};
+            if (isFinalStatus(status))
+                return {Next::NextSource, DownloadFailure::HttpStatus, status};
             return {Next::Retry, DownloadFailure::HttpStatus, status,
                     parseRetryAfter(queryHeader(request.get(), HTTP_QUERY_RETRY_AFTER))};
         }
@@ -238,7 +239,8 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
             return step;
         };
         for (;;) {
-            if (cancelled) return logged({Next::Stop, DownloadFailure::Cancelled, status}, ", cancelled");
+            if (cancelled)
+                return logged({Next::Stop, DownloadFailure::Cancelled, status}, ", cancelled");
             // Asking what is there first lets a read return with what came instead of waiting
             // for a full buffer, so that stalls and cancels are seen.
             DWORD available = 0;

@@ -30,7 +30,8 @@ namespace {
 
 using Pieces = std::vector<std::pair<size_t, size_t>>;
 
-// An LZMA-Alone item starts with its properties (5 bytes), then its unpacked size (8, little-endian).
+// An LZMA-Alone item starts with its properties (5 bytes), then its unpacked size (8 bytes,
+// little-endian).
 constexpr size_t kLzmaHeaderBytes = 13;
 
 // One entry of the list as found by the walk: where its item starts.
@@ -497,7 +498,8 @@ uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size) {
         uint64_t unpacked = 0;
         for (size_t i = 0; i < 8; ++i) unpacked |= static_cast<uint64_t>(header[5 + i]) << (8 * i);
         // No size in the header (the stream ends with a marker): the packed size at least.
-        const uint64_t counted = held < sizeof(header) || unpacked == UINT64_MAX ? packed : unpacked;
+        const uint64_t counted =
+            held < sizeof(header) || unpacked == UINT64_MAX ? packed : unpacked;
         total = counted > UINT64_MAX - total ? UINT64_MAX : total + counted;
     }
     return total;

@@ -165,9 +165,11 @@ TEST_F(DownloadJob, CutTransferIsTriedAgainThenSaysWhy) {
     watcher.stop();
     EXPECT_FALSE(result.complete);
     EXPECT_EQ(result.restarts, 1);
-    EXPECT_TRUE(anyMatches(watcher.lines, R"(Connection lost\. Retrying in 1 s \(try 2 of 2\)\.\.\.)"));
+    EXPECT_TRUE(
+        anyMatches(watcher.lines, R"(Connection lost\. Retrying in 1 s \(try 2 of 2\)\.\.\.)"));
     ASSERT_FALSE(watcher.lines.empty());
-    EXPECT_EQ(watcher.lines.back(), "Download failed! The connection to 127.0.0.1 was lost 2 times.");
+    EXPECT_EQ(watcher.lines.back(),
+              "Download failed! The connection to 127.0.0.1 was lost 2 times.");
     EXPECT_FALSE(fileExists(path));
 }
 

@@ -46,7 +46,8 @@ TEST(InstallWorker, FreeSpaceIsCheckedAgainstTheUnpackedSizes) {
     EXPECT_EQ(diskSpaceShortfall(context, L"C:\\"), "");
     context.package = packageClaiming(1ull << 60);
     const std::string shortfall = diskSpaceShortfall(context, L"C:\\");
-    EXPECT_EQ(shortfall.rfind("Not enough disk space: 1099511627776 MB are needed on the drive of C:\\, ", 0),
+    EXPECT_EQ(shortfall.rfind(
+                  "Not enough disk space: 1099511627776 MB are needed on the drive of C:\\, ", 0),
               0u)
         << shortfall;
 }

@@ -111,7 +111,8 @@ TEST(PackageMirrors, KeepsUsableAddressesInOrderAndLeavesOutTheRest) {
     ASSERT_TRUE(settings.loadBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     std::vector<std::string> expected = {"https://a.example/t.pak", longest,
                                          "HTTP://e.example:8080/t.pak"};
-    for (int i = 0; i < 5; ++i) expected.push_back("https://f" + std::to_string(i) + ".example/t.pak");
+    for (int i = 0; i < 5; ++i)
+        expected.push_back("https://f" + std::to_string(i) + ".example/t.pak");
     EXPECT_EQ(packageMirrors(settings), expected);
 
     for (const char* other : {R"({})", R"({"mirrors": "https://a.example/t.pak"})",

@@ -211,7 +211,8 @@ TEST_F(Download, UnreachableServerIsTriedWithTheScheduleWaits) {
     std::vector<uint32_t> waits;
     const DWORD start = GetTickCount();
     const auto result = downloader.fetch(
-        {"http://127.0.0.1:1/x"}, target("x.bin"), nullptr, nullptr, RetrySchedule{3, {300, 600}, 0},
+        {"http://127.0.0.1:1/x"}, target("x.bin"), nullptr, nullptr,
+        RetrySchedule{3, {300, 600}, 0},
         [&](const FileDownloader::RetryNotice& notice) { waits.push_back(notice.waitMs); });
     EXPECT_EQ(result.failure, DownloadFailure::NoConnection);
     EXPECT_EQ(result.tries, 3);

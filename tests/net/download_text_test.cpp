@@ -26,7 +26,8 @@ TEST(RetryRules, WaitsDoubleAndAServerMayAskForUpToAMinute) {
     } retryAfter[] = {{"5", 5}, {" 0 ", 0}, {"", -1}, {"-3", -1}, {"1.5", -1},
                       {"Wed, 21 Oct 2026 07:28:00 GMT", -1}, {"99999999999999999999", -1},
                       {"9999999", 86400}};
-    for (const auto& row : retryAfter) EXPECT_EQ(parseRetryAfter(row.text), row.seconds) << row.text;
+    for (const auto& row : retryAfter)
+        EXPECT_EQ(parseRetryAfter(row.text), row.seconds) << row.text;
 }
 
 TEST(RetryRules, OnlyAnswersThatMayChangeAreTriedAgain) {
@@ -100,8 +101,8 @@ TEST(DownloadStatusLine, ShowsPercentOrKilobytesWithTheRate) {
 TEST(DownloadFailureText, NamesTheWebHost) {
     EXPECT_EQ(downloadFailureText("downloads.example"),
               "Download failed!\nPlease try later, or visit downloads.example to contact support.");
-    EXPECT_EQ(downloadFailureText("d.example", "The server d.example answered with HTTP status 404."),
-              "Download failed!\nThe server d.example answered with HTTP status 404.\n"
+    EXPECT_EQ(downloadFailureText("d.example", "The server d.example answered with HTTP status 4."),
+              "Download failed!\nThe server d.example answered with HTTP status 4.\n"
               "Please try later, or visit d.example to contact support.");
 }
 
