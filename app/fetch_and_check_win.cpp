@@ -6,7 +6,7 @@
 
 #include "app/setup_state.h"
 
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 #include "package/public_key.h"
 #include "package/signed_file.h"
 #include "system/handles_win.h"
@@ -35,21 +35,24 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         if (request.onSource) request.onSource(false);
         // Checked as it arrives, no second pass: the download's own handle, which nothing else
         // could write through, becomes the view that is used.
-        ArrivingSignature arriving(request.context);
+        std::optional<ArrivingSignature> arriving(std::in_place, request.context);
         UniqueFile kept;
+        // The one place the bytes are fed; a restart from the first byte starts every check
+        // over, so that no check ever covers bytes of two files.
         const FileDownloader::Arrival arrival{
-            [&arriving](const uint8_t* bytes, size_t size) { arriving.add(bytes, size); }, &kept};
+            [&arriving](const uint8_t* bytes, size_t size) { arriving->add(bytes, size); },
+            [&arriving, &request] { arriving.emplace(request.context); }, &kept};
         const SetupState& state = setupState();
-        const DownloadLook look{state.verySilent, state.userAgent};
-        const bool arrived = downloadFileWithProgress(toUtf8(request.workCopy), request.url,
-                                                      request.statusText, look, &arrival);
+        const DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{}};
+        fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
+                                                    request.statusText, look, &arrival);
         pumpMessages();
-        if (!arrived) {
+        if (!fetched.download.complete) {
             fetched.outcome = FetchOutcome::DownloadFailed;
             return fetched;
         }
         file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));
-        valid = file && file->size() == arriving.size() && arriving.valid(publisherPublicKey());
+        valid = file && file->size() == arriving->size() && arriving->valid(publisherPublicKey());
         how = " (as it arrived)";
     }
     logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +

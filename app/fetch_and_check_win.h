@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/file_downloader.h"
 #include "package/locked_file.h"
 
 namespace tessaryn {
@@ -21,7 +22,7 @@ enum class FetchOutcome {
 struct FetchRequest {
     std::wstring besideProgram;  // the offline copy
     std::wstring workCopy;       // where the file is copied or downloaded to
-    std::string url;
+    std::vector<std::string> sources;  // the primary address, then its mirrors
     std::string statusText;      // shown while downloading
     const char* context = nullptr;
     bool mayDownload = true;
@@ -32,6 +33,7 @@ struct FetchRequest {
 struct Fetched {
     FetchOutcome outcome = FetchOutcome::InvalidSignature;
     LockedFile file;  // whole file: payload, then its 64-byte signature
+    FileDownloader::FetchResult download;  // how a download went (source, failure and cause)
 };
 
 Fetched fetchAndCheck(const FetchRequest& request);

@@ -11,8 +11,7 @@
 #include "app/setup_state.h"
 #include "app/staged_install_win.h"
 #include "app/startup_win.h"
-#include "package/download_job_win.h"
-#include "package/download_url.h"
+#include "app/download_job_win.h"
 #include "package/public_key.h"
 #include "system/ascii_text.h"
 #include "system/cleanup_script.h"
@@ -100,11 +99,16 @@ std::optional<int> obtainPackage(RunContext& context) {
                                  : UsageEvent::PackageDownloadStarted,
                    true);
     };
-    const FetchRequest request{context.localPak, context.tempPak, state.pakUrl,
+    std::vector<std::string> sources{state.pakUrl};
+    sources.insert(sources.end(), state.mirrors.begin(), state.mirrors.end());
+    const FetchRequest request{context.localPak, context.tempPak, std::move(sources),
                                "Downloading setup files... ", kPackageContext,
                                /*mayDownload=*/true, reportSource};
     Fetched fetched = fetchAndCheck(request);
-    if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
+    if (fetched.outcome == FetchOutcome::DownloadFailed)
+        endWithDownloadFailure(failureCause(fetched.download));
+    if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
+        setEventSource(static_cast<int32_t>(fetched.download.source));
     if (fetched.outcome != FetchOutcome::Checked) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
@@ -274,11 +278,17 @@ int runInstallRoad(RunContext& context) {
     WorkerState worker;
     if (ready) {
         const std::wstring target = staged.folder();
-        std::thread extraction([&context, &target, &installing, &worker] {
-            extractPackage(context, target, installing, worker);
-        });
-        waitForWorker(worker);
-        extraction.join();
+        // Checked before the first file is written: a full disk stops nothing half-way.
+        const std::string shortfall = diskSpaceShortfall(context, target);
+        if (!shortfall.empty()) {
+            worker.fail(shortfall);
+        } else {
+            std::thread extraction([&context, &target, &installing, &worker] {
+                extractPackage(context, target, installing, worker);
+            });
+            waitForWorker(worker);
+            extraction.join();
+        }
         if (!worker.failed && !staged.seal())
             worker.fail("Failed to write the installed files to the disk");
     } else {

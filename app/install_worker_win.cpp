@@ -12,6 +12,27 @@
 
 namespace tessaryn {
 
+std::string diskSpaceShortfall(const RunContext& context, const std::wstring& folder) {
+    if (context.package.size() < kSignatureBytes) return {};
+    uint64_t needed = 0;
+    try {
+        needed = bundleUnpackedBytes(context.package.data(),
+                                     context.package.size() - kSignatureBytes);
+    } catch (const std::exception&) {
+        return {};  // the unpacking itself reports what is wrong with the bundle
+    }
+    ULARGE_INTEGER free = {};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr)) return {};
+    const uint64_t available = free.QuadPart;
+    logLine("Disk space: " + std::to_string(needed) + " bytes to unpack, " +
+            std::to_string(available) + " bytes free for " + toUtf8(folder));
+    if (needed <= available) return {};
+    constexpr uint64_t kMegabyte = 1024 * 1024;
+    return "Not enough disk space: " + std::to_string((needed + kMegabyte - 1) / kMegabyte) +
+           " MB are needed on the drive of " + toUtf8(folder) + ", " +
+           std::to_string(available / kMegabyte) + " MB are free.";
+}
+
 void extractPackage(const RunContext& context, const std::wstring& destination,
                     ProgressWindow& window, WorkerState& worker) {
     // Only stores into the window's shared state: safe from any number of threads, and the bar

@@ -27,6 +27,10 @@ struct WorkerState {
     }
 };
 
+// Empty when the volume of `folder` has room for the package's unpacked files (or when either
+// cannot be told); else the message that says how much is needed and free, in MB.
+std::string diskSpaceShortfall(const RunContext& context, const std::wstring& folder);
+
 // Unpacks the package into the install folder, reporting into the window without ever waiting
 // for it; never throws. The unpacking may report from several threads at once.
 void extractPackage(const RunContext& context, const std::wstring& destination,

@@ -30,8 +30,10 @@ class SetupSettings {
     std::vector<std::string> getStringArray(const std::string& key,
                                             const std::vector<std::string>& defaultValue) const;
 
-  private:
+    // The value of the key as it stands; null when missing.
     const nlohmann::json* find(const std::string& key) const;
+
+  private:
 
     nlohmann::json document_;
     std::string fileName_;

@@ -10,6 +10,7 @@ struct SetupState {
     std::string metricsUrl;
     std::string datUrl;
     std::string pakUrl;
+    std::vector<std::string> mirrors;  // further addresses of the package, from the settings
     std::string version;
     std::string eulaText;
     std::string websiteUrl;

@@ -9,7 +9,7 @@
 #include "app/setup_paths.h"
 #include "app/setup_settings.h"
 #include "app/setup_state.h"
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 #include "package/public_key.h"
 #include "system/process_win.h"
 #include "system/run_log.h"
@@ -50,6 +50,8 @@ void readSettings(const std::vector<uint8_t>& signedBytes) {
     state.helpUrl = settings.getString("help", "");
     state.createDesktopShortcut = settings.getBool("desk");
     state.metricsEnabled = settings.getBool("metric");
+    state.mirrors = packageMirrors(settings);
+    for (const std::string& mirror : state.mirrors) logLine("Package mirror: " + mirror);
     // Events are switched on only now, from the settings just read.
     configureTelemetry({state.metricsUrl, state.productName, state.machineId, state.userAgent,
                         state.verySilent, state.metricsEnabled});
@@ -65,9 +67,9 @@ void showInvalidDataBox() {
                     L"Invalid data signature", MB_ICONERROR);
 }
 
-void endWithDownloadFailure() {
+void endWithDownloadFailure(const std::string& cause) {
     sendMetric(UsageEvent::DownloadFailed, true);
-    showDownloadFailure(setupState().verySilent, webHostName());
+    showDownloadFailure(setupState().verySilent, webHostName(), cause);
 }
 
 void initialiseState(const std::string& commandLine, RunContext& context) {
@@ -90,7 +92,8 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
 
 std::optional<int> obtainSettings(RunContext& context) {
     SetupState& state = setupState();
-    const FetchRequest request{context.localDat, context.tempDat, state.datUrl,
+    // Always from the primary address: the mirrors are named in this very file.
+    const FetchRequest request{context.localDat, context.tempDat, {state.datUrl},
                                "Initializing setup... ", kSettingsContext, !state.uninstallMode,
                                /*onSource=*/nullptr};
     Fetched fetched = fetchAndCheck(request);
@@ -99,7 +102,8 @@ std::optional<int> obtainSettings(RunContext& context) {
         if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
         return kExitSuccess;
     }
-    if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
+    if (fetched.outcome == FetchOutcome::DownloadFailed)
+        endWithDownloadFailure(failureCause(fetched.download));
     if (fetched.outcome != FetchOutcome::Checked || fetched.file.size() > kLargestSettingsFile) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();

@@ -16,7 +16,7 @@ std::optional<int> obtainSettings(RunContext& context);
 // The box for a setup information file or package that cannot be trusted (not in a silent run).
 void showInvalidDataBox();
 
-// Reports a failed download (event and box) and ends the process with -1.
-[[noreturn]] void endWithDownloadFailure();
+// Reports a failed download (event, and a box saying why) and ends the process with -1.
+[[noreturn]] void endWithDownloadFailure(const std::string& cause);
 
 }  // namespace tessaryn

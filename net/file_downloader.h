@@ -1,10 +1,13 @@
 #pragma once
-// The program's only HTTP client (WinINet): GET into a file with progress reports, JSON POST
-// with redirects followed by hand.
+// The program's only HTTP client (WinINet): GET into a file with progress reports, resuming cut
+// transfers and trying further sources; JSON POST with redirects followed by hand.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "net/download_retry.h"
 
 #include "net/url.h"
 #include "system/handles_win.h"
@@ -34,14 +37,46 @@ class FileDownloader {
     // What a download may do besides writing its file: see each part as it is written, and
     // keep the file open once it is complete.
     struct Arrival {
+        // The single place where the file's bytes are seen, in order, each once.
         std::function<void(const uint8_t*, size_t)> received;
+        // Everything `received` saw so far is void: the file starts over from its first byte
+        // (the server ignored the range asked for, or the file changed between tries).
+        std::function<void()> restarted;
         // When set, the file is made new (never one that exists), opened for reading too with
         // read sharing only, and handed over here still open when complete: nothing but this
         // download can have written to it.
         UniqueFile* keep = nullptr;
     };
-    bool receiveToFile(HINTERNET request, const std::string& filePath, ProgressCallback callback,
-                       const Arrival* arrival = nullptr);
+    // Told before each wait between tries (on the download's thread).
+    struct RetryNotice {
+        DownloadFailure cause = DownloadFailure::None;
+        long status = 0;
+        uint32_t waitMs = 0;
+        int nextTry = 0;
+        int tries = 0;
+        size_t source = 0;
+    };
+    using RetryCallback = std::function<void(const RetryNotice&)>;
+    struct FetchResult {
+        bool complete = false;
+        DownloadFailure failure = DownloadFailure::None;
+        long status = 0;             // of the last answer; 0 when there was none
+        size_t source = 0;           // the source that served the file, or the last one tried
+        std::string host;            // of that source, or the proxy for a sign-in failure
+        int tries = 0;               // tries of that source
+        uint64_t bytesReceived = 0;  // body bytes that came over the wire, kept or not
+        int restarts = 0;            // times the file started over from its first byte
+    };
+    // Fetches the file from the first of `sources` (full addresses of the same file) that gives
+    // it: each source gets schedule.triesPerSource tries with the schedule's waits between
+    // them; a transfer that stops early continues with a range request (If-Range: the first
+    // answer's validator) and starts over when the server answers with the whole file or a
+    // range that does not continue it. A failed fetch removes its file; a cancelled one keeps
+    // what arrived. Never throws.
+    FetchResult fetch(const std::vector<std::string>& sources, const std::string& filePath,
+                      ProgressCallback callback, const Arrival* arrival,
+                      const RetrySchedule& schedule, RetryCallback onRetry = nullptr);
+    // One source, one try.
     bool downloadFile(const std::string& url, const std::string& filePath,
                       ProgressCallback callback, const Arrival* arrival = nullptr);
     // Answers over maxAnswerBytes are refused (throws).
@@ -59,6 +94,9 @@ class FileDownloader {
     // A body longer than this, or than its announced length, is cut.
     uint64_t maxDownloadBytes = TESSARYN_MAX_DOWNLOAD_BYTES;
     size_t maxAnswerBytes = 65536;
+    // When set, a proxy's 407 shows the system's sign-in prompt owned by this window, and the
+    // request goes again with what was entered; unset (silent runs), a 407 ends the fetch.
+    HWND signInOwner = nullptr;
     std::atomic<bool> cancelled{false};
 };
 

@@ -30,6 +30,10 @@ namespace {
 
 using Pieces = std::vector<std::pair<size_t, size_t>>;
 
+// An LZMA-Alone item starts with its properties (5 bytes), then its unpacked size (8 bytes,
+// little-endian).
+constexpr size_t kLzmaHeaderBytes = 13;
+
 // One entry of the list as found by the walk: where its item starts.
 struct EntryPlace {
     std::string key;  // for a map of entries: its key, which orders the entries
@@ -476,6 +480,29 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
     if (pool) {
         if (auto failure = pool->close()) throw std::runtime_error(failure->second);
     }
+}
+
+uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size) {
+    uint64_t total = 0;
+    for (const EntryPlace& place : listEntries(bundle, size)) {
+        const EntryFields entry = readEntry(bundle, size, place.offset);
+        if (!entry.hasData) continue;
+        uint8_t header[kLzmaHeaderBytes] = {};
+        size_t held = 0;
+        uint64_t packed = 0;
+        for (const auto& [offset, length] : entry.data) {
+            packed += length;
+            for (size_t i = 0; i < length && held < sizeof(header); ++i)
+                header[held++] = bundle[offset + i];
+        }
+        uint64_t unpacked = 0;
+        for (size_t i = 0; i < 8; ++i) unpacked |= static_cast<uint64_t>(header[5 + i]) << (8 * i);
+        // No size in the header (the stream ends with a marker): the packed size at least.
+        const uint64_t counted =
+            held < sizeof(header) || unpacked == UINT64_MAX ? packed : unpacked;
+        total = counted > UINT64_MAX - total ? UINT64_MAX : total + counted;
+    }
+    return total;
 }
 
 void extractBundle(const std::string& destination, const std::string& bundlePath,

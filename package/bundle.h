@@ -27,6 +27,11 @@ unsigned defaultExtractThreads();
 void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
                    ExtractProgressCallback callback, unsigned threads = 0);
 
+// The bytes the bundle's files take once unpacked: each entry's size from its LZMA header (its
+// packed size when the header does not say). Throws std::runtime_error for a bundle that is no
+// list of entries.
+uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size);
+
 // The same from a bundle file (all of the file is the bundle).
 void extractBundle(const std::string& destination, const std::string& bundlePath,
                    ExtractProgressCallback callback, unsigned threads = 0);

@@ -18,6 +18,8 @@ namespace {
 // Background events started and not yet finished.
 std::atomic<int> pendingEvents{0};
 std::atomic<bool> endAsked{false};
+// Set from the run's thread, read on the threads that send.
+std::atomic<int32_t> eventSource{-1};
 TelemetryConfig config;
 
 void sendInBackground(UsageEvent event) {
@@ -50,10 +52,15 @@ void configureTelemetry(TelemetryConfig given) {
     config = std::move(given);
 }
 
+void setEventSource(int32_t source) {
+    eventSource = source;
+}
+
 void sendMetricNow(UsageEvent event) {
     const int32_t number = static_cast<int32_t>(event);
     try {
-        std::string body = metricBody(number, config.productName, config.machineId);
+        std::string body =
+            metricBody(number, config.productName, config.machineId, eventSource.load());
         std::string answer;
         {
             FileDownloader downloader(config.userAgent, 10000);

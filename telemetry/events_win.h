@@ -20,6 +20,10 @@ struct TelemetryConfig {
 // Set once, before the first event is sent; until then events are switched off.
 void configureTelemetry(TelemetryConfig config);
 
+// The package's source (0 the primary address, 1 and up its mirrors), sent as "src" with every
+// event from now on; -1 for none.
+void setEventSource(int32_t source);
+
 // Sends the event when events are switched on: in the background on a detached thread that never
 // blocks the caller, or right here. No failure ever reaches the caller.
 void sendMetric(UsageEvent event, bool background);

@@ -5,6 +5,11 @@
 #include <thread>
 
 #include "app/install_worker_win.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "system/unicode_win.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
@@ -17,6 +22,34 @@ RunContext contextWithPackage(const std::wstring& package) {
     context.installDir = std::wstring(temp) + L"tessaryn-worker-test\\";
     context.tempPak = package;
     return context;
+}
+
+// A package whose one file says, in its LZMA header, that it unpacks to `unpacked` bytes.
+LockedFile packageClaiming(uint64_t unpacked) {
+    std::vector<uint8_t> item = {0x5D, 0, 0, 1, 0};
+    for (int i = 0; i < 8; ++i) item.push_back(static_cast<uint8_t>(unpacked >> (8 * i)));
+    const nlohmann::json files = nlohmann::json::array(
+        {{{"n", "big.bin"}, {"t", "f"}, {"d", nlohmann::json::binary(item)}}});
+    std::vector<uint8_t> bytes = nlohmann::json::to_cbor({{"version", "1"}, {"files", files}});
+    bytes.resize(bytes.size() + 64);  // the signature's place
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::string path = toUtf8(temp) + "claiming-" + std::to_string(unpacked) + ".pak";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return *LockedFile::open(path);
+}
+
+TEST(InstallWorker, FreeSpaceIsCheckedAgainstTheUnpackedSizes) {
+    RunContext context;
+    context.package = packageClaiming(1000);
+    EXPECT_EQ(diskSpaceShortfall(context, L"C:\\"), "");
+    context.package = packageClaiming(1ull << 60);
+    const std::string shortfall = diskSpaceShortfall(context, L"C:\\");
+    EXPECT_EQ(shortfall.rfind(
+                  "Not enough disk space: 1099511627776 MB are needed on the drive of C:\\, ", 0),
+              0u)
+        << shortfall;
 }
 
 TEST(InstallWorker, FailureIsStoredWithItsTextNotThrown) {

@@ -9,6 +9,26 @@
 namespace tessaryn {
 namespace {
 
+TEST(DownloadUrl, PutsTheInstallersFolderUnderTheOrigin) {
+    EXPECT_EQ(buildDownloadUrl("https://downloads.example", "Tessaryn", ".dat"),
+              "https://downloads.example/installers/tessaryn.dat");
+    EXPECT_EQ(buildDownloadUrl("http://127.0.0.1:8080", "Tessaryn", ".pak"),
+              "http://127.0.0.1:8080/installers/tessaryn.pak");
+    // An origin written with a closing slash gives no "//installers".
+    EXPECT_EQ(buildDownloadUrl("https://mirror.example:8443//", "Tessaryn", ".pak"),
+              "https://mirror.example:8443/installers/tessaryn.pak");
+    EXPECT_EQ(buildDownloadUrl("https://m.example", "metrics", ""),
+              "https://m.example/installers/metrics");
+}
+
+TEST(DownloadUrl, LowerCasesOnlyAsciiLettersOfTheName) {
+    // "ÄÖ" in UTF-8 keeps its bytes; digits, dashes and dots stay.
+    EXPECT_EQ(buildDownloadUrl("https://d.example", "\xC3\x84\xC3\x96-Suite 2.X_Pro", ".pak"),
+              "https://d.example/installers/\xC3\x84\xC3\x96-suite 2.x_pro.pak");
+    EXPECT_EQ(buildDownloadUrl("https://d.example", "", ".dat"),
+              "https://d.example/installers/.dat");
+}
+
 TEST(InstallerUrls, LowerCaseProductNameUnderTheOrigin) {
     EXPECT_EQ(installerUrls(originFor(""), "Tessaryn").dat,
               "https://" + webHostName() + "/installers/tessaryn.dat");

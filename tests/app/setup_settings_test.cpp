@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "app/installer_urls.h"
 #include "app/setup_settings.h"
 
 namespace tessaryn {
@@ -92,6 +94,33 @@ TEST_F(SetupSettingsTest, ReadsAFileWhosePathIsNotAscii) {
     EXPECT_EQ(settings.getString("eula", ""),
               "Gr\xC3\xBC\xC3\x9F"
               "e \xE2\x80\x93 ok");
+}
+
+// Mirrors are addresses the setup will request: only plain http(s) ones, in order, a bounded
+// number of bounded length; anything else is left out on its own.
+TEST(PackageMirrors, KeepsUsableAddressesInOrderAndLeavesOutTheRest) {
+    const std::string longest = "https://m.example/" + std::string(kLongestMirror - 18, 'a');
+    nlohmann::json list = {"https://a.example/t.pak", "ftp://b.example/t.pak", "http://",
+                           5, "https://c.example/t .pak", "https://d.example/t\r\nX: y",
+                           longest + "a", longest, "HTTP://e.example:8080/t.pak",
+                           "file:///C:/t.pak", nullptr};
+    for (int i = 0; i < 10; ++i) list.push_back("https://f" + std::to_string(i) + ".example/t.pak");
+    const nlohmann::json document = {{"mirrors", list}};
+    SetupSettings settings;
+    const std::string text = document.dump();
+    ASSERT_TRUE(settings.loadBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    std::vector<std::string> expected = {"https://a.example/t.pak", longest,
+                                         "HTTP://e.example:8080/t.pak"};
+    for (int i = 0; i < 5; ++i)
+        expected.push_back("https://f" + std::to_string(i) + ".example/t.pak");
+    EXPECT_EQ(packageMirrors(settings), expected);
+
+    for (const char* other : {R"({})", R"({"mirrors": "https://a.example/t.pak"})",
+                              R"({"mirrors": []})"}) {
+        SetupSettings none;
+        none.loadBytes(reinterpret_cast<const uint8_t*>(other), strlen(other));
+        EXPECT_TRUE(packageMirrors(none).empty()) << other;
+    }
 }
 
 }  // namespace

@@ -40,14 +40,12 @@ struct RecordingDownload {
     }
 };
 
-std::string raisedText(const std::string& url, const std::string& path) {
-    try {
-        FileDownloader downloader;
-        downloader.downloadFile(url, path, nullptr);
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
+// A fetch with short waits between tries, as the tests give it.
+const RetrySchedule kQuick{3, {50, 100}, 1500};
+
+FileDownloader::FetchResult fetchOnce(const std::string& url, const std::string& path) {
+    FileDownloader downloader;
+    return downloader.fetch({url}, path, nullptr, nullptr, RetrySchedule{1, {}, 0});
 }
 
 class Download : public ::testing::Test {
@@ -90,7 +88,8 @@ TEST_F(Download, KeptFileIsNewSeenAsWrittenAndLockedAgainstOthers) {
     std::string seen;
     UniqueFile kept;
     const FileDownloader::Arrival arrival{
-        [&seen](const uint8_t* bytes, size_t size) { seen.append(bytes, bytes + size); }, &kept};
+        [&seen](const uint8_t* bytes, size_t size) { seen.append(bytes, bytes + size); }, nullptr,
+        &kept};
     FileDownloader downloader;
     ASSERT_TRUE(downloader.downloadFile(serverUrl() + "/bytes/300000?chunk=7000", path, nullptr,
                                         &arrival));
@@ -182,21 +181,43 @@ TEST_F(Download, FailedWritesAreNotReportedAsSuccess) {
     EXPECT_TRUE(run.reports.empty());
 }
 
-TEST_F(Download, RaisedFailuresCarryTheirTexts) {
+// Each way of failing is told apart; answers no further try can change end the source at once.
+TEST_F(Download, FailuresAreToldApartAndFinalAnswersAreNotTriedAgain) {
     const std::string missing = scratchDir() + "no such folder\\file.bin";
-    EXPECT_EQ(raisedText(serverUrl() + "/bytes/10", missing),
-              "Failed to open file for writing: " + missing);
-    EXPECT_EQ(raisedText(serverUrl() + "/status/404", target("x.bin")), "HTTP error: 404");
-    EXPECT_EQ(raisedText(serverUrl() + "/status/500", target("x.bin")), "HTTP error: 500");
-    EXPECT_EQ(raisedText(serverUrl() + "/status/204", target("x.bin")), "HTTP error: 204");
-    EXPECT_EQ(raisedText("no url at all", target("x.bin")), "Failed to parse URL: no url at all");
-    EXPECT_FALSE(fileExists(target("x.bin")));
+    EXPECT_EQ(fetchOnce(serverUrl() + "/bytes/10", missing).failure, DownloadFailure::Disk);
+    struct {
+        const char* path;
+        long status;
+        int tries;
+    } rows[] = {{"/status/404", 404, 1}, {"/status/403", 403, 1}, {"/status/204", 204, 1},
+                {"/status/500", 500, 3}, {"/status/429", 429, 3}, {"/status/408", 408, 3}};
+    for (const auto& row : rows) {
+        FileDownloader downloader;
+        const auto result = downloader.fetch({serverUrl() + row.path}, target("x.bin"), nullptr,
+                                             nullptr, kQuick);
+        EXPECT_EQ(result.failure, DownloadFailure::HttpStatus) << row.path;
+        EXPECT_EQ(result.status, row.status) << row.path;
+        EXPECT_EQ(result.tries, row.tries) << row.path;
+        EXPECT_FALSE(fileExists(target("x.bin"))) << row.path;
+    }
+    const auto unparsable = fetchOnce("no url at all", target("x.bin"));
+    EXPECT_EQ(unparsable.failure, DownloadFailure::NoConnection);
+    EXPECT_EQ(fetchOnce("http://name.invalid/x", target("x.bin")).failure,
+              DownloadFailure::NameNotFound);
 }
 
-TEST_F(Download, UnreachableServerFailsAfterThreeTries) {
+TEST_F(Download, UnreachableServerIsTriedWithTheScheduleWaits) {
+    FileDownloader downloader;
+    std::vector<uint32_t> waits;
     const DWORD start = GetTickCount();
-    EXPECT_EQ(raisedText("http://127.0.0.1:1/x", target("x.bin")), "Failed to send HTTP request");
-    EXPECT_GE(GetTickCount() - start, 5900u);  // waits of 1 s, 2 s and 3 s
+    const auto result = downloader.fetch(
+        {"http://127.0.0.1:1/x"}, target("x.bin"), nullptr, nullptr,
+        RetrySchedule{3, {300, 600}, 0},
+        [&](const FileDownloader::RetryNotice& notice) { waits.push_back(notice.waitMs); });
+    EXPECT_EQ(result.failure, DownloadFailure::NoConnection);
+    EXPECT_EQ(result.tries, 3);
+    EXPECT_EQ(waits, (std::vector<uint32_t>{300, 600}));
+    EXPECT_GE(GetTickCount() - start, 880u);
 }
 
 TEST_F(Download, RedirectsAreFollowedByThePlatform) {
@@ -233,9 +254,11 @@ TEST_F(Download, CertificateForAnotherNameOrOutOfDateIsRefused) {
     for (const char* name : {"TESSARYN_TEST_SERVER_HTTPS_OTHER_NAME",
                              "TESSARYN_TEST_SERVER_HTTPS_EXPIRED"}) {
         ASSERT_FALSE(testing::testEnv(name).empty()) << name;
-        EXPECT_EQ(raisedText(testing::testEnv(name) + "/bytes/10", target("refused.bin")),
-                  "Failed to send HTTP request")
-            << name;
+        FileDownloader downloader;
+        const auto result = downloader.fetch({testing::testEnv(name) + "/bytes/10"},
+                                             target("refused.bin"), nullptr, nullptr, kQuick);
+        EXPECT_EQ(result.failure, DownloadFailure::Certificate) << name;
+        EXPECT_EQ(result.tries, 1) << name;  // a refused certificate stays refused
     }
 }
 

@@ -80,6 +80,22 @@ class ExtractBundleTest : public ::testing::Test {
     std::vector<Report> reports;
 };
 
+// The space check before unpacking reads the sizes from the entries' headers, without decoding.
+TEST(BundleUnpackedBytes, AddsTheHeadersSizesAndCountsPackedBytesWhereTheyDoNotSay) {
+    std::vector<uint8_t> unsized = encode(std::string(1000, 'x'));
+    std::fill(unsized.begin() + 5, unsized.begin() + 13, 0xFF);  // size unknown: ends with a marker
+    const json document = {{"version", "1.0"},
+                           {"files", json::array({dirEntry("bin"),
+                                                  fileEntry("a", encode(std::string(70000, 'a'))),
+                                                  fileEntry("b", encode("")),
+                                                  fileEntry("c", unsized),
+                                                  fileEntry("d", {1, 2, 3})})}};
+    const std::vector<uint8_t> bundle = json::to_cbor(document);
+    EXPECT_EQ(bundleUnpackedBytes(bundle.data(), bundle.size()), 70000u + unsized.size() + 3);
+    const std::vector<uint8_t> notAList = json::to_cbor(json{{"files", 5}});
+    EXPECT_THROW(bundleUnpackedBytes(notAList.data(), notAList.size()), std::exception);
+}
+
 TEST_F(ExtractBundleTest, EmptyListMakesOnlyTheFolderAndFirstReports) {
     extract(json::array());
     EXPECT_TRUE(fs::is_directory(dest));

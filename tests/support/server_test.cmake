@@ -5,7 +5,6 @@
 include_guard(GLOBAL)
 
 find_program(TESSARYN_PYTHON NAMES python3 REQUIRED)
-set(TESSARYN_TEST_SUPPORT_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 if(WIN32)
   add_executable(trust_ca ${CMAKE_CURRENT_LIST_DIR}/trust_ca.cpp)
@@ -16,7 +15,7 @@ function(tessaryn_add_server_test name)
   cmake_parse_arguments(arg "" "ROOT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE tessaryn_options GTest::gtest_main ${arg_LIBS})
-  set(wrapper ${TESSARYN_PYTHON} ${TESSARYN_TEST_SUPPORT_DIR}/run_with_server.py)
+  set(wrapper ${TESSARYN_PYTHON} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/run_with_server.py)
   if(arg_ROOT)
     list(APPEND wrapper --root ${arg_ROOT})
   endif()

@@ -37,6 +37,10 @@ Answers, in order of precedence:
       /endless[?chunk=K&delay=MS] 200 with no Content-Length and a body that never ends (the
                                   /bytes pattern, K bytes per write, MS pause before each)
       /noloc                      302 without a Location header
+      /__faults                   POST {"path", "size", "faults": [...]}: serves `path` as a file of
+                                  `size` pattern bytes (or set_fault_file's body) with an ETag and
+                                  Range support, each request taking the next fault in turn (see
+                                  FaultFile); GET ?path=P: {"sent": body bytes sent, "requests": n}
       /__requests                 GET: JSON list of recorded requests; DELETE: clear the list
   * files under the root folder;
   * otherwise 404.
@@ -75,6 +79,9 @@ class Answer:
     claimed_length: int | None = None  # Content-Length to announce instead of len(body)
     endless: bool = False        # repeat the body for ever (until the client goes away)
     gate: threading.Event | None = None  # the answer waits until the test sets this event
+    stall: float = 0.0           # at cut_after, go silent this long and close instead of a reset
+    counter: object = None       # a FaultFile whose `sent` counts the body bytes written
+    clean_cut: bool = False      # at cut_after, close the connection instead of resetting it
 
     @staticmethod
     def from_json(data: dict) -> "Answer":
@@ -89,6 +96,29 @@ class Answer:
             chunk_delay=float(data.get("chunk_delay", 0.0)),
             cut_after=data.get("cut_after"),
         )
+
+
+@dataclass
+class FaultFile:
+    """A file served with Range and If-Range (strong ETag), and a script of faults: request k
+    takes faults[k] (none once the list is used up). A fault is a dict of:
+      cut: N         close the connection once the file's byte N has been sent (with
+                     reset: true, reset it: what the client had not read yet is lost)
+      stall: S       at `cut` (or at once) stop sending for S seconds, then close
+      ignore_range   answer 200 with the whole file
+      change         the file changes before this answer (other bytes, another ETag)
+      status: C      answer with status C (a short body), with retry_after: S as Retry-After
+      wrong_range    answer 206 for a range one byte after the one asked for
+    """
+    body: bytes
+    faults: list
+    version: int = 1
+    sent: int = 0
+    served: int = 0
+
+    @property
+    def etag(self) -> str:
+        return f'"v{self.version}-{len(self.body)}"'
 
 
 @dataclass
@@ -239,18 +269,34 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 if answer.chunk_delay:
                     time.sleep(answer.chunk_delay)
                 piece = body[sent:sent + step]
-                if answer.cut_after is not None and sent + len(piece) > answer.cut_after:
+                if answer.cut_after is not None and sent + len(piece) >= answer.cut_after and \
+                        (answer.stall or sent + len(piece) > answer.cut_after):
                     piece = piece[:answer.cut_after - sent]
                     self._write_piece(piece, answer.chunked)
-                    self._reset_connection()
+                    self._count(answer, len(piece))
+                    if answer.stall:
+                        time.sleep(answer.stall)
+                        self.close_connection = True
+                    elif answer.clean_cut:
+                        self.wfile.flush()
+                        self.connection.shutdown(socket.SHUT_WR)
+                        self.close_connection = True
+                    else:
+                        self._reset_connection()
                     return
                 self._write_piece(piece, answer.chunked)
+                self._count(answer, len(piece))
                 sent += len(piece)
             if answer.chunked:
                 self.wfile.write(b"0\r\n\r\n")
             self.wfile.flush()
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
             self.close_connection = True
+
+    def _count(self, answer: Answer, n: int):
+        if answer.counter is not None:
+            with self.server.web_host._lock:
+                answer.counter.sent += n
 
     def _write_piece(self, piece: bytes, chunked: bool):
         if not piece:
@@ -281,6 +327,7 @@ class WebHost:
         self._tls = tls
         self._log_file = Path(log_file) if log_file else None
         self._answers: dict[str, Answer] = {}
+        self._fault_files: dict[str, FaultFile] = {}
         self._requests: list[dict] = []
         self._lock = threading.Lock()
         self._server: _Server | None = None
@@ -324,6 +371,52 @@ class WebHost:
         with self._lock:
             self._answers[path] = answer
 
+    def set_fault_file(self, path: str, body: bytes, faults: list):
+        """Serves `body` at `path` with Range support and the scripted `faults` (FaultFile)."""
+        with self._lock:
+            self._fault_files[path] = FaultFile(body=bytes(body), faults=list(faults))
+
+    def fault_figures(self, path: str) -> dict:
+        with self._lock:
+            f = self._fault_files[path]
+            return {"sent": f.sent, "requests": f.served}
+
+    def _fault_answer(self, handler: "_Handler", f: FaultFile) -> Answer:
+        with self._lock:
+            fault = f.faults[f.served] if f.served < len(f.faults) else {}
+            f.served += 1
+            if fault.get("change"):
+                f.version += 1
+                f.body = f.body.translate(bytes((i + 1) % 256 for i in range(256)))
+            body, etag = f.body, f.etag
+        if "status" in fault:
+            headers = {}
+            if "retry_after" in fault:
+                headers["Retry-After"] = str(fault["retry_after"])
+            return Answer(status=int(fault["status"]), body=b"fault", headers=headers)
+        start = 0
+        wanted = handler.headers.get("Range", "")
+        if_range = handler.headers.get("If-Range")
+        if wanted.startswith("bytes=") and wanted.endswith("-") and not fault.get("ignore_range") \
+                and (if_range is None or if_range == etag):
+            start = int(wanted[6:-1])
+            if start >= len(body):
+                return Answer(status=416, headers={"Content-Range": f"bytes */{len(body)}"})
+        if fault.get("wrong_range") and start > 0:
+            start += 1
+        headers = {"ETag": etag, "Accept-Ranges": "bytes",
+                   "Content-Type": "application/octet-stream"}
+        status = 200
+        if start > 0:
+            status = 206
+            headers["Content-Range"] = f"bytes {start}-{len(body) - 1}/{len(body)}"
+        cut = fault.get("cut", start if "stall" in fault else None)
+        return Answer(status=status, body=body[start:], headers=headers,
+                      chunk_size=65536,
+                      cut_after=None if cut is None else max(0, int(cut) - start),
+                      stall=float(fault.get("stall", 0)), counter=f,
+                      clean_cut=not fault.get("reset"))
+
     def clear_answers(self):
         with self._lock:
             self._answers.clear()
@@ -354,8 +447,22 @@ class WebHost:
         query = dict(urllib.parse.parse_qsl(parsed.query))
         with self._lock:
             scripted = self._answers.get(path)
+            fault_file = self._fault_files.get(path)
+        if fault_file and handler.command in ("GET", "HEAD"):
+            return self._fault_answer(handler, fault_file)
         if scripted:
             return scripted
+        if path == "/__faults":
+            if handler.command == "POST":
+                data = json.loads(body or b"{}")
+                self.set_fault_file(data["path"], _pattern(int(data["size"])),
+                                    data.get("faults", []))
+                return Answer(body=b"ok")
+            with self._lock:
+                f = self._fault_files.get(query.get("path", ""))
+                figures = {"sent": f.sent, "requests": f.served} if f else {}
+            return Answer(body=json.dumps(figures).encode(),
+                          headers={"Content-Type": "application/json"})
         if path == "/__requests":
             if handler.command == "DELETE":
                 self.clear_requests()

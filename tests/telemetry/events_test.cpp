@@ -14,6 +14,10 @@ TEST(MetricBody, IsCompactJsonWithSortedKeys) {
               R"({"event":5,"prod":"Tessaryn","uuid":"anon-0123456789ABCDEF0123456789ABCDEF"})");
     EXPECT_EQ(metricBody(0, "", ""), R"({"event":0,"prod":"","uuid":""})");
     EXPECT_EQ(metricBody(-1, "a", "b"), R"({"event":-1,"prod":"a","uuid":"b"})");
+    // The source of the package, in its sorted place; none below 0.
+    EXPECT_EQ(metricBody(9, "a", "b", 0), R"({"event":9,"prod":"a","src":0,"uuid":"b"})");
+    EXPECT_EQ(metricBody(9, "a", "b", 2), R"({"event":9,"prod":"a","src":2,"uuid":"b"})");
+    EXPECT_EQ(metricBody(9, "a", "b", -1), R"({"event":9,"prod":"a","uuid":"b"})");
 }
 
 TEST(MetricBody, EscapesTextAndSurvivesBadUtf8) {

@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 #include "system/handles_win.h"
 #include "system/unicode_win.h"
 #include "tests/support/test_env_win.h"
@@ -93,7 +93,7 @@ class DownloadJob : public ::testing::Test {
     void SetUp() override {
         ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py";
     }
-    DownloadLook look{false, "Setup/1.1 (Job Test)"};
+    DownloadLook look{false, "Setup/1.1 (Job Test)", RetrySchedule{2, {100}, 1000}};
 };
 
 TEST_F(DownloadJob, FileArrivesWithProgressLinesThenVerifying) {
@@ -101,8 +101,9 @@ TEST_F(DownloadJob, FileArrivesWithProgressLinesThenVerifying) {
     WindowWatcher watcher;
     const auto start = std::chrono::steady_clock::now();
     const bool ok = downloadFileWithProgress(
-        path, serverUrl() + "/bytes/400000?chunk=40000&delay=100", "Downloading setup files... ",
-        look);
+                        path, {serverUrl() + "/bytes/400000?chunk=40000&delay=100"},
+                        "Downloading setup files... ", look)
+                        .complete;
     const double took = secondsSince(start);
     watcher.stop();
     ASSERT_TRUE(ok);
@@ -118,8 +119,9 @@ TEST_F(DownloadJob, UnknownSizeShowsKilobytes) {
     const std::string path = scratchDir() + "job-unsized.dat";
     WindowWatcher watcher;
     ASSERT_TRUE(downloadFileWithProgress(
-        path, serverUrl() + "/bytes/300000?chunked=1&chunk=30000&delay=100",
-        "Initializing setup... ", look));
+                    path, {serverUrl() + "/bytes/300000?chunked=1&chunk=30000&delay=100"},
+                    "Initializing setup... ", look)
+                    .complete);
     watcher.stop();
     EXPECT_TRUE(anyMatches(watcher.lines, R"(Initializing setup\.\.\. \d+ KB - \d+ KB/s)"));
     // Kilobytes only grow and never pass the 292 KB of the body.
@@ -142,24 +144,32 @@ TEST_F(DownloadJob, HttpErrorIsShownAndReportedAsFailure) {
     WindowWatcher watcher;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(
-        downloadFileWithProgress(path, serverUrl() + "/status/404", "Initializing setup... ",
-                                 look));
+        downloadFileWithProgress(path, {serverUrl() + "/status/404"}, "Initializing setup... ",
+                                 look)
+            .complete);
     EXPECT_GE(secondsSince(start), 2.0);
     watcher.stop();
     ASSERT_FALSE(watcher.lines.empty());
-    EXPECT_EQ(watcher.lines.back(), "HTTP error: 404");
+    EXPECT_EQ(watcher.lines.back(),
+              "Download failed! The server 127.0.0.1 answered with HTTP status 404.");
     EXPECT_FALSE(fileExists(path));
 }
 
-TEST_F(DownloadJob, CutTransferSaysDownloadFailed) {
+TEST_F(DownloadJob, CutTransferIsTriedAgainThenSaysWhy) {
     const std::string path = scratchDir() + "job-cut.pak";
     WindowWatcher watcher;
-    EXPECT_FALSE(downloadFileWithProgress(
-        path, serverUrl() + "/bytes/300000?chunk=50000&delay=50&cut=120000",
-        "Downloading setup files... ", look));
+    // The route ignores ranges: each try starts over and is cut again.
+    const auto result = downloadFileWithProgress(
+        path, {serverUrl() + "/bytes/300000?chunk=50000&delay=50&cut=120000"},
+        "Downloading setup files... ", look);
     watcher.stop();
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.restarts, 1);
+    EXPECT_TRUE(
+        anyMatches(watcher.lines, R"(Connection lost\. Retrying in 1 s \(try 2 of 2\)\.\.\.)"));
     ASSERT_FALSE(watcher.lines.empty());
-    EXPECT_EQ(watcher.lines.back(), "Download failed!");
+    EXPECT_EQ(watcher.lines.back(),
+              "Download failed! The connection to 127.0.0.1 was lost 2 times.");
     EXPECT_FALSE(fileExists(path));
 }
 
@@ -169,8 +179,9 @@ TEST_F(DownloadJob, SilentRunKeepsTheWindowHidden) {
     WindowWatcher watcher;
     const auto start = std::chrono::steady_clock::now();
     // Slow enough for the watcher to find the window; nobody looks, so no final 2 s hold.
-    EXPECT_TRUE(downloadFileWithProgress(path, serverUrl() + "/bytes/5000?chunk=1000&delay=100",
-                                         "Initializing setup... ", look));
+    EXPECT_TRUE(downloadFileWithProgress(path, {serverUrl() + "/bytes/5000?chunk=1000&delay=100"},
+                                         "Initializing setup... ", look)
+                    .complete);
     EXPECT_LT(secondsSince(start), 2.0);
     watcher.stop();
     EXPECT_TRUE(watcher.sawWindow);
@@ -181,7 +192,8 @@ TEST_F(DownloadJob, SilentRunKeepsTheWindowHidden) {
 TEST_F(DownloadJob, SendsTheProcessAgentString) {
     const std::string path = scratchDir() + "job-echo.json";
     ASSERT_TRUE(
-        downloadFileWithProgress(path, serverUrl() + "/echo", "Initializing setup... ", look));
+        downloadFileWithProgress(path, {serverUrl() + "/echo"}, "Initializing setup... ", look)
+            .complete);
     const auto echo = nlohmann::json::parse(readFile(path));
     bool found = false;
     for (const auto& pair : echo["headers"]) {
@@ -197,7 +209,7 @@ TEST_F(DownloadJob, SendsTheProcessAgentString) {
 // filter that picks the test below and a variable that makes it call showDownloadFailure.
 TEST(DownloadFailureChild, CallsTheFailureBox) {
     if (testing::testEnv("TESSARYN_FAILURE_CHILD").empty()) GTEST_SKIP() << "runs as a child only";
-    showDownloadFailure(testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent", kWebHost);
+    showDownloadFailure(testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent", kWebHost, "");
 }
 
 class ChildProcess {
@@ -292,8 +304,9 @@ TEST_F(DownloadJob, ClosingTheWindowCancelsATransferThatTrickles) {
     });
     const auto start = std::chrono::steady_clock::now();
     // A byte every 50 ms: 100 s to finish, unless the close stops it.
-    const bool ok = downloadFileWithProgress(path, serverUrl() + "/bytes/2000?chunk=1&delay=50",
-                                             "Downloading setup files... ", look);
+    const bool ok = downloadFileWithProgress(path, {serverUrl() + "/bytes/2000?chunk=1&delay=50"},
+                                             "Downloading setup files... ", look)
+                        .complete;
     closer.join();
     EXPECT_FALSE(ok);
     EXPECT_LT(secondsSince(start), 10.0);

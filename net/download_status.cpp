@@ -1,4 +1,4 @@
-#include "package/download_status.h"
+#include "net/download_status.h"
 
 namespace tessaryn {
 
@@ -9,8 +9,9 @@ std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedByt
     return prefix + std::to_string(percent) + "% - " + rate;
 }
 
-std::string downloadFailureText(const std::string& webHost) {
-    return "Download failed!\nPlease try later, or visit " + webHost + " to contact support.";
+std::string downloadFailureText(const std::string& webHost, const std::string& cause) {
+    return "Download failed!\n" + (cause.empty() ? "" : cause + "\n") +
+           "Please try later, or visit " + webHost + " to contact support.";
 }
 
 }  // namespace tessaryn

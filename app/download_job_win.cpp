@@ -1,4 +1,4 @@
-#include "package/download_job_win.h"
+#include "app/download_job_win.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "net/file_downloader.h"
-#include "package/download_status.h"
+#include "net/download_status.h"
 #include "system/handles_win.h"
 #include "system/process_end_win.h"
 #include "system/run_log.h"
@@ -53,9 +53,12 @@ class StatusReporter {
 
 }  // namespace
 
-bool downloadFileWithProgress(const std::string& destination, const std::string& url,
-                              const std::string& statusPrefix, const DownloadLook& look,
-                              const FileDownloader::Arrival* arrival) noexcept {
+FileDownloader::FetchResult downloadFileWithProgress(
+    const std::string& destination, const std::vector<std::string>& sources,
+    const std::string& statusPrefix, const DownloadLook& look,
+    const FileDownloader::Arrival* arrival) noexcept {
+    FileDownloader::FetchResult result;
+    result.failure = DownloadFailure::NoConnection;
     try {
         ProgressWindow window(true, L"Setup");
         ShowWindow(window.handle(), look.silent ? SW_HIDE : SW_SHOW);
@@ -64,22 +67,23 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
 
         FileDownloader downloader;
         if (!look.userAgent.empty()) downloader.userAgent = look.userAgent;
+        // Nobody could answer a prompt in a silent run.
+        if (!look.silent) downloader.signInOwner = window.handle();
 
-        bool success = false;
-        std::string errorText;
         std::atomic<bool> done{false};
         UniqueKernelHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const auto showRetry = [&window](const FileDownloader::RetryNotice& notice) {
+            window.setStatusText(toWide(retryStatusLine(notice.cause, notice.status,
+                                                        notice.waitMs, notice.nextTry,
+                                                        notice.tries)));
+        };
         std::thread worker([&]() noexcept {
             try {
-                success =
-                    downloader.downloadFile(url, destination, StatusReporter(window, statusPrefix),
-                                            arrival);
-            } catch (const std::exception& e) {
-                errorText = e.what();
-                success = false;
+                result = downloader.fetch(sources, destination,
+                                          StatusReporter(window, statusPrefix), arrival,
+                                          look.schedule, showRetry);
             } catch (...) {
-                errorText = "Unknown error during download";
-                success = false;
+                result.complete = false;
             }
             done = true;
             if (finished) SetEvent(finished.get());
@@ -87,8 +91,8 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
 
         // The window answers while the download runs; its reports are shown as they come.
         while (!done) {
-            // Woken at least every 100 ms, so that a transfer that trickles stops as soon as
-            // the window is closed.
+            // Woken at least every 100 ms, so that a transfer that trickles or a wait between
+            // tries stops as soon as the window is closed.
             if (finished)
                 pumpUntilSignalled(finished.get(), 100);
             else
@@ -96,12 +100,21 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
             if (window.closeRequested()) downloader.cancel();
         }
         worker.join();
+        if (window.closeRequested()) {
+            result.complete = false;
+            result.failure = DownloadFailure::Cancelled;
+        }
 
-        if (success) {
+        if (result.complete) {
             window.setStatusText(L"Verifying download...");
+            logLine("Download from source " + std::to_string(result.source) + " (" +
+                    sources[result.source] + ") complete, " +
+                    std::to_string(result.bytesReceived) + " bytes received, " +
+                    std::to_string(result.restarts) + " restarts");
         } else {
-            window.setStatusText(errorText.empty() ? L"Download failed!" : toWide(errorText));
-            logLine("Download of " + url + " failed: " + errorText);
+            const std::string cause = failureCause(result);
+            window.setStatusText(L"Download failed! " + toWide(cause));
+            logLine("Download failed: " + cause);
         }
         // The final line is held for the eye; nobody looks in a /VERYSILENT run.
         if (look.silent)
@@ -109,14 +122,19 @@ bool downloadFileWithProgress(const std::string& destination, const std::string&
         else
             pumpFor(kFinalLineHold);
         if (window.handle()) DestroyWindow(window.handle());
-        return success && errorText.empty() && !window.closeRequested();
+        return result;
     } catch (...) {
-        return false;
+        result.complete = false;
+        return result;
     }
 }
 
-void showDownloadFailure(bool silent, const std::string& webHost) {
-    const std::string text = downloadFailureText(webHost);
+std::string failureCause(const FileDownloader::FetchResult& result) {
+    return downloadFailureMessage(result.failure, result.status, result.host, result.tries);
+}
+
+void showDownloadFailure(bool silent, const std::string& webHost, const std::string& cause) {
+    const std::string text = downloadFailureText(webHost, cause);
     logLine("Message (Error): " + text);
     if (!silent) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
     // The download-failed event was sent in the background just before; the end lets it arrive.

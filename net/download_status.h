@@ -9,7 +9,8 @@ namespace tessaryn {
 std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedBytes,
                                uint64_t bytesPerSecond, int32_t percent);
 
-// "Download failed!\nPlease try later, or visit <webHost> to contact support."
-std::string downloadFailureText(const std::string& webHost);
+// "Download failed!\n<cause>\nPlease try later, or visit <webHost> to contact support." (no
+// cause line when the cause is empty).
+std::string downloadFailureText(const std::string& webHost, const std::string& cause = "");
 
 }  // namespace tessaryn

@@ -1,0 +1,126 @@
+#include "net/download_retry.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace tessaryn {
+
+namespace {
+
+// Digits only, no sign, no overflow.
+bool parseCount(std::string_view text, uint64_t& value) {
+    if (text.empty() || text.size() > 19) return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+uint32_t retryWaitMs(const RetrySchedule& schedule, int nextTry, long retryAfterSeconds) {
+    if (retryAfterSeconds >= 0)
+        return static_cast<uint32_t>(std::min<uint64_t>(
+            static_cast<uint64_t>(retryAfterSeconds) * 1000, schedule.retryAfterCapMs));
+    if (schedule.waitsMs.empty() || nextTry < 2) return 0;
+    const size_t index = std::min<size_t>(static_cast<size_t>(nextTry - 2),
+                                          schedule.waitsMs.size() - 1);
+    return schedule.waitsMs[index];
+}
+
+long parseRetryAfter(std::string_view text) {
+    uint64_t seconds = 0;
+    if (!parseCount(trimmed(text), seconds)) return -1;
+    return static_cast<long>(std::min<uint64_t>(seconds, 86400));
+}
+
+bool isFinalStatus(long status) {
+    if (status == 200 || status == 206 || status == 416) return false;
+    if (status == 408 || status == 429) return false;
+    if (status >= 500 && status <= 599) return false;
+    return true;
+}
+
+bool parseContentRange(std::string_view text, uint64_t& first, uint64_t& last, uint64_t& total) {
+    text = trimmed(text);
+    constexpr std::string_view kUnit = "bytes ";
+    if (text.substr(0, kUnit.size()) != kUnit) return false;
+    text.remove_prefix(kUnit.size());
+    const size_t dash = text.find('-');
+    const size_t slash = text.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
+        return false;
+    return parseCount(text.substr(0, dash), first) &&
+           parseCount(text.substr(dash + 1, slash - dash - 1), last) &&
+           parseCount(text.substr(slash + 1), total) && first <= last && last < total;
+}
+
+bool continuesAt(std::string_view contentRange, uint64_t offset, uint64_t total) {
+    uint64_t first = 0;
+    uint64_t last = 0;
+    uint64_t whole = 0;
+    if (!parseContentRange(contentRange, first, last, whole)) return false;
+    // The rest of the same file: from the byte asked for to its end, at the size first seen.
+    return first == offset && last + 1 == whole && (total == 0 || whole == total);
+}
+
+std::string resumeValidator(const std::string& etag, const std::string& lastModified) {
+    // A weak tag may not be used in If-Range: the server would always answer in full.
+    if (!etag.empty() && etag.rfind("W/", 0) != 0) return etag;
+    return lastModified;
+}
+
+std::string retryStatusLine(DownloadFailure cause, long status, uint32_t waitMs, int nextTry,
+                            int tries) {
+    std::string what;
+    switch (cause) {
+        case DownloadFailure::HttpStatus:
+            what = "The server is busy (HTTP " + std::to_string(status) + ").";
+            break;
+        case DownloadFailure::NameNotFound:
+            what = "The server name was not found.";
+            break;
+        case DownloadFailure::NoConnection:
+            what = "No connection to the server.";
+            break;
+        default:
+            what = "Connection lost.";
+            break;
+    }
+    const uint32_t seconds = (waitMs + 999) / 1000;
+    return what + " Retrying in " + std::to_string(seconds) + " s (try " +
+           std::to_string(nextTry) + " of " + std::to_string(tries) + ")...";
+}
+
+std::string downloadFailureMessage(DownloadFailure cause, long status, const std::string& host,
+                                   int tries) {
+    switch (cause) {
+        case DownloadFailure::NoConnection:
+            return "Could not connect to " + host + ". Please check your Internet connection.";
+        case DownloadFailure::NameNotFound:
+            return "The server name " + host + " could not be found.";
+        case DownloadFailure::Certificate:
+            return "The security certificate of " + host + " was refused.";
+        case DownloadFailure::HttpStatus:
+            return "The server " + host + " answered with HTTP status " + std::to_string(status) +
+                   ".";
+        case DownloadFailure::ProxySignIn:
+            return "The proxy server " + host + " requires a sign-in.";
+        case DownloadFailure::Cut:
+            return "The connection to " + host + " was lost " + std::to_string(tries) +
+                   (tries == 1 ? " time." : " times.");
+        case DownloadFailure::Disk:
+            return "The download could not be written to the disk.";
+        case DownloadFailure::Cancelled:
+            return "The download was cancelled.";
+        case DownloadFailure::None:
+            break;
+    }
+    return "Download failed.";
+}
+
+}  // namespace tessaryn

@@ -1,0 +1,63 @@
+#pragma once
+// The rules of a download that survives a bad network, apart from the transfer itself: which
+// answers are worth another try, how long to wait before it, whether a partial answer continues
+// the bytes already kept, and the words for each way it can fail.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaryn {
+
+// Why a download did not finish; each has its own message and log line.
+enum class DownloadFailure {
+    None,
+    Cancelled,
+    NoConnection,  // refused, timed out or dropped before an answer
+    NameNotFound,
+    Certificate,   // the server's certificate was refused
+    HttpStatus,    // an answer that was not the file
+    ProxySignIn,   // the proxy asked for a sign-in that was not given
+    Cut,           // the body stopped early (reset, closed or stalled)
+    Disk,          // the file could not be written
+};
+
+// The tries of one source and the waits between them. Shipped with the defaults; tests pass
+// shorter waits.
+struct RetrySchedule {
+    int triesPerSource = 5;
+    std::vector<uint32_t> waitsMs{1000, 2000, 4000, 8000};  // before try 2, 3, ...
+    uint32_t retryAfterCapMs = 60000;                         // a server's Retry-After, at most
+};
+
+// The wait before try `nextTry` (2 or more): the server's Retry-After (seconds, -1 when none)
+// up to the cap, else the schedule's (its last entry repeats).
+uint32_t retryWaitMs(const RetrySchedule& schedule, int nextTry, long retryAfterSeconds);
+
+// Retry-After as delay-seconds; -1 for none, a date or anything unreadable.
+long parseRetryAfter(std::string_view text);
+
+// An answer status that no further try of the same source can change: 4xx but 408 and 429
+// (and 407, which is answered by signing in), and anything else that is neither 200, 206, 416
+// nor 5xx.
+bool isFinalStatus(long status);
+
+// "bytes FIRST-LAST/TOTAL" with FIRST <= LAST < TOTAL; false for anything else ("*/" too).
+bool parseContentRange(std::string_view text, uint64_t& first, uint64_t& last, uint64_t& total);
+
+// True when a 206 answer continues a file of `total` bytes (0: size unknown) at `offset`.
+bool continuesAt(std::string_view contentRange, uint64_t offset, uint64_t total);
+
+// The validator that a resumed request sends in If-Range: a strong ETag, else Last-Modified;
+// empty when the first answer gave neither (then a cut transfer starts over).
+std::string resumeValidator(const std::string& etag, const std::string& lastModified);
+
+// The status line while waiting: "Connection lost. Retrying in 4 s (try 2 of 5)...".
+std::string retryStatusLine(DownloadFailure cause, long status, uint32_t waitMs, int nextTry,
+                            int tries);
+
+// The message of a failed download, naming the host (or the proxy for a sign-in).
+std::string downloadFailureMessage(DownloadFailure cause, long status, const std::string& host,
+                                   int tries);
+
+}  // namespace tessaryn
