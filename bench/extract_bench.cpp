@@ -22,7 +22,7 @@
 
 #include "package/bundle.h"
 #include "package/locked_file.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "tools/pack.h"
 
 namespace fs = std::filesystem;
@@ -276,9 +276,9 @@ int main(int argc, char** argv) {
     {
         const auto view = tessaryn::LockedFile::open(options.output.string());
         const double megabytes = view->size() / kMiB;
-        for (const auto code : {tessaryn::HashCode::Portable, tessaryn::HashCode::Ssse3}) {
-            const char* name = code == tessaryn::HashCode::Portable ? "portable" : "SSSE3";
-            if (!tessaryn::hashCodeAvailable(code)) {
+        for (const auto code : {tessaryn::HashBuild::Portable, tessaryn::HashBuild::Ssse3}) {
+            const char* name = code == tessaryn::HashBuild::Portable ? "portable" : "SSSE3";
+            if (!tessaryn::hashBuildAvailable(code)) {
                 std::printf("verification (%s): not available on this processor\n", name);
                 continue;
             }

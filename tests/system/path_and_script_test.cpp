@@ -92,7 +92,8 @@ TEST(WebAddress, RejectsEverythingElse) {
          {"", "http", "https:", "http://", "https://", "https:///etc/passwd", "http:\\\\host",
           "file:///C:/Windows/System32/calc.exe", "C:\\Windows\\System32\\calc.exe",
           "\\\\server\\share\\run.exe", "javascript:alert(1)", "ftp://host/x", " https://x",
-          "httpsx://host", "calc.exe", "https://host/\r\nnext", "mailto:a@b"}) {
+          "httpsx://host", "calc.exe", "https://host/\r\nnext", "mailto:a@b",
+          "https://\\\\server\\share", "https://host/\x7f"}) {
         EXPECT_FALSE(isWebAddress(address)) << address;
     }
 }
