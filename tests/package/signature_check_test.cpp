@@ -54,6 +54,20 @@ TEST_F(SignatureCheckTest, FileIsCheckedThroughItsLockedView) {
     EXPECT_FALSE(LockedFile::open(pathText(scratch.path())));
 }
 
+// 63 bytes are never a signed file, even when they are a signature of the empty payload that
+// lacks only a last byte of zero.
+TEST_F(SignatureCheckTest, FewerBytesThanASignatureAreNeverValid) {
+    std::vector<uint8_t> bytes;
+    KeyPair signer;
+    do {
+        signer = makeKeyPair();
+        bytes = signedBytes({}, kPackageContext, signer.secret);
+    } while (bytes.back() != 0);
+    ASSERT_TRUE(verifySignedBytes(bytes.data(), bytes.size(), kPackageContext, signer.publicKey));
+    bytes.pop_back();
+    EXPECT_FALSE(verifySignedBytes(bytes.data(), bytes.size(), kPackageContext, signer.publicKey));
+}
+
 // The SSSE3 build and the portable one accept and refuse the same bytes, checked where they lie
 // or as they arrive in parts of any size (the last 64 bytes split across parts too).
 TEST_F(SignatureCheckTest, EveryHashBuildAndArrivalGiveTheSameResults) {
