@@ -11,7 +11,8 @@ std::string localFilePrefix(const std::string& productName) {
 }
 
 std::string localDatFileName(const std::string& productName, bool uninstallMode) {
-    return uninstallMode ? std::string(kUninstallerDatFileName) : localFilePrefix(productName) + "setup.dat";
+    if (uninstallMode) return kUninstallerDatFileName;
+    return localFilePrefix(productName) + "setup.dat";
 }
 
 std::string localPakFileName(const std::string& productName) {

@@ -72,7 +72,8 @@ hydro_sign_state* signState(std::array<uint8_t, 64>& storage) {
 }  // namespace
 
 ArrivingSignature::ArrivingSignature(const std::string& context, HashBuild build)
-    : build_(build), usable_(context.size() == hydro_sign_CONTEXTBYTES && hashBuildAvailable(build)) {
+    : build_(build),
+      usable_(context.size() == hydro_sign_CONTEXTBYTES && hashBuildAvailable(build)) {
     if (!usable_) return;
     if (build_ == HashBuild::Ssse3)
         tessaryn_ssse3_hydro_hash_init(&signState(state_)->hash_st, context.data(), nullptr);

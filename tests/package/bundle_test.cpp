@@ -205,9 +205,11 @@ TEST_F(ExtractBundleTest, HandWrittenDocumentsAreReadStrictly) {
             << version.size();
         EXPECT_FALSE(fs::exists(dest));
     }
-    // A text running past the end of the document as its last item.
-    const auto cut = document(cborText("1"), {0x74, 'x'});
-    EXPECT_ANY_THROW(extractBundle(pathText(dest), cut.data(), cut.size(), {}));
+    // A text running a few bytes past the end of the document as its last item (copied to a
+    // buffer of its exact size, so that a read beyond it is caught).
+    const auto cut = document(cborText("1"), {0x64, 'x'});
+    const std::vector<uint8_t> exact(cut.begin(), cut.end());
+    EXPECT_ANY_THROW(extractBundle(pathText(dest), exact.data(), exact.size(), {}));
     // A key given twice counts with its last value: in an entry and in the map of entries.
     const auto entryAt = [](const std::string& key, const std::string& text) {
         return joined({cborText(key), entryWithNameTwice("wrong", "f", encode(text))});
