@@ -2,8 +2,10 @@
 
 #include <utility>
 
+#include "app/setup_paths.h"
 #include "app/setup_state.h"
 #include "system/ascii_text.h"
+#include "system/run_log.h"
 #include "system/web_address.h"
 
 namespace tessaryn {
@@ -70,8 +72,8 @@ std::vector<std::string> joinQuotedTokens(const std::vector<std::string>& tokens
 std::string helpText(const std::string& productName, bool uninstaller) {
     std::string text;
     if (uninstaller) {
-        text = productName + " Uninstall\n\n"
-               "unins000.exe [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
+        text = productName + " Uninstall\n\n" + kUninstallerFileNameUtf8 +
+               " [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
                "/VERYSILENT\tRemove without any window or question.\n"
                "/URL:host\tSend the usage event to another web host.\n";
     } else {
@@ -82,7 +84,7 @@ std::string helpText(const std::string& productName, bool uninstaller) {
                "/URL:host\tUse another web host: host, host:port, or http://host:port.\n";
     }
     text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
-            "\t\t\"" + productName + " Setup Log <date> #NNN.txt\".\n"
+            "\t\t\"" + logFileNameShape(productName) + "\".\n"
             "/LOG=\"file\"\tWrite the log to this file.\n"
             "/?, /HELP\tShow this text.\n"
             "Other switches are ignored; /LOG names them in the log.\n\n"

@@ -8,7 +8,7 @@
 
 #include "app/download_job_win.h"
 #include "package/public_key.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "system/handles_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"

@@ -8,6 +8,7 @@
 #include "app/exit_confirmation.h"
 #include "app/fetch_and_check_win.h"
 #include "app/install_worker_win.h"
+#include "app/setup_paths.h"
 #include "app/setup_state.h"
 #include "app/staged_install_win.h"
 #include "app/startup_win.h"
@@ -149,7 +150,7 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
     // events reach the same host; an address with other characters is not passed on.
     std::wstring arguments = L"/VERYSILENT";
     if (isPlainWebAddress(serverOverride())) arguments += L" /URL:" + toWide(serverOverride());
-    const std::wstring program = context.installDir + L"unins000.exe";
+    const std::wstring program = context.installDir + kUninstallerFileName;
     const std::string shown = toUtf8(program) + " " + toUtf8(arguments);
     ProgramTree uninstaller;
     if (uninstaller.start(program, arguments, context.installDir)) {
@@ -198,12 +199,12 @@ UninstallRecord uninstallRecord(const RunContext& context, const std::wstring& u
 
 // The uninstaller is this program; beside it goes the setup information file, signed again.
 void installUninstaller(const RunContext& context, const std::wstring& productExe) {
-    const std::wstring uninstaller = context.installDir + L"unins000.exe";
+    const std::wstring uninstaller = context.installDir + kUninstallerFileName;
     // Held since start-up: the name may lead to another file by now.
     if (!copyOpenFile(context.programFile, uninstaller)) return;
     (void)registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
     // Written from the bytes that were checked, never read again from the work folder.
-    const std::wstring dat = context.installDir + L"unins000.dat";
+    const std::wstring dat = context.installDir + toWide(kUninstallerDatFileName);
     DeleteFileW(dat.c_str());
     (void)writeFileBytes(dat, {reinterpret_cast<const char*>(context.signedSettings.data()),
                                context.signedSettings.size()});

@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "package/bundle.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "system/file_tree_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"

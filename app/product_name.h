@@ -5,6 +5,9 @@
 
 namespace tessaryn {
 
+// The name every run starts with, before the setup information file names the product.
+inline constexpr char kBuiltInProductName[] = "Tessaryn";
+
 // False for an empty name, "." and "..", a name with \ / : * ? " < > | or a control character,
 // a name ending in a dot or a space, and the reserved device names (CON, NUL, COM1, ...) with or
 // without an extension.

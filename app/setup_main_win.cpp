@@ -6,12 +6,13 @@
 
 #include "app/command_line.h"
 #include "app/install_road_win.h"
+#include "app/product_name.h"
 #include "app/setup_paths.h"
 #include "app/setup_state.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
 #include "app/work_folder_win.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "system/file_tree_win.h"
 #include "system/handles_win.h"
 #include "system/process_end_win.h"
@@ -25,9 +26,6 @@
 #include "telemetry/events_win.h"
 
 namespace {
-
-// The name every run starts with, before the setup information file names the product.
-constexpr char kBuiltInProductName[] = "Tessaryn";
 
 void showError(const char* text) {
     tessaryn::logLine(std::string("Message (Error): ") + text);
@@ -142,7 +140,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         if (options.showHelp) tessaryn::endProcess(showHelp(options.verySilent));
         // Silence is known before anything can fail, so that no box interrupts a silent run.
         tessaryn::setupState().verySilent = options.verySilent;
-        if (options.log && tessaryn::openRunLog(options.logFile, kBuiltInProductName))
+        if (options.log && tessaryn::openRunLog(options.logFile, tessaryn::kBuiltInProductName))
             logStart(whole, options.unknown);
         tessaryn::initSignatures();
         code = run(line, showCommand);

@@ -3,7 +3,7 @@
 namespace tessaryn {
 
 bool isUninstallerBaseName(const std::wstring& baseName) {
-    return baseName == L"unins000";
+    return baseName == kUninstallerBaseName;
 }
 
 std::string localFilePrefix(const std::string& productName) {
@@ -11,7 +11,8 @@ std::string localFilePrefix(const std::string& productName) {
 }
 
 std::string localDatFileName(const std::string& productName, bool uninstallMode) {
-    return uninstallMode ? std::string("unins000.dat") : localFilePrefix(productName) + "setup.dat";
+    if (uninstallMode) return kUninstallerDatFileName;
+    return localFilePrefix(productName) + "setup.dat";
 }
 
 std::string localPakFileName(const std::string& productName) {

@@ -5,13 +5,21 @@
 
 namespace tessaryn {
 
-// The uninstaller role is chosen by the exact base name "unins000".
+// The uninstaller is the setup program copied into the install folder under this base name, with
+// its setup information file beside it.
+#define TESSARYN_UNINSTALLER_BASE_NAME "unins000"
+inline constexpr wchar_t kUninstallerBaseName[] = L"" TESSARYN_UNINSTALLER_BASE_NAME;
+inline constexpr wchar_t kUninstallerFileName[] = L"" TESSARYN_UNINSTALLER_BASE_NAME ".exe";
+inline constexpr char kUninstallerDatFileName[] = TESSARYN_UNINSTALLER_BASE_NAME ".dat";
+inline constexpr char kUninstallerFileNameUtf8[] = TESSARYN_UNINSTALLER_BASE_NAME ".exe";
+
+// The uninstaller role is chosen by the exact base name kUninstallerBaseName.
 bool isUninstallerBaseName(const std::wstring& baseName);
 
 // productName + "-" when the name is longer than 2 bytes, else empty.
 std::string localFilePrefix(const std::string& productName);
 
-// "unins000.dat" in the uninstaller role, else the prefix + "setup.dat".
+// kUninstallerDatFileName in the uninstaller role, else the prefix + "setup.dat".
 std::string localDatFileName(const std::string& productName, bool uninstallMode);
 
 // The prefix + "setup.pak".

@@ -74,7 +74,7 @@ void endWithDownloadFailure(const std::string& cause) {
 
 void initialiseState(const std::string& commandLine, RunContext& context) {
     SetupState& state = setupState();
-    state.productName = "Tessaryn";
+    state.productName = kBuiltInProductName;
     // The command line comes before the addresses, so that "/URL:" reaches them.
     applyCommandLine(commandLine, state, serverOverride());
     formInstallerUrls();

@@ -22,7 +22,7 @@
 
 #include "package/bundle.h"
 #include "package/locked_file.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "tools/pack.h"
 
 namespace fs = std::filesystem;
@@ -276,15 +276,15 @@ int main(int argc, char** argv) {
     {
         const auto view = tessaryn::LockedFile::open(options.output.string());
         const double megabytes = view->size() / kMiB;
-        for (const auto code : {tessaryn::HashCode::Portable, tessaryn::HashCode::Ssse3}) {
-            const char* name = code == tessaryn::HashCode::Portable ? "portable" : "SSSE3";
-            if (!tessaryn::hashCodeAvailable(code)) {
+        for (const auto build : {tessaryn::HashBuild::Portable, tessaryn::HashBuild::Ssse3}) {
+            const char* name = build == tessaryn::HashBuild::Portable ? "portable" : "SSSE3";
+            if (!tessaryn::hashBuildAvailable(build)) {
                 std::printf("verification (%s): not available on this processor\n", name);
                 continue;
             }
             start = Clock::now();
-            const bool valid = tessaryn::verifySignedBytes(view->data(), view->size(),
-                                                           tessaryn::kPackageContext, publicKey, code);
+            const bool valid = tessaryn::verifySignedBytes(
+                view->data(), view->size(), tessaryn::kPackageContext, publicKey, build);
             const double seconds = secondsSince(start);
             if (!valid) {
                 std::fprintf(stderr, "signature check failed\n");

@@ -49,7 +49,8 @@ struct TextField {
 };
 
 // What an entry says, as far as extraction needs it. Values of the wrong type fail with the
-// JSON library's own messages, as they did when the library held the whole document.
+// JSON library's own messages, so that a bad entry reads the same to the setup and to the
+// publisher tool's reader.
 struct EntryFields {
     bool isMap = false;
     const char* typeName = "";  // of the entry itself

@@ -1,6 +1,6 @@
 #pragma once
 // The publisher's signing public key, compiled in from the key file given at configure time.
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 
 namespace tessaryn {
 

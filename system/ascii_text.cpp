@@ -16,8 +16,26 @@ std::string hexOf(const uint8_t* bytes, size_t size, const char (&digits)[17]) {
 
 }  // namespace
 
+namespace {
+
+template <typename Char>
+Char lowered(Char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+
+template <typename Char>
+bool startsFolded(std::basic_string_view<Char> text, std::basic_string_view<Char> prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (lowered(text[i]) != lowered(prefix[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return lowered(c);
 }
 
 std::string lowerCaseAscii(std::string text) {
@@ -26,16 +44,15 @@ std::string lowerCaseAscii(std::string text) {
 }
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
+    return a.size() == b.size() && startsFolded(a, b);
 }
 
 bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+    return startsFolded(text, prefix);
+}
+
+bool startsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view prefix) {
+    return startsFolded(text, prefix);
 }
 
 std::string upperHex(const uint8_t* bytes, size_t size) {

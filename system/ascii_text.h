@@ -15,6 +15,8 @@ std::string lowerCaseAscii(std::string text);
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 bool startsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
+// The same over UTF-16 file names: only A-Z and a-z compare alike.
+bool startsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view prefix);
 
 // Two hex digits per byte, leading zeros kept.
 std::string upperHex(const uint8_t* bytes, size_t size);

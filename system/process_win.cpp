@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <cwctype>
@@ -57,17 +56,6 @@ bool runHidden(const std::string& command, const std::string& workingFolder,
 
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder) {
     for (const std::string& command : commands) (void)runHidden(command, workingFolder);
-}
-
-bool openWithShell(const std::string& target) {
-    std::wstring file = toWide(target);
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = L"open";
-    info.lpFile = file.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    return ::ShellExecuteExW(&info) != FALSE;
 }
 
 namespace {

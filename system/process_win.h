@@ -23,8 +23,6 @@ constexpr std::chrono::minutes kCommandLimit{10};
                              std::chrono::milliseconds limit = kCommandLimit);
 // Runs each command in order; a failed one does not stop the rest.
 void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder);
-// Opens a document, folder or address (UTF-8) with its associated program.
-[[nodiscard]] bool openWithShell(const std::string& target);
 
 // Ends every process whose executable lies in the folder (UTF-8 path), except this one.
 void terminateProcessesInDirectory(const std::string& directory);

@@ -44,11 +44,26 @@ std::string formatLogLine(const LocalTime& time, std::string_view text) {
     return line;
 }
 
+namespace {
+
+std::string logFileName(std::string_view productName, std::string_view date,
+                        std::string_view number) {
+    return std::string(productName) + " Setup Log " + std::string(date) + " #" +
+           std::string(number) + ".txt";
+}
+
+}  // namespace
+
 std::string defaultLogFileName(std::string_view productName, const LocalTime& date, int number) {
-    char tail[48];
-    std::snprintf(tail, sizeof tail, " Setup Log %04d-%02d-%02d #%03d.txt", date.year, date.month,
-                  date.day, number);
-    return std::string(productName) + tail;
+    char day[32];
+    char count[16];
+    std::snprintf(day, sizeof day, "%04d-%02d-%02d", date.year, date.month, date.day);
+    std::snprintf(count, sizeof count, "%03d", number);
+    return logFileName(productName, day, count);
+}
+
+std::string logFileNameShape(std::string_view productName) {
+    return logFileName(productName, "<date>", "NNN");
 }
 
 void setLogWriter(LogWriter writer) {

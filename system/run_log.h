@@ -24,6 +24,8 @@ std::string formatLogLine(const LocalTime& time, std::string_view text);
 
 // "<product> Setup Log yyyy-mm-dd #NNN.txt", NNN from 001.
 std::string defaultLogFileName(std::string_view productName, const LocalTime& date, int number);
+// The same name as the help text shows it: "<product> Setup Log <date> #NNN.txt".
+std::string logFileNameShape(std::string_view productName);
 
 // The clock of the log lines (local time).
 LocalTime localTimeNow();

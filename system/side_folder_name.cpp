@@ -8,15 +8,6 @@ namespace {
 constexpr std::wstring_view kStaging = L"-staging-";
 constexpr std::wstring_view kBackup = L"-backup-";
 
-wchar_t foldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
-
-bool startsWithFolded(std::wstring_view text, std::wstring_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (foldAscii(text[i]) != foldAscii(prefix[i])) return false;
-    return true;
-}
-
 bool isRandomPart(std::wstring_view text) {
     if (text.size() != kSideFolderRandomDigits) return false;
     for (wchar_t c : text)
@@ -38,7 +29,7 @@ std::wstring sideFolderName(std::wstring_view product, SideFolderKind kind,
 std::optional<SideFolderKind> sideFolderKindOf(std::wstring_view name, std::wstring_view product) {
     if (product.empty() || name.empty() || name.front() != L'.') return std::nullopt;
     name.remove_prefix(1);
-    if (!startsWithFolded(name, product)) return std::nullopt;
+    if (!startsWithIgnoringAsciiCase(name, product)) return std::nullopt;
     name.remove_prefix(product.size());
     if (name.substr(0, kStaging.size()) == kStaging && isRandomPart(name.substr(kStaging.size())))
         return SideFolderKind::Staging;

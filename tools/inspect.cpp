@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "package/path_text.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "tools/system_reason.h"
 
 namespace tessaryn {

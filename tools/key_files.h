@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 
 namespace tessaryn {
 

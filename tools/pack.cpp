@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "package/path_text.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "tools/lzma_encode.h"
 #include "tools/signed_output.h"
 #include "tools/system_reason.h"

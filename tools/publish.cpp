@@ -14,7 +14,7 @@
 #include "package/bundle.h"
 #include "package/locked_file.h"
 #include "package/path_text.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "system/ascii_text.h"
 #include "tools/inspect.h"
 #include "tools/key_files.h"

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "package/path_text.h"
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "tools/system_reason.h"
 
 namespace tessaryn {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "tools/signed_output.h"
 
 int main(int argc, char** argv) {

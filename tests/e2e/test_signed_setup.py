@@ -3,22 +3,8 @@
 import shutil
 import subprocess
 
+from code_signing import make_code_signing_certificate
 from conftest import publish, tree_files, url_switch
-
-
-def make_code_signing_certificate(folder):
-    """A throw-away self-signed code-signing certificate in a password-protected PKCS#12 file."""
-    folder.mkdir()
-    password = folder / "password.txt"
-    password.write_text("e2e password\n")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3",
-                    "-subj", "/CN=Tessaryn Test Signing", "-addext",
-                    "extendedKeyUsage=codeSigning", "-keyout", folder / "key.pem",
-                    "-out", folder / "cert.pem"], check=True, capture_output=True)
-    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", folder / "key.pem", "-in",
-                    folder / "cert.pem", "-out", folder / "cert.p12", "-passout",
-                    f"file:{password}"], check=True, capture_output=True)
-    return folder / "cert.p12", password, folder / "cert.pem"
 
 
 def test_signed_setup_installs_silently_with_the_package_beside_it(machine, test_host, product,

@@ -2,6 +2,9 @@
 // (InternetCrackUrlA), so both splitters answer the same table.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "net/url.h"
 
 namespace tessaryn {
@@ -103,7 +106,26 @@ TEST(SplitUrl, LeavesOutputsAloneWhenItFails) {
     std::string host = "keep", path = "keep";
     uint16_t port = 7;
     bool secure = true;
-    for (const char* bad : {"", "not a url", "/just/a/path", "http//missing.colon/x"}) {
+    std::vector<std::string> bads = {"", "not a url", "/just/a/path", "http//missing.colon/x"};
+#ifndef _WIN32
+    // The stand-in's own limits: a port in range and of digits only, a host, and the sizes of
+    // the platform splitter's buffers.
+    for (const char* more : {"http://host:65536/", "http://host:8a/", "http://host:-1/",
+                             "http://:80/", "https:///x"})
+        bads.emplace_back(more);
+    bads.push_back("http://" + std::string(256, 'h') + "/");
+    bads.push_back("http://h/" + std::string(2047, 'p'));
+    ASSERT_TRUE(splitUrl("http://" + std::string(255, 'h') + "/" + std::string(2046, 'p'), host,
+                         path, port, secure));
+    ASSERT_TRUE(splitUrl("http://h.example:65535#top", host, path, port, secure));
+    EXPECT_EQ(host, "h.example");
+    EXPECT_EQ(port, 65535);
+    EXPECT_EQ(path, "#top");
+    host = path = "keep";
+    port = 7;
+    secure = true;
+#endif
+    for (const std::string& bad : bads) {
         EXPECT_FALSE(splitUrl(bad, host, path, port, secure)) << bad;
         EXPECT_EQ(host, "keep");
         EXPECT_EQ(path, "keep");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "package/path_text.h"
 #include "tests/package/package_test_support.h"
 #include "tools/lzma_encode.h"
@@ -141,6 +143,106 @@ TEST_F(ExtractBundleTest, MapOfEntriesIsTakenInKeyOrder) {
     EXPECT_EQ(fileText(dest / "f"), "second");
 }
 
+// The shortest CBOR head of an item of this major type and value.
+std::vector<uint8_t> cborHead(uint8_t major, uint64_t value) {
+    std::vector<uint8_t> head;
+    const auto big = [&](uint8_t info, int bytes) {
+        head.push_back(static_cast<uint8_t>(major << 5 | info));
+        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+            head.push_back(static_cast<uint8_t>(value >> shift));
+    };
+    if (value < 24) head.push_back(static_cast<uint8_t>(major << 5 | value));
+    else if (value < 0x100) big(24, 1);
+    else if (value < 0x10000) big(25, 2);
+    else big(26, 4);
+    return head;
+}
+
+std::vector<uint8_t> cborText(const std::string& text) {
+    std::vector<uint8_t> bytes = cborHead(3, text.size());
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+}
+
+std::vector<uint8_t> joined(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> bytes;
+    for (const auto& part : parts) bytes.insert(bytes.end(), part.begin(), part.end());
+    return bytes;
+}
+
+// A file entry written by hand, so that a key can come twice: "n" is first `first`, then `name`.
+std::vector<uint8_t> entryWithNameTwice(const std::string& first, const std::string& name,
+                                        const std::vector<uint8_t>& compressed) {
+    return joined({cborHead(5, 4), cborText("n"), cborText(first), cborText("t"), cborText("f"),
+                   cborText("d"), cborHead(2, compressed.size()), compressed, cborText("n"),
+                   cborText(name)});
+}
+
+std::vector<uint8_t> document(const std::vector<uint8_t>& version, const std::vector<uint8_t>& files) {
+    return joined({cborHead(5, 2), cborText("version"), version, cborText("files"), files});
+}
+
+// Documents the JSON library's writer never makes: heads of every width, keys given twice,
+// reserved heads, keys that are not text, and nesting deep enough to exhaust the stack.
+TEST_F(ExtractBundleTest, HandWrittenDocumentsAreReadStrictly) {
+    const std::vector<uint8_t> noFiles = cborHead(4, 0);
+    const std::vector<uint8_t> nested(200000, 0x81);
+    const std::vector<std::vector<uint8_t>> accepted = {
+        {0x1B, 0, 0, 0, 0, 0, 0, 0, 1},           // 8-byte number
+        {0x7B, 0, 0, 0, 0, 0, 0, 0, 1, 'x'},      // 8-byte text length
+        {0x9B, 0, 0, 0, 0, 0, 0, 0, 1, 0x00},     // 8-byte array count
+        {0x7F, 0x61, 'a', 0x62, 'b', 'c', 0xFF},  // text in chunks
+        joined({std::vector<uint8_t>(200, 0x81), {0x00}}),
+        {0xA1, 0x61, 'k', 0xA1, 0x61, 'j', 0xF6},
+        {0xF9, 0x3C, 0x00},  // half float
+        {0xFA, 0x3F, 0x80, 0x00, 0x00},  // single
+        {0xFB, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}};  // double
+    // From memory: a read past the document's end is a heap overflow the sanitizer reports.
+    for (const auto& version : accepted) {
+        const auto bytes = document(version, noFiles);
+        EXPECT_NO_THROW(extractBundle(pathText(dest), bytes.data(), bytes.size(), {}))
+            << version.size();
+    }
+    const std::vector<std::vector<uint8_t>> refused = {
+        {0x1F},                                   // indefinite number
+        {0x3F},                                   // indefinite negative number
+        {0x1C},                                   // reserved head
+        {0x5F, 0x61, 'a', 0xFF},                  // text chunk in a byte string
+        {0x9F, 0x01},                             // no break
+        {0xA1, 0x01, 0x02},                       // number as key
+        {0xA1, 0x61, 'k', 0xA1, 0x40, 0xF6},      // byte string as key, one map down
+        {0x7B, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'x'},  // longer than the document
+        {0xF7},                                   // undefined
+        joined({nested, {0x00}})};
+    fs::remove_all(dest);
+    for (const auto& version : refused) {
+        const auto bytes = document(version, noFiles);
+        EXPECT_ANY_THROW(extractBundle(pathText(dest), bytes.data(), bytes.size(), {}))
+            << version.size();
+        EXPECT_FALSE(fs::exists(dest));
+    }
+    // A text running a few bytes past the end of the document as its last item (copied to a
+    // buffer of its exact size, so that a read beyond it is caught).
+    const auto cut = document(cborText("1"), {0x64, 'x'});
+    const std::vector<uint8_t> exact(cut.begin(), cut.end());
+    EXPECT_ANY_THROW(extractBundle(pathText(dest), exact.data(), exact.size(), {}));
+    // A key given twice counts with its last value: in an entry and in the map of entries.
+    const auto entryAt = [](const std::string& key, const std::string& text) {
+        return joined({cborText(key), entryWithNameTwice("wrong", "f", encode(text))});
+    };
+    writeBytes(bundle, document(cborText("1"), joined({cborHead(5, 3), entryAt("a", "first"),
+                                                       entryAt("b", "third"),
+                                                       entryAt("a", "second")})));
+    extractBundle(pathText(dest), pathText(bundle), {});
+    EXPECT_EQ(fileText(dest / "f"), "third");
+    EXPECT_FALSE(fs::exists(dest / "wrong"));
+    fs::remove_all(dest);
+    writeBytes(bundle, document(cborText("1"), joined({cborHead(5, 2), entryAt("a", "first"),
+                                                       entryAt("a", "second")})));
+    extractBundle(pathText(dest), pathText(bundle), {});
+    EXPECT_EQ(fileText(dest / "f"), "second");
+}
+
 TEST_F(ExtractBundleTest, FailuresCarryTheirMessages) {
     EXPECT_EQ(failure(json::array({json{{"n", "f"}, {"t", "f"}, {"d", "text"}}})),
               "Failed to extract file f: Unsupported data format in bundle for file: f");
@@ -168,34 +270,64 @@ TEST_F(ExtractBundleTest, FailuresCarryTheirMessages) {
     }
 }
 
-// One corrupt entry among many: with one thread or with a pool, the failure is that entry's,
-// its partial file is gone, the entries before it are complete and no worker outlives the call.
-TEST_F(ExtractBundleTest, CorruptEntryAmongManyStopsWithItsMessageAndLeavesNoWorker) {
+// A corrupt entry among many: with one thread or with a pool, the failure is the first failing
+// entry's (whatever fails after it, in a worker or on the walk), its partial file is gone, the
+// entries before it are complete and no worker outlives the call.
+TEST_F(ExtractBundleTest, FirstFailureInOrderWinsAndNoWorkerIsLeft) {
     const std::vector<uint8_t> good = encode(std::string(kXzSamplePlain.begin(), kXzSamplePlain.end()));
     const std::vector<uint8_t> cut(good.begin(), good.end() - 20);  // input ends early: status 6
-    json files = json::array({dirEntry("sub")});
-    for (int i = 0; i < 300; ++i) {
-        files.push_back(fileEntry("sub/f" + std::to_string(i), i == 170 ? cut : good));
-    }
-    writeBundle(bundle, files);
+    // Fails without output, after its decoder has set up 6 MB of probabilities (lc 8, lp 4): a
+    // match as the first symbol.
+    const std::vector<uint8_t> slow = {0xE0, 0, 0, 0x10, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                       0xFF, 0xFF, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const json escaping = fileEntry("../escaped", good);
+    struct Tail {
+        const char* what;
+        std::function<json(int)> entry;  // entries after the failing one
+    };
+    const auto named = [](int i, const std::vector<uint8_t>& data) {
+        return fileEntry("sub/f" + std::to_string(i), data);
+    };
+    // Entries after the first failing one that were started before it failed, and fail later,
+    // must not replace its failure.
+    const std::vector<Tail> tails = {
+        {"good", [&](int i) { return named(i, good); }},
+        {"failing later", [&](int i) { return named(i, slow); }},
+        {"escaping", [&](int) { return escaping; }}};
     const size_t threadsBefore = threadCount();
-    for (unsigned threads : {1u, 2u, 8u}) {
-        SCOPED_TRACE(threads);
-        fs::remove_all(dest);
-        try {
-            extractBundle(pathText(dest), pathText(bundle), {}, threads);
-            FAIL() << "no exception";
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), "Failed to extract file sub/f170: Decompression failed for "
-                                       "file: sub/f170 (Status code: 6)");
-        }
-        EXPECT_EQ(threadCount(), threadsBefore);
-        EXPECT_FALSE(fs::exists(dest / "sub" / "f170"));
-        for (int i = 0; i < 170; ++i) {
-            ASSERT_EQ(fs::file_size(dest / "sub" / ("f" + std::to_string(i))), kXzSamplePlain.size())
-                << i;
+    for (const Tail& tail : tails) {
+        json files = json::array({dirEntry("sub")});
+        for (int i = 0; i < 300; ++i)
+            files.push_back(i < 170 ? named(i, good) : i == 170 ? named(i, cut) : tail.entry(i));
+        writeBundle(bundle, files);
+        for (unsigned threads : {1u, 2u, 8u, 8u, 8u, 8u, 8u}) {
+            SCOPED_TRACE(std::string(tail.what) + " " + std::to_string(threads));
+            fs::remove_all(dest);
+            try {
+                extractBundle(pathText(dest), pathText(bundle), {}, threads);
+                FAIL() << "no exception";
+            } catch (const std::runtime_error& error) {
+                EXPECT_STREQ(error.what(), "Failed to extract file sub/f170: Decompression failed "
+                                           "for file: sub/f170 (Status code: 6)");
+            }
+            EXPECT_EQ(threadCount(), threadsBefore);
+            EXPECT_FALSE(fs::exists(dest / "sub" / "f170"));
+            EXPECT_FALSE(fs::exists(scratch.path() / "Program Files" / "escaped"));
+            for (int i = 0; i < 170; ++i) {
+                ASSERT_EQ(fs::file_size(dest / "sub" / ("f" + std::to_string(i))),
+                          kXzSamplePlain.size())
+                    << i;
+            }
         }
     }
+}
+
+// Two entries of one name land in the bundle's order even when the first takes long to decode
+// and the second is handed to another worker at once.
+TEST_F(ExtractBundleTest, EntriesOfOneNameLandInOrderOnAPool) {
+    writeBundle(bundle, json::array({fileEntry("a", kXzZerosLzma), fileEntry("a", encode("last"))}));
+    extractBundle(pathText(dest), pathText(bundle), {}, 2);
+    EXPECT_EQ(fileText(dest / "a"), "last");
 }
 
 TEST_F(ExtractBundleTest, MalformedDocumentsExtractNothing) {

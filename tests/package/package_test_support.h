@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 #include "tools/key_files.h"
 
 namespace tessaryn::test {

@@ -73,7 +73,8 @@ TEST(SideFolderName, OnlyTheProductsOwnNamesAreRecognised) {
          {L".Tessaryn-staging-" + digits.substr(1), L".Tessaryn-staging-" + digits + L"0",
           L".Tessaryn-staging-" + std::wstring(32, L'A'), L"Tessaryn-staging-" + digits,
           L".Tessaryn Pro-staging-" + digits, L".Tessaryn-stage-" + digits,
-          L".Tessaryn-backup-" + std::wstring(31, L'0') + L"g", std::wstring(L".Tessaryn")})
+          L".Tessaryn-backup-" + std::wstring(31, L'0') + L"g", std::wstring(L".Tessaryn"),
+          L"XTessaryn-staging-" + digits})
         EXPECT_FALSE(sideFolderKindOf(name, L"Tessaryn")) << std::string(name.begin(), name.end());
     EXPECT_FALSE(sideFolderKindOf(L".-staging-" + digits, L""));
     const unsigned char bytes[] = {0x00, 0x9f, 0xa0, 0xff};
@@ -92,7 +93,8 @@ TEST(WebAddress, RejectsEverythingElse) {
          {"", "http", "https:", "http://", "https://", "https:///etc/passwd", "http:\\\\host",
           "file:///C:/Windows/System32/calc.exe", "C:\\Windows\\System32\\calc.exe",
           "\\\\server\\share\\run.exe", "javascript:alert(1)", "ftp://host/x", " https://x",
-          "httpsx://host", "calc.exe", "https://host/\r\nnext", "mailto:a@b"}) {
+          "httpsx://host", "calc.exe", "https://host/\r\nnext", "mailto:a@b",
+          "https://\\\\server\\share", "https://host/\x7f", "https://host/\x1f"}) {
         EXPECT_FALSE(isWebAddress(address)) << address;
     }
 }

@@ -190,22 +190,6 @@ TEST(RunCommands, GoesOnAfterAFailedCommand) {
     (void)deleteDirectoryTree(folder);
 }
 
-TEST(OpenWithShell, OpensANonAsciiPath) {
-    std::wstring folder = scratchFolder();
-    std::wstring script = folder + L"\\open \x00e9.bat";
-    {
-        std::ofstream out(script.c_str(), std::ios::binary);
-        out << "@echo opened> \"%~dp0opened.txt\"\r\n";
-    }
-    ASSERT_TRUE(openWithShell(toUtf8(script)));
-    // The shell starts the script and returns; give it a moment to run.
-    for (int i = 0; i < 100 && !exists(folder + L"\\opened.txt"); ++i) ::Sleep(100);
-    EXPECT_TRUE(exists(folder + L"\\opened.txt"));
-    EXPECT_FALSE(openWithShell(toUtf8(folder + L"\\missing \x00e9.bat")));
-    ::Sleep(200);
-    (void)deleteDirectoryTree(folder);
-}
-
 // Copies the probe into the folder, starts it by `name` (full path or bare file name) in
 // `directory` and gives
 // the road taken with the id of the process that started the probe.

@@ -5,11 +5,14 @@ import lzma
 import os
 import stat
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "support"))
+from code_signing import make_code_signing_certificate  # noqa: E402
 TOOL = Path(os.environ.get("TESSARYN_PUBLISH", ROOT / "build/native/tools/tessaryn-publish"))
 
 
@@ -410,21 +413,12 @@ def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
 
 @pytest.fixture(scope="module")
 def code_signing(tmp_path_factory):
-    """A throw-away self-signed code-signing certificate in a password-protected PKCS#12 file,
-    and a small Windows program to sign."""
+    """A throw-away code-signing certificate and a small Windows program to sign."""
     folder = tmp_path_factory.mktemp("codesign")
-    password = folder / "password.txt"
-    password.write_text("correct horse battery\n")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3",
-                    "-subj", "/CN=Tessaryn Test Signing", "-addext",
-                    "extendedKeyUsage=codeSigning", "-keyout", folder / "key.pem",
-                    "-out", folder / "cert.pem"], check=True, capture_output=True)
+    make_code_signing_certificate(folder)
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3",
                     "-subj", "/CN=Someone Else", "-keyout", folder / "other-key.pem",
                     "-out", folder / "other.pem"], check=True, capture_output=True)
-    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", folder / "key.pem", "-in",
-                    folder / "cert.pem", "-out", folder / "cert.p12", "-passout",
-                    f"file:{password}"], check=True, capture_output=True)
     (folder / "main.c").write_text("int main(void) { return 0; }\n")
     subprocess.run(["x86_64-w64-mingw32-gcc", "-s", "-o", folder / "setup.exe",
                     folder / "main.c"], check=True, capture_output=True)

@@ -1,9 +1,10 @@
-// Signatures checked over bytes in memory, with the libhydrogen build the processor runs best.
+// Signatures checked as they arrive or over bytes in memory, with the libhydrogen build the
+// processor runs best.
 #include <hydrogen.h>
 
 #include <algorithm>
 
-#include "package/signed_file.h"
+#include "package/signature_check.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -38,23 +39,23 @@ void initSignatures() {
     if (hydro_init() != 0) throw HydrogenError("Initialisation failed");
 }
 
-bool hashCodeAvailable(HashCode code) {
-    return code == HashCode::Portable || processorHasSsse3();
+bool hashBuildAvailable(HashBuild build) {
+    return build == HashBuild::Portable || processorHasSsse3();
 }
 
-HashCode preferredHashCode() {
-    static const HashCode chosen = processorHasSsse3() ? HashCode::Ssse3 : HashCode::Portable;
+HashBuild preferredHashBuild() {
+    static const HashBuild chosen = processorHasSsse3() ? HashBuild::Ssse3 : HashBuild::Portable;
     return chosen;
 }
 
 bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
                        const PublicKey& publicKey) noexcept {
-    return verifySignedBytes(bytes, size, context, publicKey, preferredHashCode());
+    return verifySignedBytes(bytes, size, context, publicKey, preferredHashBuild());
 }
 
 bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
-                       const PublicKey& publicKey, HashCode code) noexcept {
-    ArrivingSignature check(context, code);
+                       const PublicKey& publicKey, HashBuild build) noexcept {
+    ArrivingSignature check(context, build);
     // Parts of 1 MiB: the update takes a size_t, but a mapping is paged in as it is read.
     constexpr size_t kPart = 1024 * 1024;
     for (size_t at = 0; at < size; at += kPart) check.add(bytes + at, std::min(kPart, size - at));
@@ -70,10 +71,11 @@ hydro_sign_state* signState(std::array<uint8_t, 64>& storage) {
 
 }  // namespace
 
-ArrivingSignature::ArrivingSignature(const std::string& context, HashCode code)
-    : code_(code), usable_(context.size() == hydro_sign_CONTEXTBYTES && hashCodeAvailable(code)) {
+ArrivingSignature::ArrivingSignature(const std::string& context, HashBuild build)
+    : build_(build),
+      usable_(context.size() == hydro_sign_CONTEXTBYTES && hashBuildAvailable(build)) {
     if (!usable_) return;
-    if (code_ == HashCode::Ssse3)
+    if (build_ == HashBuild::Ssse3)
         tessaryn_ssse3_hydro_hash_init(&signState(state_)->hash_st, context.data(), nullptr);
     else
         hydro_sign_init(signState(state_), context.data());
@@ -83,7 +85,7 @@ ArrivingSignature::ArrivingSignature(const std::string& context, HashCode code)
 // is the baseline build's, so the SSSE3 build adds only its hashing.
 void ArrivingSignature::hash(const uint8_t* bytes, size_t size) noexcept {
     if (!usable_ || size == 0) return;
-    if (code_ == HashCode::Ssse3)
+    if (build_ == HashBuild::Ssse3)
         tessaryn_ssse3_hydro_hash_update(&signState(state_)->hash_st, bytes, size);
     else
         hydro_sign_update(signState(state_), bytes, size);

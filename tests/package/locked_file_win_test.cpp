@@ -1,11 +1,10 @@
-// Windows only: a file that another handle holds without sharing keeps its signature.
+// Windows only: the locked view of a checked file keeps writers and deleters out.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "package/locked_file.h"
 #include "package/path_text.h"
-#include "package/signed_file.h"
 #include "system/handles_win.h"
 #include "tests/package/package_test_support.h"
 
@@ -14,25 +13,9 @@ namespace {
 
 using namespace test;
 
-TEST(SignedFileWindows, LockedFileIsLeftWhole) {
-    ScratchFolder scratch;
-    const fs::path path = scratch.path() / "locked.dat";
-    const auto bytes = patternBytes(500, 9);
-    writeBytes(path, bytes);
-    {
-        UniqueFile holder(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(holder);
-        EXPECT_TRUE(takeTrailingSignature(path).empty());
-    }
-    EXPECT_EQ(readBytes(path), bytes);
-    EXPECT_EQ(takeTrailingSignature(path).size(), kSignatureBytes);
-    EXPECT_EQ(readBytes(path).size(), bytes.size() - kSignatureBytes);
-}
-
 // While the checked view is held, no other handle can write, truncate, rename or delete the file;
 // once it is released, all of that works again.
-TEST(SignedFileWindows, LockedViewKeepsWritersAndDeletersOut) {
+TEST(LockedFileWindows, LockedViewKeepsWritersAndDeletersOut) {
     ScratchFolder scratch;
     const fs::path path = scratch.path() / "setup.pak";
     const fs::path moved = scratch.path() / "moved.pak";

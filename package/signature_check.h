@@ -1,13 +1,10 @@
 #pragma once
-// Signed files: a payload followed by a detached 64-byte libhydrogen signature (multi-part mode).
+// The check of a signed file: a payload followed by a detached 64-byte libhydrogen signature
+// (multi-part mode), made as the bytes arrive or over bytes in memory.
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <istream>
-#include <optional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace tessaryn {
 
@@ -34,9 +31,9 @@ void initSignatures();
 
 // The builds of libhydrogen's hashing: the baseline x86-64 one, and one for processors with
 // SSSE3, which the check uses whenever the processor has it.
-enum class HashCode { Portable, Ssse3 };
-bool hashCodeAvailable(HashCode code);
-HashCode preferredHashCode();
+enum class HashBuild { Portable, Ssse3 };
+bool hashBuildAvailable(HashBuild build);
+HashBuild preferredHashBuild();
 
 // True when `bytes` are a payload followed by its 64-byte signature for this context and key.
 // Never throws: a short buffer or a context that is not 8 bytes is simply not valid. The bytes
@@ -44,14 +41,14 @@ HashCode preferredHashCode();
 bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
                        const PublicKey& publicKey) noexcept;
 bool verifySignedBytes(const uint8_t* bytes, size_t size, const std::string& context,
-                       const PublicKey& publicKey, HashCode code) noexcept;
+                       const PublicKey& publicKey, HashBuild build) noexcept;
 
 // The same check made as a signed file's bytes arrive, in parts of any size: everything but the
 // last 64 bytes seen is hashed at once, those are held back as the signature. No second pass
 // over the file is needed once it is complete.
 class ArrivingSignature {
   public:
-    explicit ArrivingSignature(const std::string& context, HashCode code = preferredHashCode());
+    explicit ArrivingSignature(const std::string& context, HashBuild build = preferredHashBuild());
     void add(const uint8_t* bytes, size_t size) noexcept;
     // The bytes added so far.
     uint64_t size() const { return size_; }
@@ -62,7 +59,7 @@ class ArrivingSignature {
   private:
     void hash(const uint8_t* bytes, size_t size) noexcept;
 
-    HashCode code_;
+    HashBuild build_;
     bool usable_;
     uint64_t size_ = 0;
     size_t held_ = 0;
@@ -70,22 +67,5 @@ class ArrivingSignature {
     // libhydrogen's signature state, whose header stays out of this one (checked in its size).
     alignas(8) std::array<uint8_t, 64> state_{};
 };
-
-// Cuts the last 64 bytes off the file and returns them; an empty vector (file unchanged) on any
-// failure.
-std::vector<uint8_t> takeTrailingSignature(const std::filesystem::path& path);
-
-// True when the file's whole current content is a payload signed for this context and key.
-// Throws HydrogenError when the context is not 8 bytes or the file cannot be opened.
-[[nodiscard]]
-bool verifySignedFile(const Signature& signature, const std::filesystem::path& path,
-                      const std::string& context, const PublicKey& publicKey);
-
-// The same check over a stream: hashes up to payloadBytes bytes (all when not given) in
-// 8192-byte reads, then verifies. Throws HydrogenError for a context that is not 8 bytes.
-[[nodiscard]]
-bool verifySignedStream(const Signature& signature, std::istream& payload,
-                        std::optional<uint64_t> payloadBytes, const std::string& context,
-                        const PublicKey& publicKey);
 
 }  // namespace tessaryn
