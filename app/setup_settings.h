@@ -30,8 +30,10 @@ class SetupSettings {
     std::vector<std::string> getStringArray(const std::string& key,
                                             const std::vector<std::string>& defaultValue) const;
 
-  private:
+    // The value of a key as it is in the document; null when the key is absent.
     const nlohmann::json* find(const std::string& key) const;
+
+  private:
 
     nlohmann::json document_;
     std::string fileName_;

@@ -21,6 +21,7 @@ struct SetupState {
     bool metricsEnabled = false;
     bool verySilent = false;
     bool updaterMode = false;
+    bool allowDowngrade = false;
     bool uninstallMode = false;
     std::string machineId;
     std::string userAgent;

@@ -21,8 +21,10 @@ enum class UsageEvent : int32_t {
     UpdaterRun = 10,
 };
 
-// Compact JSON, keys sorted: {"event":N,"prod":"...","uuid":"..."}.
-std::string metricBody(int32_t event, const std::string& productName, const std::string& machineId);
+// Compact JSON, keys sorted: {"event":N,"nonce":"...","prod":"...","uuid":"..."}; the nonce
+// (fresh for every request) is what the host's signed answer is bound to.
+std::string metricBody(int32_t event, const std::string& nonce, const std::string& productName,
+                       const std::string& machineId);
 
 // The decisions taken from one answer, carried out in this order.
 struct AnswerActions {
