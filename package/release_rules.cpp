@@ -43,7 +43,8 @@ int comparePart(std::string_view a, std::string_view b) {
         return left.digits.size() < right.digits.size() ? -1 : 1;
     if (const int digits = left.digits.compare(right.digits); digits != 0) return sign(digits);
     if (left.text.empty() != right.text.empty()) return left.text.empty() ? 1 : -1;
-    return sign(lowerCaseAscii(std::string(left.text)).compare(lowerCaseAscii(std::string(right.text))));
+    const std::string leftText = lowerCaseAscii(std::string(left.text));
+    return sign(leftText.compare(lowerCaseAscii(std::string(right.text))));
 }
 
 std::string_view nextPart(std::string_view& rest) {

@@ -156,7 +156,10 @@ TEST(AnswerSignature, CoversExactlyTheBytesSent) {
         uint8_t signature[hydro_sign_BYTES];
         hydro_sign_create(signature, message.data(), message.size(), context, pair.sk);
         std::string hex;
-        for (uint8_t b : signature) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+        for (uint8_t b : signature) {
+            hex += "0123456789abcdef"[b >> 4];
+            hex += "0123456789abcdef"[b & 15];
+        }
         return hex;
     };
     const std::string nonce = newAnswerNonce();
