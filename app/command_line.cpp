@@ -78,10 +78,12 @@ std::string helpText(const std::string& productName, bool uninstaller) {
                "/URL:host\tSend the usage event to another web host.\n";
     } else {
         text = productName + " Setup\n\n"
-               "Setup [/VERYSILENT] [/UPDATER] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
+               "Setup [/VERYSILENT] [/UPDATER] [/URL:host] [/ALLOWDOWNGRADE]\n"
+               "      [/LOG | /LOG=\"file\"]\n\n"
                "/VERYSILENT\tInstall without any window or question.\n"
                "/UPDATER\tReport the run as an update started by the product.\n"
-               "/URL:host\tUse another web host: host, host:port, or http://host:port.\n";
+               "/URL:host\tUse another web host: host, host:port, or http://host:port.\n"
+               "/ALLOWDOWNGRADE\tInstall a version older than the installed one.\n";
     }
     text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
             "\t\t\"" + logFileNameShape(productName) + "\".\n"
@@ -92,10 +94,14 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     if (uninstaller) {
         text += "0\tremoved, or nothing to remove\n"
                 "1\tthe question was not answered with Yes\n"
+                "2\tthe web host asked the uninstaller to end\n"
                 "-1\tthe setup information beside the uninstaller is damaged\n";
     } else {
         text += "0\tfinished\n"
                 "1\tthe license was not accepted\n"
+                "2\tthe web host asked the setup to end before it had finished\n"
+                "3\tolder than the installed version (see /ALLOWDOWNGRADE)\n"
+                "4\tthe setup files have expired: download the setup again\n"
                 "-1\tdownload, signature check or installation failed\n";
     }
     return text;
@@ -118,6 +124,8 @@ CommandLineOptions readCommandLine(std::string_view text) {
             options.verySilent = true;
         } else if (equalsIgnoringAsciiCase(token, "/UPDATER")) {
             options.updaterMode = true;
+        } else if (equalsIgnoringAsciiCase(token, "/ALLOWDOWNGRADE")) {
+            options.allowDowngrade = true;
         } else if (startsWithIgnoringAsciiCase(token, urlSwitch)) {
             std::string value = token.substr(urlSwitch.size());
             if (value.empty()) continue;
@@ -133,6 +141,7 @@ void applyCommandLine(std::string_view text, SetupState& state, std::string& ove
     CommandLineOptions options = readCommandLine(text);
     if (options.verySilent) state.verySilent = true;
     if (options.updaterMode) state.updaterMode = true;
+    if (options.allowDowngrade) state.allowDowngrade = true;
     if (!options.serverOverride.empty()) override = options.serverOverride;
 }
 

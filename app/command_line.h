@@ -1,6 +1,6 @@
 #pragma once
 // Reading of the program's command line: "/VERYSILENT", "/UPDATER", "/URL:<address>", "/LOG",
-// "/LOG=<file>" and "/?".
+// "/LOG=<file>", "/ALLOWDOWNGRADE" and "/?".
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +16,7 @@ std::vector<std::string> splitCommandLine(std::string_view text);
 struct CommandLineOptions {
     bool verySilent = false;
     bool updaterMode = false;
+    bool allowDowngrade = false;  // "/ALLOWDOWNGRADE": a release older than the installed one
     // The "/URL:" value (the switch in any case) with a scheme: as given when it has "http://"
     // or "https://", else with "https://" put in front. Empty when the switch is absent or has
     // no value.

@@ -8,6 +8,7 @@
 
 #include "app/download_job_win.h"
 #include "package/public_key.h"
+#include "package/bound_check.h"
 #include "package/signature_check.h"
 #include "system/handles_win.h"
 #include "system/run_log.h"
@@ -19,14 +20,17 @@ namespace tessaryn {
 Fetched fetchAndCheck(const FetchRequest& request) {
     Fetched fetched;
     std::optional<LockedFile> file;
-    bool valid = false;
+    std::string failure = "INVALID (file missing or locked)";
     std::string how;
+    std::optional<BoundCheck> check(std::in_place, request.context, request.binding);
     if (::CopyFileW(request.besideProgram.c_str(), request.workCopy.c_str(), FALSE)) {
         if (request.onSource) request.onSource(true);
         // From here on nothing else can change the file: what is checked is what is used.
         file = LockedFile::open(toUtf8(request.workCopy));
-        valid = file && verifySignedBytes(file->data(), file->size(), request.context,
-                                          publisherPublicKey());
+        if (file) {
+            check->addWhole(file->data(), file->size());
+            failure = check->failure(file->size(), publisherPublicKey());
+        }
     } else {
         if (!request.mayDownload) {
             fetched.outcome = FetchOutcome::Missing;
@@ -35,13 +39,12 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         if (request.onSource) request.onSource(false);
         // Checked as it arrives, no second pass: the download's own handle, which nothing else
         // could write through, becomes the view that is used.
-        std::optional<ArrivingSignature> arriving(std::in_place, request.context);
         UniqueFile kept;
         // The one place the bytes are fed; a restart from the first byte starts every check
         // over, so that no check ever covers bytes of two files.
         const FileDownloader::Arrival arrival{
-            [&arriving](const uint8_t* bytes, size_t size) { arriving->add(bytes, size); },
-            [&arriving, &request] { arriving.emplace(request.context); }, &kept};
+            [&check](const uint8_t* bytes, size_t size) { check->add(bytes, size); },
+            [&check, &request] { check.emplace(request.context, request.binding); }, &kept};
         const SetupState& state = setupState();
         const DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{}};
         fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
@@ -52,12 +55,13 @@ Fetched fetchAndCheck(const FetchRequest& request) {
             return fetched;
         }
         file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));
-        valid = file && file->size() == arriving->size() && arriving->valid(publisherPublicKey());
+        if (file) failure = check->failure(file->size(), publisherPublicKey());
         how = " (as it arrived)";
     }
     logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +
-            how + ": " + (valid ? "valid" : file ? "INVALID" : "INVALID (file missing or locked)"));
-    if (!valid) {
+            how + (request.binding ? " with the size and SHA-256 the settings name" : "") + ": " +
+            (failure.empty() ? "valid" : failure));
+    if (!failure.empty()) {
         fetched.outcome = FetchOutcome::InvalidSignature;
         return fetched;
     }

@@ -9,6 +9,7 @@
 
 #include "net/file_downloader.h"
 #include "package/locked_file.h"
+#include "package/release_rules.h"
 
 namespace tessaryn {
 
@@ -16,7 +17,8 @@ enum class FetchOutcome {
     Checked,           // `file` holds the checked bytes, locked until it is released
     Missing,           // no copy beside the program, and downloading was not asked for
     DownloadFailed,
-    InvalidSignature,  // includes a fetched file that could not be opened
+    InvalidSignature,  // includes a fetched file that could not be opened, and one whose size
+                       // or hash differ from the binding it was asked to match
 };
 
 struct FetchRequest {
@@ -28,6 +30,9 @@ struct FetchRequest {
     bool mayDownload = true;
     // Told where the file comes from: after the copy (true), or before the download (false).
     std::function<void(bool besideProgram)> onSource;
+    // When given, the whole file (signature included) must have exactly this size and SHA-256,
+    // hashed in the same pass as the signature check.
+    const PackageBinding* binding = nullptr;
 };
 
 struct Fetched {

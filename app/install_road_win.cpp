@@ -14,6 +14,7 @@
 #include "app/startup_win.h"
 #include "app/download_job_win.h"
 #include "package/public_key.h"
+#include "package/release_rules.h"
 #include "system/ascii_text.h"
 #include "system/cleanup_script.h"
 #include "system/file_tree_win.h"
@@ -102,15 +103,28 @@ std::optional<int> obtainPackage(RunContext& context) {
     };
     std::vector<std::string> sources{state.pakUrl};
     sources.insert(sources.end(), state.mirrors.begin(), state.mirrors.end());
-    const FetchRequest request{context.localPak, context.tempPak, std::move(sources),
-                               "Downloading setup files... ", kPackageContext,
-                               /*mayDownload=*/true, reportSource};
+    const FetchRequest request{context.localPak,
+                               context.tempPak,
+                               std::move(sources),
+                               "Downloading setup files... ",
+                               kPackageContext,
+                               /*mayDownload=*/true,
+                               reportSource,
+                               context.packageBinding ? &*context.packageBinding : nullptr};
     Fetched fetched = fetchAndCheck(request);
     if (fetched.outcome == FetchOutcome::DownloadFailed)
         endWithDownloadFailure(failureCause(fetched.download));
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
-    if (fetched.outcome != FetchOutcome::Checked) {
+    // A package of another version is another release, whatever key signed it.
+    std::optional<std::string> version;
+    if (fetched.outcome == FetchOutcome::Checked) {
+        version = bundleVersion(fetched.file.data(), fetched.file.size() - kSignatureBytes);
+        if (version != state.version)
+            logLine("The package holds version " + version.value_or("(none)") +
+                    ", the settings name " + state.version);
+    }
+    if (fetched.outcome != FetchOutcome::Checked || version != state.version) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
@@ -316,7 +330,8 @@ int runInstallRoad(RunContext& context) {
         completeInstallation(context, installing);
         staged.removeBackup();
     }
-    if (exitCode == kExitSuccess && hostAskedToEnd()) return kHostEndExitCode;
+    // The installation is complete: an end asked for now is only a shorter goodbye.
+    if (exitCode == kExitSuccess && hostAskedToEnd()) return kExitSuccess;
 
     DestroyWindow(installing.handle());
     // Pending events get their bounded wait as the process ends.

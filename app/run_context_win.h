@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/locked_file.h"
+#include "package/release_rules.h"
 
 namespace tessaryn {
 
@@ -22,11 +23,18 @@ struct RunContext {
     std::string installDirUtf8;
     std::vector<uint8_t> signedSettings;  // the checked setup information file, signature included
     LockedFile package;         // the checked package, locked until unpacking has ended
+    // The package the settings name (size and SHA-256); empty only in a build that accepts
+    // settings without one.
+    std::optional<PackageBinding> packageBinding;
 };
 
 // Exit codes of the process.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitDeclined = 1;
 inline constexpr int kExitFailure = -1;
+// A release older than the installed version, refused (/ALLOWDOWNGRADE installs it).
+inline constexpr int kExitDowngradeRefused = 3;
+// Settings past their "expires" time.
+inline constexpr int kExitSettingsExpired = 4;
 
 }  // namespace tessaryn

@@ -30,7 +30,7 @@ class SetupSettings {
     std::vector<std::string> getStringArray(const std::string& key,
                                             const std::vector<std::string>& defaultValue) const;
 
-    // The value of the key as it stands; null when missing.
+    // The value of a key as it is in the document; null when the key is absent.
     const nlohmann::json* find(const std::string& key) const;
 
   private:

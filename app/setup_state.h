@@ -22,6 +22,7 @@ struct SetupState {
     bool metricsEnabled = false;
     bool verySilent = false;
     bool updaterMode = false;
+    bool allowDowngrade = false;
     bool uninstallMode = false;
     std::string machineId;
     std::string userAgent;

@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <ctime>
+
 #include "app/command_line.h"
 #include "app/fetch_and_check_win.h"
 #include "app/installer_urls.h"
@@ -11,7 +13,9 @@
 #include "app/setup_state.h"
 #include "app/download_job_win.h"
 #include "package/public_key.h"
+#include "package/release_rules.h"
 #include "system/process_win.h"
+#include "system/registry_win.h"
 #include "system/run_log.h"
 #include "system/system_info_win.h"
 #include "system/unicode_win.h"
@@ -35,9 +39,20 @@ std::wstring programFilesFolder() {
 // The largest setup information file taken: it is held in memory whole.
 constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
 
+#ifdef TESSARYN_ACCEPT_UNBOUND_PACKAGE
+constexpr bool kAcceptUnboundPackage = true;
+#else
+constexpr bool kAcceptUnboundPackage = false;
+#endif
+
+// What binds the settings to one release, read with them; checked before anything is fetched.
+struct ReleaseTerms {
+    const nlohmann::json* package = nullptr;
+    const nlohmann::json* expires = nullptr;
+};
+
 // Reads the settings from the checked bytes themselves (payload, then signature).
-void readSettings(const std::vector<uint8_t>& signedBytes) {
-    SetupSettings settings;
+ReleaseTerms readSettings(const std::vector<uint8_t>& signedBytes, SetupSettings& settings) {
     settings.loadBytes(signedBytes.data(), signedBytes.size() - kSignatureBytes);
     SetupState& state = setupState();
     state.productName = settings.getString("prod", "");
@@ -54,7 +69,53 @@ void readSettings(const std::vector<uint8_t>& signedBytes) {
     for (const std::string& mirror : state.mirrors) logLine("Package mirror: " + mirror);
     // Events are switched on only now, from the settings just read.
     configureTelemetry({state.metricsUrl, state.productName, state.machineId, state.userAgent,
-                        state.verySilent, state.metricsEnabled});
+                        state.verySilent, state.metricsEnabled, answersPublicKey()});
+    return {settings.find("package"), settings.find("expires")};
+}
+
+// The release's own terms, for an install: it names its package, is not past its time and is
+// not older than the installed version. Empty when it may go on, else the exit code.
+std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, RunContext& context) {
+    SetupState& state = setupState();
+    const bool bindingValid = terms.package && readPackageBinding(*terms.package);
+    const std::optional<int64_t> expires =
+        terms.expires && terms.expires->is_string()
+            ? parseUtcTime(terms.expires->get_ref<const std::string&>())
+            : std::nullopt;
+    if ((terms.package && !bindingValid) || (!terms.package && !kAcceptUnboundPackage) ||
+        (terms.expires && !expires)) {
+        logLine(!terms.package ? "The settings name no package"
+                               : "The settings' \"package\" or \"expires\" is malformed");
+        sendMetric(UsageEvent::SignatureInvalid, true);
+        showInvalidDataBox();
+        return kExitFailure;
+    }
+    if (terms.package) context.packageBinding = readPackageBinding(*terms.package);
+    if (expires && static_cast<int64_t>(std::time(nullptr)) > *expires) {
+        const std::string text = "The setup files have expired (" +
+                                 terms.expires->get<std::string>() +
+                                 "). Please download the setup again.";
+        logLine("Message (Setup files expired): " + text);
+        if (!state.verySilent)
+            MessageBoxW(nullptr, toWide(text).c_str(), L"Setup files expired", MB_ICONERROR);
+        return kExitSettingsExpired;
+    }
+    const std::optional<std::wstring> installed = installedVersion(toWide(state.productName));
+    if (!installed) return std::nullopt;
+    const std::string installedText = toUtf8(*installed);
+    logLine("Installed version: " + installedText);
+    if (compareVersions(state.version, installedText) >= 0) return std::nullopt;
+    if (state.allowDowngrade) {
+        logLine("Going back from " + installedText + " to " + state.version + " (/ALLOWDOWNGRADE)");
+        return std::nullopt;
+    }
+    const std::string text = state.productName + " " + installedText +
+                             " is installed; this setup holds the older version " +
+                             state.version + " and does not replace it.";
+    logLine("Message (Older version): " + text);
+    if (!state.verySilent)
+        MessageBoxW(nullptr, toWide(text).c_str(), L"Older version", MB_ICONERROR);
+    return kExitDowngradeRefused;
 }
 
 }  // namespace
@@ -111,12 +172,22 @@ std::optional<int> obtainSettings(RunContext& context) {
     }
     // Read once: these bytes are parsed now and stored as the uninstaller's copy later.
     context.signedSettings.assign(fetched.file.data(), fetched.file.data() + fetched.file.size());
-    readSettings(context.signedSettings);
+    // Signed settings of another product (same key) are no settings of this setup.
+    const std::string builtInName = state.productName;
+    SetupSettings settings;
+    const ReleaseTerms terms = readSettings(context.signedSettings, settings);
     // The name becomes a folder under Program Files that upgrades and uninstalls delete whole:
     // a name that is not one plain folder name is refused like an untrusted file.
-    if (!isUsableProductName(state.productName)) {
+    if (state.productName != builtInName || !isUsableProductName(state.productName)) {
+        logLine("The settings are for the product \"" + state.productName + "\", not " +
+                builtInName);
+        if (!state.uninstallMode) sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
+    }
+    // The uninstaller's own copy was checked when it was installed; its time may have passed.
+    if (!state.uninstallMode) {
+        if (auto refused = checkReleaseTerms(terms, context)) return refused;
     }
     // Reported only now: before the settings are read, events are still switched off.
     if (state.updaterMode) sendMetric(UsageEvent::UpdaterRun, true);

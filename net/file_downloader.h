@@ -79,8 +79,10 @@ class FileDownloader {
     // One source, one try.
     bool downloadFile(const std::string& url, const std::string& filePath,
                       ProgressCallback callback, const Arrival* arrival = nullptr);
-    // Answers over maxAnswerBytes are refused (throws).
-    std::string postJson(const std::string& url, const std::string& body);
+    // Answers over maxAnswerBytes are refused (throws). When `headerName` is given, the final
+    // answer's header of that name goes to `headerValue` (empty when it has none).
+    std::string postJson(const std::string& url, const std::string& body,
+                         const char* headerName = nullptr, std::string* headerValue = nullptr);
     // From any thread: the running download stops at its next read and returns false.
     void cancel() noexcept;
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -77,7 +78,8 @@ bool FileDownloader::downloadFile(const std::string& url, const std::string& fil
     return fetch({url}, filePath, std::move(callback), arrival, once).complete;
 }
 
-std::string FileDownloader::postJson(const std::string& url, const std::string& body) {
+std::string FileDownloader::postJson(const std::string& url, const std::string& body,
+                                     const char* headerName, std::string* headerValue) {
     try {
         std::string currentUrl = url;
         for (int hop = 0; hop < kMaxRequestsPerPost; ++hop) {
@@ -116,6 +118,17 @@ std::string FileDownloader::postJson(const std::string& url, const std::string& 
                 throw std::runtime_error("Failed to get status code");
 
             if (status == 200) {
+                if (headerName && headerValue) {
+                    // HTTP_QUERY_CUSTOM takes the name in the buffer and gives back the value.
+                    char value[512] = {};
+                    const size_t nameLength = std::strlen(headerName);
+                    if (nameLength >= sizeof value) throw std::runtime_error("Header name too long");
+                    std::memcpy(value, headerName, nameLength + 1);
+                    DWORD length = sizeof value - 1;
+                    headerValue->clear();
+                    if (HttpQueryInfoA(request.get(), HTTP_QUERY_CUSTOM, value, &length, nullptr))
+                        headerValue->assign(value, length);
+                }
                 std::string answer;
                 std::vector<char> buffer(kReadBufferSize);
                 DWORD received = 0;

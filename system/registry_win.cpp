@@ -46,6 +46,23 @@ std::wstring uninstallKeyPath(const std::wstring& displayName) {
     return L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + displayName;
 }
 
+std::optional<std::wstring> installedVersion(const std::wstring& displayName) {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstallKeyPath(displayName).c_str(), 0, KEY_READ,
+                        key.put()) != ERROR_SUCCESS)
+        return std::nullopt;
+    wchar_t value[256] = {};
+    DWORD type = 0;
+    DWORD size = sizeof value - sizeof(wchar_t);  // room for a terminator the value may lack
+    if (::RegQueryValueExW(key.get(), L"DisplayVersion", nullptr, &type,
+                           reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::nullopt;
+    std::wstring text(value, size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return text;
+}
+
 bool registerUninstallEntry(const UninstallRecord& record) {
     UniqueRegKey key;
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstallKeyPath(record.displayName).c_str(), 0,

@@ -1,6 +1,7 @@
 #pragma once
 // The product's record in the system's list of installed programs.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tessaryn {
@@ -25,5 +26,9 @@ struct UninstallRecord {
 // a program planted at "C:\Program.exe"); "QuietUninstallString" adds " /VERYSILENT". False only
 // when the key cannot be created or opened; a value that cannot be set is silently missing.
 [[nodiscard]] bool registerUninstallEntry(const UninstallRecord& record);
+
+// The record's "DisplayVersion" (the installed version); empty when there is no record or no
+// string value of that name.
+std::optional<std::wstring> installedVersion(const std::wstring& displayName);
 
 }  // namespace tessaryn

@@ -21,10 +21,11 @@ enum class UsageEvent : int32_t {
     UpdaterRun = 10,
 };
 
-// Compact JSON, keys sorted: {"event":N,"prod":"...","uuid":"..."}; with a source (0 and up:
-// which of the package's addresses served it, 0 the primary) {"event":N,"prod":"...","src":S,...}.
-std::string metricBody(int32_t event, const std::string& productName, const std::string& machineId,
-                       int32_t source = -1);
+// Compact JSON, keys sorted: {"event":N,"nonce":"...","prod":"...","uuid":"..."}; the nonce
+// (fresh for every request) is what the host's signed answer is bound to. With a source (0 and
+// up: which of the package's addresses served it, 0 the primary) "src":S comes after "prod".
+std::string metricBody(int32_t event, const std::string& nonce, const std::string& productName,
+                       const std::string& machineId, int32_t source = -1);
 
 // The decisions taken from one answer, carried out in this order.
 struct AnswerActions {

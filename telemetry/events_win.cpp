@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "net/file_downloader.h"
@@ -25,6 +28,37 @@ TelemetryConfig config;
 void sendInBackground(UsageEvent event) {
     sendMetricNow(event);
     --pendingEvents;
+}
+
+// One request and its answer, shared with the thread that posts it: a host that trickles its
+// answer keeps that thread, never the run, which stops waiting at the deadline.
+struct Exchange {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    std::string answer;
+    std::string signature;
+    std::string error;  // empty when an answer came
+};
+
+void post(const std::shared_ptr<Exchange>& exchange, const std::string& body,
+          const TelemetryConfig& settings) {
+    std::string answer, signature, error;
+    try {
+        FileDownloader downloader(settings.userAgent, kAnswerDeadlineMs);
+        answer = downloader.postJson(settings.address, body, kAnswerSignatureHeader, &signature);
+    } catch (const std::exception& failure) {
+        error = failure.what();
+        if (error.empty()) error = "failed";
+    } catch (...) {
+        error = "failed";
+    }
+    std::lock_guard<std::mutex> hold(exchange->lock);
+    exchange->answer = std::move(answer);
+    exchange->signature = std::move(signature);
+    exchange->error = std::move(error);
+    exchange->done = true;
+    exchange->finished.notify_all();
 }
 
 }  // namespace
@@ -58,18 +92,43 @@ void setEventSource(int32_t source) {
 
 void sendMetricNow(UsageEvent event) {
     const int32_t number = static_cast<int32_t>(event);
+    const std::string name = "Event " + std::to_string(number);
     try {
-        std::string body =
-            metricBody(number, config.productName, config.machineId, eventSource.load());
-        std::string answer;
-        {
-            FileDownloader downloader(config.userAgent, 10000);
-            answer = downloader.postJson(config.address, body);
+        const std::string body =
+            metricBody(number, newAnswerNonce(), config.productName, config.machineId,
+                       eventSource.load());
+        auto exchange = std::make_shared<Exchange>();
+        const TelemetryConfig settings = config;
+        std::thread(post, exchange, body, settings).detach();
+        std::unique_lock<std::mutex> hold(exchange->lock);
+        if (!exchange->finished.wait_for(hold, std::chrono::milliseconds(kAnswerDeadlineMs),
+                                         [&] { return exchange->done; })) {
+            logLine(name + " sent; no answer within " + std::to_string(kAnswerDeadlineMs / 1000) +
+                    " s: none is awaited any longer");
+            return;
         }
-        logLine("Event " + std::to_string(number) + " sent; answer: " + answer);
+        if (!exchange->error.empty()) {
+            logLine(name + " not sent: " + exchange->error);
+            return;
+        }
+        const std::string answer = exchange->answer;
+        const std::string signature = exchange->signature;
+        hold.unlock();
+        logLine(name + " sent; answer: " + answer);
+        // Anyone on the path could have written an answer: only the host's key makes it one.
+        if (!config.answersKey) {
+            if (!answer.empty()) logLine(name + ": answer ignored (this build has no answers key)");
+            return;
+        }
+        if (!answerSignatureValid(body, answer, signature, *config.answersKey)) {
+            if (!answer.empty())
+                logLine(name + ": answer ignored (" +
+                        (signature.empty() ? "not signed" : "signature invalid") + ")");
+            return;
+        }
         carryOutAnswer(interpretAnswer(answer, config.silent));
     } catch (const std::exception& error) {
-        logLine("Event " + std::to_string(number) + " not sent: " + error.what());
+        logLine(name + " not sent: " + error.what());
     } catch (...) {
         // Events are fire-and-forget: nothing reaches the caller.
     }

@@ -1,8 +1,10 @@
 #pragma once
 // Sending usage events to the product's web host and acting on its answers.
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "telemetry/answer_signature.h"
 #include "telemetry/events.h"
 
 namespace tessaryn {
@@ -15,6 +17,8 @@ struct TelemetryConfig {
     std::string userAgent;
     bool silent = false;   // an answer's message is then only logged
     bool enabled = false;  // switched on by the setup information file
+    // The key the host's answers must be signed with; without one no answer is acted on.
+    std::optional<AnswersPublicKey> answersKey;
 };
 
 // Set once, before the first event is sent; until then events are switched off.
@@ -28,8 +32,10 @@ void setEventSource(int32_t source);
 // blocks the caller, or right here. No failure ever reaches the caller.
 void sendMetric(UsageEvent event, bool background);
 
-// Posts the event and acts on the answer (an asked-for end is only recorded).
+// Posts the event and acts on a signed answer (an asked-for end is only recorded). The whole
+// exchange has kAnswerDeadlineMs, whatever the host does; an answer later than that is dropped.
 void sendMetricNow(UsageEvent event);
+inline constexpr uint32_t kAnswerDeadlineMs = 10000;
 
 // Waits up to `timeoutMs` for background events still on their way, so that those sent just
 // before the program ends are not cut off. True when none is left.
@@ -47,8 +53,8 @@ void finishPendingMetrics() noexcept;
 void carryOutAnswer(const AnswerActions& actions);
 
 // True once an answer asked the program to end. The roads test it at their safe points, between
-// steps, and then end the run with the exit code such an end has always had.
+// steps, and then end the run with kHostEndExitCode (an installation already complete keeps 0).
 bool hostAskedToEnd() noexcept;
-inline constexpr int kHostEndExitCode = 0;
+inline constexpr int kHostEndExitCode = 2;
 
 }  // namespace tessaryn

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -20,6 +21,7 @@
 #include "tools/key_files.h"
 #include "tools/pack.h"
 #include "tools/pack_progress.h"
+#include "tools/release_sign.h"
 #include "tools/settings_check.h"
 #include "tools/sign_exe.h"
 #include "tools/signed_output.h"
@@ -109,6 +111,10 @@ int keygen(const Arguments& args) {
         throw std::runtime_error("cannot write " + pathText(publicPath) + ": " + errnoReason());
     }
     std::cout << "public key: " << hex << "\n" << cppInitialiser(publicKey) << "\n";
+    if (args.flags.count("--answers"))
+        std::cout << "answers key: give the secret half to the web host (--answers-key), build "
+                     "the setup with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE="
+                  << pathText(publicPath) << "\n";
     return 0;
 }
 
@@ -171,15 +177,39 @@ int pack(const Arguments& args) {
     return 0;
 }
 
+int64_t now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
 int sign(const Arguments& args) {
     expectPositional(args, 1, "one SETTINGS.json");
     const fs::path input = pathFromUtf8(args.positional[0]);
     const fs::path output = pathFromUtf8(required(args, "-o"));
+    const fs::path package = pathFromUtf8(required(args, "--package"));
+    std::optional<std::string> expires;
+    if (args.values.count("--expires")) {
+        try {
+            expires = expiryFromOption(args.values.at("--expires"), now());
+        } catch (const std::invalid_argument& error) {
+            throw UsageError(error.what());
+        }
+    }
     const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
-    const std::string text = readText(input);
-    const SettingsFindings findings = checkSettings(text, args.flags.count("--allow-unknown") > 0);
+    std::string text = readText(input);
+    const bool allowUnknown = args.flags.count("--allow-unknown") > 0;
+    SettingsFindings findings = checkSettings(text, allowUnknown);
     for (const std::string& note : findings.notes) {
         std::cerr << kProgram << ": " << pathText(input) << ": " << note << "\n";
+    }
+    if (findings.problems.empty()) {
+        // The secret key's second half is its public key.
+        PublicKey publicKey;
+        std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
+        findings.problems = packageProblems(text, package, publicKey);
+    }
+    if (findings.problems.empty()) {
+        text = bindSettings(text, bindingOfFile(package), expires);
+        findings.problems = checkSettings(text, allowUnknown).problems;
     }
     if (!findings.problems.empty()) {
         for (const std::string& problem : findings.problems) {
@@ -223,16 +253,44 @@ bool signatureValid(const fs::path& path, const std::string& context, const Publ
     return verifySignedBytes(view->data(), view->size(), context, key);
 }
 
+// The settings text of a signed .dat (its signature not checked here).
+std::string settingsPayload(const fs::path& file) {
+    std::string text = readText(file);
+    if (text.size() < kSignatureBytes) throw std::runtime_error(pathText(file) + " is too short");
+    text.resize(text.size() - kSignatureBytes);
+    return text;
+}
+
+// Prints the binding of a settings file and, with a package, whether the pair holds.
+bool reportPair(const fs::path& settings, const fs::path& package) {
+    const PairReport report = pairReport(settingsPayload(settings), package, now());
+    for (const std::string& line : report.lines)
+        std::cout << pathText(settings) << ": " << line << "\n";
+    for (const std::string& problem : report.problems)
+        std::cerr << kProgram << ": " << pathText(settings) << ": " << problem << "\n";
+    return report.problems.empty();
+}
+
 int verify(const Arguments& args) {
     expectPositional(args, 1, "one FILE");
     const fs::path file = pathFromUtf8(args.positional[0]);
-    const std::string context = contextFor(args, file);
+    const bool pair = args.values.count("--package") > 0;
+    const std::string context = pair ? kSettingsContext : contextFor(args, file);
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
     if (!signatureValid(file, context, key)) {
         std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
         return 1;
     }
     std::cout << pathText(file) << ": valid signature\n";
+    if (!pair) return 0;
+    const fs::path package = pathFromUtf8(args.values.at("--package"));
+    if (!signatureValid(package, kPackageContext, key)) {
+        std::cerr << kProgram << ": " << pathText(package) << ": invalid signature\n";
+        return 1;
+    }
+    std::cout << pathText(package) << ": valid signature\n";
+    if (!reportPair(file, package)) return 1;
+    std::cout << pathText(file) << " and " << pathText(package) << ": one release\n";
     return 0;
 }
 
@@ -257,17 +315,19 @@ int unpack(const Arguments& args) {
 }
 
 int inspect(const Arguments& args) {
-    expectPositional(args, 1, "one FILE.pak");
+    expectPositional(args, 1, "one FILE.pak or FILE.dat");
     const fs::path file = pathFromUtf8(args.positional[0]);
     const bool checked = args.values.count("--public") > 0;
+    const bool settings = lowerCaseAscii(pathText(file.extension())) == ".dat";
     if (checked) {
         const PublicKey key = readPublicKey(pathFromUtf8(args.values.at("--public")));
-        if (!signatureValid(file, kPackageContext, key)) {
+        if (!signatureValid(file, settings ? kSettingsContext : kPackageContext, key)) {
             std::cerr << kProgram << ": " << pathText(file)
                       << ": invalid signature, not listing it\n";
             return 1;
         }
     }
+    if (settings) return reportPair(file, {}) ? 0 : 1;
     const PackageListing listing = listPackage(file);
     std::cout << (args.flags.count("--json")
                       ? listingJson(listing, checked)
@@ -338,12 +398,15 @@ struct Command {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        {"keygen", "make a signing key pair",
-         "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force]\n"
+        {"keygen", "make a signing key pair (releases, or the host's answers)",
+         "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force] [--answers]\n"
          "Makes a signing key pair. The secret key (128 hex digits) is written readable by its\n"
          "owner only; an existing secret key file is kept unless --force is given. The public key\n"
-         "(64 hex digits) is printed as hex and as a C++ initialiser.\n",
-         {"--secret", "--public"}, {"--force"}, keygen},
+         "(64 hex digits) is printed as hex and as a C++ initialiser.\n"
+         "--answers: the pair that signs the web host's answers to events (the host holds the\n"
+         "secret half, the setup is built with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE=the public\n"
+         "one); keep it apart from the key that signs releases.\n",
+         {"--secret", "--public"}, {"--force", "--answers"}, keygen},
         {"pack", "pack a folder into a signed package (.pak)",
          "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V]\n"
          "                             [--level N] [--threads N] [--quiet]\n"
@@ -353,26 +416,35 @@ const std::vector<Command>& commands() {
          "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
          "few seconds otherwise. --quiet prints nothing but errors.\n",
          {"--key", "-o", "--version", "--level", "--threads"}, {"--quiet"}, pack},
-        {"sign", "check and sign a setup information file (.dat)",
-         "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE -o OUT.dat\n"
-         "                             [--allow-unknown]\n"
+        {"sign", "check and sign a setup information file (.dat) bound to its package",
+         "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE --package FILE.pak\n"
+         "                             -o OUT.dat [--expires 30d|DATE] [--allow-unknown]\n"
          "Checks the setup information file (prod and ver present, a usable product name, the\n"
-         "types of the keys the setup reads) and signs its exact bytes for the settings context.\n"
+         "types of the keys the setup reads) and the package (signed with this key, of the\n"
+         "version \"ver\", holding the main program <prod in lower case>.exe), writes the\n"
+         "package's size and SHA-256 into \"package\" and signs the result for the settings\n"
+         "context. --expires: the settings' end, as days from now (30d), a date (2027-06-30,\n"
+         "its end in UTC) or a UTC time (2027-06-30T12:00:00Z); the setup refuses them after it.\n"
          "A key the setup does not read is refused as a likely misspelling, unless\n"
          "--allow-unknown is given.\n",
-         {"--key", "-o"}, {"--allow-unknown"}, sign},
-        {"verify", "check the signature of a .dat or .pak file",
+         {"--key", "-o", "--package", "--expires"}, {"--allow-unknown"}, sign},
+        {"verify", "check the signature of a .dat or .pak file, or a .dat with its .pak",
          "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
+         "                               [--package FILE.pak]\n"
          "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
-         "file's extension unless given. Exit code 0 when valid, 1 when not.\n",
-         {"--public", "--kind"}, {}, verify},
+         "file's extension unless given. With --package, FILE is settings (.dat) and the pair is\n"
+         "checked as the setup checks it: both signatures, the size and SHA-256 the settings\n"
+         "name, the version, and the settings' expiry. Exit code 0 when valid, 1 when not.\n",
+         {"--public", "--kind", "--package"}, {}, verify},
         {"unpack", "check a package and extract it into a folder",
          "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
          "Checks the package's signature and extracts it into DEST as the setup would.\n",
          {"--public"}, {}, unpack},
-        {"inspect", "list the entries and version of a package (.pak)",
-         "Usage: tessaryn-publish inspect FILE.pak [--public PUBFILE] [--json]\n"
+        {"inspect", "list a package (.pak), or show the package settings (.dat) name",
+         "Usage: tessaryn-publish inspect FILE.pak|FILE.dat [--public PUBFILE] [--json]\n"
          "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
+         "For settings (.dat): the product, version, package (size, SHA-256) and expiry they\n"
+         "name.\n"
          "With --public the signature is checked first and nothing is listed when it is invalid;\n"
          "without it the listing says that the signature was not checked.\n"
          "--json prints the listing as a JSON document for scripts.\n",

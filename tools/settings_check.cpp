@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "package/entry_name.h"
+#include "package/release_rules.h"
 #include "system/ascii_text.h"
 #include "tools/json_error_text.h"
 
@@ -162,6 +163,15 @@ SettingsFindings checkSettings(const std::string& jsonText, bool allowUnknown) {
                 }
             }
         }
+    }
+    // Written by `sign --package` and `--expires`; checked as the setup reads them.
+    if (const auto it = root.find("package"); it != root.end() && !readPackageBinding(*it)) {
+        problems.push_back("\"package\" must be {\"size\": <bytes>, \"sha256\": \"<64 lower-case "
+                           "hex digits>\"}");
+    }
+    if (const auto it = root.find("expires");
+        it != root.end() && (!it->is_string() || !parseUtcTime(it->get<std::string>()))) {
+        problems.push_back("\"expires\" must be a UTC time such as \"2027-06-30T12:00:00Z\"");
     }
     const auto prod = root.find("prod");
     if (prod != root.end() && prod->is_string()) {

@@ -1,5 +1,7 @@
 """The publisher tool from the outside: exit codes, messages, key files, and packages read
 back with Python's own LZMA decoder."""
+import datetime
+import hashlib
 import json
 import lzma
 import os
@@ -183,18 +185,69 @@ def test_tampered_or_mismatched_packages_are_invalid(tmp_path, keys):
     assert run("verify", short, "--public", public).returncode == 1
 
 
-def test_sign_checks_settings_and_signs_exact_bytes(tmp_path, keys):
+def packed_product(tmp_path, secret, version="1.2", main="tessaryn.exe", name="p.pak"):
+    tree = tmp_path / f"tree-{name}"
+    tree.mkdir()
+    (tree / main).write_bytes(os.urandom(1000))
+    pak = tmp_path / name
+    result = run("pack", tree, "--key", secret, "-o", pak, "--version", version, "--quiet")
+    assert result.returncode == 0, result.stderr
+    return pak
+
+
+def test_sign_binds_the_settings_to_their_package(tmp_path, keys):
     secret, public = keys
     settings = tmp_path / "settings.json"
-    text = '{"prod": "Tessaryn", "ver": "1.2", "eula": "Terms", "init": ["a.exe /x"],\n' \
-           ' "post": [], "www": "https://example.test", "desk": true, "metric": false}\n'
-    settings.write_text(text)
+    original = {"prod": "Tessaryn", "ver": "1.2", "eula": "Terms", "init": ["a.exe /x"],
+                "post": [], "www": "https://example.test", "desk": True, "metric": False}
+    settings.write_text(json.dumps(original))
+    pak = packed_product(tmp_path, secret)
     out = tmp_path / "tessaryn.dat"
-    result = run("sign", settings, "--key", secret, "-o", out)
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
+                 "--expires", "30d")
     assert result.returncode == 0, result.stderr
-    assert out.read_bytes()[:-64] == text.encode()
+    signed = json.loads(out.read_bytes()[:-64])
+    data = pak.read_bytes()
+    assert signed.pop("package") == {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}
+    expires = datetime.datetime.strptime(signed.pop("expires"), "%Y-%m-%dT%H:%M:%SZ")
+    days = (expires - datetime.datetime.utcnow()).total_seconds() / 86400
+    assert 29.9 < days < 30.1
+    assert signed == original and list(signed) == list(original), "other keys kept, in order"
     assert run("verify", out, "--public", public).returncode == 0
     assert run("verify", out, "--public", public, "--kind", "pak").returncode == 1
+    pair = run("verify", out, "--public", public, "--package", pak)
+    assert pair.returncode == 0 and "one release" in pair.stdout, pair.stderr
+    shown = run("inspect", out, "--public", public)
+    assert shown.returncode == 0 and hashlib.sha256(data).hexdigest() in shown.stdout
+
+    # Another build of the same version, signed with the same key, is not this release's package.
+    other = packed_product(tmp_path, secret, name="other.pak")
+    pair = run("verify", out, "--public", public, "--package", other)
+    assert pair.returncode == 1 and "not the package the settings name" in pair.stderr
+
+
+@pytest.mark.parametrize("case, reason, code", [
+    ("version", '"ver" is "1.2" but the package holds version "1.3"', 1),
+    ("main", "the package has no main program tessaryn.exe", 1),
+    ("key", "is not a package signed with this key", 1),
+    ("past", "is not in the future", 2),
+    ("form", "--expires must be", 2),
+])
+def test_sign_refuses_a_package_that_is_not_the_release(tmp_path, keys, case, reason, code):
+    secret, _ = keys
+    settings = tmp_path / "settings.json"
+    settings.write_text(json.dumps({"prod": "Tessaryn", "ver": "1.2"}))
+    expires = {"past": "2020-01-01", "form": "next week"}.get(case, "2999-01-01")
+    if case == "key":
+        run("keygen", "--secret", tmp_path / "o.key", "--public", tmp_path / "o.pub")
+    pak = packed_product(tmp_path, tmp_path / "o.key" if case == "key" else secret,
+                         version="1.3" if case == "version" else "1.2",
+                         main="other.exe" if case == "main" else "Tessaryn.EXE")
+    out = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
+                 "--expires", expires)
+    assert result.returncode == code and reason in result.stderr, result.stderr
+    assert not out.exists()
 
 
 @pytest.mark.parametrize("prod, reason", [
@@ -213,7 +266,7 @@ def test_sign_refuses_unusable_product_names(tmp_path, keys, prod, reason):
     path = tmp_path / "s.json"
     path.write_text(json.dumps(settings))
     out = tmp_path / "s.dat"
-    result = run("sign", path, "--key", secret, "-o", out)
+    result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o", out)
     assert result.returncode == 1
     assert reason in result.stderr
     assert not out.exists() and not (tmp_path / "s.dat.part").exists()
@@ -225,7 +278,8 @@ def test_sign_reports_every_wrong_type(tmp_path, keys):
     path.write_text(json.dumps({"prod": "P", "eula": 1, "init": ["ok", 2], "post": "x",
                                 "desk": "yes", "metric": 0, "www": None, "publisher": 7,
                                 "help": []}))
-    result = run("sign", path, "--key", secret, "-o", tmp_path / "s.dat")
+    result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o",
+                 tmp_path / "s.dat")
     assert result.returncode == 1
     for text in ('"eula" must be a string, found a number', '"init"[1] must be a string',
                  '"post" must be an array of strings', '"desk" must be a boolean, found a string',
@@ -286,16 +340,17 @@ def test_sign_says_in_plain_words_what_is_wrong_with_the_settings(tmp_path, keys
     path, out = tmp_path / "s.json", tmp_path / "s.dat"
     for text, lines in BAD_SETTINGS:
         path.write_text(text, encoding="utf-8")
-        result = run("sign", path, "--key", secret, "-o", out)
+        result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o", out)
         assert result.returncode == 1, text
         assert result.stderr.splitlines() == [f"tessaryn-publish: {path}: {line}" for line in lines]
         assert not out.exists()
     # Known to the setup, so never taken for misspellings.
     path.write_text('{"prod": "T", "ver": "2", "mirrors": [], "blocks": []}')
-    assert run("sign", path, "--key", secret, "-o", out).returncode == 0
+    pak = packed_product(tmp_path, secret, version="2", main="t.exe", name="t.pak")
+    assert run("sign", path, "--key", secret, "--package", pak, "-o", out).returncode == 0
     # A deliberate extra key is signed when asked, and still named.
     path.write_text('{"prod": "T", "ver": "2", "pubisher": "C"}')
-    result = run("sign", path, "--key", secret, "-o", out, "--allow-unknown")
+    result = run("sign", path, "--key", secret, "--package", pak, "-o", out, "--allow-unknown")
     assert result.returncode == 0, result.stderr
     assert result.stderr == f'tessaryn-publish: {path}: unknown key "pubisher" (did you mean ' \
                             '"publisher"?), kept: the setup ignores it\n'
@@ -325,10 +380,13 @@ def test_one_line_errors_for_missing_and_bad_inputs(tmp_path, keys):
         (("verify", tmp_path / "none.pak", "--public", public),
          f"cannot read {tmp_path / 'none.pak'}: {missing}"),
         (("verify", secret, "--public", secret, "--kind", "dat"), "bad public key file"),
-        (("sign", tmp_path / "none.json", "--key", secret, "-o", tmp_path / "x.dat"),
+        (("sign", tmp_path / "none.json", "--key", secret, "--package", tmp_path / "x.pak", "-o",
+          tmp_path / "x.dat"),
          f"cannot read {tmp_path / 'none.json'}: {missing}"),
         # Every "cannot" carries the system's reason.
-        (("sign", settings, "--key", secret, "-o", tmp_path / "nodir/x.dat"),
+        (("sign", settings, "--key", secret, "--package",
+          packed_product(tmp_path, secret, version="1", main="t.exe", name="t1.pak"), "-o",
+          tmp_path / "nodir/x.dat"),
          f"cannot create {tmp_path / 'nodir/x.dat.part'}: {missing}"),
         (("pack", tmp_path, "--key", secret, "-o", a_file / "x.pak", "--quiet"),
          f"cannot create {a_file / 'x.pak.part'}: {not_dir}"),

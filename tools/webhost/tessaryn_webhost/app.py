@@ -10,6 +10,7 @@ import logging
 import time
 from urllib.parse import parse_qs
 
+from .answer_signing import HEADER
 from .events import BadEvent, parse_event
 from .files import installer_name, open_installer
 from .funnel import PAGE_SIZE, UPGRADE_WINDOW_S, BadPeriod, build_funnel, parse_page, parse_period
@@ -94,9 +95,12 @@ class Exchange:
         await self.start(status, [*headers, *extra], close=close)
         await self.body(data)
 
-    async def send_json(self, status, value, allow=None, close=False):
+    async def send_json(self, status, value, allow=None, close=False, signer=None, request=None):
         data = json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
-        await self.send_body(status, "application/json", data, allow=allow, close=close)
+        # An answer to an event is signed together with the request it answers.
+        extra = [(HEADER, signer.sign(request, data))] if signer is not None else []
+        await self.send_body(status, "application/json", data, allow=allow, extra=extra,
+                             close=close)
 
 
 async def _until_gone(exchange):
@@ -108,8 +112,10 @@ async def _until_gone(exchange):
 
 
 class HostApp:
-    def __init__(self, store, rules, files_dir, max_body, workers, funnel_access=None):
+    def __init__(self, store, rules, files_dir, max_body, workers, funnel_access=None,
+                 signer=None):
         self.funnel_access = funnel_access or FunnelAccess()
+        self.signer = signer
         self.store = store
         self.rules = rules
         self.files_dir = files_dir
@@ -256,7 +262,7 @@ class HostApp:
         except StoreError as e:
             log.error("event not stored: %s", e)
             raise HttpError(503, "the event could not be stored; try again later") from None
-        await exchange.send_json(200, answer)
+        await exchange.send_json(200, answer, signer=self.signer, request=body)
 
     def _store_and_answer(self, code, product, machine_id, user_agent, client):
         self.store.add(code, product, machine_id, user_agent, client)

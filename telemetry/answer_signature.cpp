@@ -1,0 +1,56 @@
+#include "telemetry/answer_signature.h"
+
+#include <hydrogen.h>
+
+#include "system/ascii_text.h"
+
+namespace tessaryn {
+
+namespace {
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string newAnswerNonce() {
+    uint8_t bytes[16];
+    hydro_random_buf(bytes, sizeof bytes);
+    return lowerHex(bytes, sizeof bytes);
+}
+
+std::string answerSignedMessage(std::string_view request, std::string_view answer) {
+    std::string message;
+    message.reserve(8 + request.size() + answer.size());
+    uint64_t length = request.size();
+    for (int i = 0; i < 8; ++i, length >>= 8) message += static_cast<char>(length & 0xFF);
+    message.append(request);
+    message.append(answer);
+    return message;
+}
+
+bool answerSignatureValid(std::string_view request, std::string_view answer,
+                          std::string_view signatureHex, const AnswersPublicKey& key) noexcept {
+    static_assert(sizeof(AnswersPublicKey) == hydro_sign_PUBLICKEYBYTES);
+    if (signatureHex.size() != 2 * hydro_sign_BYTES) return false;
+    uint8_t signature[hydro_sign_BYTES];
+    for (size_t i = 0; i < hydro_sign_BYTES; ++i) {
+        const int high = hexDigit(signatureHex[2 * i]);
+        const int low = hexDigit(signatureHex[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        signature[i] = static_cast<uint8_t>(high * 16 + low);
+    }
+    try {
+        const std::string message = answerSignedMessage(request, answer);
+        return hydro_sign_verify(signature, message.data(), message.size(), kAnswerContext,
+                                 key.data()) == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace tessaryn
