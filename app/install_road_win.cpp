@@ -104,7 +104,7 @@ std::optional<int> obtainPackage(RunContext& context) {
                                "Downloading setup files... ", kPackageContext,
                                /*mayDownload=*/true, reportSource};
     Fetched fetched = fetchAndCheck(request);
-    if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
+    if (fetched.outcome == FetchOutcome::DownloadFailed) return reportDownloadFailure();
     if (fetched.outcome != FetchOutcome::Checked) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
@@ -140,7 +140,9 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
     window.setStatusText(L"Removing previous version...");
     runCommands(state.postCommands, context.installDirUtf8);
     terminateProcessesInDirectory(context.installDirUtf8);
-    if (!staged.oldFolderMovable()) return false;
+    // Both moves of the swap are tried first: one that cannot happen must fail while the old
+    // version is whole.
+    if (!staged.trialMoveOfStaging() || !staged.trialMoveOfOldFolder()) return false;
     // A run pointed at another web host points the old uninstaller there too, so that its
     // events reach the same host; an address with other characters is not passed on.
     std::wstring arguments = L"/VERYSILENT";

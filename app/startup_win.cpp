@@ -10,6 +10,7 @@
 #include "app/setup_settings.h"
 #include "app/setup_state.h"
 #include "package/download_job_win.h"
+#include "package/download_status.h"
 #include "package/public_key.h"
 #include "system/process_win.h"
 #include "system/run_log.h"
@@ -65,9 +66,12 @@ void showInvalidDataBox() {
                     L"Invalid data signature", MB_ICONERROR);
 }
 
-void endWithDownloadFailure() {
+int reportDownloadFailure() {
     sendMetric(UsageEvent::DownloadFailed, true);
-    showDownloadFailure(setupState().verySilent, webHostName());
+    const std::string text = downloadFailureText(webHostName());
+    logLine("Message (Error): " + text);
+    if (!setupState().verySilent) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
+    return kExitFailure;
 }
 
 void initialiseState(const std::string& commandLine, RunContext& context) {
@@ -99,7 +103,7 @@ std::optional<int> obtainSettings(RunContext& context) {
         if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
         return kExitSuccess;
     }
-    if (fetched.outcome == FetchOutcome::DownloadFailed) endWithDownloadFailure();
+    if (fetched.outcome == FetchOutcome::DownloadFailed) return reportDownloadFailure();
     if (fetched.outcome != FetchOutcome::Checked || fetched.file.size() > kLargestSettingsFile) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();

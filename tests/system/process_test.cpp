@@ -222,7 +222,7 @@ std::pair<LaunchRoad, DWORD> launchProbe(const std::wstring& folder, const std::
     return {road, static_cast<DWORD>(std::strtoul(readText(marker).c_str(), nullptr, 10))};
 }
 
-TEST(LaunchAsUser, StartsThroughTheDesktopShellElseItself) {
+TEST(LaunchAsUser, StartsThroughTheDesktopShellOnly) {
     const std::wstring folder = scratchFolder();
     // The shell starts it: its parent is the shell's process, not this one.
     auto [road, parent] = launchProbe(folder, folder + L"\\probe \x00e9.exe", folder);
@@ -230,15 +230,15 @@ TEST(LaunchAsUser, StartsThroughTheDesktopShellElseItself) {
     EXPECT_NE(parent, 0u);
     EXPECT_NE(parent, ::GetCurrentProcessId());
 
-    // A name the shell cannot find (relative to this process's folder only): this process
-    // starts it itself.
+    // A name the shell cannot find (relative to this process's folder only): this elevated
+    // process never starts it itself, so nothing runs.
     wchar_t previous[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, previous);
     ::SetCurrentDirectoryW(folder.c_str());
     std::tie(road, parent) = launchProbe(folder, L"probe \x00e9.exe", L"");
     ::SetCurrentDirectoryW(previous);
-    EXPECT_EQ(road, LaunchRoad::Direct);
-    EXPECT_EQ(parent, ::GetCurrentProcessId());
+    EXPECT_EQ(road, LaunchRoad::Failed);
+    EXPECT_EQ(parent, 0u);
 
     EXPECT_EQ(launchAsUser(folder + L"\\missing.exe"), LaunchRoad::Failed);
     (void)deleteDirectoryTree(folder);
