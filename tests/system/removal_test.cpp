@@ -205,7 +205,7 @@ TEST(LeftoverSideFolders, OwnNamesGoHeldOnesStayAndALoneBackupReturns) {
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     };
     EXPECT_FALSE(openLive(FILE_SHARE_READ | FILE_SHARE_WRITE));
-    const UniqueFile sharing = openLive(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    UniqueFile sharing = openLive(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     std::wstring moved = live;
     moved.back() = moved.back() == L'0' ? L'1' : L'0';  // another name of the product's kind
     ASSERT_TRUE(renameHeldFolder(hold.get(), moved));
@@ -224,6 +224,7 @@ TEST(LeftoverSideFolders, OwnNamesGoHeldOnesStayAndALoneBackupReturns) {
     // With the install folder in place, a backup is removed like any leftover.
     ASSERT_TRUE(::CreateDirectoryW(backup.c_str(), nullptr));
     hold.reset();
+    sharing.reset();
     removeLeftoverSideFolders(install, L"Tessaryn");
     EXPECT_FALSE(exists(backup));
     EXPECT_FALSE(exists(live));
