@@ -133,20 +133,19 @@ UniqueFile holdFolder(const std::wstring& folder) {
 }
 
 bool flushFolderFiles(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!find) return false;
+    const UniqueFile held(::CreateFileW(
+        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!held) return false;
     bool flushed = true;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = folder + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    for (const FolderEntry& entry : listFolder(held.get())) {
+        const std::wstring child = folder + L"\\" + entry.name;
+        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
             flushed = flushFolderFiles(child) && flushed;
         else
             flushed = flushFile(child) && flushed;
-    } while (::FindNextFileW(find.get(), &entry));
+    }
     return flushed;
 }
 

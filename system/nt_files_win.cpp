@@ -32,6 +32,37 @@ UniqueFile openBeneath(HANDLE folder, const std::wstring& name, ACCESS_MASK acce
     return UniqueFile(opened);
 }
 
+std::vector<FolderEntry> listFolder(HANDLE folder) {
+    constexpr size_t kMaxEntries = 1000000;
+    std::vector<FolderEntry> entries;
+    std::vector<LONGLONG> buffer(8 * 1024);  // 64 KiB, aligned for the records
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (entries.size() < kMaxEntries &&
+           ::GetFileInformationByHandleEx(folder, kind, buffer.data(), size)) {
+        kind = FileIdBothDirectoryInfo;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+        for (;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                entries.push_back({std::move(name), entry->FileAttributes,
+                                   static_cast<uint64_t>(entry->EndOfFile.QuadPart)});
+            if (entry->NextEntryOffset == 0) break;
+            bytes += entry->NextEntryOffset;
+        }
+    }
+    return entries;
+}
+
+std::vector<FolderEntry> listFolder(const std::wstring& path) {
+    const UniqueFile folder(::CreateFileW(
+        path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) return {};
+    return listFolder(folder.get());
+}
+
 std::wstring finalPathOf(HANDLE file) {
     std::vector<wchar_t> buffer(MAX_PATH + 1);
     DWORD length = ::GetFinalPathNameByHandleW(file, buffer.data(),

@@ -4,7 +4,9 @@
 // elsewhere; a handle keeps the object it was opened on.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "system/handles_win.h"
 
@@ -16,6 +18,19 @@ namespace tessaryn {
 // Invalid on failure.
 UniqueFile openBeneath(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
                        ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR descriptor = nullptr);
+
+struct FolderEntry {
+    std::wstring name;
+    DWORD attributes;
+    uint64_t size;
+};
+
+// The entries of the folder held open ("." and ".." left out), read through its handle.
+std::vector<FolderEntry> listFolder(HANDLE folder);
+
+// The entries of the folder at `path`, opened with every kind of sharing, so that a folder
+// another part of the run holds against renaming can still be listed. Empty when unreadable.
+std::vector<FolderEntry> listFolder(const std::wstring& path);
 
 // The path the handle's object has now (GetFinalPathNameByHandleW), as a drive path without the
 // "\\?\" prefix; empty when unknown.

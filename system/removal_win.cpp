@@ -20,7 +20,6 @@ namespace {
 constexpr size_t kMaxTreePath = 256;
 // Deeper than this, a tree is not one the program made.
 constexpr int kMaxDepth = 64;
-constexpr size_t kMaxEntries = 1000000;
 constexpr ACCESS_MASK kRemovalAccess =
     DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -28,27 +27,6 @@ constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 std::wstring withoutTrailingSeparator(std::wstring path) {
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     return path;
-}
-
-// The names in the folder held open, read through its handle (never looked up by path).
-std::vector<std::wstring> entryNames(HANDLE folder) {
-    std::vector<std::wstring> names;
-    std::vector<LONGLONG> buffer(8 * 1024);  // 64 KiB, aligned for the records
-    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
-    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-    while (names.size() < kMaxEntries &&
-           ::GetFileInformationByHandleEx(folder, kind, buffer.data(), size)) {
-        kind = FileIdBothDirectoryInfo;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
-        for (;;) {
-            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
-            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L"..") names.push_back(std::move(name));
-            if (entry->NextEntryOffset == 0) break;
-            bytes += entry->NextEntryOffset;
-        }
-    }
-    return names;
 }
 
 void clearReadOnly(HANDLE item, DWORD attributes) {
@@ -70,7 +48,8 @@ bool removeHeld(const UniqueFile& item, const std::wstring& expected, int depth)
         if (!samePath(finalPathOf(item.get()), expected)) return false;
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (depth >= kMaxDepth) return false;
-            for (const std::wstring& name : entryNames(item.get())) {
+            for (const FolderEntry& entry : listFolder(item.get())) {
+                const std::wstring& name = entry.name;
                 // Each entry is opened inside this folder's handle, not by a path: a folder
                 // renamed and replaced by a link meanwhile does not lead the removal elsewhere.
                 const UniqueFile child =
