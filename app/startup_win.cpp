@@ -70,7 +70,8 @@ int reportDownloadFailure() {
     sendMetric(UsageEvent::DownloadFailed, true);
     const std::string text = downloadFailureText(webHostName());
     logLine("Message (Error): " + text);
-    if (!setupState().verySilent) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
+    if (!setupState().verySilent)
+        MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
     return kExitFailure;
 }
 

@@ -60,8 +60,8 @@ std::wstring randomFolderName() {
 std::wstring createPrivateFolder(const std::wstring& parent,
                                  const std::function<std::wstring()>& nextName) {
     PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kPrivateFolderAccess, SDDL_REVISION_1,
-                                                                &raw, nullptr))
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kPrivateFolderAccess, SDDL_REVISION_1, &raw, nullptr))
         throw std::runtime_error("Cannot make the work folder's access list");
     std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
