@@ -9,7 +9,6 @@
 #include "net/file_downloader.h"
 #include "net/download_status.h"
 #include "system/handles_win.h"
-#include "system/process_end_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
 #include "ui/progress_window_win.h"
@@ -137,8 +136,6 @@ void showDownloadFailure(bool silent, const std::string& webHost, const std::str
     const std::string text = downloadFailureText(webHost, cause);
     logLine("Message (Error): " + text);
     if (!silent) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
-    // The download-failed event was sent in the background just before; the end lets it arrive.
-    endProcess(-1);
 }
 
 }  // namespace tessaryn

@@ -31,8 +31,7 @@ FileDownloader::FetchResult downloadFileWithProgress(
 std::string failureCause(const FileDownloader::FetchResult& result);
 
 // Tells the user (unless the run is silent) that a download failed and why, naming the web
-// host for support, then ends the process with -1.
-[[noreturn]] void showDownloadFailure(bool silent, const std::string& webHost,
-                                      const std::string& cause);
+// host for support. It returns, so that the run ends on its own road and its work folder goes.
+void showDownloadFailure(bool silent, const std::string& webHost, const std::string& cause);
 
 }  // namespace tessaryn

@@ -113,7 +113,7 @@ std::optional<int> obtainPackage(RunContext& context) {
                                context.packageBinding ? &*context.packageBinding : nullptr};
     Fetched fetched = fetchAndCheck(request);
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        endWithDownloadFailure(failureCause(fetched.download));
+        return reportDownloadFailure(failureCause(fetched.download));
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
     // A package of another version is another release, whatever key signed it.
@@ -159,7 +159,9 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
     window.setStatusText(L"Removing previous version...");
     runCommands(state.postCommands, context.installDirUtf8);
     terminateProcessesInDirectory(context.installDirUtf8);
-    if (!staged.oldFolderMovable()) return false;
+    // Both moves of the swap are tried first: one that cannot happen must fail while the old
+    // version is whole.
+    if (!staged.trialMoveOfStaging() || !staged.trialMoveOfOldFolder()) return false;
     // A run pointed at another web host points the old uninstaller there too, so that its
     // events reach the same host; an address with other characters is not passed on.
     std::wstring arguments = L"/VERYSILENT";

@@ -16,6 +16,7 @@
 #include "system/file_tree_win.h"
 #include "system/handles_win.h"
 #include "system/process_end_win.h"
+#include "system/private_folder_win.h"
 #include "system/process_win.h"
 #include "system/program_file_win.h"
 #include "system/run_log.h"
@@ -92,6 +93,9 @@ void logRun(const tessaryn::RunContext& context) {
     logLine("Package address: " + state.pakUrl);
     logLine("Events address: " + state.metricsUrl);
     logLine("Work files: " + toUtf8(context.tempDat) + ", " + toUtf8(context.tempPak));
+    // What the folder was made with, and what the system reads back (Wine shows its own view).
+    logLine("Work folder access: " + toUtf8(kPrivateFolderAccess) + " (read back: " +
+            toUtf8(folderAccessText(context.workDir)) + ")");
 }
 
 void logInstalledFiles(const tessaryn::RunContext& context) {

@@ -19,12 +19,10 @@ StagedInstall::~StagedInstall() { discard(); }
 
 bool StagedInstall::begin() {
     removeLeftoverSideFolders(installFolder_, product_);
-    staging_ = createStagingFolder(installFolder_, product_);
-    if (staging_.empty()) return false;
-    // Held from here to the rename, so that no other run (the old uninstaller among them)
-    // mistakes it for a leftover.
-    stagingHold_ = holdFolder(staging_);
-    return true;
+    // Held from creation to the rename, so that no other run (the old uninstaller among them)
+    // mistakes it for a leftover and no other program can hold it against the rename.
+    stagingHold_ = createStagingFolder(installFolder_, product_, staging_);
+    return static_cast<bool>(stagingHold_);
 }
 
 bool StagedInstall::seal() { return !staging_.empty() && flushFolderFiles(staging_); }
@@ -36,7 +34,16 @@ void StagedInstall::discard() {
     staging_.clear();
 }
 
-bool StagedInstall::oldFolderMovable() {
+bool StagedInstall::trialMoveOfStaging() {
+    if (!stagingHold_) return false;
+    const std::wstring trial =
+        freshSideFolderPath(installFolder_, product_, SideFolderKind::Staging);
+    if (trial.empty() || !renameHeldFolder(stagingHold_.get(), trial)) return false;
+    staging_ = trial;
+    return true;
+}
+
+bool StagedInstall::trialMoveOfOldFolder() {
     const std::wstring trial =
         freshSideFolderPath(installFolder_, product_, SideFolderKind::Backup);
     if (trial.empty() || !moveFolder(installFolder_, trial)) return false;
@@ -57,12 +64,11 @@ bool StagedInstall::swapIntoPlace() {
         }
         backupHold_ = holdFolder(backup_);
     }
-    stagingHold_.reset();
-    if (moveFolder(staging_, installFolder_)) {
+    if (stagingHold_ && renameHeldFolder(stagingHold_.get(), installFolder_)) {
+        stagingHold_.reset();
         staging_.clear();
         return true;
     }
-    stagingHold_ = holdFolder(staging_);
     if (!backup_.empty()) {
         backupHold_.reset();
         if (moveFolder(backup_, installFolder_)) backup_.clear();

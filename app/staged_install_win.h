@@ -34,7 +34,12 @@ public:
     // Windows a folder cannot be renamed while another program holds it or a file in it (a
     // running program, a console's current folder); its uninstaller could not remove it then
     // either, so the old version is better left whole. True when it moved.
-    bool oldFolderMovable();
+    bool trialMoveOfOldFolder();
+
+    // Renames the staging folder, through the handle held since its creation, to a fresh side
+    // name: the rename of the final swap is tried before the old version's uninstaller runs.
+    // False when it would not move (the old version is then still whole).
+    bool trialMoveOfStaging();
 
     // Renames the staging folder into the install folder. An install folder that is still there
     // (its uninstaller could not remove it) is first moved aside to a backup folder; when the

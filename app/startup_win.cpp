@@ -128,9 +128,10 @@ void showInvalidDataBox() {
                     L"Invalid data signature", MB_ICONERROR);
 }
 
-void endWithDownloadFailure(const std::string& cause) {
+int reportDownloadFailure(const std::string& cause) {
     sendMetric(UsageEvent::DownloadFailed, true);
     showDownloadFailure(setupState().verySilent, webHostName(), cause);
+    return kExitFailure;
 }
 
 void initialiseState(const std::string& commandLine, RunContext& context) {
@@ -164,7 +165,7 @@ std::optional<int> obtainSettings(RunContext& context) {
         return kExitSuccess;
     }
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        endWithDownloadFailure(failureCause(fetched.download));
+        return reportDownloadFailure(failureCause(fetched.download));
     if (fetched.outcome != FetchOutcome::Checked || fetched.file.size() > kLargestSettingsFile) {
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();

@@ -16,7 +16,8 @@ std::optional<int> obtainSettings(RunContext& context);
 // The box for a setup information file or package that cannot be trusted (not in a silent run).
 void showInvalidDataBox();
 
-// Reports a failed download (event, and a box saying why) and ends the process with -1.
-[[noreturn]] void endWithDownloadFailure(const std::string& cause);
+// Reports a failed download (event, and a box saying why) and gives -1, for the run to return:
+// ending the process here would leave the work folder behind.
+int reportDownloadFailure(const std::string& cause);
 
 }  // namespace tessaryn

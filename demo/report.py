@@ -30,9 +30,8 @@ class Machine:
         self.c = prefix / "drive_c"
         self.install_dir = self.c / "Program Files" / PRODUCT
         self.menu = self.c / "ProgramData/Microsoft/Windows/Start Menu/Programs" / PRODUCT
-        users = sorted(p for p in (self.c / "users").iterdir()
-                       if p.is_dir() and p.name.lower() != "public")
-        self.desktop = (users[0] if users else self.c / "users" / "unknown") / "Desktop"
+        # The setup's link goes to the all-users desktop.
+        self.desktop = self.c / "users" / "Public" / "Desktop"
 
     def windows_path(self, path: Path) -> str:
         return "C:\\" + str(path.relative_to(self.c)).replace("/", "\\")

@@ -4,31 +4,24 @@
 
 #include <algorithm>
 
-#include "system/handles_win.h"
+#include "system/nt_files_win.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
 namespace {
 
 void walk(const std::wstring& root, const std::wstring& relative, std::vector<TreeFile>& files) {
-    WIN32_FIND_DATAW found{};
-    const std::wstring pattern = root + L"\\" + relative + L"*";
-    UniqueFind find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, 0));
-    if (!find) return;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const bool folder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
-        const bool link = found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    for (const FolderEntry& entry : listFolder(root + L"\\" + relative)) {
+        const bool folder = entry.attributes & FILE_ATTRIBUTE_DIRECTORY;
+        const bool link = entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
         if (folder && !link) {
-            walk(root, relative + name + L"\\", files);
+            walk(root, relative + entry.name + L"\\", files);
         } else if (!folder) {
             if (files.size() >= kMaxTreeFiles) return;
-            files.push_back({toUtf8(relative + name),
-                             (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow});
+            files.push_back({toUtf8(relative + entry.name), entry.size});
         }
-    } while (files.size() < kMaxTreeFiles && FindNextFileW(find.get(), &found));
+        if (files.size() >= kMaxTreeFiles) return;
+    }
 }
 
 }  // namespace

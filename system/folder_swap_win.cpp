@@ -4,6 +4,13 @@
 // RtlGenRandom comes from advapi32, which the program links already.
 #include <ntsecapi.h>
 
+#include <sddl.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "system/nt_files_win.h"
 #include "system/path_parts.h"
 #include "system/removal_win.h"
 
@@ -11,6 +18,8 @@ namespace tessaryn {
 namespace {
 
 constexpr int kCreateAttempts = 8;
+constexpr ACCESS_MASK kStagingAccess =
+    DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 
 bool isFolder(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -70,18 +79,50 @@ std::wstring freshSideFolderPath(const std::wstring& folder, const std::wstring&
            sideFolderName(product, kind, hexDigits(random, sizeof(random)));
 }
 
-std::wstring createStagingFolder(const std::wstring& folder, const std::wstring& product) {
+UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& product,
+                               std::wstring& path) {
+    path.clear();
+    const UniqueFile parent(::CreateFileW(
+        parentFolder(folder).c_str(), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!parent || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                       kStagingFolderAccess, SDDL_REVISION_1, &raw, nullptr))
+        return UniqueFile();
+    std::unique_ptr<void, decltype(&::LocalFree)> descriptor(raw, &::LocalFree);
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        const std::wstring path = freshSideFolderPath(folder, product, SideFolderKind::Staging);
-        if (path.empty()) return {};
-        // CreateDirectoryW fails on an existing name, so a planted folder is never taken over.
-        if (::CreateDirectoryW(path.c_str(), nullptr)) {
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
-            return path;
+        const std::wstring fresh = freshSideFolderPath(folder, product, SideFolderKind::Staging);
+        if (fresh.empty()) return UniqueFile();
+        // Made and opened in one step, inside the parent's handle; an existing name fails, so a
+        // planted folder is never taken over. No delete sharing: from here to its final rename
+        // no other program can hold the folder in a way that would stop that rename.
+        UniqueFile held = openBeneath(parent.get(), fresh.substr(fresh.find_last_of(L'\\') + 1),
+                                      kStagingAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      FILE_CREATE, FILE_DIRECTORY_FILE, descriptor.get());
+        if (held) {
+            FILE_BASIC_INFO basic{};
+            basic.FileAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN;
+            ::SetFileInformationByHandle(held.get(), FileBasicInfo, &basic, sizeof basic);
+            path = fresh;
+            return held;
         }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) return {};
+        if (::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_FILE_EXISTS)
+            return UniqueFile();
     }
-    return {};
+    return UniqueFile();
+}
+
+bool renameHeldFolder(HANDLE folder, const std::wstring& to) {
+    const size_t bytes = to.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(bytes);
+    std::memcpy(rename->FileName, to.data(), bytes);
+    return ::SetFileInformationByHandle(folder, FileRenameInfo, buffer.data(),
+                                        static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 UniqueFile holdFolder(const std::wstring& folder) {
@@ -92,20 +133,19 @@ UniqueFile holdFolder(const std::wstring& folder) {
 }
 
 bool flushFolderFiles(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!find) return false;
+    const UniqueFile held(::CreateFileW(
+        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!held) return false;
     bool flushed = true;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = folder + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    for (const FolderEntry& entry : listFolder(held.get())) {
+        const std::wstring child = folder + L"\\" + entry.name;
+        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
             flushed = flushFolderFiles(child) && flushed;
         else
             flushed = flushFile(child) && flushed;
-    } while (::FindNextFileW(find.get(), &entry));
+    }
     return flushed;
 }
 

@@ -18,9 +18,20 @@ std::wstring parentFolder(const std::wstring& folder);
 std::wstring freshSideFolderPath(const std::wstring& folder, const std::wstring& product,
                                  SideFolderKind kind);
 
-// Creates a new hidden staging folder beside the folder; never opens one that already exists.
-// Its access list is inherited from the parent. Empty on failure.
-std::wstring createStagingFolder(const std::wstring& folder, const std::wstring& product);
+// The staging folder's access list (it becomes the install folder): protected, full access for
+// SYSTEM and Administrators, reading and running for Users.
+inline constexpr wchar_t kStagingFolderAccess[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+// Creates a new hidden staging folder beside the folder, with kStagingFolderAccess, and gives
+// the handle it was made with: delete access, no delete sharing, so that nothing else can hold
+// it against a rename. Never opens one that already exists. Sets `path`; invalid on failure.
+UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& product,
+                               std::wstring& path);
+
+// Renames the folder held by the handle (opened with delete access) to `to`, on the same
+// volume; false when `to` exists or the rename fails.
+[[nodiscard]] bool renameHeldFolder(HANDLE folder, const std::wstring& to);
 
 // Opens the folder without delete sharing: while the handle lives, no other run of the setup
 // takes the folder for a leftover, and nothing renames or deletes it.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <ntsecapi.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <memory>
@@ -18,41 +19,34 @@ namespace {
 
 constexpr int kNameTries = 16;
 
-std::wstring currentUserSid() {
-    UniqueKernelHandle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        throw std::runtime_error("Cannot read the user of this process");
-    DWORD size = 0;
-    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 ||
-        !::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
-        throw std::runtime_error("Cannot read the user of this process");
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
-        throw std::runtime_error("Cannot read the user of this process");
-    std::wstring sid = text;
-    ::LocalFree(text);
-    return sid;
-}
-
 struct LocalFreeDeleter {
     void operator()(void* memory) const noexcept { ::LocalFree(memory); }
 };
 
 }  // namespace
 
-std::wstring temporaryFolder() {
-    using GetTempPath2 = DWORD(WINAPI*)(DWORD, LPWSTR);
+std::wstring windowsTempFolder() {
     wchar_t folder[MAX_PATH + 1] = {};
-    auto getTempPath2 = reinterpret_cast<GetTempPath2>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
-    DWORD length = getTempPath2 ? getTempPath2(MAX_PATH + 1, folder)
-                                : ::GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH)
-        throw std::runtime_error("The temporary folder is unknown");
+    const UINT length = ::GetWindowsDirectoryW(folder, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH - 6)
+        throw std::runtime_error("The Windows folder is unknown");
     std::wstring result(folder, length);
     if (result.back() != L'\\') result += L'\\';
+    return result + L"Temp\\";
+}
+
+std::wstring folderAccessText(const std::wstring& folder) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, nullptr, nullptr, &raw) != ERROR_SUCCESS)
+        return {};
+    std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
+    wchar_t* text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            raw, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return {};
+    std::wstring result = text;
+    ::LocalFree(text);
     return result;
 }
 
@@ -65,13 +59,9 @@ std::wstring randomFolderName() {
 
 std::wstring createPrivateFolder(const std::wstring& parent,
                                  const std::function<std::wstring()>& nextName) {
-    // Full access for SYSTEM, Administrators and this user, passed on to everything inside; the
-    // parent's entries are not inherited ("P").
-    const std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" +
-                              currentUserSid() + L")";
     PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                &raw, nullptr))
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kPrivateFolderAccess, SDDL_REVISION_1, &raw, nullptr))
         throw std::runtime_error("Cannot make the work folder's access list");
     std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "system/cleanup_script.h"
 #include "system/file_bytes_win.h"
 #include "system/handles_win.h"
+#include "system/nt_files_win.h"
 #include "system/process_end_win.h"
 #include "system/process_win.h"
 #include "system/system_folder_win.h"
@@ -15,57 +18,70 @@ namespace tessaryn {
 namespace {
 
 constexpr size_t kMaxTreePath = 256;
-constexpr size_t kMaxChildPath = 260;
-
-void clearReadOnly(const std::wstring& path, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-}
-
-// A junction or symbolic link goes as the link itself; following it could delete data outside
-// the tree being removed.
-bool removeLink(const std::wstring& path, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
-    }
-    return ::DeleteFileW(path.c_str()) != FALSE;
-}
+// Deeper than this, a tree is not one the program made.
+constexpr int kMaxDepth = 64;
+constexpr ACCESS_MASK kRemovalAccess =
+    DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::wstring withoutTrailingSeparator(std::wstring path) {
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     return path;
 }
 
+void clearReadOnly(HANDLE item, DWORD attributes) {
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
+    FILE_BASIC_INFO basic{};  // times of zero stay as they are
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    ::SetFileInformationByHandle(item, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Marks what `item` holds for deletion when it is closed, a folder after everything in it.
+// `expected` is the path the item was reached by: a handle whose object has another path came
+// through a link the system followed (Wine cannot open a link as itself), or the entry was
+// swapped since; it is left alone. A link opened as itself goes as a link.
+bool removeHeld(const UniqueFile& item, const std::wstring& expected, int depth) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(item.get(), &info)) return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (!samePath(finalPathOf(item.get()), expected)) return false;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (depth >= kMaxDepth) return false;
+            for (const FolderEntry& entry : listFolder(item.get())) {
+                const std::wstring& name = entry.name;
+                // Each entry is opened inside this folder's handle, not by a path: a folder
+                // renamed and replaced by a link meanwhile does not lead the removal elsewhere.
+                const UniqueFile child =
+                    openBeneath(item.get(), name, kRemovalAccess, kShareAll, FILE_OPEN, 0);
+                if (child) (void)removeHeld(child, expected + L"\\" + name, depth + 1);
+            }
+        }
+        clearReadOnly(item.get(), info.dwFileAttributes);
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return ::SetFileInformationByHandle(item.get(), FileDispositionInfo, &disposition,
+                                        sizeof disposition) != FALSE;
+}
+
 }  // namespace
 
 bool deleteDirectoryTree(const std::wstring& path) {
     if (path.empty() || path.size() > kMaxTreePath) return false;
-    DWORD own = ::GetFileAttributesW(path.c_str());
-    if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT))
-        return removeLink(path, own);
-
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &entry));
-    if (find) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring child = path + L"\\" + name;
-            if (child.size() > kMaxChildPath) continue;
-            DWORD attributes = entry.dwFileAttributes;
-            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                removeLink(child, attributes);
-            } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                (void)deleteDirectoryTree(child);
-            } else {
-                clearReadOnly(child, attributes);
-                ::DeleteFileW(child.c_str());
-            }
-        } while (::FindNextFileW(find.get(), &entry));
-        find.reset();
+    wchar_t full[MAX_PATH + 1] = {};
+    const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH + 1, full, nullptr);
+    if (length == 0 || length > MAX_PATH) return false;
+    const std::wstring folder = withoutTrailingSeparator(full);
+    bool marked = false;
+    {
+        const UniqueFile root(::CreateFileW(
+            folder.c_str(), kRemovalAccess, kShareAll, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!root) return false;
+        if (!reachedByPath(root.get(), folder)) return false;
+        marked = removeHeld(root, finalPathOf(root.get()), 0);
     }
-    if (own != INVALID_FILE_ATTRIBUTES) clearReadOnly(path, own);
-    return ::RemoveDirectoryW(path.c_str()) != FALSE;
+    return marked && ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 namespace {

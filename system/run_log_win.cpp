@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "system/handles_win.h"
+#include "system/nt_files_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
 
@@ -17,16 +18,29 @@ constexpr int kMaxLogNumber = 999;
 constexpr DWORD kOpenFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
 
 UniqueFile openNamedLog(const std::wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    wchar_t full[MAX_PATH + 1] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH + 1, full, nullptr);
+    if (length == 0 || length > MAX_PATH) return UniqueFile();
+    UniqueFile file(CreateFileW(full, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                                 OPEN_ALWAYS, kOpenFlags, nullptr));
     if (!file) return file;
-    // Emptied only when it is a plain file of one name: a hard link planted under the chosen
-    // name would otherwise let the log overwrite the file it points to.
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    // Emptied only when it is a plain file of one name, reached by the path asked for: a hard
+    // link planted under the chosen name, or a folder link above it, would otherwise let the
+    // log overwrite the file it leads to.
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks != 1 ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        !SetEndOfFile(file.get()))
+    const bool plain =
+        GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks == 1 &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    if (!plain || !reachedByPath(file.get(), full)) {
+        // A file this open made at the end of a link goes again.
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        if (!existed)
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                       sizeof disposition);
         return UniqueFile();
+    }
+    if (!SetEndOfFile(file.get())) return UniqueFile();
     return file;
 }
 
@@ -38,9 +52,16 @@ UniqueFile openNewLog(const std::string& productName) {
     for (int number = 1; number <= kMaxLogNumber; ++number) {
         const std::wstring path =
             temp + toWide(defaultLogFileName(productName, today, number));
-        UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_NEW, kOpenFlags, nullptr));
-        if (file) return file;
+        UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                    nullptr, CREATE_NEW, kOpenFlags, nullptr));
+        if (file && reachedByPath(file.get(), path)) return file;
+        if (file) {
+            // Made through a folder link above the name: not written, and gone again.
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                       sizeof disposition);
+            return UniqueFile();
+        }
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }

@@ -11,6 +11,8 @@
 #include <shlobj.h>
 
 #include "system/handles_win.h"
+#include "system/run_log.h"
+#include "system/unicode_win.h"
 
 namespace tessaryn {
 namespace {
@@ -71,17 +73,6 @@ bool desktopShellDispatch(ComPtr<IShellDispatch2>& shell) {
            shell;
 }
 
-bool launchDirectly(const std::wstring& file, const std::wstring& directory) {
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = L"open";
-    info.lpFile = file.c_str();
-    info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&info) != FALSE;
-}
-
 }  // namespace
 
 bool launchThroughDesktopShell(const std::wstring& file, const std::wstring& directory) {
@@ -110,7 +101,10 @@ bool launchThroughDesktopShell(const std::wstring& file, const std::wstring& dir
 
 LaunchRoad launchAsUser(const std::wstring& file, const std::wstring& directory) {
     if (launchThroughDesktopShell(file, directory)) return LaunchRoad::DesktopShell;
-    return launchDirectly(file, directory) ? LaunchRoad::Direct : LaunchRoad::Failed;
+    // Never from this process: it is elevated, and a program of the user can end the shell to
+    // steer starts here.
+    logLine("Not started (the desktop shell could not be reached): " + toUtf8(file));
+    return LaunchRoad::Failed;
 }
 
 }  // namespace tessaryn

@@ -7,13 +7,12 @@ namespace tessaryn {
 
 enum class LaunchRoad {
     DesktopShell,  // the desktop shell's own ShellExecute, in the shell's process and rights
-    Direct,        // this process's ShellExecuteExW (no shell reached, e.g. as SYSTEM)
-    Failed,
+    Failed,        // not started: no shell reached (e.g. as SYSTEM) or it could not start it
 };
 
 // Opens a file or address with its associated program, shown normally, through the desktop
-// shell; falls back to this process's own ShellExecuteExW when the shell cannot be reached.
-// `directory` may be empty. Says which road started it.
+// shell only; when the shell cannot be reached nothing starts (the setup is elevated) and the
+// log says so. `directory` may be empty.
 LaunchRoad launchAsUser(const std::wstring& file, const std::wstring& directory = L"");
 
 // The shell road alone: false when no desktop shell can be reached (none runs, as for SYSTEM in

@@ -65,7 +65,7 @@ bool createDesktopShortcut(const std::wstring& target, const std::wstring& worki
                            const std::wstring& name, const std::wstring& description,
                            const std::wstring& arguments, const std::wstring& iconPath) {
     std::wstring desktop;
-    if (!shellFolder(CSIDL_DESKTOP, desktop)) return false;
+    if (!shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, desktop)) return false;
     std::wstring linkPath = desktop + L"\\" + name + L".lnk";
     ::DeleteFileW(linkPath.c_str());
     return createShellLink(target, linkPath, description, arguments, workingFolder, iconPath, 0);
@@ -90,7 +90,7 @@ bool createStartMenuEntry(const std::wstring& target, const std::wstring& workin
 
 bool deleteDesktopShortcut(const std::wstring& name) {
     std::wstring desktop;
-    if (!shellFolder(CSIDL_DESKTOP, desktop)) return false;
+    if (!shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, desktop)) return false;
     return ::DeleteFileW((desktop + L"\\" + name + L".lnk").c_str()) != FALSE;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The product's shortcuts: shell links on the desktop and in the all-users Start menu, and an
-// Internet shortcut for a web address.
+// The product's shortcuts: shell links on the all-users desktop and in the all-users Start menu,
+// and an Internet shortcut for a web address. Both folders are the machine's (HKLM), writable by
+// administrators only; the user's own Desktop, named in HKCU, is never written or deleted in.
 #include <string>
 
 namespace tessaryn {
@@ -13,7 +14,7 @@ bool createShellLink(const std::wstring& target, const std::wstring& linkPath,
                      const std::wstring& workingFolder, const std::wstring& iconPath,
                      int iconIndex);
 
-// Desktop + "\" + name + ".lnk", replacing a file of that name.
+// All-users desktop + "\" + name + ".lnk", replacing a file of that name.
 [[nodiscard]]
 bool createDesktopShortcut(const std::wstring& target, const std::wstring& workingFolder,
                            const std::wstring& name, const std::wstring& description,
@@ -27,6 +28,7 @@ bool createStartMenuEntry(const std::wstring& target, const std::wstring& workin
                           const std::wstring& description, const std::wstring& arguments,
                           const std::wstring& iconPath, int iconIndex);
 
+// Deletes the all-users desktop's name + ".lnk".
 [[nodiscard]] bool deleteDesktopShortcut(const std::wstring& name);
 
 // The Internet shortcut's text for an address, without a terminating NUL.

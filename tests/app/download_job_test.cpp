@@ -205,11 +205,14 @@ TEST_F(DownloadJob, SendsTheProcessAgentString) {
     EXPECT_TRUE(found);
 }
 
-// The failure box ends the process, so it is tried in a child: this same program, started with a
-// filter that picks the test below and a variable that makes it call showDownloadFailure.
+// The failure box waits for the user, so it is tried in a child: this same program, started with
+// a filter that picks the test below and a variable that makes it call showDownloadFailure. The
+// child ends with 42 once the call has returned: the run, not the box, ends the process.
+constexpr DWORD kReturnedFromBox = 42;
 TEST(DownloadFailureChild, CallsTheFailureBox) {
     if (testing::testEnv("TESSARYN_FAILURE_CHILD").empty()) GTEST_SKIP() << "runs as a child only";
     showDownloadFailure(testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent", kWebHost, "");
+    ExitProcess(kReturnedFromBox);
 }
 
 class ChildProcess {
@@ -266,15 +269,15 @@ HWND findDialogOf(DWORD processId, DWORD timeoutMs) {
     return nullptr;
 }
 
-TEST(DownloadFailure, SilentRunEndsWithMinusOneAndNoBox) {
+TEST(DownloadFailure, SilentRunShowsNoBoxAndReturns) {
     ChildProcess child("silent");
     ASSERT_TRUE(child.started());
     const auto code = child.exitCode(20000);
     ASSERT_TRUE(code.has_value()) << "the child waits for something";
-    EXPECT_EQ(*code, 0xFFFFFFFFu);
+    EXPECT_EQ(*code, kReturnedFromBox);
 }
 
-TEST(DownloadFailure, BoxNamesTheWebHostThenTheProcessEnds) {
+TEST(DownloadFailure, BoxNamesTheWebHostThenReturns) {
     ChildProcess child("shown");
     ASSERT_TRUE(child.started());
     HWND box = findDialogOf(child.id(), 20000);
@@ -291,7 +294,7 @@ TEST(DownloadFailure, BoxNamesTheWebHostThenTheProcessEnds) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     const auto code = child.exitCode(20000);
     ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0xFFFFFFFFu);
+    EXPECT_EQ(*code, kReturnedFromBox);
 }
 
 TEST_F(DownloadJob, ClosingTheWindowCancelsATransferThatTrickles) {

@@ -92,6 +92,11 @@ class Machine:
 
     @property
     def desktop(self) -> Path:
+        """The all-users desktop, where the setup puts its link."""
+        return self.c / "users" / "Public" / "Desktop"
+
+    @property
+    def user_desktop(self) -> Path:
         users = [p for p in (self.c / "users").iterdir() if p.name not in ("Public", "public")]
         return users[0] / "Desktop"
 

@@ -68,6 +68,8 @@ def test_cancel_then_yes_exits_with_1_after_event_6(machine, host, product, driv
     assert setup.wait(timeout=60) == 1
     assert host.events() == [6]
     assert not machine.install_dir.exists()
+    # The declined run's work folder went too.
+    assert not [p for p in (machine.c / "windows" / "temp").iterdir() if len(p.name) == 32]
 
 
 def test_license_loop_ended_without_acceptance_exits_with_1(machine, host, product, driver):

@@ -9,8 +9,8 @@ import pytest
 from conftest import PLANTED_DLL, PLANTED_EXE, SETUP_EXE, url_switch
 
 # Known system libraries: Windows maps them from the system folder whatever lies beside the program.
-SYSTEM_ONLY = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
-               "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
+SYSTEM_ONLY = {"ntdll.dll", "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
+               "shell32.dll", "ole32.dll", "oleaut32.dll", "msvcrt.dll"}
 PLANTED_LIBRARIES = ["dwmapi.dll", "UxTheme.dll", "Msftedit.dll", "WININET.dll", "comctl32.dll"]
 LICENSE, ACCEPT, NEXT = "EulaWindowClass", 1002, 1004
 

@@ -193,12 +193,25 @@ TEST(LeftoverSideFolders, OwnNamesGoHeldOnesStayAndALoneBackupReturns) {
     writeFile(backup + L"\\old.txt");
     writeFile(staging + L"\\new.txt");
 
-    const std::wstring live = createStagingFolder(install, L"Tessaryn");
-    ASSERT_FALSE(live.empty());
+    std::wstring live;
+    UniqueFile hold = createStagingFolder(install, L"Tessaryn", live);
+    ASSERT_TRUE(hold);
     EXPECT_EQ(directoryOf(live), parent);
     EXPECT_TRUE(sideFolderKindOf(live.substr(parent.size() + 1), L"Tessaryn"));
-    UniqueFile hold = holdFolder(live);
-    ASSERT_TRUE(hold);
+    // No other program can hold the staging folder against its rename: an open without delete
+    // sharing is refused; one with it does not stop the rename through the held handle.
+    const auto openLive = [&](DWORD share) {
+        return UniqueFile(::CreateFileW(live.c_str(), FILE_LIST_DIRECTORY, share, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    };
+    EXPECT_FALSE(openLive(FILE_SHARE_READ | FILE_SHARE_WRITE));
+    UniqueFile sharing = openLive(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    std::wstring moved = live;
+    moved.back() = moved.back() == L'0' ? L'1' : L'0';  // another name of the product's kind
+    ASSERT_TRUE(renameHeldFolder(hold.get(), moved));
+    EXPECT_FALSE(exists(live));
+    live = moved;
+    EXPECT_TRUE(exists(live));
 
     removeLeftoverSideFolders(install, L"Tessaryn");
 
@@ -211,6 +224,7 @@ TEST(LeftoverSideFolders, OwnNamesGoHeldOnesStayAndALoneBackupReturns) {
     // With the install folder in place, a backup is removed like any leftover.
     ASSERT_TRUE(::CreateDirectoryW(backup.c_str(), nullptr));
     hold.reset();
+    sharing.reset();
     removeLeftoverSideFolders(install, L"Tessaryn");
     EXPECT_FALSE(exists(backup));
     EXPECT_FALSE(exists(live));

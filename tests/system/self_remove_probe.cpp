@@ -15,5 +15,5 @@ int main() {
     std::string folder = tessaryn::toUtf8(arguments[1]);
     ::LocalFree(arguments);
     using namespace tessaryn;
-    selfRemove(folder, createPrivateFolder(temporaryFolder(), randomFolderName));
+    selfRemove(folder, createPrivateFolder(windowsTempFolder(), randomFolderName));
 }

@@ -115,7 +115,7 @@ TEST_F(Shortcuts, SaveIntoMissingFolderFails) {
 
 TEST_F(Shortcuts, DesktopLinkIsReplacedAndDeleted) {
     const std::wstring name = L"Tessaryn Shortcut Test";
-    std::wstring link = shellFolder(CSIDL_DESKTOP) + L"\\" + name + L".lnk";
+    std::wstring link = shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\" + name + L".lnk";
     // A stale, read-write file of the same name stands where the link goes.
     {
         std::ofstream stale(link.c_str(), std::ios::binary);
