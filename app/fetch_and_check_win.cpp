@@ -22,7 +22,7 @@ Fetched fetchAndCheck(const FetchRequest& request) {
     std::optional<LockedFile> file;
     std::string failure = "INVALID (file missing or locked)";
     std::string how;
-    BoundCheck check(request.context, request.binding);
+    BoundCheck check(request.context, request.binding, request.blocks);
     if (::CopyFileW(request.besideProgram.c_str(), request.workCopy.c_str(), FALSE)) {
         if (request.onSource) request.onSource(true);
         // From here on nothing else can change the file: what is checked is what is used.
@@ -56,7 +56,8 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         how = " (as it arrived)";
     }
     logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +
-            how + (request.binding ? " with the size and SHA-256 the settings name" : "") + ": " +
+            how + (request.binding ? " with the size and SHA-256 the settings name" : "") +
+            (check.blocks() ? " and those of its blocks" : "") + ": " +
             (failure.empty() ? "valid" : failure));
     if (!failure.empty()) {
         fetched.outcome = FetchOutcome::InvalidSignature;

@@ -4,14 +4,17 @@
 
 namespace tessaryn {
 
-BoundCheck::BoundCheck(const std::string& context, const PackageBinding* binding)
+BoundCheck::BoundCheck(const std::string& context, const PackageBinding* binding,
+                       const BlockMap* blocks)
     : binding_(binding), signature_(context) {
     if (binding_) hash_.emplace();
+    if (binding_ && blocks) blocks_.emplace(*blocks, binding_->size);
 }
 
 void BoundCheck::add(const uint8_t* bytes, size_t size) noexcept {
     signature_.add(bytes, size);
     if (hash_) hash_->add(bytes, size);
+    if (blocks_) blocks_->add(bytes, size);
 }
 
 void BoundCheck::addWhole(const uint8_t* bytes, size_t size) noexcept {
@@ -25,6 +28,7 @@ std::string BoundCheck::failure(uint64_t fileSize, const PublicKey& key) {
     if (binding_ && fileSize != binding_->size)
         return "INVALID (size " + std::to_string(fileSize) + ", the settings name " +
                std::to_string(binding_->size) + ")";
+    if (blocks_ && blocks_->failed()) return "INVALID (" + blocks_->failure() + ")";
     if (fileSize != signature_.size() || !signature_.valid(key)) return "INVALID";
     if (!hash_) return {};
     const std::optional<Sha256Digest> digest = hash_->finish();

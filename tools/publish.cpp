@@ -14,6 +14,7 @@
 #include "package/locked_file.h"
 #include "package/path_text.h"
 #include "package/signed_file.h"
+#include "tools/package_terms.h"
 #include "system/ascii_text.h"
 #include "tools/inspect.h"
 #include "tools/key_files.h"
@@ -64,8 +65,11 @@ const std::map<std::string, const char*> kCommandHelp = {
      "few seconds otherwise. --quiet prints nothing but errors.\n"},
     {"sign",
      "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE -o OUT.dat\n"
+     "                             [--package FILE.pak [--block-size BYTES]]\n"
      "Checks the setup information file (types of prod, eula, ver, init, post, www, desk,\n"
-     "metric; a usable product name) and signs its exact bytes for the settings context.\n"},
+     "metric; a usable product name) and signs its exact bytes for the settings context.\n"
+     "With --package, the settings first name that package: \"package\" (size, SHA-256) and\n"
+     "\"blocks\" (the SHA-256 of each block of BYTES, default 4194304, 65536 to 67108864).\n"},
     {"verify",
      "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
      "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
@@ -218,13 +222,26 @@ int sign(const Arguments& args) {
     const fs::path input = pathFromUtf8(args.positional[0]);
     const fs::path output = pathFromUtf8(required(args, "-o"));
     const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
-    const std::string text = readText(input);
+    std::string text = readText(input);
     const std::vector<std::string> problems = settingsProblems(text);
     if (!problems.empty()) {
         for (const std::string& problem : problems) {
             std::cerr << kProgram << ": " << pathText(input) << ": " << problem << "\n";
         }
         return 1;
+    }
+    if (args.values.count("--package")) {
+        uint64_t blockSize = kDefaultBlock;
+        if (args.values.count("--block-size")) {
+            const std::string& given = args.values.at("--block-size");
+            if (given.empty() || given.size() > 9 ||
+                given.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
+                throw UsageError("--block-size must be a number from 65536 to 67108864");
+            blockSize = std::stoull(given);
+        }
+        text = withPackageTerms(text, packageTerms(pathFromUtf8(args.values.at("--package")),
+                                                   blockSize));
     }
     SignedOutput out(output, kSettingsContext);
     out.write(text.data(), text.size());
@@ -365,7 +382,7 @@ int runPublish(const std::vector<std::string>& args) {
             parsed = parse(command, rest, {"--key", "-o", "--version", "--level", "--threads"},
                            {"--quiet"});
         } else if (command == "sign") {
-            parsed = parse(command, rest, {"--key", "-o"}, {});
+            parsed = parse(command, rest, {"--key", "-o", "--package", "--block-size"}, {});
         } else if (command == "verify") {
             parsed = parse(command, rest, {"--public", "--kind"}, {});
         } else if (command == "inspect") {

@@ -235,7 +235,9 @@ def make_product(folder: Path, version="1.0", settings=None, files=None) -> Prod
     dat = folder / "tessaryn.dat"
     key = DEV_KEY / "tessaryn.key"
     publish("pack", tree, "--key", key, "-o", pak, "--version", version)
-    signed = publish("sign", settings_file, "--key", key, "-o", dat, check=False)
+    # Small blocks, so that even a small package has several.
+    signed = publish("sign", settings_file, "--key", key, "-o", dat, "--package", pak,
+                     "--block-size", 65536, check=False)
     if signed.returncode != 0:
         # The tool refuses unusable settings; tests of such files sign the bytes themselves.
         raise RuntimeError(signed.stderr)

@@ -1,5 +1,6 @@
 """The publisher tool from the outside: exit codes, messages, key files, and packages read
 back with Python's own LZMA decoder."""
+import hashlib
 import json
 import lzma
 import os
@@ -188,6 +189,32 @@ def test_sign_checks_settings_and_signs_exact_bytes(tmp_path, keys):
     assert out.read_bytes()[:-64] == text.encode()
     assert run("verify", out, "--public", public).returncode == 0
     assert run("verify", out, "--public", public, "--kind", "pak").returncode == 1
+
+
+def test_sign_names_the_package_and_each_of_its_blocks(tmp_path, keys):
+    secret, public = keys
+    make_tree(tmp_path / "src")
+    pak = tmp_path / "p.pak"
+    assert run("pack", tmp_path / "src", "--key", secret, "-o", pak, "--quiet").returncode == 0
+    settings = tmp_path / "s.json"
+    settings.write_text('{"prod": "P", "ver": "1.0"}')
+    out = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "-o", out, "--package", pak,
+                 "--block-size", 65536)
+    assert result.returncode == 0, result.stderr
+    assert run("verify", out, "--public", public).returncode == 0
+    signed = json.loads(out.read_bytes()[:-64])
+    data = pak.read_bytes()
+    assert len(data) > 2 * 65536
+    blocks = [data[at:at + 65536] for at in range(0, len(data), 65536)]
+    assert signed == {"prod": "P", "ver": "1.0",
+                      "package": {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()},
+                      "blocks": {"size": 65536,
+                                 "sha256": [hashlib.sha256(b).hexdigest() for b in blocks]}}
+    for size in ("65535", "67108865", "64k"):
+        result = run("sign", settings, "--key", secret, "-o", out, "--package", pak,
+                     "--block-size", size)
+        assert result.returncode == 2 and "--block-size must be" in result.stderr
 
 
 @pytest.mark.parametrize("prod, reason", [
