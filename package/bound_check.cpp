@@ -21,7 +21,12 @@ void BoundCheck::addWhole(const uint8_t* bytes, size_t size) noexcept {
     if (binding_ && size != binding_->size) return;
     // Parts of 1 MiB: a mapping is paged in as it is read.
     constexpr size_t kPart = 1024 * 1024;
-    for (size_t at = 0; at < size; at += kPart) add(bytes + at, std::min(kPart, size - at));
+    // No block hashes: nothing of a file held whole is used before the whole file has checked.
+    for (size_t at = 0; at < size; at += kPart) {
+        const size_t part = std::min(kPart, size - at);
+        signature_.add(bytes + at, part);
+        if (hash_) hash_->add(bytes + at, part);
+    }
 }
 
 std::string BoundCheck::failure(uint64_t fileSize, const PublicKey& key) {
