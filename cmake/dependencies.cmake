@@ -38,6 +38,13 @@ target_compile_options(hydrogen PRIVATE -w)
 if(WIN32)
   # hydrogen.c draws randomness from RtlGenRandom (advapi32).
   target_link_libraries(hydrogen PUBLIC advapi32)
+else()
+  # The same pinned sources as a shared library, which the Python web hosts load (ctypes) to
+  # sign their answers to events: build/native/libtessaryn_hydrogen.so.
+  add_library(tessaryn_hydrogen SHARED ${HYDROGEN_DIR}/hydrogen.c)
+  target_include_directories(tessaryn_hydrogen SYSTEM PUBLIC ${HYDROGEN_DIR})
+  target_compile_options(tessaryn_hydrogen PRIVATE -w)
+  set_target_properties(tessaryn_hydrogen PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
 # libhydrogen's hashing built again for SSSE3 (its Gimli permutation then rotates with one
 # shuffle): the library's own files up to its hash functions, every public name prefixed with

@@ -82,7 +82,9 @@ std::optional<PackageBinding> readPackageBinding(const json& value) {
     if (!value.is_object() || value.size() != 2) return std::nullopt;
     const auto size = value.find("size");
     const auto hash = value.find("sha256");
-    if (size == value.end() || !size->is_number_unsigned() || hash == value.end() ||
+    // A parsed document holds a whole number >= 0 as unsigned; one built in code may not.
+    if (size == value.end() || !size->is_number_integer() ||
+        (!size->is_number_unsigned() && size->get<int64_t>() < 0) || hash == value.end() ||
         !hash->is_string())
         return std::nullopt;
     const std::string& hex = hash->get_ref<const std::string&>();
@@ -154,7 +156,7 @@ std::string formatUtcTime(int64_t seconds) {
     const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
     const unsigned month = mp < 10 ? mp + 3 : mp - 9;
     const int64_t year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2);
-    char text[32];
+    char text[96];
     std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
                   static_cast<long long>(year), month, day, static_cast<long long>(inDay / 3600),
                   static_cast<long long>(inDay / 60 % 60), static_cast<long long>(inDay % 60));

@@ -36,10 +36,9 @@ PackageTerms packageTerms(const std::filesystem::path& pak, uint64_t blockSize) 
     return terms;
 }
 
-std::string withPackageTerms(const std::string& settings, const PackageTerms& terms) {
+std::string withBlockMap(const std::string& settings, const BlockMap& map) {
     nlohmann::ordered_json root = nlohmann::ordered_json::parse(settings);
-    root["package"] = packageBindingJson(terms.package);
-    root["blocks"] = blockMapJson(terms.blocks);
+    root["blocks"] = blockMapJson(map);
     return root.dump(2) + "\n";
 }
 

@@ -17,7 +17,7 @@ struct PackageTerms {
 // Throws when the file cannot be read or the block size is out of bounds.
 PackageTerms packageTerms(const std::filesystem::path& pak, uint64_t blockSize = kDefaultBlock);
 
-// The settings (JSON text) with their "package" and "blocks" set to `terms`, keys in their order.
-std::string withPackageTerms(const std::string& settings, const PackageTerms& terms);
+// The settings (JSON text) with their "blocks" set to `map`, the other keys in their order.
+std::string withBlockMap(const std::string& settings, const BlockMap& map);
 
 }  // namespace tessaryn

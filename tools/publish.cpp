@@ -3,6 +3,7 @@
 #include <hydrogen.h>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -20,6 +21,7 @@
 #include "tools/key_files.h"
 #include "tools/pack.h"
 #include "tools/pack_progress.h"
+#include "tools/release_sign.h"
 #include "tools/settings_check.h"
 #include "tools/sign_exe.h"
 #include "tools/signed_output.h"
@@ -37,12 +39,12 @@ const char* const kMainHelp =
     "Makes and checks the signed files that the Tessaryn setup downloads.\n"
     "\n"
     "Commands:\n"
-    "  keygen     make a signing key pair\n"
+    "  keygen     make a signing key pair (packages and settings, or the host's answers)\n"
     "  pack       pack a folder into a signed package (.pak)\n"
     "  sign       check and sign a setup information file (.dat)\n"
-    "  verify     check the signature of a .dat or .pak file\n"
+    "  verify     check the signature of a .dat or .pak file, or a .dat with its .pak\n"
     "  unpack     check a package and extract it into a folder\n"
-    "  inspect    list the entries and version of a package (.pak)\n"
+    "  inspect    list a package (.pak), or show the package settings (.dat) name\n"
     "  sign-exe   sign the setup program (Authenticode, with osslsigncode)\n"
     "  verify-exe check the Authenticode signature of a program\n"
     "\n"
@@ -51,10 +53,13 @@ const char* const kMainHelp =
 
 const std::map<std::string, const char*> kCommandHelp = {
     {"keygen",
-     "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force]\n"
+     "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force] [--answers]\n"
      "Makes a signing key pair. The secret key (128 hex digits) is written readable by its\n"
      "owner only; an existing secret key file is kept unless --force is given. The public key\n"
-     "(64 hex digits) is printed as hex and as a C++ initialiser.\n"},
+     "(64 hex digits) is printed as hex and as a C++ initialiser.\n"
+     "--answers: the pair that signs the web host's answers to events (the host holds the\n"
+     "secret half, the setup is built with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE=the public one);\n"
+     "keep it apart from the key that signs releases.\n"},
     {"pack",
      "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V] [--level N]\n"
      "                             [--threads N] [--quiet]\n"
@@ -64,22 +69,29 @@ const std::map<std::string, const char*> kCommandHelp = {
      "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
      "few seconds otherwise. --quiet prints nothing but errors.\n"},
     {"sign",
-     "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE -o OUT.dat\n"
-     "                             [--package FILE.pak [--block-size BYTES]]\n"
+     "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE --package FILE.pak -o OUT.dat\n"
+     "                             [--expires 30d|DATE] [--block-size BYTES]\n"
      "Checks the setup information file (types of prod, eula, ver, init, post, www, desk,\n"
-     "metric; a usable product name) and signs its exact bytes for the settings context.\n"
-     "With --package, the settings first name that package: \"package\" (size, SHA-256) and\n"
-     "\"blocks\" (the SHA-256 of each block of BYTES, default 4194304, 65536 to 67108864).\n"},
+     "metric; a usable product name) and the package (signed with this key, of the version\n"
+     "\"ver\", holding the main program <prod in lower case>.exe), writes the package's size\n"
+     "and SHA-256 into \"package\" and the SHA-256 of each of its blocks (--block-size,\n"
+     "default 4194304, 65536 to 67108864) into \"blocks\", and signs the result for the\n"
+     "settings context.\n"
+     "--expires: the settings' end, as days from now (30d), a date (2027-06-30, its end in\n"
+     "UTC) or a UTC time (2027-06-30T12:00:00Z); the setup refuses them after it.\n"},
     {"verify",
-     "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
+     "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak] [--package FILE.pak]\n"
      "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
-     "file's extension unless given. Exit code 0 when valid, 1 when not.\n"},
+     "file's extension unless given. With --package, FILE is settings (.dat) and the pair is\n"
+     "checked as the setup checks it: both signatures, the size and SHA-256 the settings name,\n"
+     "the version, and the settings' expiry. Exit code 0 when valid, 1 when not.\n"},
     {"unpack",
      "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
      "Checks the package's signature and extracts it into DEST as the setup would.\n"},
     {"inspect",
-     "Usage: tessaryn-publish inspect FILE.pak [--public PUBFILE] [--json]\n"
+     "Usage: tessaryn-publish inspect FILE.pak|FILE.dat [--public PUBFILE] [--json]\n"
      "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
+     "For settings (.dat): the product, version, package (size, SHA-256) and expiry they name.\n"
      "With --public the signature is checked first and nothing is listed when it is invalid.\n"
      "--json prints the listing as a JSON document for scripts.\n"},
     {"sign-exe",
@@ -165,6 +177,10 @@ int keygen(const Arguments& args) {
     file.close();
     if (!file) throw std::runtime_error("cannot write " + pathText(publicPath));
     std::cout << "public key: " << hex << "\n" << cppInitialiser(publicKey) << "\n";
+    if (args.flags.count("--answers"))
+        std::cout << "answers key: give the secret half to the web host (--answers-key), build "
+                     "the setup with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE="
+                  << pathText(publicPath) << "\n";
     return 0;
 }
 
@@ -217,31 +233,51 @@ int pack(const Arguments& args) {
     return 0;
 }
 
+int64_t now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
 int sign(const Arguments& args) {
     expectPositional(args, 1, "one SETTINGS.json");
     const fs::path input = pathFromUtf8(args.positional[0]);
     const fs::path output = pathFromUtf8(required(args, "-o"));
+    const fs::path package = pathFromUtf8(required(args, "--package"));
+    std::optional<std::string> expires;
+    if (args.values.count("--expires")) {
+        try {
+            expires = expiryFromOption(args.values.at("--expires"), now());
+        } catch (const std::invalid_argument& error) {
+            throw UsageError(error.what());
+        }
+    }
+    uint64_t blockSize = kDefaultBlock;
+    if (args.values.count("--block-size")) {
+        const std::string& given = args.values.at("--block-size");
+        if (given.empty() || given.size() > 9 ||
+            given.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
+            throw UsageError("--block-size must be a number from 65536 to 67108864");
+        blockSize = std::stoull(given);
+    }
     const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
     std::string text = readText(input);
-    const std::vector<std::string> problems = settingsProblems(text);
+    std::vector<std::string> problems = settingsProblems(text);
+    if (problems.empty()) {
+        // The secret key's second half is its public key.
+        PublicKey publicKey;
+        std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
+        problems = packageProblems(text, package, publicKey);
+    }
+    if (problems.empty()) {
+        const PackageTerms terms = packageTerms(package, blockSize);
+        text = withBlockMap(bindSettings(text, terms.package, expires), terms.blocks);
+        problems = settingsProblems(text);
+    }
     if (!problems.empty()) {
         for (const std::string& problem : problems) {
             std::cerr << kProgram << ": " << pathText(input) << ": " << problem << "\n";
         }
         return 1;
-    }
-    if (args.values.count("--package")) {
-        uint64_t blockSize = kDefaultBlock;
-        if (args.values.count("--block-size")) {
-            const std::string& given = args.values.at("--block-size");
-            if (given.empty() || given.size() > 9 ||
-                given.find_first_not_of("0123456789") != std::string::npos ||
-                std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
-                throw UsageError("--block-size must be a number from 65536 to 67108864");
-            blockSize = std::stoull(given);
-        }
-        text = withPackageTerms(text, packageTerms(pathFromUtf8(args.values.at("--package")),
-                                                   blockSize));
     }
     SignedOutput out(output, kSettingsContext);
     out.write(text.data(), text.size());
@@ -276,16 +312,43 @@ bool signatureValid(const fs::path& path, const std::string& context, const Publ
     return verifySignedBytes(view->data(), view->size(), context, key);
 }
 
+// The settings text of a signed .dat (its signature not checked here).
+std::string settingsPayload(const fs::path& file) {
+    std::string text = readText(file);
+    if (text.size() < kSignatureBytes) throw std::runtime_error(pathText(file) + " is too short");
+    text.resize(text.size() - kSignatureBytes);
+    return text;
+}
+
+// Prints the binding of a settings file and, with a package, whether the pair holds.
+bool reportPair(const fs::path& settings, const fs::path& package) {
+    const PairReport report = pairReport(settingsPayload(settings), package, now());
+    for (const std::string& line : report.lines) std::cout << pathText(settings) << ": " << line << "\n";
+    for (const std::string& problem : report.problems)
+        std::cerr << kProgram << ": " << pathText(settings) << ": " << problem << "\n";
+    return report.problems.empty();
+}
+
 int verify(const Arguments& args) {
     expectPositional(args, 1, "one FILE");
     const fs::path file = pathFromUtf8(args.positional[0]);
-    const std::string context = contextFor(args, file);
+    const bool pair = args.values.count("--package") > 0;
+    const std::string context = pair ? kSettingsContext : contextFor(args, file);
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
     if (!signatureValid(file, context, key)) {
         std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
         return 1;
     }
     std::cout << pathText(file) << ": valid signature\n";
+    if (!pair) return 0;
+    const fs::path package = pathFromUtf8(args.values.at("--package"));
+    if (!signatureValid(package, kPackageContext, key)) {
+        std::cerr << kProgram << ": " << pathText(package) << ": invalid signature\n";
+        return 1;
+    }
+    std::cout << pathText(package) << ": valid signature\n";
+    if (!reportPair(file, package)) return 1;
+    std::cout << pathText(file) << " and " << pathText(package) << ": one release\n";
     return 0;
 }
 
@@ -307,17 +370,19 @@ int unpack(const Arguments& args) {
 }
 
 int inspect(const Arguments& args) {
-    expectPositional(args, 1, "one FILE.pak");
+    expectPositional(args, 1, "one FILE.pak or FILE.dat");
     const fs::path file = pathFromUtf8(args.positional[0]);
     const bool checked = args.values.count("--public") > 0;
+    const bool settings = lowerCaseAscii(pathText(file.extension())) == ".dat";
     if (checked) {
         const PublicKey key = readPublicKey(pathFromUtf8(args.values.at("--public")));
-        if (!signatureValid(file, kPackageContext, key)) {
+        if (!signatureValid(file, settings ? kSettingsContext : kPackageContext, key)) {
             std::cerr << kProgram << ": " << pathText(file)
                       << ": invalid signature, not listing it\n";
             return 1;
         }
     }
+    if (settings) return reportPair(file, {}) ? 0 : 1;
     const PackageListing listing = listPackage(file);
     std::cout << (args.flags.count("--json") ? listingJson(listing, checked)
                                              : listingText(listing));
@@ -377,14 +442,15 @@ int runPublish(const std::vector<std::string>& args) {
         initSignatures();
         Arguments parsed;
         if (command == "keygen") {
-            parsed = parse(command, rest, {"--secret", "--public"}, {"--force"});
+            parsed = parse(command, rest, {"--secret", "--public"}, {"--force", "--answers"});
         } else if (command == "pack") {
             parsed = parse(command, rest, {"--key", "-o", "--version", "--level", "--threads"},
                            {"--quiet"});
         } else if (command == "sign") {
-            parsed = parse(command, rest, {"--key", "-o", "--package", "--block-size"}, {});
+            parsed = parse(command, rest, {"--key", "-o", "--package", "--expires", "--block-size"},
+                           {});
         } else if (command == "verify") {
-            parsed = parse(command, rest, {"--public", "--kind"}, {});
+            parsed = parse(command, rest, {"--public", "--kind", "--package"}, {});
         } else if (command == "inspect") {
             parsed = parse(command, rest, {"--public"}, {"--json"});
         } else if (command == "sign-exe") {

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "package/entry_name.h"
+#include "package/release_rules.h"
 
 namespace tessaryn {
 
@@ -82,6 +83,15 @@ std::vector<std::string> settingsProblems(const std::string& jsonText) {
                                    "] must be a string, found " + typeName((*it)[i]));
             }
         }
+    }
+    // Written by `sign --package` and `--expires`; checked as the setup reads them.
+    if (const auto it = root.find("package"); it != root.end() && !readPackageBinding(*it)) {
+        problems.push_back("\"package\" must be {\"size\": <bytes>, \"sha256\": \"<64 lower-case "
+                           "hex digits>\"}");
+    }
+    if (const auto it = root.find("expires");
+        it != root.end() && (!it->is_string() || !parseUtcTime(it->get<std::string>()))) {
+        problems.push_back("\"expires\" must be a UTC time such as \"2027-06-30T12:00:00Z\"");
     }
     for (const char* key : {"desk", "metric"}) {
         const auto it = root.find(key);

@@ -5,6 +5,7 @@ Every test gets a fresh Wine prefix (a copy of one made per session), a folder o
 project's reference host (files and recorded events) or the scriptable test host (faults).
 """
 
+import hashlib
 import json
 import os
 import shutil
@@ -26,6 +27,7 @@ from web_host import Answer, WebHost  # noqa: E402
 WINDOWS_BUILD = Path(os.environ.get("TESSARYN_WINDOWS_BUILD", ROOT / "build" / "windows"))
 NATIVE_BUILD = Path(os.environ.get("TESSARYN_NATIVE_BUILD", ROOT / "build" / "native"))
 DEV_KEY = ROOT / "build" / "dev-key"
+ANSWERS_KEY = DEV_KEY / "answers.key"  # the hosts sign their answers with it
 ARTIFACTS = ROOT / "build" / "artifacts"
 
 SETUP_EXE = WINDOWS_BUILD / "app" / "TessarynSetup.exe"
@@ -52,7 +54,7 @@ def wine_env(prefix: Path) -> dict:
 @pytest.fixture(scope="session")
 def built():
     for path in (SETUP_EXE, DRIVER_EXE, LINK_READER_EXE, PROBE_EXE, PLANTED_DLL, PLANTED_EXE,
-                 LATE_REMOVER_EXE, PUBLISH, SIGN_RAW, DEV_KEY / "tessaryn.key"):
+                 LATE_REMOVER_EXE, PUBLISH, SIGN_RAW, DEV_KEY / "tessaryn.key", ANSWERS_KEY):
         assert path.exists(), f"{path} is missing: build both presets first (scripts/test)"
     ARTIFACTS.mkdir(parents=True, exist_ok=True)
 
@@ -209,9 +211,9 @@ def publish(*args, check=True) -> subprocess.CompletedProcess:
                           check=check)
 
 
-def make_product(folder: Path, version="1.0", settings=None, files=None) -> Product:
+def make_product(folder: Path, version="1.0", settings=None, files=None, expires=None) -> Product:
     """Builds a product tree (the launch probe as tessaryn.exe plus data files), packs and signs
-    it with the development key."""
+    it with the development key; the settings name the package (sign --package)."""
     tree = folder / "tree"
     (tree / "data" / "nested").mkdir(parents=True)
     shutil.copyfile(PROBE_EXE, tree / "tessaryn.exe")
@@ -235,13 +237,25 @@ def make_product(folder: Path, version="1.0", settings=None, files=None) -> Prod
     dat = folder / "tessaryn.dat"
     key = DEV_KEY / "tessaryn.key"
     publish("pack", tree, "--key", key, "-o", pak, "--version", version)
+    more = ["--expires", expires] if expires else []
     # Small blocks, so that even a small package has several.
-    signed = publish("sign", settings_file, "--key", key, "-o", dat, "--package", pak,
+    signed = publish("sign", settings_file, "--key", key, "--package", pak, "-o", dat, *more,
                      "--block-size", 65536, check=False)
     if signed.returncode != 0:
         # The tool refuses unusable settings; tests of such files sign the bytes themselves.
         raise RuntimeError(signed.stderr)
     return Product(tree, pak, dat, base)
+
+
+def package_binding(pak: Path) -> dict:
+    """The "package" value naming this file, computed here independently of the tool."""
+    data = pak.read_bytes()
+    return {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}
+
+
+def sign_settings(settings: dict, folder: Path) -> bytes:
+    """Signs settings exactly as given (keys the tool would refuse or rewrite included)."""
+    return sign_raw(json.dumps(settings).encode("utf-8"), folder, "SETUP100")
 
 
 def sign_raw(payload: bytes, folder: Path, context: str) -> bytes:
@@ -265,7 +279,8 @@ class ReferenceHost:
         with open(self.log, "wb") as log:
             self.process = subprocess.Popen(
                 [sys.executable, str(ROOT / "tools" / "webhost" / "tessaryn_host.py"), "--port",
-                 "0", "--files", str(self.files), "--db", str(self.db)],
+                 "0", "--files", str(self.files), "--db", str(self.db),
+                 "--answers-key", str(ANSWERS_KEY)],
                 stdout=subprocess.PIPE, stderr=log, text=True)
         line = self.process.stdout.readline()
         assert line.startswith("listening on "), line
@@ -307,7 +322,7 @@ def host(tmp_path):
 def test_host(tmp_path):
     root = tmp_path / "served"
     (root / "installers").mkdir(parents=True)
-    with WebHost(root=root) as h:
+    with WebHost(root=root, answers_key=ANSWERS_KEY) as h:
         h.files = root / "installers"
         yield h
 

@@ -10,7 +10,8 @@ throw-away CA: one for 127.0.0.1 and localhost, one for another name, one expire
 Wine prefix trust that CA (tests/support/trust_ca.cpp), then runs the command with these
 variables in its environment (Wine hands them to Windows programs) and returns its exit code:
 
-    TESSARYN_TEST_SERVER        http://127.0.0.1:PORT
+    TESSARYN_TEST_SERVER        http://127.0.0.1:PORT (its answers to events signed with the
+                                development answers key, build/dev-key/answers.key)
     TESSARYN_TEST_SERVER_HTTPS  https://127.0.0.1:PORT
     TESSARYN_TEST_SERVER_HTTPS_OTHER_NAME, TESSARYN_TEST_SERVER_HTTPS_EXPIRED
                                 the same with a certificate for another name, or expired
@@ -32,6 +33,10 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from web_host import WebHost, make_test_certificates  # noqa: E402
 
 
+# The development answers key (scripts/dev-key): the plain host signs its answers to events.
+DEV_ANSWERS_KEY = Path(__file__).resolve().parents[2] / "build" / "dev-key" / "answers.key"
+
+
 def windows_path(path: Path) -> str:
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
@@ -45,6 +50,7 @@ def main() -> int:
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    answers_key = DEV_ANSWERS_KEY if DEV_ANSWERS_KEY.exists() else None
     if not command:
         parser.error("no command given")
 
@@ -57,7 +63,7 @@ def main() -> int:
         files.mkdir()
         (files / "full.bin").symlink_to("/dev/full")
         root = args.root
-        with WebHost(root=root) as plain, WebHost(root=root, tls=certs) as secure, \
+        with WebHost(root=root, answers_key=answers_key) as plain, WebHost(root=root, tls=certs) as secure, \
                 WebHost(root=root, tls=other_name) as misnamed, \
                 WebHost(root=root, tls=expired) as outdated:
             env = dict(os.environ)

@@ -16,9 +16,15 @@ Python use:
     with WebHost(tls=certs) as secure_host: ...            # "https://127.0.0.1:PORT"
     other = make_test_certificates(folder, ("other.invalid",), ca=certs)   # same CA, other name
 
+Signed answers: WebHost(answers_key=FILE) signs every answer to a POST to a path that starts
+with /installers/metrics (scripted or not) as the reference host does (see
+tools/webhost/tessaryn_webhost/answer_signing.py), over the request body as received. A scripted
+Answer may carry its own "Tessaryn-Answer-Signature" header (a wrong one, for tests); it is kept.
+Answer(sign_for=b"...") signs for that request body instead of the one received.
+
 Command line (prints the base URL on its first output line, then serves until killed):
 
-    python3 web_host.py --root DIR [--port N] [--tls-dir DIR] [--log FILE]
+    python3 web_host.py --root DIR [--port N] [--tls-dir DIR] [--log FILE] [--answers-key FILE]
 
 Answers, in order of precedence:
   * scripted answers set with set_answer(path, Answer) or, over HTTP, POST /__answers with a JSON
@@ -58,8 +64,12 @@ import sys
 import threading
 import time
 import urllib.parse
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "webhost"))
+from tessaryn_webhost.answer_signing import HEADER as SIGNATURE_HEADER  # noqa: E402
+from tessaryn_webhost.answer_signing import AnswerSigner  # noqa: E402
 
 
 @dataclass
@@ -75,6 +85,7 @@ class Answer:
     claimed_length: int | None = None  # Content-Length to announce instead of len(body)
     endless: bool = False        # repeat the body for ever (until the client goes away)
     gate: threading.Event | None = None  # the answer waits until the test sets this event
+    sign_for: bytes | None = None  # sign for this request body instead of the one received
 
     @staticmethod
     def from_json(data: dict) -> "Answer":
@@ -88,6 +99,7 @@ class Answer:
             chunk_size=int(data.get("chunk_size", 0)),
             chunk_delay=float(data.get("chunk_delay", 0.0)),
             cut_after=data.get("cut_after"),
+            sign_for=data["sign_for"].encode("utf-8") if "sign_for" in data else None,
         )
 
 
@@ -205,6 +217,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if not parsed.path.startswith("/__"):
             host._record(record)
         answer = host._answer_for(self, parsed, record, body)
+        if (host.signer and self.command == "POST" and parsed.path.startswith("/installers/metrics")
+                and SIGNATURE_HEADER not in answer.headers):
+            signed_for = answer.sign_for if answer.sign_for is not None else body
+            headers = {**answer.headers, SIGNATURE_HEADER: host.signer.sign(signed_for, answer.body)}
+            answer = replace(answer, headers=headers)
         self._send(answer)
 
     def _send(self, answer: Answer):
@@ -275,8 +292,10 @@ class _Server(http.server.ThreadingHTTPServer):
 class WebHost:
     """The test web host. Starts on 127.0.0.1 with an ephemeral port unless a port is given."""
 
-    def __init__(self, root=None, port: int = 0, tls: TlsFiles | None = None, log_file=None):
+    def __init__(self, root=None, port: int = 0, tls: TlsFiles | None = None, log_file=None,
+                 answers_key=None):
         self.root = Path(root).resolve() if root else None
+        self.signer = AnswerSigner(answers_key) if answers_key else None
         self._port = port
         self._tls = tls
         self._log_file = Path(log_file) if log_file else None
@@ -418,9 +437,11 @@ def main(argv=None) -> int:
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--tls-dir", help="make a throw-away CA and serve HTTPS; files go here")
     parser.add_argument("--log", help="JSON file rewritten with the recorded requests")
+    parser.add_argument("--answers-key", help="secret answers key: answers to events are signed")
     args = parser.parse_args(argv)
     tls = make_test_certificates(args.tls_dir) if args.tls_dir else None
-    host = WebHost(root=args.root, port=args.port, tls=tls, log_file=args.log).start()
+    host = WebHost(root=args.root, port=args.port, tls=tls, log_file=args.log,
+                   answers_key=args.answers_key).start()
     print(host.base_url, flush=True)
     try:
         while True:

@@ -3,6 +3,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <hydrogen.h>
+
+#include "telemetry/answer_signature.h"
 #include "telemetry/events.h"
 #include "telemetry/machine_id.h"
 
@@ -10,20 +13,21 @@ namespace tessaryn {
 namespace {
 
 TEST(MetricBody, IsCompactJsonWithSortedKeys) {
-    EXPECT_EQ(metricBody(5, "Tessaryn", "anon-0123456789ABCDEF0123456789ABCDEF"),
-              R"({"event":5,"prod":"Tessaryn","uuid":"anon-0123456789ABCDEF0123456789ABCDEF"})");
-    EXPECT_EQ(metricBody(0, "", ""), R"({"event":0,"prod":"","uuid":""})");
-    EXPECT_EQ(metricBody(-1, "a", "b"), R"({"event":-1,"prod":"a","uuid":"b"})");
+    EXPECT_EQ(metricBody(5, "00ff", "Tessaryn", "anon-0123456789ABCDEF0123456789ABCDEF"),
+              R"({"event":5,"nonce":"00ff","prod":"Tessaryn",)"
+              R"("uuid":"anon-0123456789ABCDEF0123456789ABCDEF"})");
+    EXPECT_EQ(metricBody(0, "", "", ""), R"({"event":0,"nonce":"","prod":"","uuid":""})");
+    EXPECT_EQ(metricBody(-1, "n", "a", "b"), R"({"event":-1,"nonce":"n","prod":"a","uuid":"b"})");
 }
 
 TEST(MetricBody, EscapesTextAndSurvivesBadUtf8) {
-    EXPECT_EQ(metricBody(9, "Say \"hi\"\\\n", "anon-0x02"),
-              R"({"event":9,"prod":"Say \"hi\"\\\n","uuid":"anon-0x02"})");
-    EXPECT_EQ(metricBody(1, "Caf\xc3\xa9", "u"),
-              "{\"event\":1,\"prod\":\"Caf\xc3\xa9\",\"uuid\":\"u\"}");
+    EXPECT_EQ(metricBody(9, "n", "Say \"hi\"\\\n", "anon-0x02"),
+              R"({"event":9,"nonce":"n","prod":"Say \"hi\"\\\n","uuid":"anon-0x02"})");
+    EXPECT_EQ(metricBody(1, "n", "Caf\xc3\xa9", "u"),
+              "{\"event\":1,\"nonce\":\"n\",\"prod\":\"Caf\xc3\xa9\",\"uuid\":\"u\"}");
     // A broken byte must not throw out of an event; it becomes U+FFFD.
-    EXPECT_EQ(metricBody(1, "x\xff", "u"),
-              "{\"event\":1,\"prod\":\"x\xef\xbf\xbd\",\"uuid\":\"u\"}");
+    EXPECT_EQ(metricBody(1, "n", "x\xff", "u"),
+              "{\"event\":1,\"nonce\":\"n\",\"prod\":\"x\xef\xbf\xbd\",\"uuid\":\"u\"}");
 }
 
 // The body is written by hand; it must stay byte for byte what json::dump with
@@ -41,8 +45,8 @@ TEST(MetricBody, MatchesTheJsonLibrary) {
     for (const std::string& text : texts) {
         for (int32_t event : {0, -2147483647 - 1, 2147483647}) {
             const nlohmann::json expected = {
-                {"event", event}, {"prod", text}, {"uuid", text + "\n"}};
-            EXPECT_EQ(metricBody(event, text, text + "\n"),
+                {"event", event}, {"nonce", "0a"}, {"prod", text}, {"uuid", text + "\n"}};
+            EXPECT_EQ(metricBody(event, "0a", text, text + "\n"),
                       expected.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
                 << testing::PrintToString(text);
         }
@@ -136,6 +140,51 @@ TEST(MachineIdText, FailureCodesAndIdentifierForm) {
     EXPECT_EQ(machineIdFromDigest("0x02"), "anon-0x02");
     EXPECT_EQ(machineIdFromDigest("0x02").size(), 9u);
     EXPECT_EQ(std::string(kMachineIdPrefix), "Corvalis-PC:");
+}
+
+// The signature covers exactly the request body as sent and the answer as received: a change of
+// one byte of either, another request's nonce, or moving bytes between them breaks it.
+TEST(AnswerSignature, CoversExactlyTheBytesSent) {
+    ASSERT_EQ(hydro_init(), 0);
+    hydro_sign_keypair pair;
+    hydro_sign_keygen(&pair);
+    AnswersPublicKey key;
+    std::copy(std::begin(pair.pk), std::end(pair.pk), key.begin());
+    const auto signWith = [&](const std::string& request, const std::string& answer,
+                              const char* context = kAnswerContext) {
+        const std::string message = answerSignedMessage(request, answer);
+        uint8_t signature[hydro_sign_BYTES];
+        hydro_sign_create(signature, message.data(), message.size(), context, pair.sk);
+        std::string hex;
+        for (uint8_t b : signature) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+        return hex;
+    };
+    const std::string nonce = newAnswerNonce();
+    EXPECT_EQ(nonce.size(), 32u);
+    EXPECT_NE(nonce, newAnswerNonce());
+    const std::string request = metricBody(9, nonce, "Tessaryn", "anon-1");
+    const std::string answer = R"({"action":1})";
+    const std::string good = signWith(request, answer);
+    EXPECT_TRUE(answerSignatureValid(request, answer, good, key));
+    // The length prefix: 8 bytes little-endian, then the request, then the answer.
+    EXPECT_EQ(answerSignedMessage("ab", "c"), std::string("\x02\0\0\0\0\0\0\0abc", 11));
+    std::string upper = good;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(answerSignatureValid(request, answer, upper, key));
+
+    const std::string otherNonce = metricBody(9, newAnswerNonce(), "Tessaryn", "anon-1");
+    EXPECT_FALSE(answerSignatureValid(otherNonce, answer, good, key)) << "another request";
+    EXPECT_FALSE(answerSignatureValid(request, answer + " ", good, key)) << "answer changed";
+    EXPECT_FALSE(answerSignatureValid(request, R"({"action":2})", good, key));
+    // The boundary moved: the same concatenation split differently.
+    EXPECT_FALSE(answerSignatureValid(request + "{", answer.substr(1), good, key));
+    EXPECT_FALSE(answerSignatureValid(request, answer, signWith(request, answer, "OTHERCTX"), key));
+    EXPECT_FALSE(answerSignatureValid(request, answer, "", key));
+    EXPECT_FALSE(answerSignatureValid(request, answer, good.substr(2), key));
+    EXPECT_FALSE(answerSignatureValid(request, answer, "zz" + good.substr(2), key));
+    AnswersPublicKey otherKey = key;
+    otherKey[0] ^= 1;
+    EXPECT_FALSE(answerSignatureValid(request, answer, good, otherKey));
 }
 
 }  // namespace

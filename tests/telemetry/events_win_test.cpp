@@ -15,6 +15,7 @@
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
 #include "tests/support/test_env_win.h"
+#include "tests/telemetry/answers_key.h"
 #include "tests/telemetry/message_box_watch_win.h"
 
 namespace tessaryn {
@@ -26,11 +27,21 @@ using testing::serverUrl;
 
 const char kMachineId[] = "anon-0123456789ABCDEF0123456789ABCDEF";
 
-// Makes the host answer POSTs to `path` with `body`, after `delaySeconds`.
-void scriptAnswer(const std::string& path, const std::string& body, double delaySeconds = 0) {
+// Makes the host answer POSTs to `path` with `body`, after `delaySeconds` (before each
+// `chunkSize` bytes when given). The host signs it for the request it answers, unless `extra`
+// sets the signature header itself or "sign_for" (another request).
+void scriptAnswer(const std::string& path, const std::string& body, double delaySeconds = 0,
+                  int chunkSize = 0, const json& extra = json::object()) {
     json answer = {
         {"path", path}, {"body", body}, {"headers", {{"Content-Type", "application/json"}}}};
     if (delaySeconds > 0) answer["chunk_delay"] = delaySeconds;
+    if (chunkSize > 0) answer["chunk_size"] = chunkSize;
+    for (const auto& [key, value] : extra.items()) {
+        if (key == "headers")
+            answer["headers"].update(value);
+        else
+            answer[key] = value;
+    }
     FileDownloader control;
     ASSERT_EQ(control.postJson(serverUrl() + "/__answers", answer.dump()), "ok");
 }
@@ -62,6 +73,7 @@ class Events : public ::testing::Test {
         config.userAgent = "Setup/1.1 (Windows 10 Build 19045; x64; en-US)";
         config.enabled = true;
         config.silent = false;
+        config.answersKey = testing::answersKey();
         configureTelemetry(config);
     }
     // Posts the next events to `address`.
@@ -85,8 +97,11 @@ TEST_F(Events, BodyBytesAndAgentArriveExactly) {
     json requests = requestsTo(path);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["method"], "POST");
-    EXPECT_EQ(requests[0]["body"],
-              std::string(R"({"event":5,"prod":"Tessaryn","uuid":")") + kMachineId + "\"}");
+    const std::string body = requests[0]["body"];
+    ASSERT_EQ(body.size(), 112u) << body;
+    EXPECT_EQ(body.substr(0, 20), R"({"event":5,"nonce":")");
+    EXPECT_EQ(body.find_first_not_of("0123456789abcdef", 20), 52u) << "32 hex digits";
+    EXPECT_EQ(body.substr(52), std::string(R"(","prod":"Tessaryn","uuid":")") + kMachineId + "\"}");
     auto headers = headerMap(requests[0]["headers"]);
     EXPECT_EQ(headers["User-Agent"], "Setup/1.1 (Windows 10 Build 19045; x64; en-US)");
     EXPECT_EQ(headers["Content-Type"], "application/json");
@@ -117,8 +132,7 @@ TEST_F(Events, BackgroundEventNeverBlocksTheCaller) {
         requests = requestsTo(path);
     }
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0]["body"],
-              std::string(R"({"event":7,"prod":"Tessaryn","uuid":")") + kMachineId + "\"}");
+    EXPECT_EQ(requests[0]["body"].get<std::string>().substr(0, 11), R"({"event":7,)");
     EXPECT_TRUE(waitForPendingMetrics(15000));
 }
 
@@ -206,6 +220,42 @@ TEST_F(Events, NoBoxForNumericIconTypeOrInSilentRun) {
         EXPECT_FALSE(watch.result().found);
     }
     EXPECT_EQ(requestsTo(path).size(), 1u) << "the event itself still goes out";
+}
+
+// Anyone on the path could answer: an answer without the host's signature, or signed for
+// another request (an old answer replayed), is only logged; so is any answer in a build
+// without an answers key.
+TEST_F(Events, AnswersNotSignedForThisRequestAreIgnored) {
+    int round = 0;
+    for (const json& extra :
+         {json{{"headers", {{"Tessaryn-Answer-Signature", std::string(128, '0')}}}},
+          json{{"headers", {{"Tessaryn-Answer-Signature", ""}}}},
+          json{{"sign_for", R"({"event":0,"nonce":"00","prod":"Tessaryn","uuid":"x"})"}},
+          json::object()}) {
+        const bool keyless = extra.empty();
+        if (keyless) config.answersKey.reset();
+        configureTelemetry(config);
+        const std::string path = usePath("unsigned-" + std::to_string(++round));
+        scriptAnswer(path, R"({"msg":"forged","title":"Forged"})", 0, 0, extra);
+        MessageBoxWatch watch(L"Forged", 3);
+        sendMetricNow(UsageEvent::PackageBesideSetup);
+        EXPECT_FALSE(watch.result().found) << extra.dump();
+        EXPECT_EQ(requestsTo(path).size(), 1u);
+    }
+}
+
+// The whole exchange has its deadline, whatever the host does: a host that trickles its answer
+// (a byte every 2 s) does not hold the caller past it.
+TEST_F(Events, TricklingHostDoesNotHoldTheCallerPastTheDeadline) {
+    const std::string path = usePath("trickle");
+    scriptAnswer(path, R"({"msg":"late","title":"Late"})", 2.0, 1);
+    MessageBoxWatch watch(L"Late", 14);
+    const auto start = std::chrono::steady_clock::now();
+    sendMetricNow(UsageEvent::InstallCompleted);
+    const auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(spent, std::chrono::milliseconds(kAnswerDeadlineMs - 500));
+    EXPECT_LT(spent, std::chrono::milliseconds(kAnswerDeadlineMs + 2000));
+    EXPECT_FALSE(watch.result().found) << "an answer after the deadline is dropped";
 }
 
 // Runs the probe beside this program against `path`; its exit code.

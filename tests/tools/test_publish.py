@@ -1,5 +1,6 @@
 """The publisher tool from the outside: exit codes, messages, key files, and packages read
 back with Python's own LZMA decoder."""
+import datetime
 import hashlib
 import json
 import lzma
@@ -177,42 +178,92 @@ def test_tampered_or_mismatched_packages_are_invalid(tmp_path, keys):
     assert run("verify", short, "--public", public).returncode == 1
 
 
-def test_sign_checks_settings_and_signs_exact_bytes(tmp_path, keys):
+def packed_product(tmp_path, secret, version="1.2", main="tessaryn.exe", name="p.pak"):
+    tree = tmp_path / f"tree-{name}"
+    tree.mkdir()
+    (tree / main).write_bytes(os.urandom(1000))
+    pak = tmp_path / name
+    result = run("pack", tree, "--key", secret, "-o", pak, "--version", version, "--quiet")
+    assert result.returncode == 0, result.stderr
+    return pak
+
+
+def test_sign_binds_the_settings_to_their_package(tmp_path, keys):
     secret, public = keys
     settings = tmp_path / "settings.json"
-    text = '{"prod": "Tessaryn", "ver": "1.2", "eula": "Terms", "init": ["a.exe /x"],\n' \
-           ' "post": [], "www": "https://example.test", "desk": true, "metric": false}\n'
-    settings.write_text(text)
+    original = {"prod": "Tessaryn", "ver": "1.2", "eula": "Terms", "init": ["a.exe /x"],
+                "post": [], "www": "https://example.test", "desk": True, "metric": False}
+    settings.write_text(json.dumps(original))
+    pak = packed_product(tmp_path, secret)
     out = tmp_path / "tessaryn.dat"
-    result = run("sign", settings, "--key", secret, "-o", out)
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
+                 "--expires", "30d")
     assert result.returncode == 0, result.stderr
-    assert out.read_bytes()[:-64] == text.encode()
-    assert run("verify", out, "--public", public).returncode == 0
-    assert run("verify", out, "--public", public, "--kind", "pak").returncode == 1
-
-
-def test_sign_names_the_package_and_each_of_its_blocks(tmp_path, keys):
-    secret, public = keys
-    make_tree(tmp_path / "src")
-    pak = tmp_path / "p.pak"
-    assert run("pack", tmp_path / "src", "--key", secret, "-o", pak, "--quiet").returncode == 0
-    settings = tmp_path / "s.json"
-    settings.write_text('{"prod": "P", "ver": "1.0"}')
-    out = tmp_path / "s.dat"
-    result = run("sign", settings, "--key", secret, "-o", out, "--package", pak,
-                 "--block-size", 65536)
-    assert result.returncode == 0, result.stderr
-    assert run("verify", out, "--public", public).returncode == 0
     signed = json.loads(out.read_bytes()[:-64])
     data = pak.read_bytes()
-    assert len(data) > 2 * 65536
+    assert signed.pop("package") == {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}
+    assert signed.pop("blocks") == {"size": 4194304, "sha256": [hashlib.sha256(data).hexdigest()]}
+    expires = datetime.datetime.strptime(signed.pop("expires"), "%Y-%m-%dT%H:%M:%SZ")
+    days = (expires - datetime.datetime.utcnow()).total_seconds() / 86400
+    assert 29.9 < days < 30.1
+    assert signed == original and list(signed) == list(original), "other keys kept, in order"
+    assert run("verify", out, "--public", public).returncode == 0
+    assert run("verify", out, "--public", public, "--kind", "pak").returncode == 1
+    pair = run("verify", out, "--public", public, "--package", pak)
+    assert pair.returncode == 0 and "one release" in pair.stdout, pair.stderr
+    shown = run("inspect", out, "--public", public)
+    assert shown.returncode == 0 and hashlib.sha256(data).hexdigest() in shown.stdout
+
+    # Another build of the same version, signed with the same key, is not this release's package.
+    other = packed_product(tmp_path, secret, name="other.pak")
+    pair = run("verify", out, "--public", public, "--package", other)
+    assert pair.returncode == 1 and "not the package the settings name" in pair.stderr
+
+
+@pytest.mark.parametrize("case, reason, code", [
+    ("version", '"ver" is "1.2" but the package holds version "1.3"', 1),
+    ("main", "the package has no main program tessaryn.exe", 1),
+    ("key", "is not a package signed with this key", 1),
+    ("past", "is not in the future", 2),
+    ("form", "--expires must be", 2),
+])
+def test_sign_refuses_a_package_that_is_not_the_release(tmp_path, keys, case, reason, code):
+    secret, _ = keys
+    settings = tmp_path / "settings.json"
+    settings.write_text(json.dumps({"prod": "Tessaryn", "ver": "1.2"}))
+    expires = {"past": "2020-01-01", "form": "next week"}.get(case, "2999-01-01")
+    if case == "key":
+        run("keygen", "--secret", tmp_path / "o.key", "--public", tmp_path / "o.pub")
+    pak = packed_product(tmp_path, tmp_path / "o.key" if case == "key" else secret,
+                         version="1.3" if case == "version" else "1.2",
+                         main="other.exe" if case == "main" else "Tessaryn.EXE")
+    out = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
+                 "--expires", expires)
+    assert result.returncode == code and reason in result.stderr, result.stderr
+    assert not out.exists()
+
+
+def test_sign_names_each_block_of_the_package(tmp_path, keys):
+    secret, _ = keys
+    tree = tmp_path / "tree"
+    tree.mkdir()
+    (tree / "tessaryn.exe").write_bytes(os.urandom(200_000))
+    pak = tmp_path / "p.pak"
+    assert run("pack", tree, "--key", secret, "-o", pak, "--version", "1.2").returncode == 0
+    settings = tmp_path / "s.json"
+    settings.write_text('{"prod": "Tessaryn", "ver": "1.2"}')
+    out = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
+                 "--block-size", 65536)
+    assert result.returncode == 0, result.stderr
+    data = pak.read_bytes()
     blocks = [data[at:at + 65536] for at in range(0, len(data), 65536)]
-    assert signed == {"prod": "P", "ver": "1.0",
-                      "package": {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()},
-                      "blocks": {"size": 65536,
-                                 "sha256": [hashlib.sha256(b).hexdigest() for b in blocks]}}
+    assert len(blocks) == 4 and len(blocks[-1]) < 65536
+    assert json.loads(out.read_bytes()[:-64])["blocks"] == {
+        "size": 65536, "sha256": [hashlib.sha256(b).hexdigest() for b in blocks]}
     for size in ("65535", "67108865", "64k"):
-        result = run("sign", settings, "--key", secret, "-o", out, "--package", pak,
+        result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
                      "--block-size", size)
         assert result.returncode == 2 and "--block-size must be" in result.stderr
 
@@ -233,7 +284,7 @@ def test_sign_refuses_unusable_product_names(tmp_path, keys, prod, reason):
     path = tmp_path / "s.json"
     path.write_text(json.dumps(settings))
     out = tmp_path / "s.dat"
-    result = run("sign", path, "--key", secret, "-o", out)
+    result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o", out)
     assert result.returncode == 1
     assert reason in result.stderr
     assert not out.exists() and not (tmp_path / "s.dat.part").exists()
@@ -245,7 +296,8 @@ def test_sign_reports_every_wrong_type(tmp_path, keys):
     path.write_text(json.dumps({"prod": "P", "eula": 1, "init": ["ok", 2], "post": "x",
                                 "desk": "yes", "metric": 0, "www": None, "publisher": 7,
                                 "help": []}))
-    result = run("sign", path, "--key", secret, "-o", tmp_path / "s.dat")
+    result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o",
+                 tmp_path / "s.dat")
     assert result.returncode == 1
     for text in ('"eula" must be a string, found a number', '"init"[1] must be a string',
                  '"post" must be an array of strings', '"desk" must be a boolean, found a string',
@@ -254,7 +306,8 @@ def test_sign_reports_every_wrong_type(tmp_path, keys):
                  '"help" must be a string, found an array'):
         assert text in result.stderr
     path.write_text("{not json")
-    result = run("sign", path, "--key", secret, "-o", tmp_path / "s.dat")
+    result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o",
+                 tmp_path / "s.dat")
     assert result.returncode == 1 and "not valid JSON" in result.stderr
 
 
@@ -267,7 +320,8 @@ def test_one_line_errors_for_missing_and_bad_inputs(tmp_path, keys):
         (("pack", tmp_path, "--key", public, "-o", tmp_path / "x.pak"), "bad secret key file"),
         (("verify", tmp_path / "none.pak", "--public", public), "cannot read"),
         (("verify", secret, "--public", secret, "--kind", "dat"), "bad public key file"),
-        (("sign", tmp_path / "none.json", "--key", secret, "-o", tmp_path / "x.dat"), "cannot read"),
+        (("sign", tmp_path / "none.json", "--key", secret, "--package", tmp_path / "x.pak", "-o",
+          tmp_path / "x.dat"), "cannot read"),
     ]
     for args, text in cases:
         result = run(*args)

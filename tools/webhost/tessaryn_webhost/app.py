@@ -10,6 +10,7 @@ import logging
 import time
 from urllib.parse import parse_qs
 
+from .answer_signing import HEADER
 from .events import BadEvent, parse_event
 from .files import installer_name, open_installer
 from .funnel import BadPeriod, build_funnel, parse_period
@@ -93,9 +94,12 @@ class Exchange:
         await self.start(status, [*headers, *extra], close=close)
         await self.body(data)
 
-    async def send_json(self, status, value, allow=None, close=False):
+    async def send_json(self, status, value, allow=None, close=False, signer=None, request=None):
         data = json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
-        await self.send_body(status, "application/json", data, allow=allow, close=close)
+        # An answer to an event is signed together with the request it answers.
+        extra = [(HEADER, signer.sign(request, data))] if signer is not None else []
+        await self.send_body(status, "application/json", data, allow=allow, extra=extra,
+                             close=close)
 
 
 async def _until_gone(exchange):
@@ -107,7 +111,8 @@ async def _until_gone(exchange):
 
 
 class HostApp:
-    def __init__(self, store, rules, files_dir, max_body, workers):
+    def __init__(self, store, rules, files_dir, max_body, workers, signer=None):
+        self.signer = signer
         self.store = store
         self.rules = rules
         self.files_dir = files_dir
@@ -251,7 +256,7 @@ class HostApp:
         except StoreError as e:
             log.error("event not stored: %s", e)
             raise HttpError(503, "the event could not be stored; try again later") from None
-        await exchange.send_json(200, answer)
+        await exchange.send_json(200, answer, signer=self.signer, request=body)
 
     def _store_and_answer(self, code, product, machine_id, user_agent, client):
         self.store.add(code, product, machine_id, user_agent, client)

@@ -45,6 +45,9 @@ def parse_args(argv):
     add("--db", default="events.sqlite3",
         help="SQLite database file of events (default ./events.sqlite3), or a postgresql:// URL "
         "for a PostgreSQL database that several hosts share")
+    add("--answers-key", metavar="FILE",
+        help="secret answers key (tessaryn-publish keygen --answers); answers to events are "
+        "signed with it, and setups built with its public half act only on signed answers")
     add("--rules", help="rules file, .toml or .json; re-read when it changes (default: no rules)")
     add("--max-body", type=_positive, default=DEFAULT_MAX_BODY,
         help=f"largest event body in bytes, at most {MAX_BODY_CEILING} (default {DEFAULT_MAX_BODY})")
@@ -120,7 +123,11 @@ def build_server(args, store, workers):
     import uvicorn
 
     limits = Limits(_fit_connections(args.max_connections), args.idle_timeout, args.request_timeout)
-    app = HostApp(store, RulesFile(args.rules), args.files, args.max_body, workers)
+    signer = None
+    if args.answers_key:
+        from .answer_signing import AnswerSigner
+        signer = AnswerSigner(args.answers_key)
+    app = HostApp(store, RulesFile(args.rules), args.files, args.max_body, workers, signer)
     config = uvicorn.Config(
         app,
         http=guarded_protocol(limits),

@@ -1,0 +1,130 @@
+// The rules that make a release one whole: version order, expiry times, the package binding,
+// and the check that finds a package other than the one the settings name.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "package/bound_check.h"
+#include "package/release_rules.h"
+#include "tests/package/package_test_support.h"
+
+namespace tessaryn {
+namespace {
+
+using test::makeKeyPair;
+using test::patternBytes;
+using test::signedBytes;
+
+TEST(VersionOrder, Table) {
+    struct Row {
+        const char* a;
+        const char* b;
+        int order;
+    };
+    const Row rows[] = {
+        {"1.0", "1.0", 0},       {"2", "2.0.0", 0},        {"1.0", "2.0", -1},
+        {"1.10", "1.9", 1},      {"1.01", "1.1", 0},       {"10.0", "9.9.9", 1},
+        {"2.0.1", "2.0", 1},     {"2.0-beta", "2.0", -1},  {"2.0rc1", "2.0rc2", -1},
+        {"2.0RC1", "2.0rc1", 0}, {"2.0a", "2.0.1", -1},    {"", "0", 0},
+        {"beta", "0", -1},       {"1.x", "1.0", -1},       {"1.x", "1.1", -1},
+        {"99999999999999999999.1", "99999999999999999999.0", 1},
+        {"100000000000000000000", "99999999999999999999", 1},
+        {"1..2", "1.0.2", 0},    {"3.0", "10.0", -1},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(compareVersions(row.a, row.b), row.order) << row.a << " vs " << row.b;
+        EXPECT_EQ(compareVersions(row.b, row.a), -row.order) << row.b << " vs " << row.a;
+    }
+}
+
+TEST(UtcTime, ParsesOnlyTheWrittenForm) {
+    EXPECT_EQ(parseUtcTime("1970-01-01T00:00:00Z"), 0);
+    EXPECT_EQ(parseUtcTime("2000-03-01T00:00:00Z"), 951868800);
+    EXPECT_EQ(parseUtcTime("2024-02-29T23:59:59Z"), 1709251199);
+    EXPECT_EQ(parseUtcTime("2024-02-29T23:59:59.75Z"), 1709251199);
+    for (const char* bad : {"2023-02-29T00:00:00Z", "2024-13-01T00:00:00Z", "2024-01-01T24:00:00Z",
+                            "2024-01-01T00:00:00", "2024-01-01 00:00:00Z", "2024-01-01T00:00:00+00:00",
+                            "2024-01-01", "2024-01-01T00:00:00.Z", "2024-1-01T00:00:00Z", ""})
+        EXPECT_FALSE(parseUtcTime(bad)) << bad;
+    for (int64_t t : {int64_t{0}, int64_t{951868800}, int64_t{1709251199}, int64_t{4102444800}})
+        EXPECT_EQ(parseUtcTime(formatUtcTime(t)), t) << formatUtcTime(t);
+    EXPECT_EQ(formatUtcTime(1709251199), "2024-02-29T23:59:59Z");
+}
+
+TEST(PackageBindingValue, OnlyTheExactShape) {
+    const std::string hex(64, 'a');
+    const auto read = [](const char* text) { return readPackageBinding(nlohmann::json::parse(text)); };
+    const auto good = readPackageBinding({{"size", 12}, {"sha256", hex}});
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->size, 12u);
+    EXPECT_EQ(good->sha256[0], 0xaa);
+    EXPECT_EQ(packageBindingJson(*good), (nlohmann::json{{"size", 12}, {"sha256", hex}}));
+    EXPECT_FALSE(readPackageBinding({{"size", 12}, {"sha256", std::string(64, 'A')}}));
+    EXPECT_FALSE(readPackageBinding({{"size", 12}, {"sha256", std::string(63, 'a')}}));
+    EXPECT_FALSE(readPackageBinding({{"size", -1}, {"sha256", hex}}));
+    EXPECT_FALSE(readPackageBinding({{"size", "12"}, {"sha256", hex}}));
+    EXPECT_FALSE(readPackageBinding({{"size", 12}, {"sha256", hex}, {"more", 1}}));
+    EXPECT_FALSE(read(R"({"size": 12.5, "sha256": "00"})"));
+    EXPECT_FALSE(read("[12]"));
+}
+
+TEST(BundleVersionValue, RootTextVersionOnly) {
+    const auto versionOf = [](const nlohmann::json& document) {
+        const std::vector<uint8_t> cbor = nlohmann::json::to_cbor(document);
+        return bundleVersion(cbor.data(), cbor.size());
+    };
+    EXPECT_EQ(versionOf({{"files", {{{"n", "a"}, {"t", "d"}}}}, {"version", "2.0"}}), "2.0");
+    EXPECT_EQ(versionOf({{"version", 2}}), std::nullopt);
+    EXPECT_EQ(versionOf({{"files", nullptr}}), std::nullopt);
+    EXPECT_EQ(versionOf(nlohmann::json::array({"version", "2.0"})), std::nullopt);
+    const uint8_t cut[] = {0xA1, 0x67, 'v', 'e', 'r', 's', 'i', 'o', 'n', 0x63, '2', '.'};
+    EXPECT_EQ(bundleVersion(cut, sizeof cut), std::nullopt);
+}
+
+TEST(Sha256Hash, KnownDigestInAnyParts) {
+    Sha256 hash;
+    hash.add(reinterpret_cast<const uint8_t*>("ab"), 2);
+    hash.add(reinterpret_cast<const uint8_t*>("c"), 1);
+    const auto digest = hash.finish();
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(sha256Hex(*digest),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+// The check of a package against the settings' binding, as for a file beside the setup (whole)
+// and for a download (in arriving parts): the signature alone is not enough.
+TEST(BoundCheckOfPackage, FindsAnotherSignedPackageBesideAndInADownload) {
+    const auto keys = makeKeyPair();
+    const std::vector<uint8_t> named = signedBytes(patternBytes(200000, 1), kPackageContext, keys.secret);
+    const std::vector<uint8_t> other = signedBytes(patternBytes(200000, 2), kPackageContext, keys.secret);
+    Sha256 hash;
+    hash.add(named.data(), named.size());
+    const PackageBinding binding{named.size(), *hash.finish()};
+    PackageBinding wrongSize = binding;
+    wrongSize.size += 1;
+
+    const auto beside = [&](const std::vector<uint8_t>& file, const PackageBinding* bound) {
+        BoundCheck check(kPackageContext, bound);
+        check.addWhole(file.data(), file.size());
+        return check.failure(file.size(), keys.publicKey);
+    };
+    const auto download = [&](const std::vector<uint8_t>& file, const PackageBinding* bound) {
+        BoundCheck check(kPackageContext, bound);
+        for (size_t at = 0, step = 1; at < file.size(); at += step, step = step * 3 % 9001 + 1)
+            check.add(file.data() + at, std::min(step, file.size() - at));
+        return check.failure(file.size(), keys.publicKey);
+    };
+    using Check = std::function<std::string(const std::vector<uint8_t>&, const PackageBinding*)>;
+    for (const Check& check : {Check(beside), Check(download)}) {
+        EXPECT_EQ(check(named, &binding), "");
+        EXPECT_EQ(check(other, nullptr), "") << "its signature alone is valid";
+        EXPECT_NE(check(other, &binding).find("SHA-256"), std::string::npos);
+        EXPECT_NE(check(named, &wrongSize).find("size"), std::string::npos);
+        std::vector<uint8_t> flipped = named;
+        flipped[100] ^= 1;
+        EXPECT_EQ(check(flipped, &binding), "INVALID");
+    }
+}
+
+}  // namespace
+}  // namespace tessaryn

@@ -1,0 +1,43 @@
+#pragma once
+// Binding settings to their package when signing, and checking a settings/package pair: the
+// settings carry the package's size and SHA-256, the same version, the product's main program,
+// and optionally the time they expire.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/release_rules.h"
+#include "package/signed_file.h"
+
+namespace tessaryn {
+
+// The size and SHA-256 of the whole file, signature included. Throws std::runtime_error.
+PackageBinding bindingOfFile(const std::filesystem::path& path);
+
+// "--expires": "<N>d" (N days from `now`), a date "YYYY-MM-DD" (its end, 23:59:59 UTC) or a
+// full "YYYY-MM-DDTHH:MM:SSZ". Throws std::invalid_argument for anything else or a time past.
+std::string expiryFromOption(const std::string& option, int64_t now);
+
+// Why the package cannot be the one these settings name (a signature that does not check with
+// `key`, another version, no main program "<prod in lower case>.exe"); empty when it can.
+std::vector<std::string> packageProblems(const std::string& settingsText,
+                                         const std::filesystem::path& package,
+                                         const PublicKey& key);
+
+// The settings text with "package" (and "expires" when given) written in, the other keys as
+// they were and in their order. Throws std::runtime_error when the text is no JSON object.
+std::string bindSettings(const std::string& settingsText, const PackageBinding& binding,
+                         const std::optional<std::string>& expires);
+
+// What a signed pair's settings say about their package, and what does not match; for
+// `inspect` and `verify`. `package` may be empty (the binding is only shown).
+struct PairReport {
+    std::vector<std::string> lines;     // shown
+    std::vector<std::string> problems;  // each a reason the pair is refused
+};
+PairReport pairReport(const std::string& settingsText, const std::filesystem::path& package,
+                      int64_t now);
+
+}  // namespace tessaryn
