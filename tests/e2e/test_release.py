@@ -1,0 +1,158 @@
+"""A release is one signed whole: the settings name their package, versions only go up, settings
+expire, they are for this product only, and only answers signed for the request are acted on."""
+
+import shutil
+import time
+
+import pytest
+
+from conftest import (EXIT_FAILURE, UNINSTALL_KEY, Answer, make_product, package_binding,
+                      sign_settings, tree_files, url_switch)
+
+DOWNGRADE_REFUSED = 3
+SETTINGS_EXPIRED = 4
+HOST_ENDED = 2
+
+
+def put_beside(machine, product):
+    shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
+    shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
+
+
+def serve(test_host, product):
+    shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+    shutil.copyfile(product.pak, test_host.files / "tessaryn.pak")
+
+
+@pytest.mark.parametrize("source", ["beside", "host"])
+def test_a_lower_version_is_refused_unless_allowed(machine, test_host, tmp_path, source):
+    newer = make_product(tmp_path / "v2", version="2.0")
+    older = make_product(tmp_path / "v1", version="1.10.0-beta")
+    setup = machine.put_setup()
+    put_beside(machine, newer)
+    assert machine.run_setup("/VERYSILENT") == 0
+    (machine.downloads / "Tessaryn-setup.dat").unlink()
+    (machine.downloads / "Tessaryn-setup.pak").unlink()
+    installed = tree_files(machine.install_dir)
+    record = machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")
+    assert record["DisplayVersion"] == ("REG_SZ", "2.0")
+
+    if source == "beside":
+        put_beside(machine, older)
+    else:
+        serve(test_host, older)
+    log = machine.downloads / "refused.txt"
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url),
+                             "/LOG=" + machine.windows_path(log))
+
+    assert code == DOWNGRADE_REFUSED
+    assert tree_files(machine.install_dir) == installed, "the installed version was touched"
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") == record
+    text = log.read_text("utf-8")
+    assert "Tessaryn 2.0 is installed; this setup holds the older version 1.10.0-beta" in text
+    assert not [r for r in test_host.requests() if r["path"].endswith(".pak")], \
+        "the package was fetched for a refused release"
+
+    # An administrator goes back on purpose.
+    assert machine.run_setup("/VERYSILENT", "/ALLOWDOWNGRADE", url_switch(test_host.base_url)) == 0
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")["DisplayVersion"] == \
+        ("REG_SZ", "1.10.0-beta")
+    assert (machine.install_dir / "readme.txt").read_text() == "Tessaryn 1.10.0-beta\n"
+    assert (machine.install_dir / "unins000.exe").read_bytes() == setup.read_bytes()
+    # The same version again is a repair.
+    assert machine.run_setup("/VERYSILENT", url_switch(test_host.base_url)) == 0
+
+
+@pytest.mark.parametrize("case", ["other-build", "version", "unbound", "other-product",
+                                  "expired"])
+def test_settings_that_are_not_this_release_are_refused(machine, test_host, tmp_path, case):
+    product = make_product(tmp_path / "a", version="1.0")
+    settings = dict(product.settings, package=package_binding(product.pak))
+    pak = product.pak
+    if case == "other-build":
+        # Another build of the same version, signed with the same key.
+        pak = make_product(tmp_path / "b", version="1.0").pak
+    elif case == "version":
+        settings["ver"] = "1.1"
+        settings["package"] = package_binding(pak)
+    elif case == "unbound":
+        del settings["package"]
+    elif case == "other-product":
+        settings["prod"] = "Othersoft"
+    else:
+        settings["expires"] = "2021-06-30T12:00:00Z"
+    dat = sign_settings(settings, tmp_path)
+    (test_host.files / "tessaryn.dat").write_bytes(dat)
+    shutil.copyfile(pak, test_host.files / "tessaryn.pak")
+    machine.put_setup()
+    log = machine.downloads / "log.txt"
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url),
+                             "/LOG=" + machine.windows_path(log))
+
+    text = log.read_text("utf-8")
+    if case == "expired":
+        assert code == SETTINGS_EXPIRED
+        assert "The setup files have expired (2021-06-30T12:00:00Z). Please download the " \
+               "setup again." in text
+    else:
+        assert code == EXIT_FAILURE
+        assert "Setup cannot continue. Please re-download and try again." in text
+    assert not machine.install_dir.exists()
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
+    if case == "other-build":
+        assert "with the size and SHA-256 the settings name: INVALID (" in text
+    fetched = [r for r in test_host.requests() if r["path"].endswith(".pak")]
+    assert bool(fetched) == (case in ("other-build", "version")), fetched
+
+
+def test_a_package_beside_the_setup_of_another_build_is_refused(machine, tmp_path):
+    product = make_product(tmp_path / "a", version="1.0")
+    other = make_product(tmp_path / "b", version="1.0")
+    machine.put_setup()
+    shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
+    shutil.copyfile(other.pak, machine.downloads / "Tessaryn-setup.pak")
+
+    assert machine.run_setup("/VERYSILENT") == EXIT_FAILURE
+    assert not machine.install_dir.exists()
+
+
+# The answer to every event is {"action":1}: acted on only when signed for that very request.
+# The package arrives slowly, so that an answer has long arrived before it is checked.
+@pytest.mark.parametrize("signature, code", [("signed", HOST_ENDED), ("unsigned", 0),
+                                              ("other-nonce", 0)])
+def test_only_answers_signed_for_the_request_are_acted_on(machine, test_host, product, signature,
+                                                          code):
+    serve(test_host, product)
+    body = (test_host.files / "tessaryn.pak").read_bytes()
+    test_host.set_answer("/installers/tessaryn.pak",
+                         Answer(body=body, chunk_size=len(body) // 4 + 1, chunk_delay=0.5))
+    answer = {"signed": Answer(body=b'{"action":1}'),
+              "unsigned": Answer(body=b'{"action":1}', headers={"Tessaryn-Answer-Signature": ""}),
+              "other-nonce": Answer(body=b'{"action":1}', sign_for=(
+                  b'{"event":5,"nonce":"00112233445566778899aabbccddeeff","prod":"Tessaryn",'
+                  b'"uuid":"anon-0"}'))}[signature]
+    test_host.set_answer("/installers/metrics", answer)
+    machine.put_setup()
+
+    assert machine.run_setup("/VERYSILENT", url_switch(test_host.base_url)) == code
+    assert machine.install_dir.exists() == (code == 0)
+    assert any(r["path"] == "/installers/metrics" for r in test_host.requests())
+
+
+def test_a_trickling_host_holds_the_run_at_most_its_deadline(machine, test_host, product):
+    serve(test_host, product)
+    # A byte every 2 s: once 75 s for the answer to the completion event alone.
+    test_host.set_answer("/installers/metrics",
+                         Answer(body=b'{"msg":"late","action":1}', chunk_size=1, chunk_delay=2))
+    machine.put_setup()
+    machine.wine("cmd", "/c", "exit")  # Wine's own start-up is not the setup's time
+
+    start = time.monotonic()
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), settle=False)
+    elapsed = time.monotonic() - start
+
+    assert code == 0, "the answer never came in time: the install completed as usual"
+    assert (machine.install_dir / "unins000.exe").exists()
+    # The completion event's 10 s, and at most 5 s more for events still on their way.
+    assert elapsed < 25, f"the run took {elapsed:.1f} s"
