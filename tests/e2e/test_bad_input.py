@@ -1,5 +1,6 @@
 """Untrusted, missing and broken files: the exit code, nothing installed, the events sent."""
 
+import hashlib
 import json
 import shutil
 
@@ -112,8 +113,14 @@ def test_package_whose_files_cannot_be_unpacked(machine, test_host, tmp_path, pr
     # A correctly signed package whose only file holds a 12-byte compressed item.
     bundle = cbor({"version": "1.0", "files": [
         {"n": "broken.bin", "t": "f", "d": b"\x5d" + b"\x00" * 11}]})
-    (test_host.files / "tessaryn.pak").write_bytes(sign_raw(bundle, tmp_path, "SETUPPAK"))
-    shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+    pak = sign_raw(bundle, tmp_path, "SETUPPAK")
+    (test_host.files / "tessaryn.pak").write_bytes(pak)
+    # Settings that name this package (the tool refuses one without the main program).
+    settings = dict(product.settings, package={"size": len(pak),
+                                               "sha256": hashlib.sha256(pak).hexdigest()},
+                    blocks={"size": 65536, "sha256": [hashlib.sha256(pak).hexdigest()]})
+    (test_host.files / "tessaryn.dat").write_bytes(
+        sign_raw(json.dumps(settings).encode(), tmp_path, "SETUP100"))
     machine.put_setup()
 
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
