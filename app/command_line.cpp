@@ -10,10 +10,6 @@ namespace tessaryn {
 
 namespace {
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 bool isHelpSwitch(std::string_view token) {
     for (std::string_view name : {"/?", "-?", "/HELP", "-HELP", "--HELP"})
         if (equalsIgnoringAsciiCase(token, name)) return true;
@@ -90,7 +86,8 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
             "\t\t\"" + productName + " Setup Log <date> #NNN.txt\".\n"
             "/LOG=\"file\"\tWrite the log to this file.\n"
-            "/?, /HELP\tShow this text.\n\n"
+            "/?, /HELP\tShow this text.\n"
+            "Other switches are ignored; /LOG names them in the log.\n\n"
             "Exit codes:\n";
     if (uninstaller) {
         text += "0\tremoved, or nothing to remove\n"
@@ -127,10 +124,12 @@ CommandLineOptions readCommandLine(std::string_view text) {
             options.updaterMode = true;
         } else if (equalsIgnoringAsciiCase(token, "/ALLOWDOWNGRADE")) {
             options.allowDowngrade = true;
-        } else if (startsWith(token, urlSwitch)) {
+        } else if (startsWithIgnoringAsciiCase(token, urlSwitch)) {
             std::string value = token.substr(urlSwitch.size());
             if (value.empty()) continue;
             options.serverOverride = withWebScheme(value);
+        } else if (!token.empty()) {
+            options.unknown.push_back(token);
         }
     }
     return options;

@@ -17,12 +17,16 @@ struct CommandLineOptions {
     bool verySilent = false;
     bool updaterMode = false;
     bool allowDowngrade = false;  // "/ALLOWDOWNGRADE": a release older than the installed one
-    // The "/URL:" value with a scheme: as given when it has "http://" or "https://", else with
-    // "https://" put in front. Empty when the switch is absent or has no value.
+    // The "/URL:" value (the switch in any case) with a scheme: as given when it has "http://"
+    // or "https://", else with "https://" put in front. Empty when the switch is absent or has
+    // no value.
     std::string serverOverride;
     bool showHelp = false;  // "/?", "-?", "/HELP", "-HELP" or "--HELP", in any case
     bool log = false;       // "/LOG" or "/LOG=<file>", in any case
     std::string logFile;    // the file of "/LOG=<file>"; empty for the default name
+    // Tokens that are none of the above (empty ones aside), in order: ignored, but logged so
+    // that a typo such as "/VERYSLIENT" is seen.
+    std::vector<std::string> unknown;
 };
 
 // The arguments in a whole command line (GetCommandLineW): the text after the program's name
@@ -37,7 +41,7 @@ std::vector<std::string> joinQuotedTokens(const std::vector<std::string>& tokens
 // The text of "/?": the switches and the exit codes (of the uninstaller when `uninstaller`).
 std::string helpText(const std::string& productName, bool uninstaller);
 
-// Reads the switches; later "/URL:" and "/LOG" tokens win, unknown tokens are ignored.
+// Reads the switches; later "/URL:" and "/LOG" tokens win, unknown tokens are collected.
 CommandLineOptions readCommandLine(std::string_view text);
 
 // Reads the switches into the run's state and server override. Flags are only ever set; an

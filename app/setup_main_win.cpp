@@ -77,10 +77,11 @@ int showHelp(bool verySilent) {
     return kExitSuccess;
 }
 
-void logStart(const std::string& wholeCommandLine) {
+void logStart(const std::string& wholeCommandLine, const std::vector<std::string>& unknown) {
     using namespace tessaryn;
     logLine(std::string(kBuiltInProductName) + " setup log");
     logLine("Command line: " + wholeCommandLine);
+    for (const std::string& token : unknown) logLine("Unknown switch ignored: " + token);
     logLine("System: " + toUtf8(getSystemDescription()));
 }
 
@@ -142,7 +143,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         // Silence is known before anything can fail, so that no box interrupts a silent run.
         tessaryn::setupState().verySilent = options.verySilent;
         if (options.log && tessaryn::openRunLog(options.logFile, kBuiltInProductName))
-            logStart(whole);
+            logStart(whole, options.unknown);
         tessaryn::initSignatures();
         code = run(line, showCommand);
     } catch (const std::exception& error) {

@@ -7,6 +7,7 @@
 
 #include "package/path_text.h"
 #include "package/signed_file.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
 
@@ -19,7 +20,7 @@ constexpr size_t kLzmaHeaderBytes = 13;  // properties (5), then the size, littl
 
 std::vector<uint8_t> readBundle(const fs::path& path) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) throw std::runtime_error("cannot read " + pathText(path));
+    if (!file) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     const std::streamoff size = file.tellg();
     if (size <= static_cast<std::streamoff>(kSignatureBytes)) {
         throw std::runtime_error(pathText(path) + " is too short to be a package");
@@ -27,7 +28,7 @@ std::vector<uint8_t> readBundle(const fs::path& path) {
     std::vector<uint8_t> bytes(static_cast<size_t>(size) - kSignatureBytes);
     file.seekg(0);
     if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-        throw std::runtime_error("cannot read " + pathText(path));
+        throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     }
     return bytes;
 }
@@ -38,6 +39,11 @@ std::optional<uint64_t> unpackedSize(const std::vector<uint8_t>& item) {
     for (size_t i = 0; i < 8; ++i) size |= static_cast<uint64_t>(item[5 + i]) << (8 * i);
     if (size == UINT64_MAX) return std::nullopt;  // the stream ends with a marker instead
     return size;
+}
+
+// "1 file", "2 files", "0 folders".
+std::string count(size_t number, const char* singular) {
+    return std::to_string(number) + " " + singular + (number == 1 ? "" : "s");
 }
 
 std::string ratioText(uint64_t packed, std::optional<uint64_t> unpacked) {
@@ -87,7 +93,7 @@ PackageListing listPackage(const fs::path& path) {
     return listing;
 }
 
-std::string listingText(const PackageListing& listing) {
+std::string listingText(const PackageListing& listing, const std::string& publicKeyFile) {
     uint64_t packed = 0;
     uint64_t unpacked = 0;
     bool allKnown = true;
@@ -96,26 +102,29 @@ std::string listingText(const PackageListing& listing) {
     char line[96];
     for (const ListedEntry& entry : listing.entries) {
         if (entry.directory) {
-            std::snprintf(line, sizeof line, "%-5s %12s %12s %7s  ", "dir", "-", "-", "-");
+            std::snprintf(line, sizeof line, "%-6s %12s %12s %7s  ", "folder", "-", "-", "-");
         } else {
             ++files;
             packed += entry.packed;
             if (entry.unpacked) unpacked += *entry.unpacked;
             allKnown = allKnown && entry.unpacked.has_value();
             const std::string size = entry.unpacked ? std::to_string(*entry.unpacked) : "?";
-            std::snprintf(line, sizeof line, "%-5s %12llu %12s %7s  ", "file",
+            std::snprintf(line, sizeof line, "%-6s %12llu %12s %7s  ", "file",
                           static_cast<unsigned long long>(entry.packed), size.c_str(),
                           ratioText(entry.packed, entry.unpacked).c_str());
         }
         rows += line + entry.name + "\n";
     }
-    std::string text = "version " + listing.version + ", " + std::to_string(files) + " files, " +
-                       std::to_string(listing.entries.size() - files) + " folders\n";
-    std::snprintf(line, sizeof line, "%-5s %12s %12s %7s  %s\n", "type", "packed", "unpacked",
+    std::string text = "version " + listing.version + ", " + count(files, "file") + ", " +
+                       count(listing.entries.size() - files, "folder") + "\n";
+    text += publicKeyFile.empty()
+                ? "signature NOT checked (give --public PUBFILE to check it)\n"
+                : "signature valid, checked with the public key " + publicKeyFile + "\n";
+    std::snprintf(line, sizeof line, "%-6s %12s %12s %7s  %s\n", "type", "packed", "unpacked",
                   "ratio", "name");
     text += line + rows;
     const std::optional<uint64_t> total = allKnown ? std::optional(unpacked) : std::nullopt;
-    std::snprintf(line, sizeof line, "%-5s %12llu %12s %7s\n", "total",
+    std::snprintf(line, sizeof line, "%-6s %12llu %12s %7s\n", "total",
                   static_cast<unsigned long long>(packed),
                   total ? std::to_string(*total).c_str() : "?", ratioText(packed, total).c_str());
     return text + line;
@@ -124,7 +133,7 @@ std::string listingText(const PackageListing& listing) {
 std::string listingJson(const PackageListing& listing, bool signatureChecked) {
     json entries = json::array();
     for (const ListedEntry& entry : listing.entries) {
-        json item = {{"type", entry.directory ? "directory" : "file"}, {"name", entry.name}};
+        json item = {{"type", entry.directory ? "folder" : "file"}, {"name", entry.name}};
         if (!entry.directory) {
             item["packed"] = entry.packed;
             item["unpacked"] = entry.unpacked ? json(*entry.unpacked) : json(nullptr);

@@ -24,7 +24,8 @@ struct PackageListing {
 // std::runtime_error naming what is wrong when the file is not a package.
 PackageListing listPackage(const std::filesystem::path& path);
 
-std::string listingText(const PackageListing& listing);
+// publicKeyFile: the key the signature was checked with; empty when it was not checked.
+std::string listingText(const PackageListing& listing, const std::string& publicKeyFile);
 std::string listingJson(const PackageListing& listing, bool signatureChecked);
 
 }  // namespace tessaryn

@@ -7,6 +7,7 @@
 
 #include "package/path_text.h"
 #include "system/ascii_text.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
 
@@ -22,9 +23,10 @@ int hexValue(char c) {
 template <size_t N>
 std::array<uint8_t, N> readHexKey(const std::filesystem::path& path, const char* kind) {
     std::ifstream file(path, std::ios::binary);
-    if (!file)
+    if (!file) {
         throw std::runtime_error("cannot read " + std::string(kind) + " key file " +
-                                 pathText(path));
+                                 pathText(path) + ": " + errnoReason());
+    }
     std::ostringstream content;
     content << file.rdbuf();
     std::string text = content.str();

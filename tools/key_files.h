@@ -20,6 +20,10 @@ PublicKey readPublicKey(const std::filesystem::path& path);
 // The key as a C++ initialiser: {0x12, 0x34, ...}.
 std::string cppInitialiser(const PublicKey& key);
 
+// Creates the missing folders of path (not path itself), each readable by its owner only, so that
+// "keygen --secret ~/keys/new.key" works on a first day. Throws std::runtime_error on failure.
+void makeOwnerOnlyFolders(const std::filesystem::path& folder);
+
 // Creates the secret key file readable by its owner only; refuses an existing file unless
 // overwrite is set. Throws std::runtime_error on failure.
 void writeSecretKeyFile(const std::filesystem::path& path, const std::string& text, bool overwrite);

@@ -9,8 +9,23 @@
 
 #include "package/path_text.h"
 #include "tools/key_files.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
+
+void makeOwnerOnlyFolders(const std::filesystem::path& folder) {
+    std::filesystem::path made;
+    for (const std::filesystem::path& part : folder) {
+        made /= part;
+        if (::mkdir(made.c_str(), 0700) == 0) {
+            // The umask may have narrowed the mode; nobody but the owner may list the keys.
+            ::chmod(made.c_str(), 0700);
+        } else if (errno != EEXIST) {
+            throw std::runtime_error("cannot create the folder " + pathText(made) + ": " +
+                                     errnoReason());
+        }
+    }
+}
 
 void writeSecretKeyFile(const std::filesystem::path& path, const std::string& text,
                         bool overwrite) {
@@ -42,7 +57,9 @@ void writeSecretKeyFile(const std::filesystem::path& path, const std::string& te
     }
     // The umask may have narrowed the mode above; the owner keeps read and write.
     ::fchmod(fd, 0600);
-    if (::close(fd) != 0) throw std::runtime_error("cannot write " + pathText(path));
+    if (::close(fd) != 0) {
+        throw std::runtime_error("cannot write " + pathText(path) + ": " + errnoReason());
+    }
 }
 
 bool stderrIsTerminal() {

@@ -8,8 +8,20 @@
 #include "package/path_text.h"
 #include "system/handles_win.h"
 #include "tools/key_files.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
+
+void makeOwnerOnlyFolders(const std::filesystem::path& folder) {
+    // A new folder takes its parent's access list; under the user's profile that already keeps
+    // other users out.
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        throw std::runtime_error("cannot create the folder " + pathText(folder) + ": " +
+                                 error.message());
+    }
+}
 
 void writeSecretKeyFile(const std::filesystem::path& path, const std::string& text,
                         bool overwrite) {
@@ -22,13 +34,14 @@ void writeSecretKeyFile(const std::filesystem::path& path, const std::string& te
             throw std::runtime_error(pathText(path) +
                                      " exists already (use --force to replace it)");
         }
-        throw std::runtime_error("cannot create " + pathText(path) +
-                                 " (Error code: " + std::to_string(::GetLastError()) + ")");
+        throw std::runtime_error("cannot create " + pathText(path) + ": " +
+                                 systemReason(static_cast<int>(::GetLastError())));
     }
     DWORD wrote = 0;
     if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) ||
         wrote != text.size()) {
-        throw std::runtime_error("cannot write " + pathText(path));
+        throw std::runtime_error("cannot write " + pathText(path) + ": " +
+                                 systemReason(static_cast<int>(::GetLastError())));
     }
 }
 

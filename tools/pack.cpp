@@ -13,6 +13,7 @@
 #include "package/signed_file.h"
 #include "tools/lzma_encode.h"
 #include "tools/signed_output.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
 
@@ -90,12 +91,12 @@ class CborWriter {
 
 std::vector<uint8_t> readFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) throw std::runtime_error("cannot read " + pathText(path));
+    if (!file) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     const std::streamoff size = file.tellg();
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     file.seekg(0);
     if (size > 0 && !file.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        throw std::runtime_error("cannot read " + pathText(path));
+        throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     }
     return bytes;
 }

@@ -2,6 +2,7 @@
 
 #include <hydrogen.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -15,16 +16,17 @@
 #include "package/locked_file.h"
 #include "package/path_text.h"
 #include "package/signed_file.h"
-#include "tools/package_terms.h"
 #include "system/ascii_text.h"
 #include "tools/inspect.h"
 #include "tools/key_files.h"
 #include "tools/pack.h"
 #include "tools/pack_progress.h"
+#include "tools/package_terms.h"
 #include "tools/release_sign.h"
 #include "tools/settings_check.h"
 #include "tools/sign_exe.h"
 #include "tools/signed_output.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
 
@@ -33,79 +35,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "tessaryn-publish";
-
-const char* const kMainHelp =
-    "Usage: tessaryn-publish COMMAND [OPTIONS]\n"
-    "Makes and checks the signed files that the Tessaryn setup downloads.\n"
-    "\n"
-    "Commands:\n"
-    "  keygen     make a signing key pair (packages and settings, or the host's answers)\n"
-    "  pack       pack a folder into a signed package (.pak)\n"
-    "  sign       check and sign a setup information file (.dat)\n"
-    "  verify     check the signature of a .dat or .pak file, or a .dat with its .pak\n"
-    "  unpack     check a package and extract it into a folder\n"
-    "  inspect    list a package (.pak), or show the package settings (.dat) name\n"
-    "  sign-exe   sign the setup program (Authenticode, with osslsigncode)\n"
-    "  verify-exe check the Authenticode signature of a program\n"
-    "\n"
-    "Run 'tessaryn-publish COMMAND --help' for the options of a command.\n"
-    "Exit codes: 0 success, 1 failure or invalid signature, 2 usage error.\n";
-
-const std::map<std::string, const char*> kCommandHelp = {
-    {"keygen",
-     "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force] [--answers]\n"
-     "Makes a signing key pair. The secret key (128 hex digits) is written readable by its\n"
-     "owner only; an existing secret key file is kept unless --force is given. The public key\n"
-     "(64 hex digits) is printed as hex and as a C++ initialiser.\n"
-     "--answers: the pair that signs the web host's answers to events (the host holds the\n"
-     "secret half, the setup is built with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE=the public one);\n"
-     "keep it apart from the key that signs releases.\n"},
-    {"pack",
-     "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V] [--level N]\n"
-     "                             [--threads N] [--quiet]\n"
-     "Packs every folder and file under FOLDER (LZMA, level N from 0 to 9, default 5) into a\n"
-     "bundle with the given version (default 1.0) and signs it for the package context.\n"
-     "Files are compressed on N threads at once (default: one per core); the package is the\n"
-     "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
-     "few seconds otherwise. --quiet prints nothing but errors.\n"},
-    {"sign",
-     "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE --package FILE.pak -o OUT.dat\n"
-     "                             [--expires 30d|DATE] [--block-size BYTES]\n"
-     "Checks the setup information file (types of prod, eula, ver, init, post, www, desk,\n"
-     "metric; a usable product name) and the package (signed with this key, of the version\n"
-     "\"ver\", holding the main program <prod in lower case>.exe), writes the package's size\n"
-     "and SHA-256 into \"package\" and the SHA-256 of each of its blocks (--block-size,\n"
-     "default 4194304, 65536 to 67108864) into \"blocks\", and signs the result for the\n"
-     "settings context.\n"
-     "--expires: the settings' end, as days from now (30d), a date (2027-06-30, its end in\n"
-     "UTC) or a UTC time (2027-06-30T12:00:00Z); the setup refuses them after it.\n"},
-    {"verify",
-     "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak] [--package FILE.pak]\n"
-     "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
-     "file's extension unless given. With --package, FILE is settings (.dat) and the pair is\n"
-     "checked as the setup checks it: both signatures, the size and SHA-256 the settings name,\n"
-     "the version, and the settings' expiry. Exit code 0 when valid, 1 when not.\n"},
-    {"unpack",
-     "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
-     "Checks the package's signature and extracts it into DEST as the setup would.\n"},
-    {"inspect",
-     "Usage: tessaryn-publish inspect FILE.pak|FILE.dat [--public PUBFILE] [--json]\n"
-     "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
-     "For settings (.dat): the product, version, package (size, SHA-256) and expiry they name.\n"
-     "With --public the signature is checked first and nothing is listed when it is invalid.\n"
-     "--json prints the listing as a JSON document for scripts.\n"},
-    {"sign-exe",
-     "Usage: tessaryn-publish sign-exe SETUP.exe --pkcs12 FILE [--password-file F]\n"
-     "                                 [--timestamp URL] [-o OUT.exe]\n"
-     "Signs the program with the certificate and key of the PKCS#12 FILE (Authenticode,\n"
-     "SHA-256) using osslsigncode found on PATH. The password is read from F, never given on\n"
-     "a command line. --timestamp adds an RFC 3161 time stamp from URL. Without -o the\n"
-     "program is replaced by its signed copy.\n"},
-    {"verify-exe",
-     "Usage: tessaryn-publish verify-exe PROGRAM.exe [--ca CERTFILE]\n"
-     "Checks the program's Authenticode signature with osslsigncode, trusting the certificate\n"
-     "authorities of CERTFILE (PEM) when given. Exit code 0 when valid, 1 when not.\n"},
-};
 
 class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -153,10 +82,12 @@ void expectPositional(const Arguments& args, size_t count, const char* what) {
 
 std::string readText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("cannot read " + pathText(path));
+    if (!file) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
     std::ostringstream content;
     content << file.rdbuf();
-    if (file.bad()) throw std::runtime_error("cannot read " + pathText(path));
+    if (file.bad()) {
+        throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
+    }
     return content.str();
 }
 
@@ -164,6 +95,8 @@ int keygen(const Arguments& args) {
     expectPositional(args, 0, "no file names besides --secret and --public");
     const fs::path secretPath = pathFromUtf8(required(args, "--secret"));
     const fs::path publicPath = pathFromUtf8(required(args, "--public"));
+    makeOwnerOnlyFolders(secretPath.parent_path());
+    makeOwnerOnlyFolders(publicPath.parent_path());
     hydro_sign_keypair pair;
     hydro_sign_keygen(&pair);
     writeSecretKeyFile(secretPath, lowerHex(pair.sk, sizeof pair.sk) + "\n",
@@ -175,7 +108,9 @@ int keygen(const Arguments& args) {
     std::ofstream file(publicPath, std::ios::binary | std::ios::trunc);
     file << hex << "\n";
     file.close();
-    if (!file) throw std::runtime_error("cannot write " + pathText(publicPath));
+    if (!file) {
+        throw std::runtime_error("cannot write " + pathText(publicPath) + ": " + errnoReason());
+    }
     std::cout << "public key: " << hex << "\n" << cppInitialiser(publicKey) << "\n";
     if (args.flags.count("--answers"))
         std::cout << "answers key: give the secret half to the web host (--answers-key), build "
@@ -190,7 +125,9 @@ int pack(const Arguments& args) {
     options.folder = pathFromUtf8(args.positional[0]);
     options.output = pathFromUtf8(required(args, "-o"));
     const fs::path keyPath = pathFromUtf8(required(args, "--key"));
-    if (args.values.count("--version")) options.version = args.values.at("--version");
+    const bool quiet = args.flags.count("--quiet") > 0;
+    const bool defaultVersion = args.values.count("--version") == 0;
+    if (!defaultVersion) options.version = args.values.at("--version");
     if (args.values.count("--level")) {
         const std::string& level = args.values.at("--level");
         if (level.size() != 1 || level[0] < '0' || level[0] > '9') {
@@ -206,12 +143,16 @@ int pack(const Arguments& args) {
         }
         options.threads = static_cast<unsigned>(std::stoi(threads));
     }
-    const bool quiet = args.flags.count("--quiet") > 0;
     std::error_code error;
     if (!fs::is_directory(options.folder, error)) {
         throw std::runtime_error("folder not found: " + pathText(options.folder));
     }
     const SecretKey key = readSecretKey(keyPath);
+    if (defaultVersion && !quiet) {
+        // A package labelled by default is easy to ship by mistake; say which label it got.
+        std::cerr << kProgram << " pack: no --version given, so the package is labelled "
+                  << options.version << "\n";
+    }
     PackProgress progress(quiet               ? ProgressStyle::Quiet
                           : stderrIsTerminal() ? ProgressStyle::Bar
                                                : ProgressStyle::Lines,
@@ -227,7 +168,11 @@ int pack(const Arguments& args) {
         std::snprintf(ratio, sizeof ratio, "%.1f%% of the input",
                       100.0 * summary.outputBytes / summary.inputBytes);
     }
-    std::cout << "packed " << summary.files << " files and " << summary.directories << " folders, "
+    const auto count = [](size_t number, const char* word) {
+        return std::to_string(number) + " " + word + (number == 1 ? "" : "s");
+    };
+    std::cout << "packed " << count(summary.files, "file") << " and "
+              << count(summary.directories, "folder") << ", "
               << summary.inputBytes << " bytes into " << summary.outputBytes << " bytes ("
               << ratio << "): " << pathText(options.output) << "\n";
     return 0;
@@ -261,20 +206,24 @@ int sign(const Arguments& args) {
     }
     const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
     std::string text = readText(input);
-    std::vector<std::string> problems = settingsProblems(text);
-    if (problems.empty()) {
+    const bool allowUnknown = args.flags.count("--allow-unknown") > 0;
+    SettingsFindings findings = checkSettings(text, allowUnknown);
+    for (const std::string& note : findings.notes) {
+        std::cerr << kProgram << ": " << pathText(input) << ": " << note << "\n";
+    }
+    if (findings.problems.empty()) {
         // The secret key's second half is its public key.
         PublicKey publicKey;
         std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
-        problems = packageProblems(text, package, publicKey);
+        findings.problems = packageProblems(text, package, publicKey);
     }
-    if (problems.empty()) {
+    if (findings.problems.empty()) {
         const PackageTerms terms = packageTerms(package, blockSize);
         text = withBlockMap(bindSettings(text, terms.package, expires), terms.blocks);
-        problems = settingsProblems(text);
+        findings.problems = checkSettings(text, allowUnknown).problems;
     }
-    if (!problems.empty()) {
-        for (const std::string& problem : problems) {
+    if (!findings.problems.empty()) {
+        for (const std::string& problem : findings.problems) {
             std::cerr << kProgram << ": " << pathText(input) << ": " << problem << "\n";
         }
         return 1;
@@ -307,8 +256,11 @@ std::string contextFor(const Arguments& args, const fs::path& file) {
 // Checks the file where it lies, through one read-only view (with the fastest hashing this
 // processor has, as the setup does).
 bool signatureValid(const fs::path& path, const std::string& context, const PublicKey& key) {
-    const std::optional<LockedFile> view = LockedFile::open(pathText(path));
-    if (!view) throw std::runtime_error("cannot read " + pathText(path));
+    int code = 0;
+    const std::optional<LockedFile> view = LockedFile::open(pathText(path), &code);
+    if (!view) {
+        throw std::runtime_error("cannot read " + pathText(path) + ": " + systemReason(code));
+    }
     return verifySignedBytes(view->data(), view->size(), context, key);
 }
 
@@ -323,7 +275,8 @@ std::string settingsPayload(const fs::path& file) {
 // Prints the binding of a settings file and, with a package, whether the pair holds.
 bool reportPair(const fs::path& settings, const fs::path& package) {
     const PairReport report = pairReport(settingsPayload(settings), package, now());
-    for (const std::string& line : report.lines) std::cout << pathText(settings) << ": " << line << "\n";
+    for (const std::string& line : report.lines)
+        std::cout << pathText(settings) << ": " << line << "\n";
     for (const std::string& problem : report.problems)
         std::cerr << kProgram << ": " << pathText(settings) << ": " << problem << "\n";
     return report.problems.empty();
@@ -358,8 +311,11 @@ int unpack(const Arguments& args) {
     const fs::path destination = pathFromUtf8(args.positional[1]);
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
     // As the setup does: one view of the file, checked and then unpacked.
-    const std::optional<LockedFile> view = LockedFile::open(pathText(file));
-    if (!view) throw std::runtime_error("cannot read " + pathText(file));
+    int code = 0;
+    const std::optional<LockedFile> view = LockedFile::open(pathText(file), &code);
+    if (!view) {
+        throw std::runtime_error("cannot read " + pathText(file) + ": " + systemReason(code));
+    }
     if (!verifySignedBytes(view->data(), view->size(), kPackageContext, key)) {
         std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
         return 1;
@@ -384,8 +340,9 @@ int inspect(const Arguments& args) {
     }
     if (settings) return reportPair(file, {}) ? 0 : 1;
     const PackageListing listing = listPackage(file);
-    std::cout << (args.flags.count("--json") ? listingJson(listing, checked)
-                                             : listingText(listing));
+    std::cout << (args.flags.count("--json")
+                      ? listingJson(listing, checked)
+                      : listingText(listing, checked ? args.values.at("--public") : ""));
     return 0;
 }
 
@@ -410,74 +367,175 @@ int verifyExeCommand(const Arguments& args) {
     const fs::path file = pathFromUtf8(args.positional[0]);
     const fs::path ca = args.values.count("--ca") ? pathFromUtf8(args.values.at("--ca")) : fs::path();
     const VerifyExeResult result = verifyExe(file, ca);
-    if (!result.valid) {
-        std::cerr << kProgram << ": " << pathText(file)
-                  << ": invalid Authenticode signature (" << result.details << ")\n";
+    std::string why;
+    switch (result.kind) {
+        case ExeSignature::Valid:
+            break;
+        case ExeSignature::Missing:
+            why = "no Authenticode signature";
+            break;
+        case ExeSignature::Changed:
+            why = "invalid Authenticode signature: the program was changed after it was signed";
+            break;
+        case ExeSignature::Untrusted:
+            why = "the signature is intact, but its certificate is not trusted here (" +
+                  result.details + "); " +
+                  (ca.empty() ? "give the publisher's CA certificate with --ca FILE"
+                              : "it does not lead to a certificate in " + pathText(ca));
+            break;
+        case ExeSignature::Invalid:
+            why = "invalid Authenticode signature (" + result.details + ")";
+            break;
+    }
+    if (!why.empty()) {
+        std::cerr << kProgram << ": " << pathText(file) << ": " << why << "\n";
         return 1;
     }
     std::cout << pathText(file) << ": valid Authenticode signature\n";
     return 0;
 }
 
+// One row per command: its name, its line in the overview, its --help text, the options that
+// take a value, the plain switches, and the handler. The overview, the option parser and the
+// dispatch all read this table, so a command exists in all of them or in none.
+struct Command {
+    const char* name;
+    const char* summary;
+    const char* help;
+    std::vector<std::string> valueOptions;
+    std::vector<std::string> switches;
+    int (*run)(const Arguments&);
+};
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"keygen", "make a signing key pair (releases, or the host's answers)",
+         "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force] [--answers]\n"
+         "Makes a signing key pair. The secret key (128 hex digits) is written readable by its\n"
+         "owner only; an existing secret key file is kept unless --force is given. The public key\n"
+         "(64 hex digits) is printed as hex and as a C++ initialiser.\n"
+         "--answers: the pair that signs the web host's answers to events (the host holds the\n"
+         "secret half, the setup is built with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE=the public\n"
+         "one); keep it apart from the key that signs releases.\n",
+         {"--secret", "--public"}, {"--force", "--answers"}, keygen},
+        {"pack", "pack a folder into a signed package (.pak)",
+         "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V]\n"
+         "                             [--level N] [--threads N] [--quiet]\n"
+         "Packs every folder and file under FOLDER (LZMA, level N from 0 to 9, default 5) into a\n"
+         "bundle with the given version (default 1.0) and signs it for the package context.\n"
+         "Files are compressed on N threads at once (default: one per core); the package is the\n"
+         "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
+         "few seconds otherwise. --quiet prints nothing but errors.\n",
+         {"--key", "-o", "--version", "--level", "--threads"}, {"--quiet"}, pack},
+        {"sign", "check and sign a setup information file (.dat) bound to its package",
+         "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE --package FILE.pak\n"
+         "                             -o OUT.dat [--expires 30d|DATE] [--allow-unknown]\n"
+         "                             [--block-size BYTES]\n"
+         "Checks the setup information file (prod and ver present, a usable product name, the\n"
+         "types of the keys the setup reads) and the package (signed with this key, of the\n"
+         "version \"ver\", holding the main program <prod in lower case>.exe), writes the\n"
+         "package's size and SHA-256 into \"package\", the SHA-256 of each of its blocks into\n"
+         "\"blocks\" (--block-size, default 4194304, 65536 to 67108864), and signs the result\n"
+         "for the settings context. --expires: the settings' end, as days from now (30d), a date (2027-06-30,\n"
+         "its end in UTC) or a UTC time (2027-06-30T12:00:00Z); the setup refuses them after it.\n"
+         "A key the setup does not read is refused as a likely misspelling, unless\n"
+         "--allow-unknown is given.\n",
+         {"--key", "-o", "--package", "--expires", "--block-size"}, {"--allow-unknown"}, sign},
+        {"verify", "check the signature of a .dat or .pak file, or a .dat with its .pak",
+         "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
+         "                               [--package FILE.pak]\n"
+         "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
+         "file's extension unless given. With --package, FILE is settings (.dat) and the pair is\n"
+         "checked as the setup checks it: both signatures, the size and SHA-256 the settings\n"
+         "name, the version, and the settings' expiry. Exit code 0 when valid, 1 when not.\n",
+         {"--public", "--kind", "--package"}, {}, verify},
+        {"unpack", "check a package and extract it into a folder",
+         "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
+         "Checks the package's signature and extracts it into DEST as the setup would.\n",
+         {"--public"}, {}, unpack},
+        {"inspect", "list a package (.pak), or show the package settings (.dat) name",
+         "Usage: tessaryn-publish inspect FILE.pak|FILE.dat [--public PUBFILE] [--json]\n"
+         "Lists the package's version and entries: type, name, packed and unpacked size, ratio.\n"
+         "For settings (.dat): the product, version, package (size, SHA-256) and expiry they\n"
+         "name.\n"
+         "With --public the signature is checked first and nothing is listed when it is invalid;\n"
+         "without it the listing says that the signature was not checked.\n"
+         "--json prints the listing as a JSON document for scripts.\n",
+         {"--public"}, {"--json"}, inspect},
+        {"sign-exe", "sign the setup program (Authenticode, with osslsigncode)",
+         "Usage: tessaryn-publish sign-exe SETUP.exe --pkcs12 FILE [--password-file F]\n"
+         "                                 [--timestamp URL] [-o OUT.exe]\n"
+         "Signs the program with the certificate and key of the PKCS#12 FILE (Authenticode,\n"
+         "SHA-256) using osslsigncode found on PATH. The password is read from F, never given on\n"
+         "a command line. --timestamp adds an RFC 3161 time stamp from URL. Without -o the\n"
+         "program is replaced by its signed copy.\n",
+         {"--pkcs12", "--password-file", "--timestamp", "-o"}, {}, signExeCommand},
+        {"verify-exe", "check the Authenticode signature of a program",
+         "Usage: tessaryn-publish verify-exe PROGRAM.exe [--ca CERTFILE]\n"
+         "Checks the program's Authenticode signature with osslsigncode, trusting the certificate\n"
+         "authorities of CERTFILE (PEM) when given. Exit code 0 when valid, 1 when not.\n",
+         {"--ca"}, {}, verifyExeCommand},
+    };
+    return table;
+}
+
+const Command* findCommand(const std::string& name) {
+    for (const Command& command : commands()) {
+        if (name == command.name) return &command;
+    }
+    return nullptr;
+}
+
+std::string mainHelp() {
+    std::string text =
+        "Usage: tessaryn-publish COMMAND [OPTIONS]\n"
+        "Makes and checks the signed files that the Tessaryn setup downloads.\n"
+        "\n"
+        "Commands:\n";
+    for (const Command& command : commands()) {
+        std::string name = command.name;
+        name.resize(std::max<size_t>(name.size(), 10), ' ');
+        text += "  " + name + " " + command.summary + "\n";
+    }
+    text +=
+        "\n"
+        "Run 'tessaryn-publish COMMAND --help' for the options of a command.\n"
+        "Exit codes: 0 success, 1 failure or invalid signature, 2 usage error.\n";
+    return text;
+}
+
 }  // namespace
 
 int runPublish(const std::vector<std::string>& args) {
     if (args.empty()) {
-        std::cerr << kMainHelp;
+        std::cerr << mainHelp();
         return 2;
     }
-    const std::string& command = args[0];
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kMainHelp;
+    const std::string& name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::cout << mainHelp();
         return 0;
     }
-    const auto help = kCommandHelp.find(command);
-    if (help == kCommandHelp.end()) {
-        std::cerr << kProgram << ": unknown command '" << command
-                  << "' (try 'tessaryn-publish --help')\n";
+    const Command* command = findCommand(name);
+    if (command == nullptr) {
+        std::cerr << kProgram << ": unknown command '" << name << "'\n" << mainHelp();
         return 2;
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     try {
         initSignatures();
-        Arguments parsed;
-        if (command == "keygen") {
-            parsed = parse(command, rest, {"--secret", "--public"}, {"--force", "--answers"});
-        } else if (command == "pack") {
-            parsed = parse(command, rest, {"--key", "-o", "--version", "--level", "--threads"},
-                           {"--quiet"});
-        } else if (command == "sign") {
-            parsed = parse(command, rest, {"--key", "-o", "--package", "--expires", "--block-size"},
-                           {});
-        } else if (command == "verify") {
-            parsed = parse(command, rest, {"--public", "--kind", "--package"}, {});
-        } else if (command == "inspect") {
-            parsed = parse(command, rest, {"--public"}, {"--json"});
-        } else if (command == "sign-exe") {
-            parsed = parse(command, rest, {"--pkcs12", "--password-file", "--timestamp", "-o"}, {});
-        } else if (command == "verify-exe") {
-            parsed = parse(command, rest, {"--ca"}, {});
-        } else {
-            parsed = parse(command, rest, {"--public"}, {});
-        }
+        const Arguments parsed = parse(name, rest, command->valueOptions, command->switches);
         if (parsed.help) {
-            std::cout << help->second;
+            std::cout << command->help;
             return 0;
         }
-        if (command == "keygen") return keygen(parsed);
-        if (command == "pack") return pack(parsed);
-        if (command == "sign") return sign(parsed);
-        if (command == "verify") return verify(parsed);
-        if (command == "inspect") return inspect(parsed);
-        if (command == "sign-exe") return signExeCommand(parsed);
-        if (command == "verify-exe") return verifyExeCommand(parsed);
-        return unpack(parsed);
+        return command->run(parsed);
     } catch (const UsageError& error) {
-        std::cerr << kProgram << " " << command << ": " << error.what() << " (try '" << kProgram
-                  << " " << command << " --help')\n";
+        std::cerr << kProgram << " " << name << ": " << error.what() << " (try '" << kProgram
+                  << " " << name << " --help')\n";
         return 2;
     } catch (const std::exception& error) {
-        std::cerr << kProgram << " " << command << ": " << error.what() << "\n";
+        std::cerr << kProgram << " " << name << ": " << error.what() << "\n";
         return 1;
     }
 }

@@ -15,6 +15,7 @@
 
 #include "package/path_text.h"
 #include "tools/run_program.h"
+#include "tools/system_reason.h"
 
 extern char** environ;
 
@@ -62,7 +63,9 @@ void keepTail(std::string& output) {
 ProgramResult runProgram(const fs::path& program, const std::vector<std::string>& args,
                          std::chrono::seconds timeout) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot make a pipe: " + errnoReason());
+    }
     Fd readEnd{fds[0]};
     Fd writeEnd{fds[1]};
 

@@ -7,6 +7,7 @@
 #include "system/handles_win.h"
 #include "system/unicode_win.h"
 #include "tools/run_program.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
 
@@ -67,7 +68,8 @@ ProgramResult runProgram(const fs::path& program, const std::vector<std::string>
     UniqueKernelHandle readEnd;
     UniqueKernelHandle writeEnd;
     if (!::CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) {
-        throw std::runtime_error("cannot make a pipe");
+        throw std::runtime_error("cannot make a pipe: " +
+                                 systemReason(static_cast<int>(::GetLastError())));
     }
     ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
     UniqueFile input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -84,8 +86,8 @@ ProgramResult runProgram(const fs::path& program, const std::vector<std::string>
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                           CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
-        throw std::runtime_error("cannot start " + pathText(program) +
-                                 " (Error code: " + std::to_string(::GetLastError()) + ")");
+        throw std::runtime_error("cannot start " + pathText(program) + ": " +
+                                 systemReason(static_cast<int>(::GetLastError())));
     }
     UniqueKernelHandle process(info.hProcess);
     UniqueKernelHandle thread(info.hThread);

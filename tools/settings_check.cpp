@@ -2,8 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 #include "package/entry_name.h"
 #include "package/release_rules.h"
+#include "system/ascii_text.h"
+#include "tools/json_error_text.h"
 
 namespace tessaryn {
 
@@ -18,6 +22,82 @@ std::string typeName(const json& value) {
     if (value.is_array()) return "an array";
     if (value.is_object()) return "an object";
     return "null";
+}
+
+enum class Kind { String, StringArray, Boolean, Any };
+
+struct KnownKey {
+    const char* name;
+    Kind kind;
+    bool required;
+    const char* what;  // said when a required key is missing or empty
+};
+
+// Every key a setup reads. "package" and "expires" are written by sign --package and --expires,
+// "mirrors" and "blocks" by the hosting side; their values are checked where they are made.
+constexpr KnownKey kKnownKeys[] = {
+    {"prod", Kind::String, true, "the product name, e.g. \"Tessaryn\""},
+    {"ver", Kind::String, true, "the version, e.g. \"2.0\", shown as DisplayVersion"},
+    {"eula", Kind::String, false, ""},
+    {"www", Kind::String, false, ""},
+    {"publisher", Kind::String, false, ""},
+    {"help", Kind::String, false, ""},
+    {"init", Kind::StringArray, false, ""},
+    {"post", Kind::StringArray, false, ""},
+    {"desk", Kind::Boolean, false, ""},
+    {"metric", Kind::Boolean, false, ""},
+    {"package", Kind::Any, false, ""},
+    {"expires", Kind::Any, false, ""},
+    {"mirrors", Kind::Any, false, ""},
+    {"blocks", Kind::Any, false, ""},
+};
+
+bool knownKey(const std::string& name) {
+    for (const KnownKey& key : kKnownKeys) {
+        if (name == key.name) return true;
+    }
+    return false;
+}
+
+// Edits (insert, delete, change, swap two neighbours) between a and b, ignoring case.
+size_t editDistance(const std::string& a, const std::string& b) {
+    const std::string x = lowerCaseAscii(a), y = lowerCaseAscii(b);
+    std::vector<std::vector<size_t>> d(x.size() + 1, std::vector<size_t>(y.size() + 1));
+    for (size_t i = 0; i <= x.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= y.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= x.size(); ++i) {
+        for (size_t j = 1; j <= y.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (x[i - 1] == y[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[x.size()][y.size()];
+}
+
+// The known key a misspelling most likely meant: a few edits away, or a longer word that
+// starts with it ("version" for "ver", "product" for "prod"); null when none is near.
+const char* nearestKnownKey(const std::string& name) {
+    if (name.size() > 64) return nullptr;
+    const char* best = nullptr;
+    size_t bestDistance = 0;
+    for (const KnownKey& key : kKnownKeys) {
+        const std::string known = key.name;
+        const size_t distance = editDistance(name, known);
+        const size_t allowed = known.size() <= 4 ? 1 : 2;
+        if (distance <= allowed && (best == nullptr || distance < bestDistance)) {
+            best = key.name;
+            bestDistance = distance;
+        }
+    }
+    if (best != nullptr) return best;
+    const std::string lower = lowerCaseAscii(name);
+    for (const KnownKey& key : kKnownKeys) {
+        if (lower.rfind(key.name, 0) == 0) return key.name;
+    }
+    return nullptr;
 }
 
 std::string quoted(const char* key) {
@@ -45,42 +125,42 @@ std::string productNameProblem(const std::string& name) {
     return {};
 }
 
-std::vector<std::string> settingsProblems(const std::string& jsonText) {
+SettingsFindings checkSettings(const std::string& jsonText, bool allowUnknown) {
     json root;
     try {
         root = json::parse(jsonText);
+    } catch (const json::parse_error& error) {
+        return {{"not valid JSON at " + jsonErrorText(jsonText, error.byte, error.what())}, {}};
     } catch (const json::exception& error) {
-        return {std::string("not valid JSON: ") + error.what()};
+        return {{std::string("not valid JSON: ") + error.what()}, {}};
     }
-    if (!root.is_object()) return {"the top level must be a JSON object, found " + typeName(root)};
+    if (!root.is_object()) {
+        return {{"the top level must be a JSON object { ... }, found " + typeName(root)}, {}};
+    }
 
-    std::vector<std::string> problems;
-    const auto prod = root.find("prod");
-    if (prod == root.end()) {
-        problems.push_back("\"prod\" is missing");
-    } else if (!prod->is_string()) {
-        problems.push_back("\"prod\" must be a string, found " + typeName(*prod));
-    } else if (const std::string why = productNameProblem(prod->get<std::string>()); !why.empty()) {
-        problems.push_back("\"prod\" " + why);
-    }
-    for (const char* key : {"eula", "ver", "www", "publisher", "help"}) {
-        const auto it = root.find(key);
-        if (it != root.end() && !it->is_string()) {
-            problems.push_back(quoted(key) + " must be a string, found " + typeName(*it));
-        }
-    }
-    for (const char* key : {"init", "post"}) {
-        const auto it = root.find(key);
-        if (it == root.end()) continue;
-        if (!it->is_array()) {
-            problems.push_back(quoted(key) + " must be an array of strings, found " +
-                               typeName(*it));
+    SettingsFindings findings;
+    std::vector<std::string>& problems = findings.problems;
+    for (const KnownKey& key : kKnownKeys) {
+        const auto it = root.find(key.name);
+        if (it == root.end()) {
+            if (key.required) {
+                problems.push_back(quoted(key.name) + " is missing (" + key.what + ")");
+            }
             continue;
         }
-        for (size_t i = 0; i < it->size(); ++i) {
-            if (!(*it)[i].is_string()) {
-                problems.push_back(quoted(key) + "[" + std::to_string(i) +
-                                   "] must be a string, found " + typeName((*it)[i]));
+        if (key.kind == Kind::String && !it->is_string()) {
+            problems.push_back(quoted(key.name) + " must be a string, found " + typeName(*it));
+        } else if (key.kind == Kind::Boolean && !it->is_boolean()) {
+            problems.push_back(quoted(key.name) + " must be a boolean, found " + typeName(*it));
+        } else if (key.kind == Kind::StringArray && !it->is_array()) {
+            problems.push_back(quoted(key.name) + " must be an array of strings, found " +
+                               typeName(*it));
+        } else if (key.kind == Kind::StringArray) {
+            for (size_t i = 0; i < it->size(); ++i) {
+                if (!(*it)[i].is_string()) {
+                    problems.push_back(quoted(key.name) + "[" + std::to_string(i) +
+                                       "] must be a string, found " + typeName((*it)[i]));
+                }
             }
         }
     }
@@ -93,13 +173,34 @@ std::vector<std::string> settingsProblems(const std::string& jsonText) {
         it != root.end() && (!it->is_string() || !parseUtcTime(it->get<std::string>()))) {
         problems.push_back("\"expires\" must be a UTC time such as \"2027-06-30T12:00:00Z\"");
     }
-    for (const char* key : {"desk", "metric"}) {
-        const auto it = root.find(key);
-        if (it != root.end() && !it->is_boolean()) {
-            problems.push_back(quoted(key) + " must be a boolean, found " + typeName(*it));
+    const auto prod = root.find("prod");
+    if (prod != root.end() && prod->is_string()) {
+        if (const std::string why = productNameProblem(prod->get<std::string>()); !why.empty()) {
+            problems.push_back("\"prod\" " + why);
         }
     }
-    return problems;
+    const auto ver = root.find("ver");
+    if (ver != root.end() && ver->is_string() && ver->get<std::string>().empty()) {
+        problems.push_back("\"ver\" is empty (" + std::string(kKnownKeys[1].what) + ")");
+    }
+    // The setup ignores keys it does not know, so a misspelt key would silently lose its value.
+    for (const auto& item : root.items()) {
+        if (knownKey(item.key())) continue;
+        std::string text = "unknown key " + quoted(item.key().c_str());
+        if (const char* near = nearestKnownKey(item.key())) {
+            text += std::string(" (did you mean ") + quoted(near) + "?)";
+        }
+        if (allowUnknown) {
+            findings.notes.push_back(text + ", kept: the setup ignores it");
+        } else {
+            problems.push_back(text + "; --allow-unknown signs it anyway");
+        }
+    }
+    return findings;
+}
+
+std::vector<std::string> settingsProblems(const std::string& jsonText) {
+    return checkSettings(jsonText, false).problems;
 }
 
 }  // namespace tessaryn

@@ -49,6 +49,10 @@ std::string lastLines(const std::string& output, size_t count) {
     return text.empty() ? "no output" : text;
 }
 
+bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
 void requireFile(const fs::path& path, const char* what) {
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {
@@ -89,6 +93,17 @@ void signExe(const SignExeOptions& options) {
     } remove{part};
     const ProgramResult result = runProgram(program, args, kSignTimeout);
     if (result.exitCode != 0) {
+        // OpenSSL reports a wrong password as a failed integrity check of the PKCS#12 file.
+        if (contains(result.output, "mac verify failure") ||
+            contains(result.output, "Wrong password")) {
+            if (options.passwordFile.empty()) {
+                throw std::runtime_error(pathText(options.pkcs12) +
+                                         " needs a password: give it with --password-file FILE");
+            }
+            throw std::runtime_error("wrong password: the password in " +
+                                     pathText(options.passwordFile) + " does not open " +
+                                     pathText(options.pkcs12));
+        }
         throw std::runtime_error("osslsigncode could not sign " + pathText(options.input) + ": " +
                                  lastLines(result.output, 3));
     }
@@ -106,8 +121,22 @@ VerifyExeResult verifyExe(const fs::path& exe, const fs::path& caFile) {
     }
     const ProgramResult result = runProgram(osslsigncode(), args, kVerifyTimeout);
     VerifyExeResult verdict;
-    verdict.valid = result.exitCode == 0;
-    if (!verdict.valid) verdict.details = lastLines(result.output, 4);
+    const std::string& out = result.output;
+    if (result.exitCode == 0) {
+        verdict.kind = ExeSignature::Valid;
+    } else if (contains(out, "No signature found")) {
+        verdict.kind = ExeSignature::Missing;
+    } else if (contains(out, "MISMATCH")) {
+        verdict.kind = ExeSignature::Changed;
+    } else if (const size_t at = out.find("Verify error: "); at != std::string::npos) {
+        // The digests match; only the certificate chain failed.
+        verdict.kind = ExeSignature::Untrusted;
+        const size_t from = at + std::string("Verify error: ").size();
+        verdict.details = lastLines(out.substr(from, out.find('\n', from) - from), 1);
+    } else {
+        verdict.details = lastLines(out, 4);
+    }
+    verdict.valid = verdict.kind == ExeSignature::Valid;
     return verdict;
 }
 

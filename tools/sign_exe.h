@@ -13,13 +13,22 @@ struct SignExeOptions {
     std::string timestampUrl;            // empty: no time stamp
 };
 
-// Throws std::runtime_error with osslsigncode's own words when signing fails; the output is
-// then left as it was.
+// Throws std::runtime_error when signing fails (a wrong password said as such, otherwise with
+// osslsigncode's own words); the output is then left as it was.
 void signExe(const SignExeOptions& options);
+
+enum class ExeSignature {
+    Valid,
+    Missing,    // the program carries no signature
+    Changed,    // the program's digest no longer matches its signature
+    Untrusted,  // intact, but the certificate chain ends at no trusted authority
+    Invalid,    // any other failure
+};
 
 struct VerifyExeResult {
     bool valid = false;
-    std::string details;  // osslsigncode's last lines when not valid
+    ExeSignature kind = ExeSignature::Invalid;
+    std::string details;  // Untrusted: the certificate error; Invalid: osslsigncode's last lines
 };
 
 // caFile empty: osslsigncode's default certificate authorities.

@@ -5,6 +5,7 @@
 
 #include "package/path_text.h"
 #include "package/signed_file.h"
+#include "tools/system_reason.h"
 
 namespace tessaryn {
 
@@ -13,7 +14,9 @@ SignedOutput::SignedOutput(const std::filesystem::path& path, const std::string&
     if (context.size() != kContextBytes) throw std::runtime_error("bad signing context");
     partPath_ += ".part";
     file_.open(partPath_, std::ios::binary | std::ios::trunc);
-    if (!file_) throw std::runtime_error("cannot create " + pathText(partPath_));
+    if (!file_) {
+        throw std::runtime_error("cannot create " + pathText(partPath_) + ": " + errnoReason());
+    }
     hydro_sign_init(&state_, context.data());
 }
 
@@ -28,7 +31,9 @@ void SignedOutput::write(const void* data, size_t size) {
     if (size == 0) return;
     hydro_sign_update(&state_, data, size);
     file_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    if (!file_) throw std::runtime_error("cannot write " + pathText(partPath_));
+    if (!file_) {
+        throw std::runtime_error("cannot write " + pathText(partPath_) + ": " + errnoReason());
+    }
     written_ += size;
 }
 
@@ -39,7 +44,9 @@ void SignedOutput::finish(const SecretKey& key) {
     }
     file_.write(reinterpret_cast<const char*>(signature.data()), signature.size());
     file_.close();
-    if (!file_) throw std::runtime_error("cannot write " + pathText(partPath_));
+    if (!file_) {
+        throw std::runtime_error("cannot write " + pathText(partPath_) + ": " + errnoReason());
+    }
     std::error_code error;
     std::filesystem::rename(partPath_, path_, error);
     if (error) {

@@ -33,18 +33,42 @@ TEST(ReadCommandLine, SwitchesIgnoreCaseButNotExtraText) {
 }
 
 TEST(ReadCommandLine, UrlSwitchValues) {
-    EXPECT_EQ(readCommandLine("/URL:").serverOverride, "");
-    EXPECT_EQ(readCommandLine("/URL:mirror.example").serverOverride, "https://mirror.example");
-    EXPECT_EQ(readCommandLine("/URL:http://127.0.0.1:8080").serverOverride,
-              "http://127.0.0.1:8080");
-    EXPECT_EQ(readCommandLine("/URL:https://a.example").serverOverride, "https://a.example");
-    // The scheme test is exact: an upper-case scheme counts as part of a bare host.
-    EXPECT_EQ(readCommandLine("/URL:HTTP://a.example").serverOverride, "https://HTTP://a.example");
-    // The switch itself is case-sensitive.
-    EXPECT_EQ(readCommandLine("/url:a.example").serverOverride, "");
-    // Later tokens win; an empty value does not clear an earlier one.
-    EXPECT_EQ(readCommandLine("/URL:a.example /URL:b.example /URL:").serverOverride,
-              "https://b.example");
+    struct Case {
+        const char* line;
+        const char* override;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/URL:", ""},
+             {"/URL:mirror.example", "https://mirror.example"},
+             {"/URL:http://127.0.0.1:8080", "http://127.0.0.1:8080"},
+             {"/URL:https://a.example", "https://a.example"},
+             // The scheme test is exact: an upper-case scheme counts as part of a bare host.
+             {"/URL:HTTP://a.example", "https://HTTP://a.example"},
+             // The switch itself, like every other, takes any case.
+             {"/url:http://127.0.0.1:8080", "http://127.0.0.1:8080"},
+             {"/Url:a.example", "https://a.example"},
+             // Later tokens win; an empty value does not clear an earlier one.
+             {"/URL:a.example /url:b.example /URL:", "https://b.example"},
+             {"/URLa.example /URL a.example", ""},
+         }) {
+        EXPECT_EQ(readCommandLine(c.line).serverOverride, c.override) << c.line;
+    }
+}
+
+TEST(ReadCommandLine, UnknownSwitchesAreCollectedForTheLog) {
+    struct Case {
+        const char* line;
+        Tokens unknown;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/VERYSILENT /url:x /log /? /UPDATER", {}},
+             {"/VERYSLIENT", {"/VERYSLIENT"}},
+             {"/SILENT  /URL /LOG:a.txt", {"/SILENT", "/URL", "/LOG:a.txt"}},
+             {"/VERYSILENT=1 \"/DIR=C:\\a b\"", {"/VERYSILENT=1", "/DIR=C:\\a b"}},
+             {"", {}},
+         }) {
+        EXPECT_EQ(readCommandLine(c.line).unknown, c.unknown) << c.line;
+    }
 }
 
 TEST(ApplyCommandLine, FillsTheRunsState) {
@@ -113,7 +137,7 @@ TEST(HelpText, ListsEverySwitchAndExitCode) {
     const std::string setup = helpText("Tessaryn", false);
     for (const char* part : {"/VERYSILENT", "/UPDATER", "/URL:host", "/LOG\t", "/LOG=\"file\"",
                              "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t", "\n1\t",
-                             "\n-1\t"})
+                             "\n-1\t", "Other switches are ignored; /LOG names them in the log."})
         EXPECT_NE(setup.find(part), std::string::npos) << part;
     const std::string uninstaller = helpText("Tessaryn", true);
     for (const char* part :

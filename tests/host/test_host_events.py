@@ -204,3 +204,36 @@ def test_load_beside_300_idle_connections_stores_each_event_once(host):
     stored = host.sql("SELECT uuid, count(*) FROM events GROUP BY uuid")
     assert sorted(stored) == sorted((uuid, 1) for uuid in result.sent)
     assert len(stored) == 1000
+
+
+def test_answers_are_signed_with_the_request_they_answer(start_host):
+    """With --answers-key every answer carries a signature over exactly the request body as
+    received and the answer body as sent; checked here with libhydrogen's own verify."""
+    import ctypes
+    import struct
+    from pathlib import Path
+
+    root = Path(__file__).resolve().parents[2]
+    keys = root / "build" / "dev-key"
+    library = root / "build" / "native" / "libtessaryn_hydrogen.so"
+    if not (keys / "answers.key").exists() or not library.exists():
+        pytest.skip("needs the native build and scripts/dev-key")
+    hydrogen = ctypes.CDLL(str(library))
+    assert hydrogen.hydro_init() == 0
+    public = bytes.fromhex((keys / "answers.pub").read_text().strip())
+
+    def valid(request, answer, signature_hex):
+        message = struct.pack("<Q", len(request)) + request + answer
+        return hydrogen.hydro_sign_verify(bytes.fromhex(signature_hex), message,
+                                          ctypes.c_size_t(len(message)), b"TSANSWER", public) == 0
+
+    host = start_host(rules_text='[[rule]]\nevents = [5]\n[rule.answer]\nmsg = "hi"\n',
+                      rules_name="rules.toml", extra_args=("--answers-key", str(keys / "answers.key")))
+    body = json.dumps(dict(GOOD, nonce="00112233445566778899aabbccddeeff")).encode()
+    status, headers, answer = host.post_event(body)
+    assert status == 200 and json.loads(answer) == {"msg": "hi"}
+    signature = headers["Tessaryn-Answer-Signature"]
+    assert len(signature) == 128
+    assert valid(body, answer, signature)
+    assert not valid(body.replace(b"0011", b"0012"), answer, signature), "another nonce"
+    assert not valid(body, answer + b" ", signature)

@@ -82,6 +82,7 @@ def test_help_and_usage_errors():
     assert run().returncode == 2
     result = run("frobnicate")
     assert result.returncode == 2 and "unknown command 'frobnicate'" in result.stderr
+    assert "Commands:" in result.stderr and not result.stdout
     result = run("pack", "dir", "--bogus")
     assert result.returncode == 2 and "unknown option --bogus" in result.stderr
     result = run("pack", "dir", "-o", "x.pak")
@@ -158,7 +159,10 @@ def test_tampered_or_mismatched_packages_are_invalid(tmp_path, keys):
     source = tmp_path / "src"
     make_tree(source)
     pak = tmp_path / "p.pak"
-    assert run("pack", source, "--key", secret, "-o", pak).returncode == 0
+    result = run("pack", source, "--key", secret, "-o", pak)
+    assert result.returncode == 0
+    assert result.stderr.startswith(
+        "tessaryn-publish pack: no --version given, so the package is labelled 1.0\n")
     data = bytearray(pak.read_bytes())
     for offset in (0, len(data) // 2, len(data) - 64, len(data) - 1):
         bad = tmp_path / "bad.pak"
@@ -305,23 +309,113 @@ def test_sign_reports_every_wrong_type(tmp_path, keys):
                  '"publisher" must be a string, found a number',
                  '"help" must be a string, found an array'):
         assert text in result.stderr
-    path.write_text("{not json")
-    result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o",
-                 tmp_path / "s.dat")
-    assert result.returncode == 1 and "not valid JSON" in result.stderr
+
+
+# Each file the way a first-day publisher gets it wrong, and every line sign says about it.
+BAD_SETTINGS = [
+    ('{"prod": "Tessaryn"}', ['"ver" is missing (the version, e.g. "2.0", shown as DisplayVersion)']),
+    ('{"ver": "2.0"}', ['"prod" is missing (the product name, e.g. "Tessaryn")']),
+    ('{"prod": "T", "ver": ""}', ['"ver" is empty (the version, e.g. "2.0", shown as DisplayVersion)']),
+    ('{"prod": "T", "ver": "2", "pubisher": "C"}',
+     ['unknown key "pubisher" (did you mean "publisher"?); --allow-unknown signs it anyway']),
+    ('{"Prod": "T", "ver": "2", "version": "2", "colour": 1}',
+     ['"prod" is missing (the product name, e.g. "Tessaryn")',
+      'unknown key "Prod" (did you mean "prod"?); --allow-unknown signs it anyway',
+      'unknown key "colour"; --allow-unknown signs it anyway',
+      'unknown key "version" (did you mean "ver"?); --allow-unknown signs it anyway']),
+    ('{"prod": "T",\n "ver": "2",\n}', ["not valid JSON at line 3, column 1: expected a key in "
+                                        "double quotes, found '}' (JSON allows no comma before a "
+                                        "closing '}')"]),
+    ('{"prod": "T", "ver": [1,]}', ["not valid JSON at line 1, column 25: expected a value (a string "
+                                    "in double quotes, a number, true, false, null, [ or {), found "
+                                    "']' (JSON allows no comma before a closing ']')"]),
+    ("{'prod': 'T'}", ["not valid JSON at line 1, column 2: found a single quote ', but JSON "
+                       'strings and keys take double quotes "']),
+    ('{"prod": "T" "ver": "2"}', ["not valid JSON at line 1, column 14: expected ',' or '}' after "
+                                  "the value, found a string"]),
+    ('{"prod" "T"}', ["not valid JSON at line 1, column 9: expected ':' after the key, found a "
+                      "string"]),
+    ('{"prod": "T", "ver": "2"', ["not valid JSON at line 1, column 25: expected ',' or '}' after "
+                                  "the value, found the end of the file"]),
+    ('{"prod": "T",\n "post": ["dël C:\\Temp"]}',
+     ["not valid JSON at line 2, column 18: a backslash starts an unknown escape; write each \\ "
+      "in a Windows path as \\\\"]),
+    ('{"prod": "T", "eula": "two\nlines"}', ["not valid JSON at line 1, column 23: the string "
+                                             "starting here runs past the end of its line; close "
+                                             "it with \" or write a line break as \\n"]),
+    ('{"prod": "T", "eula": "open', ["not valid JSON at line 1, column 23: the string starting "
+                                     'here is never closed with "']),
+    ('{"desk": yes}', ["not valid JSON at line 1, column 10: found the word yes, but JSON knows "
+                       'only true, false and null; text takes double quotes "']),
+    ('{"prod": "T"} // end', ["not valid JSON at line 1, column 15: found a comment, but JSON has "
+                              "none"]),
+    ('{"prod": "T"}{}', ["not valid JSON at line 1, column 14: expected nothing after the closing "
+                         "'}', found '{'"]),
+    ("", ["not valid JSON at line 1, column 1: expected a value (a string in double quotes, a "
+          "number, true, false, null, [ or {), found the end of the file"]),
+    ("[1]", ["the top level must be a JSON object { ... }, found an array"]),
+]
+
+
+def test_sign_says_in_plain_words_what_is_wrong_with_the_settings(tmp_path, keys):
+    secret, public = keys
+    path, out = tmp_path / "s.json", tmp_path / "s.dat"
+    for text, lines in BAD_SETTINGS:
+        path.write_text(text, encoding="utf-8")
+        result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o", out)
+        assert result.returncode == 1, text
+        assert result.stderr.splitlines() == [f"tessaryn-publish: {path}: {line}" for line in lines]
+        assert not out.exists()
+    # Known to the setup, so never taken for misspellings.
+    path.write_text('{"prod": "T", "ver": "2", "mirrors": [], "blocks": []}')
+    pak = packed_product(tmp_path, secret, version="2", main="t.exe", name="t.pak")
+    assert run("sign", path, "--key", secret, "--package", pak, "-o", out).returncode == 0
+    # A deliberate extra key is signed when asked, and still named.
+    path.write_text('{"prod": "T", "ver": "2", "pubisher": "C"}')
+    result = run("sign", path, "--key", secret, "--package", pak, "-o", out, "--allow-unknown")
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == f'tessaryn-publish: {path}: unknown key "pubisher" (did you mean ' \
+                            '"publisher"?), kept: the setup ignores it\n'
+    assert run("verify", out, "--public", public).returncode == 0
+
+
+def test_keygen_makes_missing_folders_for_the_owner_only(tmp_path):
+    secret, public = tmp_path / "keys/deep/t.key", tmp_path / "pub/t.pub"
+    result = run("keygen", "--secret", secret, "--public", public)
+    assert result.returncode == 0, result.stderr
+    for folder in (tmp_path / "keys", secret.parent, public.parent):
+        assert stat.S_IMODE(folder.stat().st_mode) == 0o700, folder
+    assert stat.S_IMODE(secret.stat().st_mode) == 0o600 and len(public.read_text()) == 65
 
 
 def test_one_line_errors_for_missing_and_bad_inputs(tmp_path, keys):
     secret, public = keys
+    settings, a_file = tmp_path / "s.json", tmp_path / "a-file"
+    settings.write_text('{"prod": "T", "ver": "1"}')
+    a_file.write_text("")
+    missing, not_dir = "No such file or directory", "Not a directory"
     cases = [
         (("pack", tmp_path / "nope", "--key", secret, "-o", tmp_path / "x.pak"), "folder not found"),
         (("pack", tmp_path, "--key", tmp_path / "none.key", "-o", tmp_path / "x.pak"),
-         "cannot read secret key file"),
+         f"cannot read secret key file {tmp_path / 'none.key'}: {missing}"),
         (("pack", tmp_path, "--key", public, "-o", tmp_path / "x.pak"), "bad secret key file"),
-        (("verify", tmp_path / "none.pak", "--public", public), "cannot read"),
+        (("verify", tmp_path / "none.pak", "--public", public),
+         f"cannot read {tmp_path / 'none.pak'}: {missing}"),
         (("verify", secret, "--public", secret, "--kind", "dat"), "bad public key file"),
         (("sign", tmp_path / "none.json", "--key", secret, "--package", tmp_path / "x.pak", "-o",
-          tmp_path / "x.dat"), "cannot read"),
+          tmp_path / "x.dat"),
+         f"cannot read {tmp_path / 'none.json'}: {missing}"),
+        # Every "cannot" carries the system's reason.
+        (("sign", settings, "--key", secret, "--package",
+          packed_product(tmp_path, secret, version="1", main="t.exe", name="t1.pak"), "-o",
+          tmp_path / "nodir/x.dat"),
+         f"cannot create {tmp_path / 'nodir/x.dat.part'}: {missing}"),
+        (("pack", tmp_path, "--key", secret, "-o", a_file / "x.pak", "--quiet"),
+         f"cannot create {a_file / 'x.pak.part'}: {not_dir}"),
+        (("keygen", "--secret", a_file / "x.key", "--public", tmp_path / "x.pub"),
+         f"cannot create {a_file / 'x.key'}: {not_dir}"),
+        (("keygen", "--secret", a_file / "sub/x.key", "--public", tmp_path / "x.pub"),
+         f"cannot create the folder {a_file / 'sub'}: {not_dir}"),
     ]
     for args, text in cases:
         result = run(*args)
@@ -364,7 +458,7 @@ def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
     packed = {e["n"]: len(e["d"]) for e in document["files"] if e["t"] == "f"}
     for entry in listing["entries"]:
         path = expected[entry["name"]]
-        assert entry["type"] == ("directory" if path.is_dir() else "file")
+        assert entry["type"] == ("folder" if path.is_dir() else "file")
         if path.is_file():
             assert entry["unpacked"] == path.stat().st_size
             assert entry["packed"] == packed[entry["name"]]
@@ -372,7 +466,16 @@ def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
             assert ratio is None if entry["unpacked"] == 0 else \
                 abs(ratio - entry["packed"] / entry["unpacked"]) < 1e-9
     text = run("inspect", pak)
-    assert text.returncode == 0 and text.stdout.startswith("version 3.1, 4 files, 3 folders")
+    assert text.returncode == 0 and text.stdout.startswith(
+        "version 3.1, 4 files, 3 folders\nsignature NOT checked (give --public PUBFILE")
+    assert "\nfolder " in text.stdout and "dir " not in text.stdout
+    text = run("inspect", pak, "--public", public)
+    assert f"\nsignature valid, checked with the public key {public}\n" in text.stdout
+    single = tmp_path / "single"
+    (single / "only").mkdir(parents=True)
+    (single / "only/one.txt").write_text("1")
+    assert run("pack", single, "--key", secret, "-o", pak, "--quiet").returncode == 0
+    assert run("inspect", pak).stdout.startswith("version 1.0, 1 file, 1 folder\n")
     assert any(line.split()[:3] == ["file", str(packed["bin/app.bin"]), "200000"]
                for line in text.stdout.splitlines())
 
@@ -399,6 +502,9 @@ def code_signing(tmp_path_factory):
                     "-subj", "/CN=Tessaryn Test Signing", "-addext",
                     "extendedKeyUsage=codeSigning", "-keyout", folder / "key.pem",
                     "-out", folder / "cert.pem"], check=True, capture_output=True)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3",
+                    "-subj", "/CN=Someone Else", "-keyout", folder / "other-key.pem",
+                    "-out", folder / "other.pem"], check=True, capture_output=True)
     subprocess.run(["openssl", "pkcs12", "-export", "-inkey", folder / "key.pem", "-in",
                     folder / "cert.pem", "-out", folder / "cert.p12", "-passout",
                     f"file:{password}"], check=True, capture_output=True)
@@ -420,14 +526,24 @@ def test_sign_exe_makes_a_signature_osslsigncode_accepts(tmp_path, code_signing)
                                  capture_output=True, timeout=60)
     assert independent.returncode == 0, independent.stdout
     assert run("verify-exe", signed, "--ca", cert).returncode == 0
-    assert run("verify-exe", setup, "--ca", cert).returncode == 1  # unsigned
+    result = run("verify-exe", setup, "--ca", cert)
+    assert result.returncode == 1 and "no Authenticode signature" in result.stderr
+    # Intact but self-signed: the certificate is what fails, and the way out is named.
+    for extra, advice in (((), "give the publisher's CA certificate with --ca FILE"),
+                          (("--ca", code_signing / "other.pem"), "does not lead to a certificate in")):
+        result = run("verify-exe", signed, *extra)
+        assert result.returncode == 1
+        assert "the signature is intact, but its certificate is not trusted here " \
+               "(self-signed certificate)" in result.stderr and advice in result.stderr
 
     data = bytearray(signed.read_bytes())
     data[len(data) // 3] ^= 0x01
     flipped = tmp_path / "flipped.exe"
     flipped.write_bytes(data)
     result = run("verify-exe", flipped, "--ca", cert)
-    assert result.returncode == 1 and "invalid Authenticode signature" in result.stderr
+    assert result.returncode == 1
+    assert "invalid Authenticode signature: the program was changed after it was signed" \
+        in result.stderr
     assert subprocess.run(["osslsigncode", "verify", "-in", flipped, "-CAfile", cert],
                           capture_output=True, timeout=60).returncode != 0
 
@@ -439,8 +555,11 @@ def test_sign_exe_makes_a_signature_osslsigncode_accepts(tmp_path, code_signing)
     out = tmp_path / "never.exe"
     result = run("sign-exe", code_signing / "setup.exe", "--pkcs12", p12, "--password-file",
                  wrong, "-o", out)
-    assert result.returncode == 1 and "osslsigncode could not sign" in result.stderr
+    assert result.returncode == 1
+    assert f"wrong password: the password in {wrong} does not open {p12}" in result.stderr
     assert not out.exists() and not list(tmp_path.glob("*.signing-*"))
+    result = run("sign-exe", code_signing / "setup.exe", "--pkcs12", p12, "-o", out)
+    assert result.returncode == 1 and "needs a password: give it with --password-file" in result.stderr
 
 
 def test_sign_exe_runs_osslsigncode_from_path_with_literal_arguments(tmp_path, code_signing):

@@ -1,0 +1,9 @@
+#include "tools/system_reason.h"
+
+namespace tessaryn {
+
+std::string systemReason(int code) {
+    return errnoReason(code);
+}
+
+}  // namespace tessaryn
