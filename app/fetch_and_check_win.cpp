@@ -22,7 +22,8 @@ Fetched fetchAndCheck(const FetchRequest& request) {
     std::optional<LockedFile> file;
     std::string failure = "INVALID (file missing or locked)";
     std::string how;
-    std::optional<BoundCheck> check(std::in_place, request.context, request.binding);
+    std::optional<BoundCheck> check(std::in_place, request.context, request.binding,
+                                    request.blocks);
     if (::CopyFileW(request.besideProgram.c_str(), request.workCopy.c_str(), FALSE)) {
         if (request.onSource) request.onSource(true);
         // From here on nothing else can change the file: what is checked is what is used.
@@ -44,7 +45,10 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         // over, so that no check ever covers bytes of two files.
         const FileDownloader::Arrival arrival{
             [&check](const uint8_t* bytes, size_t size) { check->add(bytes, size); },
-            [&check, &request] { check.emplace(request.context, request.binding); }, &kept};
+            [&check, &request] {
+                check.emplace(request.context, request.binding, request.blocks);
+            },
+            &kept};
         const SetupState& state = setupState();
         const DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{}};
         fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
@@ -59,7 +63,8 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         how = " (as it arrived)";
     }
     logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +
-            how + (request.binding ? " with the size and SHA-256 the settings name" : "") + ": " +
+            how + (request.binding ? " with the size and SHA-256 the settings name" : "") +
+            (check->blocks() ? " and those of its blocks" : "") + ": " +
             (failure.empty() ? "valid" : failure));
     if (!failure.empty()) {
         fetched.outcome = FetchOutcome::InvalidSignature;

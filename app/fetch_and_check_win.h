@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/file_downloader.h"
+#include "package/block_map.h"
 #include "package/locked_file.h"
 #include "package/release_rules.h"
 
@@ -33,6 +34,8 @@ struct FetchRequest {
     // When given, the whole file (signature included) must have exactly this size and SHA-256,
     // hashed in the same pass as the signature check.
     const PackageBinding* binding = nullptr;
+    // With a binding: the hashes of the file's blocks, each checked as its last byte arrives.
+    const BlockMap* blocks = nullptr;
 };
 
 struct Fetched {

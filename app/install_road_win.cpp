@@ -110,7 +110,8 @@ std::optional<int> obtainPackage(RunContext& context) {
                                kPackageContext,
                                /*mayDownload=*/true,
                                reportSource,
-                               context.packageBinding ? &*context.packageBinding : nullptr};
+                               context.packageBinding ? &*context.packageBinding : nullptr,
+                               context.blockMap ? &*context.blockMap : nullptr};
     Fetched fetched = fetchAndCheck(request);
     if (fetched.outcome == FetchOutcome::DownloadFailed)
         return reportDownloadFailure(failureCause(fetched.download));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "package/block_map.h"
 #include "package/locked_file.h"
 #include "package/release_rules.h"
 
@@ -26,6 +27,8 @@ struct RunContext {
     // The package the settings name (size and SHA-256); empty only in a build that accepts
     // settings without one.
     std::optional<PackageBinding> packageBinding;
+    // The hashes of the package's blocks, when the settings name them.
+    std::optional<BlockMap> blockMap;
 };
 
 // Exit codes of the process.

@@ -12,6 +12,7 @@
 #include "app/setup_settings.h"
 #include "app/setup_state.h"
 #include "app/download_job_win.h"
+#include "package/block_map.h"
 #include "package/public_key.h"
 #include "package/release_rules.h"
 #include "system/process_win.h"
@@ -49,6 +50,7 @@ constexpr bool kAcceptUnboundPackage = false;
 struct ReleaseTerms {
     const nlohmann::json* package = nullptr;
     const nlohmann::json* expires = nullptr;
+    const nlohmann::json* blocks = nullptr;
 };
 
 // Reads the settings from the checked bytes themselves (payload, then signature).
@@ -70,27 +72,34 @@ ReleaseTerms readSettings(const std::vector<uint8_t>& signedBytes, SetupSettings
     // Events are switched on only now, from the settings just read.
     configureTelemetry({state.metricsUrl, state.productName, state.machineId, state.userAgent,
                         state.verySilent, state.metricsEnabled, answersPublicKey()});
-    return {settings.find("package"), settings.find("expires")};
+    return {settings.find("package"), settings.find("expires"), settings.find("blocks")};
 }
 
 // The release's own terms, for an install: it names its package, is not past its time and is
 // not older than the installed version. Empty when it may go on, else the exit code.
 std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, RunContext& context) {
     SetupState& state = setupState();
-    const bool bindingValid = terms.package && readPackageBinding(*terms.package);
+    const std::optional<PackageBinding> binding =
+        terms.package ? readPackageBinding(*terms.package) : std::nullopt;
+    const bool bindingValid = binding.has_value();
+    // A block map stands only beside the package it divides, and must agree with it.
+    std::optional<BlockMap> blocks;
+    if (terms.blocks && binding) blocks = readBlockMap(*terms.blocks, *binding);
     const std::optional<int64_t> expires =
         terms.expires && terms.expires->is_string()
             ? parseUtcTime(terms.expires->get_ref<const std::string&>())
             : std::nullopt;
     if ((terms.package && !bindingValid) || (!terms.package && !kAcceptUnboundPackage) ||
-        (terms.expires && !expires)) {
-        logLine(!terms.package ? "The settings name no package"
-                               : "The settings' \"package\" or \"expires\" is malformed");
+        (terms.expires && !expires) || (terms.blocks && !blocks)) {
+        logLine(!terms.package
+                    ? "The settings name no package"
+                    : "The settings' \"package\", \"blocks\" or \"expires\" is malformed");
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
     }
-    if (terms.package) context.packageBinding = readPackageBinding(*terms.package);
+    context.packageBinding = binding;
+    context.blockMap = std::move(blocks);
     if (expires && static_cast<int64_t>(std::time(nullptr)) > *expires) {
         const std::string text = "The setup files have expired (" +
                                  terms.expires->get<std::string>() +

@@ -4,27 +4,36 @@
 
 namespace tessaryn {
 
-BoundCheck::BoundCheck(const std::string& context, const PackageBinding* binding)
+BoundCheck::BoundCheck(const std::string& context, const PackageBinding* binding,
+                       const BlockMap* blocks)
     : binding_(binding), signature_(context) {
     if (binding_) hash_.emplace();
+    if (binding_ && blocks) blocks_.emplace(*blocks, binding_->size);
 }
 
 void BoundCheck::add(const uint8_t* bytes, size_t size) noexcept {
     signature_.add(bytes, size);
     if (hash_) hash_->add(bytes, size);
+    if (blocks_) blocks_->add(bytes, size);
 }
 
 void BoundCheck::addWhole(const uint8_t* bytes, size_t size) noexcept {
     if (binding_ && size != binding_->size) return;
     // Parts of 1 MiB: a mapping is paged in as it is read.
     constexpr size_t kPart = 1024 * 1024;
-    for (size_t at = 0; at < size; at += kPart) add(bytes + at, std::min(kPart, size - at));
+    // No block hashes: nothing of a file held whole is used before the whole file has checked.
+    for (size_t at = 0; at < size; at += kPart) {
+        const size_t part = std::min(kPart, size - at);
+        signature_.add(bytes + at, part);
+        if (hash_) hash_->add(bytes + at, part);
+    }
 }
 
 std::string BoundCheck::failure(uint64_t fileSize, const PublicKey& key) {
     if (binding_ && fileSize != binding_->size)
         return "INVALID (size " + std::to_string(fileSize) + ", the settings name " +
                std::to_string(binding_->size) + ")";
+    if (blocks_ && blocks_->failed()) return "INVALID (" + blocks_->failure() + ")";
     if (fileSize != signature_.size() || !signature_.valid(key)) return "INVALID";
     if (!hash_) return {};
     const std::optional<Sha256Digest> digest = hash_->finish();

@@ -21,6 +21,7 @@
 #include "tools/key_files.h"
 #include "tools/pack.h"
 #include "tools/pack_progress.h"
+#include "tools/package_terms.h"
 #include "tools/release_sign.h"
 #include "tools/settings_check.h"
 #include "tools/sign_exe.h"
@@ -194,6 +195,15 @@ int sign(const Arguments& args) {
             throw UsageError(error.what());
         }
     }
+    uint64_t blockSize = kDefaultBlock;
+    if (args.values.count("--block-size")) {
+        const std::string& given = args.values.at("--block-size");
+        if (given.empty() || given.size() > 9 ||
+            given.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
+            throw UsageError("--block-size must be a number from 65536 to 67108864");
+        blockSize = std::stoull(given);
+    }
     const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
     std::string text = readText(input);
     const bool allowUnknown = args.flags.count("--allow-unknown") > 0;
@@ -208,7 +218,8 @@ int sign(const Arguments& args) {
         findings.problems = packageProblems(text, package, publicKey);
     }
     if (findings.problems.empty()) {
-        text = bindSettings(text, bindingOfFile(package), expires);
+        const PackageTerms terms = packageTerms(package, blockSize);
+        text = withBlockMap(bindSettings(text, terms.package, expires), terms.blocks);
         findings.problems = checkSettings(text, allowUnknown).problems;
     }
     if (!findings.problems.empty()) {
@@ -419,15 +430,17 @@ const std::vector<Command>& commands() {
         {"sign", "check and sign a setup information file (.dat) bound to its package",
          "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE --package FILE.pak\n"
          "                             -o OUT.dat [--expires 30d|DATE] [--allow-unknown]\n"
+         "                             [--block-size BYTES]\n"
          "Checks the setup information file (prod and ver present, a usable product name, the\n"
          "types of the keys the setup reads) and the package (signed with this key, of the\n"
          "version \"ver\", holding the main program <prod in lower case>.exe), writes the\n"
-         "package's size and SHA-256 into \"package\" and signs the result for the settings\n"
-         "context. --expires: the settings' end, as days from now (30d), a date (2027-06-30,\n"
+         "package's size and SHA-256 into \"package\", the SHA-256 of each of its blocks into\n"
+         "\"blocks\" (--block-size, default 4194304, 65536 to 67108864), and signs the result\n"
+         "for the settings context. --expires: the settings' end, as days from now (30d), a date (2027-06-30,\n"
          "its end in UTC) or a UTC time (2027-06-30T12:00:00Z); the setup refuses them after it.\n"
          "A key the setup does not read is refused as a likely misspelling, unless\n"
          "--allow-unknown is given.\n",
-         {"--key", "-o", "--package", "--expires"}, {"--allow-unknown"}, sign},
+         {"--key", "-o", "--package", "--expires", "--block-size"}, {"--allow-unknown"}, sign},
         {"verify", "check the signature of a .dat or .pak file, or a .dat with its .pak",
          "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
          "                               [--package FILE.pak]\n"

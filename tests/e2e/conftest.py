@@ -243,8 +243,9 @@ def make_product(folder: Path, version="1.0", settings=None, files=None, expires
     key = DEV_KEY / "tessaryn.key"
     publish("pack", tree, "--key", key, "-o", pak, "--version", version)
     more = ["--expires", expires] if expires else []
+    # Small blocks, so that even a small package has several.
     signed = publish("sign", settings_file, "--key", key, "--package", pak, "-o", dat, *more,
-                     check=False)
+                     "--block-size", 65536, check=False)
     if signed.returncode != 0:
         # The tool refuses unusable settings; tests of such files sign the bytes themselves.
         raise RuntimeError(signed.stderr)

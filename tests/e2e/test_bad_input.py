@@ -1,11 +1,14 @@
 """Untrusted, missing and broken files: the exit code, nothing installed, the events sent."""
 
+import hashlib
 import json
 import shutil
 
 import pytest
 
-from conftest import EXIT_FAILURE, Answer, sign_raw, url_switch
+from conftest import EXIT_FAILURE, Answer, make_product, sign_raw, url_switch
+from test_install import assert_installed
+from test_switches import log_lines
 
 
 def flip(path, offset):
@@ -37,6 +40,27 @@ def test_tampered_files_are_refused(machine, host, product, which, offset):
     assert nothing_installed(machine)
     # Events are switched on only by a trusted information file.
     assert sorted(host.events()) == ([] if which == "dat" else [0, 2, 5])
+
+
+def test_package_with_a_changed_block_leaves_the_earlier_version(machine, host, tmp_path):
+    old = make_product(tmp_path / "v1", "1.0")
+    setup = machine.put_setup()
+    host.publish(old)
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
+    # The host serves a copy with one byte changed in the third block of 64 KiB.
+    host.publish(new)
+    flip(host.files / "tessaryn.pak", 2 * 65536 + 1234)
+    events_before = len(host.events())
+
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt")
+
+    assert code == EXIT_FAILURE
+    assert_installed(machine, old, setup)
+    assert not (machine.install_dir / "new-only.txt").exists()
+    assert sorted(host.events()[events_before:]) == [0, 2, 5]
+    log = "\n".join(log_lines(machine.c / "up.txt"))
+    assert "INVALID (block 2 of " in log, log
 
 
 @pytest.mark.parametrize("missing", ["tessaryn.dat", "tessaryn.pak"])
@@ -89,8 +113,14 @@ def test_package_whose_files_cannot_be_unpacked(machine, test_host, tmp_path, pr
     # A correctly signed package whose only file holds a 12-byte compressed item.
     bundle = cbor({"version": "1.0", "files": [
         {"n": "broken.bin", "t": "f", "d": b"\x5d" + b"\x00" * 11}]})
-    (test_host.files / "tessaryn.pak").write_bytes(sign_raw(bundle, tmp_path, "SETUPPAK"))
-    shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+    pak = sign_raw(bundle, tmp_path, "SETUPPAK")
+    (test_host.files / "tessaryn.pak").write_bytes(pak)
+    # Settings that name this package (the tool refuses one without the main program).
+    settings = dict(product.settings, package={"size": len(pak),
+                                               "sha256": hashlib.sha256(pak).hexdigest()},
+                    blocks={"size": 65536, "sha256": [hashlib.sha256(pak).hexdigest()]})
+    (test_host.files / "tessaryn.dat").write_bytes(
+        sign_raw(json.dumps(settings).encode(), tmp_path, "SETUP100"))
     machine.put_setup()
 
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))

@@ -209,6 +209,7 @@ def test_sign_binds_the_settings_to_their_package(tmp_path, keys):
     signed = json.loads(out.read_bytes()[:-64])
     data = pak.read_bytes()
     assert signed.pop("package") == {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}
+    assert signed.pop("blocks") == {"size": 4194304, "sha256": [hashlib.sha256(data).hexdigest()]}
     expires = datetime.datetime.strptime(signed.pop("expires"), "%Y-%m-%dT%H:%M:%SZ")
     days = (expires - datetime.datetime.utcnow()).total_seconds() / 86400
     assert 29.9 < days < 30.1
@@ -248,6 +249,30 @@ def test_sign_refuses_a_package_that_is_not_the_release(tmp_path, keys, case, re
                  "--expires", expires)
     assert result.returncode == code and reason in result.stderr, result.stderr
     assert not out.exists()
+
+
+def test_sign_names_each_block_of_the_package(tmp_path, keys):
+    secret, _ = keys
+    tree = tmp_path / "tree"
+    tree.mkdir()
+    (tree / "tessaryn.exe").write_bytes(os.urandom(200_000))
+    pak = tmp_path / "p.pak"
+    assert run("pack", tree, "--key", secret, "-o", pak, "--version", "1.2").returncode == 0
+    settings = tmp_path / "s.json"
+    settings.write_text('{"prod": "Tessaryn", "ver": "1.2"}')
+    out = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
+                 "--block-size", 65536)
+    assert result.returncode == 0, result.stderr
+    data = pak.read_bytes()
+    blocks = [data[at:at + 65536] for at in range(0, len(data), 65536)]
+    assert len(blocks) == 4 and len(blocks[-1]) < 65536
+    assert json.loads(out.read_bytes()[:-64])["blocks"] == {
+        "size": 65536, "sha256": [hashlib.sha256(b).hexdigest() for b in blocks]}
+    for size in ("65535", "67108865", "64k"):
+        result = run("sign", settings, "--key", secret, "--package", pak, "-o", out,
+                     "--block-size", size)
+        assert result.returncode == 2 and "--block-size must be" in result.stderr
 
 
 @pytest.mark.parametrize("prod, reason", [
