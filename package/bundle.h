@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
+// decompressEntry, for the callers that decode one entry themselves.
 #include "package/lzma_entry.h"
 
 namespace tessaryn {
@@ -30,9 +30,5 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
 // The same from a bundle file (all of the file is the bundle).
 void extractBundle(const std::string& destination, const std::string& bundlePath,
                    ExtractProgressCallback callback, unsigned threads = 0);
-
-// Decodes one LZMA-Alone item and appends the bytes to output. 0 on success, else an LZMA SDK
-// result code or kHeaderTooShort.
-int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& output);
 
 }  // namespace tessaryn

@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "package/bundle.h"
-
 namespace tessaryn {
 
 namespace {

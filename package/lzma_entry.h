@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace tessaryn {
 
@@ -31,5 +32,9 @@ class EntryDecoder {
     std::unique_ptr<uint8_t[]> window_;
     size_t capacity_ = 0;
 };
+
+// Decodes one LZMA-Alone item and appends the bytes to output. 0 on success, else an LZMA SDK
+// result code or kHeaderTooShort.
+int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& output);
 
 }  // namespace tessaryn

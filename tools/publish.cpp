@@ -293,17 +293,15 @@ int inspect(const Arguments& args) {
     expectPositional(args, 1, "one FILE.pak");
     const fs::path file = pathFromUtf8(args.positional[0]);
     const bool checked = args.values.count("--public") > 0;
-    if (checked) {
-        const PublicKey key = readPublicKey(pathFromUtf8(args.values.at("--public")));
-        if (!signatureValid(file, kPackageContext, key)) {
-            std::cerr << kProgram << ": " << pathText(file)
-                      << ": invalid signature, not listing it\n";
-            return 1;
-        }
+    std::optional<PublicKey> key;
+    if (checked) key = readPublicKey(pathFromUtf8(args.values.at("--public")));
+    const std::optional<PackageListing> listing = inspectPackage(file, key ? &*key : nullptr);
+    if (!listing) {
+        std::cerr << kProgram << ": " << pathText(file) << ": invalid signature, not listing it\n";
+        return 1;
     }
-    const PackageListing listing = listPackage(file);
-    std::cout << (args.flags.count("--json") ? listingJson(listing, checked)
-                                             : listingText(listing));
+    std::cout << (args.flags.count("--json") ? listingJson(*listing, checked)
+                                             : listingText(*listing));
     return 0;
 }
 
