@@ -2,8 +2,7 @@
 // library's own messages, as they did when the library held the whole document.
 #include "package/bundle_document.h"
 
-#include <algorithm>
-#include <nlohmann/json.hpp>
+#include <map>
 #include <optional>
 #include <stdexcept>
 
@@ -11,8 +10,6 @@
 #include "package/entry_name.h"
 
 namespace tessaryn {
-
-using json = nlohmann::json;
 
 namespace {
 
@@ -95,21 +92,22 @@ EntryFields readFields(const uint8_t* data, size_t size, size_t offset) {
     return entry;
 }
 
+// The JSON library's type error, in its words (the text it gave when it held the document).
+[[noreturn]] void failType(int id, const std::string& what) {
+    throw std::runtime_error("[json.exception.type_error." + std::to_string(id) + "] " + what);
+}
+
 // The entry's text value for key: a missing key stops the extraction with a clear message.
 std::string entryText(const EntryFields& entry, const char* key) {
     if (!entry.isMap) {
-        throw json::type_error::create(
-            305, std::string("cannot use operator[] with a string argument with ") + entry.typeName,
-            nullptr);
+        failType(305, std::string("cannot use operator[] with a string argument with ") +
+                          entry.typeName);
     }
     const TextField& field = key[0] == 'n' ? entry.name : entry.type;
     if (!field.present) {
         throw std::runtime_error(std::string("Invalid bundle entry: missing \"") + key + "\"");
     }
-    if (!field.isText) {
-        throw json::type_error::create(
-            302, std::string("type must be string, but is ") + field.typeName, nullptr);
-    }
+    if (!field.isText) failType(302, std::string("type must be string, but is ") + field.typeName);
     return field.text;
 }
 
@@ -148,29 +146,24 @@ BundleDocument::BundleDocument(const uint8_t* data, size_t size) : data_(data), 
     const CborHead list = files.head();
     if (list.initial == 0xF6) return;
     if (list.major != 4 && list.major != 5) throw std::runtime_error("Invalid bundle file format");
-    std::vector<std::pair<std::string, size_t>> keyed;  // for a map: key and entry offset
+    // A map holds each key once, the last one given, and yields its values in key order.
+    std::map<std::string, size_t> keyed;
     for (uint64_t i = 0; list.indefinite ? !files.nextIsBreak() : i < list.value; ++i) {
         std::string key;
         if (list.major == 5) key = files.text(files.head());
         const size_t at = files.position();
         files.skip(files.head());
         if (list.major == 5) {
-            keyed.emplace_back(std::move(key), at);
+            keyed[key] = at;
         } else {
             places_.push_back(at);
         }
     }
-    if (list.major != 5) return;
-    // A map holds each key once, the last one given (offsets grow in the order given).
-    std::sort(keyed.begin(), keyed.end());
-    for (size_t i = 0; i < keyed.size(); ++i) {
-        if (i + 1 < keyed.size() && keyed[i + 1].first == keyed[i].first) continue;
-        places_.push_back(keyed[i].second);
-    }
+    for (const auto& [key, at] : keyed) places_.push_back(at);
 }
 
 BundleEntry BundleDocument::entry(size_t index) const {
-    EntryFields fields = readFields(data_, size_, places_.at(index));
+    EntryFields fields = readFields(data_, size_, places_[index]);
     BundleEntry entry;
     entry.name = entryText(fields, "n");
     const std::string type = entryText(fields, "t");
