@@ -213,9 +213,12 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     window.setStatusText(L"Initializing product...");
     runCommands(state.initCommands, context.installDirUtf8);
     makeShortcuts(context, toWide(productExe));
+    logLine("Shortcuts made");
     installUninstaller(context, toWide(productExe));
+    logLine("Registered");
     // As the signed-in user: the product must not inherit the setup's elevation.
     launchAsUser(toWide(productExe), context.installDir);
+    logLine("Product started");
     pumpMessages();
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
@@ -279,8 +282,11 @@ int runInstallRoad(RunContext& context) {
         });
         waitForWorker(worker);
         extraction.join();
-        if (!worker.failed && !staged.seal())
-            worker.fail("Failed to write the installed files to the disk");
+        if (!worker.failed) {
+            logLine("Writing through to the disk");
+            if (!staged.seal()) worker.fail("Failed to write the installed files to the disk");
+            logLine("Written through");
+        }
     } else {
         worker.fail("Failed to create a folder for the installation files");
     }
@@ -294,6 +300,8 @@ int runInstallRoad(RunContext& context) {
         terminateProcessesInDirectory(context.installDirUtf8);
         if (!staged.swapIntoPlace())
             worker.fail("Failed to move the installed files into place");
+        else
+            logLine("Moved into place");
     }
 
     int exitCode = kExitSuccess;

@@ -27,6 +27,7 @@ void extractPackage(const RunContext& context, const std::wstring& destination,
             throw std::runtime_error("Failed to read file: " + toUtf8(context.tempPak) +
                                      " (Error code: 200)");
         }
+        logLine("Unpacking into " + toUtf8(destination));
         extractBundle(toUtf8(destination), context.package.data(),
                       context.package.size() - kSignatureBytes, progress);
         if (logActive()) {
