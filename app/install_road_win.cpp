@@ -241,7 +241,8 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 // The new version is unpacked beside the old one and takes its place only when complete, so that
 // a failure before the swap leaves the old version installed as it was:
 //   1. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
-//   2. "Installing files...": the package is unpacked into it and written through to the disk;
+//   2. "Installing files...": the package is unpacked into it, each file written through to the
+//      disk by the worker that wrote it;
 //   3. "Removing previous version...": the old version's post commands and the end of its
 //      processes; a trial move of its folder (one that cannot move is left whole, and the run
 //      fails); its uninstaller;
@@ -282,11 +283,6 @@ int runInstallRoad(RunContext& context) {
         });
         waitForWorker(worker);
         extraction.join();
-        if (!worker.failed) {
-            logLine("Writing through to the disk");
-            if (!staged.seal()) worker.fail("Failed to write the installed files to the disk");
-            logLine("Written through");
-        }
     } else {
         worker.fail("Failed to create a folder for the installation files");
     }

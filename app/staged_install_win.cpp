@@ -27,8 +27,6 @@ bool StagedInstall::begin() {
     return true;
 }
 
-bool StagedInstall::seal() { return !staging_.empty() && flushFolderFiles(staging_); }
-
 void StagedInstall::discard() {
     if (staging_.empty()) return;
     stagingHold_.reset();

@@ -48,7 +48,7 @@ unsigned defaultExtractThreads() {
 }
 
 void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
-                   ExtractProgressCallback callback, unsigned threads) {
+                   ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
     if (callback) callback(0.0f, "Reading bundle file...");
     if (callback) callback(0.05f, "Parsing bundle...");
     const BundleDocument document(bundle, size);
@@ -57,7 +57,7 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
 
     if (threads == 0) threads = defaultExtractThreads();
     std::optional<WriterPool> pool;
-    if (threads > 1) pool.emplace(bundle, threads);
+    if (threads > 1) pool.emplace(bundle, threads, flushFiles, kExtractWindowBudget);
     EntryDecoder decoder;  // for the calling thread, when it decodes itself
     // File names handed to the pool since it was last empty, folded as Windows compares them:
     // a later entry of one of these names, or a folder through one, waits until the pool is
@@ -127,7 +127,7 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
         }
         FileJob job{index, name, target, std::move(entry.data)};
         if (!pool) {
-            const std::string failure = writeEntry(bundle, job, decoder, [] { return false; });
+            const std::string failure = writeEntry(bundle, job, decoder, flushFiles, [] { return false; });
             if (!failure.empty()) throw std::runtime_error(prefix + failure);
             continue;
         }
@@ -140,12 +140,13 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
 }
 
 void extractBundle(const std::string& destination, const std::string& bundlePath,
-                   ExtractProgressCallback callback, unsigned threads) {
+                   ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
     const std::optional<LockedFile> file = LockedFile::open(bundlePath);
     if (!file) {
         throw std::runtime_error("Failed to read file: " + bundlePath + " (Error code: 200)");
     }
-    extractBundle(destination, file->data(), file->size(), std::move(callback), threads);
+    extractBundle(destination, file->data(), file->size(), std::move(callback), threads,
+                  flushFiles);
 }
 
 }  // namespace tessaryn

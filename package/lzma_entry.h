@@ -28,6 +28,12 @@ class EntryDecoder {
 
     int decode(const uint8_t* data, size_t size, const DecodedSink& sink);
 
+    // The window decode() uses for an item of `size` bytes whose header (its first 13 bytes)
+    // is at `header`; 0 for an item too short to have one.
+    static size_t windowBytes(const uint8_t* header, size_t size);
+    // Gives the window back when it is larger than `keep` bytes.
+    void shrink(size_t keep);
+
   private:
     std::unique_ptr<uint8_t[]> window_;
     size_t capacity_ = 0;

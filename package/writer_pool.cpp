@@ -6,8 +6,24 @@
 
 namespace tessaryn {
 
+namespace {
+
+// The decoder window the job's item asks for (its header may lie across chunks).
+size_t windowOf(const uint8_t* bundle, const FileJob& job) {
+    uint8_t header[16];
+    size_t have = 0;
+    size_t size = 0;
+    for (const auto& [at, length] : job.data) {
+        for (size_t i = 0; i < length && have < sizeof header; ++i) header[have++] = bundle[at + i];
+        size += length;
+    }
+    return EntryDecoder::windowBytes(header, size);
+}
+
+}  // namespace
+
 std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
-                       const std::function<bool()>& cancelled) {
+                       bool flush, const std::function<bool()>& cancelled) {
     // Chunked byte strings are rare (our packer never writes them): they are joined first.
     std::vector<uint8_t> joined;
     const uint8_t* input = nullptr;
@@ -49,11 +65,12 @@ std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& 
                " (Status code: " + std::to_string(status) + ")";
     }
     if (!opened && !file.create(job.target)) return writeFailure;
-    if (!file.finish()) return writeFailure;
+    if (!file.finish(flush)) return writeFailure;
     return {};
 }
 
-WriterPool::WriterPool(const uint8_t* bundle, unsigned threads) : bundle_(bundle) {
+WriterPool::WriterPool(const uint8_t* bundle, unsigned threads, bool flush, size_t windowBudget)
+    : bundle_(bundle), flush_(flush), windowBudget_(windowBudget) {
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
 }
 
@@ -61,6 +78,7 @@ WriterPool::~WriterPool() {
     {
         std::lock_guard lock(mutex_);
         abandoned_ = true;
+        windowRoom_.notify_all();
     }
     close();
 }
@@ -97,6 +115,7 @@ void WriterPool::failAt(size_t index) {
     std::lock_guard lock(mutex_);
     if (!firstFailed_ || index < *firstFailed_) firstFailed_ = index;
     room_.notify_all();
+    windowRoom_.notify_all();
 }
 
 void WriterPool::work() {
@@ -112,19 +131,23 @@ void WriterPool::work() {
             room_.notify_one();
         }
         std::string failure;
-        if (!isCancelled(job.index)) {
+        const size_t window = windowOf(bundle_, job);
+        if (reserveWindow(window, job.index)) {
             try {
-                failure = writeEntry(bundle_, job, decoder,
+                failure = writeEntry(bundle_, job, decoder, flush_,
                                      [this, &job] { return isCancelled(job.index); });
             } catch (const std::exception& error) {
                 failure = error.what();
             }
+            decoder.shrink(kKeptWindow);
+            releaseWindow(window);
         }
         std::lock_guard lock(mutex_);
         if (!failure.empty() && (!failure_ || job.index < failure_->first)) {
             failure_.emplace(job.index, "Failed to extract file " + job.name + ": " + failure);
             if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;
             room_.notify_all();
+            windowRoom_.notify_all();
         }
         if (--busy_ == 0) room_.notify_all();
     }
@@ -132,7 +155,28 @@ void WriterPool::work() {
 
 bool WriterPool::isCancelled(size_t index) {
     std::lock_guard lock(mutex_);
+    return cancelledLocked(index);
+}
+
+bool WriterPool::cancelledLocked(size_t index) const {
     return abandoned_ || (firstFailed_ && index > *firstFailed_);
+}
+
+bool WriterPool::reserveWindow(size_t bytes, size_t index) {
+    std::unique_lock lock(mutex_);
+    windowRoom_.wait(lock, [&] {
+        return cancelledLocked(index) || windowsHeld_ == 0 ||
+               (windowsHeld_ <= windowBudget_ && bytes <= windowBudget_ - windowsHeld_);
+    });
+    if (cancelledLocked(index)) return false;
+    windowsHeld_ += bytes;
+    return true;
+}
+
+void WriterPool::releaseWindow(size_t bytes) {
+    std::lock_guard lock(mutex_);
+    windowsHeld_ -= bytes;
+    windowRoom_.notify_all();
 }
 
 }  // namespace tessaryn

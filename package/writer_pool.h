@@ -24,17 +24,25 @@ struct FileJob {
     std::vector<std::pair<size_t, size_t>> data;  // spans of the bundle, in order
 };
 
-// Decodes one entry into its file. Empty on success (or when cancelled), else the failure's
+// Decodes one entry into its file, written through to the disk before it is closed when flush
+// is set. Empty on success (or when cancelled), else the failure's
 // text without the "Failed to extract file" prefix; a failed or cancelled entry leaves no file.
 std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
-                       const std::function<bool()>& cancelled);
+                       bool flush, const std::function<bool()>& cancelled);
 
 // Workers that write the files handed to them. The first failure in the bundle's order wins:
 // entries after it are cancelled, entries before it still finish, so that the failure reported
 // is the one a sequential extraction would have met first.
+//
+// Memory: the decoder windows that running jobs use count against windowBudget bytes; a job
+// whose window does not fit waits until enough is given back (or runs alone when its window is
+// larger than the whole budget). Between jobs a worker keeps a window of at most kKeptWindow
+// bytes, outside the budget; a larger one is freed when its job ends.
 class WriterPool {
   public:
-    WriterPool(const uint8_t* bundle, unsigned threads);
+    static constexpr size_t kKeptWindow = size_t{1} << 20;
+
+    WriterPool(const uint8_t* bundle, unsigned threads, bool flush, size_t windowBudget);
     // Leaving early (an exception on the calling thread) cancels what is still queued or
     // running; the workers are joined either way.
     ~WriterPool();
@@ -58,14 +66,23 @@ class WriterPool {
     bool stopped() const { return firstFailed_.has_value(); }
     void work();
     bool isCancelled(size_t index);
+    bool cancelledLocked(size_t index) const;
+    // Counts the job's window against the budget, waiting for room; false when the job was
+    // cancelled meanwhile.
+    bool reserveWindow(size_t bytes, size_t index);
+    void releaseWindow(size_t bytes);
 
     const uint8_t* bundle_;
+    const bool flush_;
+    const size_t windowBudget_;
     // Enough queued work that the workers rarely wait for the walk between small files.
     static constexpr size_t kQueuedPerWorker = 32;
 
     std::mutex mutex_;
     std::condition_variable work_;  // workers wait here for jobs
     std::condition_variable room_;  // the walk waits here for room, for an empty pool, or a stop
+    std::condition_variable windowRoom_;  // jobs wait here for room in the window budget
+    size_t windowsHeld_ = 0;
     std::deque<FileJob> queue_;
     size_t busy_ = 0;
     bool closing_ = false;

@@ -36,12 +36,6 @@ void markTreeForRestart(const std::wstring& folder) {
     ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-bool flushFile(const std::wstring& path) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file && ::FlushFileBuffers(file.get());
-}
-
 // A folder that another running setup holds (holdFolder) cannot be opened for deletion.
 bool heldByAnotherRun(const std::wstring& folder) {
     UniqueFile probe(::CreateFileW(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -89,24 +83,6 @@ UniqueFile holdFolder(const std::wstring& folder) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
-}
-
-bool flushFolderFiles(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (!find) return false;
-    bool flushed = true;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = folder + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            flushed = flushFolderFiles(child) && flushed;
-        else
-            flushed = flushFile(child) && flushed;
-    } while (::FindNextFileW(find.get(), &entry));
-    return flushed;
 }
 
 bool moveFolder(const std::wstring& from, const std::wstring& to) {
