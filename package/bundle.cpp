@@ -127,7 +127,8 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
         }
         FileJob job{index, name, target, std::move(entry.data)};
         if (!pool) {
-            const std::string failure = writeEntry(bundle, job, decoder, flushFiles, [] { return false; });
+            const std::string failure =
+                writeEntry(bundle, job, decoder, flushFiles, [] { return false; });
             if (!failure.empty()) throw std::runtime_error(prefix + failure);
             continue;
         }

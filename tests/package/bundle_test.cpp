@@ -250,8 +250,8 @@ TEST(WriterPoolTest, TinyWindowBudgetStillWritesEveryFileInFull) {
         WriterPool pool(bundle.data(), 3, true, 1);
         for (size_t i = 0; i < 40; ++i) {
             const size_t at = (i % 3) * item.size();
-            FileJob job{i, "f" + std::to_string(i), pathText(scratch.path() / ("f" + std::to_string(i))),
-                        {{at, item.size()}}};
+            const std::string name = "f" + std::to_string(i);
+            FileJob job{i, name, pathText(scratch.path() / name), {{at, item.size()}}};
             ASSERT_TRUE(pool.add(std::move(job)));
         }
         EXPECT_FALSE(pool.close().has_value());
