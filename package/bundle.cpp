@@ -55,7 +55,9 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
     if (callback) callback(0.1f, "Creating extraction directory...");
     makeFolder(destination);
 
-    if (threads == 0) threads = defaultExtractThreads();
+    // A flush waits on the disk, not the processor: with every file flushed, all eight workers
+    // run whatever the number of cores, so that flushes overlap each other and the decoding.
+    if (threads == 0) threads = flushFiles ? 8 : defaultExtractThreads();
     std::optional<WriterPool> pool;
     if (threads > 1) pool.emplace(bundle, threads, flushFiles, kExtractWindowBudget);
     EntryDecoder decoder;  // for the calling thread, when it decodes itself
