@@ -235,9 +235,12 @@ void completeInstallation(const RunContext& context, ProgressWindow& window) {
     window.setStatusText(L"Initializing product...");
     runCommands(state.initCommands, context.installDirUtf8);
     makeShortcuts(context, toWide(productExe));
+    logLine("Shortcuts made");
     installUninstaller(context, toWide(productExe));
+    logLine("Registered");
     // As the signed-in user: the product must not inherit the setup's elevation.
     launchAsUser(toWide(productExe), context.installDir);
+    logLine("Product started");
     pumpMessages();
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
@@ -260,7 +263,8 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 // The new version is unpacked beside the old one and takes its place only when complete, so that
 // a failure before the swap leaves the old version installed as it was:
 //   1. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
-//   2. "Installing files...": the package is unpacked into it and written through to the disk;
+//   2. "Installing files...": the package is unpacked into it, each file written through to the
+//      disk by the worker that wrote it;
 //   3. "Removing previous version...": the old version's post commands and the end of its
 //      processes; a trial move of its folder (one that cannot move is left whole, and the run
 //      fails); its uninstaller;
@@ -307,8 +311,6 @@ int runInstallRoad(RunContext& context) {
             waitForWorker(worker);
             extraction.join();
         }
-        if (!worker.failed && !staged.seal())
-            worker.fail("Failed to write the installed files to the disk");
     } else {
         worker.fail("Failed to create a folder for the installation files");
     }
@@ -322,6 +324,8 @@ int runInstallRoad(RunContext& context) {
         terminateProcessesInDirectory(context.installDirUtf8);
         if (!staged.swapIntoPlace())
             worker.fail("Failed to move the installed files into place");
+        else
+            logLine("Moved into place");
     }
 
     int exitCode = kExitSuccess;

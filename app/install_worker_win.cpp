@@ -48,8 +48,11 @@ void extractPackage(const RunContext& context, const std::wstring& destination,
             throw std::runtime_error("Failed to read file: " + toUtf8(context.tempPak) +
                                      " (Error code: 200)");
         }
+        logLine("Unpacking into " + toUtf8(destination));
+        // Each file is written through to the disk by its worker, before the folder can take
+        // the install folder's place.
         extractBundle(toUtf8(destination), context.package.data(),
-                      context.package.size() - kSignatureBytes, progress);
+                      context.package.size() - kSignatureBytes, progress, 0, true);
         if (logActive()) {
             const std::vector<TreeFile> files = listFiles(destination);
             logLine("Unpacked: " + std::to_string(files.size()) + " files, " +

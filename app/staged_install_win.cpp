@@ -25,8 +25,6 @@ bool StagedInstall::begin() {
     return static_cast<bool>(stagingHold_);
 }
 
-bool StagedInstall::seal() { return !staging_.empty() && flushFolderFiles(staging_); }
-
 void StagedInstall::discard() {
     if (staging_.empty()) return;
     stagingHold_.reset();

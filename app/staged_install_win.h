@@ -24,9 +24,6 @@ public:
     // Where the worker unpacks to, with a trailing backslash.
     std::wstring folder() const { return staging_ + L"\\"; }
 
-    // Writes every unpacked file through to the disk. False when one could not be.
-    bool seal();
-
     // Removes the staging folder; the install folder is left as it is.
     void discard();
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "package/bundle.h"
+#include "package/lzma_entry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> input(data, data + size);

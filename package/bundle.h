@@ -1,11 +1,12 @@
 #pragma once
 // The package's payload: one CBOR document listing directories and LZMA-compressed files, and
 // its extraction into the installation folder.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
+// decompressEntry, for the callers that decode one entry themselves.
 #include "package/lzma_entry.h"
 
 namespace tessaryn {
@@ -20,12 +21,17 @@ unsigned defaultExtractThreads();
 
 // Unpacks every entry of the bundle (bytes held by the caller, unchanged until the call
 // returns) under destination (UTF-8). Entries are decoded on `threads` workers (0: the default
-// pool; 1: on the calling thread), each streamed straight into its file. Throws
+// pool; 1: on the calling thread), each streamed straight into its file, and, with flushFiles,
+// written through to the disk by its worker before it is closed. The decoder windows of the
+// pool's running entries stay within kExtractWindowBudget bytes, whatever the number of workers
+// (an entry whose window alone is larger runs by itself), plus up to 1 MiB kept by each worker
+// between entries. Throws
 // std::runtime_error with the failure of the first failing entry in the bundle's order; files
 // written before it stay, the failing entry's partial file does not, and no worker is left
 // running.
 void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
-                   ExtractProgressCallback callback, unsigned threads = 0);
+                   ExtractProgressCallback callback, unsigned threads = 0,
+                   bool flushFiles = false);
 
 // The bytes the bundle's files take once unpacked: each entry's size from its LZMA header (its
 // packed size when the header does not say). Throws std::runtime_error for a bundle that is no
@@ -34,10 +40,9 @@ uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size);
 
 // The same from a bundle file (all of the file is the bundle).
 void extractBundle(const std::string& destination, const std::string& bundlePath,
-                   ExtractProgressCallback callback, unsigned threads = 0);
+                   ExtractProgressCallback callback, unsigned threads = 0,
+                   bool flushFiles = false);
 
-// Decodes one LZMA-Alone item and appends the bytes to output. 0 on success, else an LZMA SDK
-// result code or kHeaderTooShort.
-int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& output);
+inline constexpr size_t kExtractWindowBudget = size_t{32} << 20;
 
 }  // namespace tessaryn

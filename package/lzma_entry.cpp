@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "package/bundle.h"
-
 namespace tessaryn {
 
 namespace {
@@ -38,38 +36,61 @@ size_t producibleBound(size_t inputBytes) {
     return inputBytes * kPerInputByte + kSlack;
 }
 
+// What decoding an item needs to know before it starts, from its 13-byte header.
+struct StreamPlan {
+    bool unknown = true;    // no size: the stream ends with the end marker
+    uint64_t declared = 0;  // the size the header states
+    uint64_t limit = 0;     // where output stops
+    uint32_t dictionary = 0;
+    size_t window = 0;
+};
+
+StreamPlan planStream(const uint8_t* header, size_t size) {
+    StreamPlan plan;
+    for (size_t i = 0; i < 8; ++i) {
+        const uint8_t byte = header[LZMA_PROPS_SIZE + i];
+        plan.declared |= static_cast<uint64_t>(byte) << (8 * i);
+        plan.unknown = plan.unknown && byte == 0xFF;
+    }
+    const size_t bound = producibleBound(size - kHeaderBytes);
+    // Output stops at the declared size, or, for an unknown size, at the end marker.
+    plan.limit = plan.unknown ? UINT64_MAX : std::min<uint64_t>(plan.declared, bound);
+    // A dictionary larger than all the output there can be is never filled: cap it. Matches
+    // never reach back further than the output so far, so the capped stream decodes the same.
+    for (int i = 0; i < 4; ++i) plan.dictionary |= static_cast<uint32_t>(header[1 + i]) << (8 * i);
+    const uint64_t reach = std::min<uint64_t>(plan.limit, bound);
+    if (plan.dictionary > reach) plan.dictionary = static_cast<uint32_t>(reach);
+    plan.window = std::max<size_t>({kSmallestWindow, plan.dictionary,
+                                    static_cast<size_t>(std::min<uint64_t>(reach, kChunkBytes))});
+    return plan;
+}
+
 }  // namespace
 
 EntryDecoder::EntryDecoder() = default;
 EntryDecoder::~EntryDecoder() = default;
 
+size_t EntryDecoder::windowBytes(const uint8_t* header, size_t size) {
+    return size < kHeaderBytes ? 0 : planStream(header, size).window;
+}
+
+void EntryDecoder::shrink(size_t keep) {
+    if (capacity_ <= keep) return;
+    window_.reset();
+    capacity_ = 0;
+}
+
 int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& sink) {
     if (size < kHeaderBytes) return kHeaderTooShort;
-    uint64_t declared = 0;
-    bool unknown = true;
-    for (size_t i = 0; i < 8; ++i) {
-        const uint8_t byte = data[LZMA_PROPS_SIZE + i];
-        declared |= static_cast<uint64_t>(byte) << (8 * i);
-        unknown = unknown && byte == 0xFF;
-    }
+    const StreamPlan plan = planStream(data, size);
+    const bool unknown = plan.unknown;
+    const uint64_t declared = plan.declared;
+    const uint64_t limit = plan.limit;
     const size_t inputBytes = size - kHeaderBytes;
-    const size_t bound = producibleBound(inputBytes);
-    // Output stops at the declared size, or, for an unknown size, at the end marker.
-    const uint64_t limit = unknown ? UINT64_MAX : std::min<uint64_t>(declared, bound);
-
-    // A dictionary larger than all the output there can be is never filled: cap it. Matches
-    // never reach back further than the output so far, so the capped stream decodes the same.
     uint8_t props[LZMA_PROPS_SIZE];
     std::copy(data, data + LZMA_PROPS_SIZE, props);
-    uint32_t dictionary = 0;
-    for (int i = 0; i < 4; ++i) dictionary |= static_cast<uint32_t>(props[1 + i]) << (8 * i);
-    const uint64_t reach = std::min<uint64_t>(limit, bound);
-    if (dictionary > reach) {
-        dictionary = static_cast<uint32_t>(reach);
-        for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(dictionary >> (8 * i));
-    }
-    const size_t window = std::max<size_t>(
-        {kSmallestWindow, dictionary, static_cast<size_t>(std::min<uint64_t>(reach, kChunkBytes))});
+    for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(plan.dictionary >> (8 * i));
+    const size_t window = plan.window;
     if (window > capacity_) {
         window_.reset();
         capacity_ = 0;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace tessaryn {
 
@@ -27,9 +28,19 @@ class EntryDecoder {
 
     int decode(const uint8_t* data, size_t size, const DecodedSink& sink);
 
+    // The window decode() uses for an item of `size` bytes whose header (its first 13 bytes)
+    // is at `header`; 0 for an item too short to have one.
+    static size_t windowBytes(const uint8_t* header, size_t size);
+    // Gives the window back when it is larger than `keep` bytes.
+    void shrink(size_t keep);
+
   private:
     std::unique_ptr<uint8_t[]> window_;
     size_t capacity_ = 0;
 };
+
+// Decodes one LZMA-Alone item and appends the bytes to output. 0 on success, else an LZMA SDK
+// result code or kHeaderTooShort.
+int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& output);
 
 }  // namespace tessaryn

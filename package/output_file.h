@@ -7,7 +7,8 @@
 namespace tessaryn {
 
 // One file being written: created (or truncated) by create, closed by finish or, with its
-// partial content deleted, by discard or the destructor.
+// partial content deleted, by discard or the destructor. finish(true) writes it through to the
+// disk first, on the thread that wrote it, while the handle is still open.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -17,7 +18,7 @@ class OutputFile {
 
     bool create(const std::string& path);
     bool write(const uint8_t* data, size_t size);
-    bool finish();
+    bool finish(bool flush = false);
     void discard() noexcept;
 
   private:

@@ -33,8 +33,9 @@ bool OutputFile::write(const uint8_t* data, size_t size) {
     return true;
 }
 
-bool OutputFile::finish() {
+bool OutputFile::finish(bool flush) {
     if (file_ < 0) return false;
+    if (flush && ::fsync(static_cast<int>(file_)) != 0) return false;
     const bool closed = ::close(static_cast<int>(file_)) == 0;
     file_ = -1;
     return closed;

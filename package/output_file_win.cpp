@@ -54,8 +54,9 @@ bool OutputFile::write(const uint8_t* data, size_t size) {
     return true;
 }
 
-bool OutputFile::finish() {
+bool OutputFile::finish(bool flush) {
     if (file_ == -1) return false;
+    if (flush && !::FlushFileBuffers(reinterpret_cast<HANDLE>(file_))) return false;
     const bool closed = ::CloseHandle(reinterpret_cast<HANDLE>(file_)) != 0;
     file_ = -1;
     return closed;

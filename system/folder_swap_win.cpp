@@ -45,12 +45,6 @@ void markTreeForRestart(const std::wstring& folder) {
     ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-bool flushFile(const std::wstring& path) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file && ::FlushFileBuffers(file.get());
-}
-
 // A folder that another running setup holds (holdFolder) cannot be opened for deletion.
 bool heldByAnotherRun(const std::wstring& folder) {
     UniqueFile probe(::CreateFileW(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -130,23 +124,6 @@ UniqueFile holdFolder(const std::wstring& folder) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
-}
-
-bool flushFolderFiles(const std::wstring& folder) {
-    const UniqueFile held(::CreateFileW(
-        folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!held) return false;
-    bool flushed = true;
-    for (const FolderEntry& entry : listFolder(held.get())) {
-        const std::wstring child = folder + L"\\" + entry.name;
-        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-            flushed = flushFolderFiles(child) && flushed;
-        else
-            flushed = flushFile(child) && flushed;
-    }
-    return flushed;
 }
 
 bool moveFolder(const std::wstring& from, const std::wstring& to) {

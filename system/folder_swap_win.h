@@ -37,9 +37,6 @@ UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& p
 // takes the folder for a leftover, and nothing renames or deletes it.
 UniqueFile holdFolder(const std::wstring& folder);
 
-// Writes every file under the folder through to the disk. False when one could not be.
-[[nodiscard]] bool flushFolderFiles(const std::wstring& folder);
-
 // Renames a folder on the same volume; never copies. False when the target exists.
 [[nodiscard]] bool moveFolder(const std::wstring& from, const std::wstring& to);
 

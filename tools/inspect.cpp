@@ -1,10 +1,11 @@
 #include "tools/inspect.h"
 
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "package/bundle_document.h"
+#include "package/locked_file.h"
 #include "package/path_text.h"
 #include "package/signature_check.h"
 #include "tools/system_reason.h"
@@ -18,25 +19,17 @@ namespace {
 
 constexpr size_t kLzmaHeaderBytes = 13;  // properties (5), then the size, little-endian (8)
 
-std::vector<uint8_t> readBundle(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
-    const std::streamoff size = file.tellg();
-    if (size <= static_cast<std::streamoff>(kSignatureBytes)) {
-        throw std::runtime_error(pathText(path) + " is too short to be a package");
+std::optional<uint64_t> unpackedSize(const uint8_t* bundle, const BundleEntry& entry) {
+    // The header's 13 bytes, gathered over the chunks of the byte string.
+    uint8_t header[kLzmaHeaderBytes];
+    size_t have = 0;
+    for (const auto& [at, length] : entry.data) {
+        for (size_t i = 0; i < length && have < kLzmaHeaderBytes; ++i)
+            header[have++] = bundle[at + i];
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size) - kSignatureBytes);
-    file.seekg(0);
-    if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-        throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
-    }
-    return bytes;
-}
-
-std::optional<uint64_t> unpackedSize(const std::vector<uint8_t>& item) {
-    if (item.size() < kLzmaHeaderBytes) return std::nullopt;
+    if (have < kLzmaHeaderBytes) return std::nullopt;
     uint64_t size = 0;
-    for (size_t i = 0; i < 8; ++i) size |= static_cast<uint64_t>(item[5 + i]) << (8 * i);
+    for (size_t i = 0; i < 8; ++i) size |= static_cast<uint64_t>(header[5 + i]) << (8 * i);
     if (size == UINT64_MAX) return std::nullopt;  // the stream ends with a marker instead
     return size;
 }
@@ -53,44 +46,58 @@ std::string ratioText(uint64_t packed, std::optional<uint64_t> unpacked) {
     return text;
 }
 
-}  // namespace
-
-PackageListing listPackage(const fs::path& path) {
-    json document;
+// Lists the bundle through the reader the setup extracts with, so that what is listed is what
+// the setup would install and what is refused is what it would refuse.
+PackageListing listBundle(const uint8_t* bundle, size_t size, const fs::path& path) {
+    std::optional<BundleDocument> document;
     try {
-        document = json::from_cbor(readBundle(path));
-    } catch (const json::exception&) {
-        throw std::runtime_error(pathText(path) + " is not a package (no readable bundle)");
+        document.emplace(bundle, size);
+    } catch (const json::exception& error) {
+        throw std::runtime_error(pathText(path) + " is not a package (no readable bundle): " +
+                                 error.what());
+    } catch (const std::exception& error) {
+        throw std::runtime_error(pathText(path) + " is not a package: " + error.what());
     }
-    const auto bad = [&](const std::string& what) {
-        return std::runtime_error(pathText(path) + " is not a package: " + what);
-    };
-    if (!document.is_object()) throw bad("the bundle is not a map");
     PackageListing listing;
-    const auto version = document.find("version");
-    if (version != document.end() && version->is_string()) listing.version = *version;
-    const auto files = document.find("files");
-    if (files == document.end() || !files->is_array()) throw bad("no list of files");
-    for (const json& item : *files) {
-        const auto name = item.find("n");
-        const auto type = item.find("t");
-        if (!item.is_object() || name == item.end() || !name->is_string() || type == item.end() ||
-            (*type != "d" && *type != "f")) {
-            throw bad("entry " + std::to_string(listing.entries.size() + 1) +
-                      " has no name or type");
+    listing.version = document->version();
+    for (size_t index = 0; index < document->entryCount(); ++index) {
+        BundleEntry entry;
+        try {
+            entry = document->entry(index);
+        } catch (const std::exception& error) {
+            throw std::runtime_error(pathText(path) + " is not a package: entry " +
+                                     std::to_string(index + 1) + ": " + error.what());
         }
-        ListedEntry entry;
-        entry.name = *name;
-        entry.directory = *type == "d";
-        if (!entry.directory) {
-            const auto data = item.find("d");
-            if (data == item.end() || !data->is_binary()) throw bad(entry.name + " has no data");
-            entry.packed = data->get_binary().size();
-            entry.unpacked = unpackedSize(data->get_binary());
+        if (entry.kind == EntryKind::Ignored) continue;  // the setup skips it too
+        ListedEntry listed;
+        listed.name = std::move(entry.name);
+        listed.directory = entry.kind == EntryKind::Folder;
+        if (!listed.directory) {
+            for (const auto& piece : entry.data) listed.packed += piece.second;
+            listed.unpacked = unpackedSize(bundle, entry);
         }
-        listing.entries.push_back(std::move(entry));
+        listing.entries.push_back(std::move(listed));
     }
     return listing;
+}
+
+}  // namespace
+
+std::optional<PackageListing> inspectPackage(const fs::path& path, const PublicKey* key) {
+    // One view of the file: the bytes checked are the bytes listed.
+    const std::optional<LockedFile> view = LockedFile::open(pathText(path));
+    if (!view) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
+    if (view->size() <= kSignatureBytes) {
+        throw std::runtime_error(pathText(path) + " is too short to be a package");
+    }
+    if (key && !verifySignedBytes(view->data(), view->size(), kPackageContext, *key)) {
+        return std::nullopt;
+    }
+    return listBundle(view->data(), view->size() - kSignatureBytes, path);
+}
+
+PackageListing listPackage(const fs::path& path) {
+    return *inspectPackage(path, nullptr);  // without a key there is no signature to refuse
 }
 
 std::string listingText(const PackageListing& listing, const std::string& publicKeyFile) {

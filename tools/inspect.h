@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "package/signature_check.h"
+
 namespace tessaryn {
 
 struct ListedEntry {
@@ -20,9 +22,12 @@ struct PackageListing {
     std::vector<ListedEntry> entries;
 };
 
-// Reads the bundle in front of the trailing signature (which this does not check). Throws
-// std::runtime_error naming what is wrong when the file is not a package.
-PackageListing listPackage(const std::filesystem::path& path);
+// Opens the package once; with a key, checks its signature first (nullopt when it is invalid),
+// then lists the bundle in front of the signature through the reader the setup extracts with.
+// Throws std::runtime_error naming what is wrong when the file is not a package the setup would
+// take.
+std::optional<PackageListing> inspectPackage(const std::filesystem::path& path,
+                                             const PublicKey* key);
 
 // publicKeyFile: the key the signature was checked with; empty when it was not checked.
 std::string listingText(const PackageListing& listing, const std::string& publicKeyFile);

@@ -330,19 +330,24 @@ int inspect(const Arguments& args) {
     const fs::path file = pathFromUtf8(args.positional[0]);
     const bool checked = args.values.count("--public") > 0;
     const bool settings = lowerCaseAscii(pathText(file.extension())) == ".dat";
-    if (checked) {
-        const PublicKey key = readPublicKey(pathFromUtf8(args.values.at("--public")));
-        if (!signatureValid(file, settings ? kSettingsContext : kPackageContext, key)) {
+    std::optional<PublicKey> key;
+    if (checked) key = readPublicKey(pathFromUtf8(args.values.at("--public")));
+    if (settings) {
+        if (key && !signatureValid(file, kSettingsContext, *key)) {
             std::cerr << kProgram << ": " << pathText(file)
                       << ": invalid signature, not listing it\n";
             return 1;
         }
+        return reportPair(file, {}) ? 0 : 1;
     }
-    if (settings) return reportPair(file, {}) ? 0 : 1;
-    const PackageListing listing = listPackage(file);
+    const std::optional<PackageListing> listing = inspectPackage(file, key ? &*key : nullptr);
+    if (!listing) {
+        std::cerr << kProgram << ": " << pathText(file) << ": invalid signature, not listing it\n";
+        return 1;
+    }
     std::cout << (args.flags.count("--json")
-                      ? listingJson(listing, checked)
-                      : listingText(listing, checked ? args.values.at("--public") : ""));
+                      ? listingJson(*listing, checked)
+                      : listingText(*listing, checked ? args.values.at("--public") : ""));
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "package/path_text.h"
+#include "package/writer_pool.h"
 #include "tests/package/package_test_support.h"
 #include "tools/lzma_encode.h"
 #include "xz_sample.h"
@@ -384,6 +385,27 @@ TEST_F(ExtractBundleTest, EscapingNamesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(left,
               (std::vector<std::string>{"Program Files", "Program Files/Tessaryn", "setup.pak"}));
     EXPECT_TRUE(fs::is_empty(dest));
+}
+
+// A window budget smaller than any entry's window neither stalls the pool nor changes what is
+// written: each entry then runs alone. Files are written through as the setup asks.
+TEST(WriterPoolTest, TinyWindowBudgetStillWritesEveryFileInFull) {
+    ScratchFolder scratch;
+    const std::vector<uint8_t> item = kXzSampleLzma;
+    std::vector<uint8_t> bundle;
+    for (int i = 0; i < 3; ++i) bundle.insert(bundle.end(), item.begin(), item.end());
+    {
+        WriterPool pool(bundle.data(), 3, true, 1);
+        for (size_t i = 0; i < 40; ++i) {
+            const size_t at = (i % 3) * item.size();
+            const std::string name = "f" + std::to_string(i);
+            FileJob job{i, name, pathText(scratch.path() / name), {{at, item.size()}}};
+            ASSERT_TRUE(pool.add(std::move(job)));
+        }
+        EXPECT_FALSE(pool.close().has_value());
+    }
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(readBytes(scratch.path() / ("f" + std::to_string(i))), kXzSamplePlain) << i;
 }
 
 }  // namespace

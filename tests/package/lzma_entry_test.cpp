@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "package/bundle.h"
+#include "package/lzma_entry.h"
 #include "tests/package/package_test_support.h"
 #include "tools/lzma_encode.h"
 #include "xz_sample.h"

@@ -494,6 +494,68 @@ def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
     assert result.returncode == 1 and "is not a package" in result.stderr
 
 
+def cbor_encode(value):
+    """The CBOR the packer writes (definite lengths), for documents it would never write."""
+    def head(major, n):
+        if n < 24:
+            return bytes([major << 5 | n])
+        width = next(w for w in (1, 2, 4, 8) if n < 1 << (8 * w))
+        return bytes([major << 5 | {1: 24, 2: 25, 4: 26, 8: 27}[width]]) + n.to_bytes(width, "big")
+    if isinstance(value, bytes):
+        return head(2, len(value)) + value
+    if isinstance(value, str):
+        return head(3, len(value.encode())) + value.encode()
+    if isinstance(value, list):
+        return head(4, len(value)) + b"".join(map(cbor_encode, value))
+    if isinstance(value, dict):
+        return head(5, len(value)) + b"".join(cbor_encode(k) + cbor_encode(v)
+                                              for k, v in value.items())
+    raise TypeError(value)
+
+
+def sign_package(payload: bytes, secret, out):
+    signer = TOOL.parents[1] / "tests" / "e2e" / "e2e_sign_raw"
+    raw = out.with_suffix(".raw")
+    raw.write_bytes(payload)
+    subprocess.run([signer, secret, "SETUPPAK", raw, out], check=True, capture_output=True)
+
+
+# inspect lists through the reader the setup extracts with: it takes and refuses what unpack
+# does, and never falls over on hostile nesting, signed or not.
+@pytest.mark.parametrize("case", ["entry map", "ignored type", "escaping name", "deep nesting"])
+def test_inspect_takes_and_refuses_what_unpack_does(tmp_path, keys, case):
+    secret, public = keys
+    lzma_item = lzma.compress(b"hello", format=lzma.FORMAT_ALONE)
+    entry = lambda name: {"n": name, "t": "f", "d": lzma_item}
+    files, listed, refusal = {
+        # A map's values are taken in key order.
+        "entry map": ({"b": entry("second"), "a": entry("first")}, ["first", "second"], None),
+        "ignored type": ([entry("kept"), {"n": "other", "t": "x"}], ["kept"], None),
+        "escaping name": ([entry("ok"), entry("../evil")], None, "climbs out of the destin"),
+        "deep nesting": (None, None, "nesting too deep"),
+    }[case]
+    if case == "deep nesting":
+        payload = cbor_encode({"version": "1", "files": []})[:-1]
+        payload += b"\x81" * 200_000 + b"\x80"  # 200,000 arrays, one in the other
+    else:
+        payload = cbor_encode({"version": "1", "files": files})
+    pak = tmp_path / "p.pak"
+    sign_package(payload, secret, pak)
+    unpacked = run("unpack", pak, "--public", public, tmp_path / "dest")
+    for checked in (("--public", public), ()):
+        result = run("inspect", pak, *checked, "--json")
+        assert result.returncode == (0 if listed else 1), result.stderr
+        if listed:
+            assert [e["name"] for e in json.loads(result.stdout)["entries"]] == listed
+        else:
+            assert refusal in result.stderr and result.stdout == ""
+    if listed:
+        assert unpacked.returncode == 0, unpacked.stderr
+        assert sorted(p.name for p in (tmp_path / "dest").iterdir()) == sorted(listed)
+    else:
+        assert unpacked.returncode == 1 and refusal in unpacked.stderr
+
+
 @pytest.fixture(scope="module")
 def code_signing(tmp_path_factory):
     """A throw-away code-signing certificate and a small Windows program to sign."""

@@ -1,0 +1,182 @@
+#include "package/writer_pool.h"
+
+#include <exception>
+
+#include "package/output_file.h"
+
+namespace tessaryn {
+
+namespace {
+
+// The decoder window the job's item asks for (its header may lie across chunks).
+size_t windowOf(const uint8_t* bundle, const FileJob& job) {
+    uint8_t header[16];
+    size_t have = 0;
+    size_t size = 0;
+    for (const auto& [at, length] : job.data) {
+        for (size_t i = 0; i < length && have < sizeof header; ++i) header[have++] = bundle[at + i];
+        size += length;
+    }
+    return EntryDecoder::windowBytes(header, size);
+}
+
+}  // namespace
+
+std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
+                       bool flush, const std::function<bool()>& cancelled) {
+    // Chunked byte strings are rare (our packer never writes them): they are joined first.
+    std::vector<uint8_t> joined;
+    const uint8_t* input = nullptr;
+    size_t inputSize = 0;
+    if (job.data.size() == 1) {
+        input = bundle + job.data[0].first;
+        inputSize = job.data[0].second;
+    } else {
+        for (const auto& [at, length] : job.data)
+            joined.insert(joined.end(), bundle + at, bundle + at + length);
+        input = joined.data();
+        inputSize = joined.size();
+    }
+    OutputFile file;
+    bool opened = false;
+    bool writeFailed = false;
+    const int status = decoder.decode(input, inputSize, [&](const uint8_t* bytes, size_t size) {
+        if (cancelled()) return false;
+        // Opened only once there is output, so that a stream that fails at once leaves an
+        // earlier file of that name as it was.
+        if (!opened) {
+            opened = true;
+            if (!file.create(job.target)) {
+                writeFailed = true;
+                return false;
+            }
+        }
+        if (!file.write(bytes, size)) {
+            writeFailed = true;
+            return false;
+        }
+        return true;
+    });
+    const std::string writeFailure = "Failed to write file: " + job.target + " (Error code: 100)";
+    if (writeFailed) return writeFailure;
+    if (status == kOutputRefused) return {};  // cancelled: the file goes with `file`
+    if (status != 0) {
+        return "Decompression failed for file: " + job.name +
+               " (Status code: " + std::to_string(status) + ")";
+    }
+    if (!opened && !file.create(job.target)) return writeFailure;
+    if (!file.finish(flush)) return writeFailure;
+    return {};
+}
+
+WriterPool::WriterPool(const uint8_t* bundle, unsigned threads, bool flush, size_t windowBudget)
+    : bundle_(bundle), flush_(flush), windowBudget_(windowBudget) {
+    for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+}
+
+WriterPool::~WriterPool() {
+    {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        windowRoom_.notify_all();
+    }
+    close();
+}
+
+bool WriterPool::add(FileJob job) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock,
+               [&] { return queue_.size() < kQueuedPerWorker * workers_.size() || stopped(); });
+    if (stopped()) return false;
+    ++busy_;
+    queue_.push_back(std::move(job));
+    work_.notify_one();
+    return true;
+}
+
+void WriterPool::drain() {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return busy_ == 0; });
+}
+
+std::optional<std::pair<size_t, std::string>> WriterPool::close() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        work_.notify_all();
+    }
+    for (auto& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+    return failure_;
+}
+
+void WriterPool::failAt(size_t index) {
+    std::lock_guard lock(mutex_);
+    if (!firstFailed_ || index < *firstFailed_) firstFailed_ = index;
+    room_.notify_all();
+    windowRoom_.notify_all();
+}
+
+void WriterPool::work() {
+    EntryDecoder decoder;
+    for (;;) {
+        FileJob job;
+        {
+            std::unique_lock lock(mutex_);
+            work_.wait(lock, [&] { return !queue_.empty() || closing_; });
+            if (queue_.empty()) return;
+            job = std::move(queue_.front());
+            queue_.pop_front();
+            room_.notify_one();
+        }
+        std::string failure;
+        const size_t window = windowOf(bundle_, job);
+        if (reserveWindow(window, job.index)) {
+            try {
+                failure = writeEntry(bundle_, job, decoder, flush_,
+                                     [this, &job] { return isCancelled(job.index); });
+            } catch (const std::exception& error) {
+                failure = error.what();
+            }
+            decoder.shrink(kKeptWindow);
+            releaseWindow(window);
+        }
+        std::lock_guard lock(mutex_);
+        if (!failure.empty() && (!failure_ || job.index < failure_->first)) {
+            failure_.emplace(job.index, "Failed to extract file " + job.name + ": " + failure);
+            if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;
+            room_.notify_all();
+            windowRoom_.notify_all();
+        }
+        if (--busy_ == 0) room_.notify_all();
+    }
+}
+
+bool WriterPool::isCancelled(size_t index) {
+    std::lock_guard lock(mutex_);
+    return cancelledLocked(index);
+}
+
+bool WriterPool::cancelledLocked(size_t index) const {
+    return abandoned_ || (firstFailed_ && index > *firstFailed_);
+}
+
+bool WriterPool::reserveWindow(size_t bytes, size_t index) {
+    std::unique_lock lock(mutex_);
+    windowRoom_.wait(lock, [&] {
+        return cancelledLocked(index) || windowsHeld_ == 0 ||
+               (windowsHeld_ <= windowBudget_ && bytes <= windowBudget_ - windowsHeld_);
+    });
+    if (cancelledLocked(index)) return false;
+    windowsHeld_ += bytes;
+    return true;
+}
+
+void WriterPool::releaseWindow(size_t bytes) {
+    std::lock_guard lock(mutex_);
+    windowsHeld_ -= bytes;
+    windowRoom_.notify_all();
+}
+
+}  // namespace tessaryn
