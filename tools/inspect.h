@@ -29,6 +29,9 @@ struct PackageListing {
 std::optional<PackageListing> inspectPackage(const std::filesystem::path& path,
                                              const PublicKey* key);
 
+// The same without a signature check, for callers that checked it already.
+PackageListing listPackage(const std::filesystem::path& path);
+
 // publicKeyFile: the key the signature was checked with; empty when it was not checked.
 std::string listingText(const PackageListing& listing, const std::string& publicKeyFile);
 std::string listingJson(const PackageListing& listing, bool signatureChecked);
