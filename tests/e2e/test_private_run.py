@@ -73,25 +73,6 @@ def test_setup_from_read_only_media(machine, product):
     assert not machine.install_dir.exists()
 
 
-def test_names_reach_the_clean_up_script_literally(machine, tmp_path):
-    keep = machine.program_files / "Other" / "keep.txt"
-    keep.parent.mkdir(parents=True)
-    keep.write_text("keep")
-    for number, name in enumerate(["%X%", "T\u00ebssaryn \u0416 & 50%"]):
-        product = make_product(tmp_path / f"p{number}", settings={"prod": name})
-        machine.put_setup()
-        beside(machine, product)
-        folder = machine.program_files / name
-        (machine.downloads / f"{name}-setup.dat").write_bytes(product.dat.read_bytes())
-        (machine.downloads / f"{name}-setup.pak").write_bytes(product.pak.read_bytes())
-
-        assert machine.run_setup("/VERYSILENT") == 0, name
-        assert (folder / "readme.txt").exists(), name
-        assert machine.run_setup("/VERYSILENT", exe=folder / "unins000.exe") == 0, name
-        assert wait_until(lambda: not folder.exists(), 30), f"{name}: folder left"
-        assert keep.read_text() == "keep", f"{name}: removed what is not its own"
-
-
 def test_url_value_never_runs_as_a_command(machine, tmp_path):
     machine.put_setup()
     beside(machine, make_product(tmp_path / "v1", "1.0"))
