@@ -6,8 +6,9 @@ import shutil
 import signal
 import time
 
-from conftest import (EXIT_FAILURE, LATE_REMOVER_EXE, UNINSTALL_KEY, WindowDriver, make_product, sign_raw, tree_files,
-                      url_switch, wait_until)
+from conftest import (EXIT_FAILURE, LATE_REMOVER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
+                      package_binding, sign_raw, sign_settings, tree_files, url_switch,
+                      wait_until)
 from test_install import assert_installed
 from test_switches import log_lines
 
@@ -20,7 +21,8 @@ def side_folders(machine):
 
 
 def damage_last_entry(product, folder):
-    """Re-signs the package with an impossible LZMA properties byte in its last file."""
+    """Re-signs the package with an impossible LZMA properties byte in its last file, and the
+    settings naming it: a release whose every check passes until that entry is decoded."""
     payload = bytearray(product.pak.read_bytes()[:-64])
     at = payload.rfind(LAST.encode()) + len(LAST)
     assert payload[at:at + 6] == b"\x61t\x61f\x61d"
@@ -28,6 +30,9 @@ def damage_last_entry(product, folder):
     at += 7 + {0x58: 1, 0x59: 2, 0x5a: 4}.get(head, 0)
     payload[at] = 0xFF
     product.pak.write_bytes(sign_raw(bytes(payload), folder, "SETUPPAK"))
+    settings = {k: v for k, v in product.settings.items() if k != "blocks"}
+    product.dat.write_bytes(sign_settings(dict(settings, package=package_binding(product.pak)),
+                                          folder))
 
 
 def installed_state(machine):

@@ -83,8 +83,8 @@ def test_log_and_record_of_a_silent_install_and_its_uninstall(machine, host, tmp
         line for line in lines if line.startswith("Signature check") and line.endswith(": valid")]
     for name in ("tessaryn.dat", "tessaryn.pak"):
         size = (host.files / name).stat().st_size
-        assert re.search(rf"GET {re.escape(base)}/installers/{name}: HTTP 200, {size} bytes in "
-                         r"\d+\.\d+ s", text), name
+        assert re.search(rf"GET {re.escape(base)}/installers/{name}: HTTP 200, {size} bytes "
+                         r"from byte 0 in \d+\.\d+ s", text), name
     unpacked = [line for line in lines if line.startswith("Unpacked: ")]
     tree = [p for p in product.tree.rglob("*") if p.is_file()]
     assert unpacked == [f"Unpacked: {len(tree)} files, {sum(p.stat().st_size for p in tree)} bytes"]

@@ -309,7 +309,8 @@ TEST_F(Events, AddressThatIsNotAWebPageIsNotOpened) {
     EXPECT_FALSE(testing::fileExists(marker));
 
     // The same script, opened on purpose, does leave its mark: the check above can fail.
-    SHELLEXECUTEINFOW open{sizeof open};
+    SHELLEXECUTEINFOW open = {};
+    open.cbSize = sizeof open;
     open.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     const std::wstring file = toWide(script);
     open.lpFile = file.c_str();
