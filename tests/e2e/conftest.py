@@ -200,6 +200,8 @@ def machine(template_prefix, tmp_path):
     m = Machine(prefix)
     yield m
     subprocess.run(["wineserver", "-k"], env=m.env, capture_output=True)
+    # A prefix is about 700 MB: kept for every test, a whole run would fill the disk.
+    shutil.rmtree(prefix, ignore_errors=True)
 
 
 @dataclass
