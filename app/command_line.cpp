@@ -137,12 +137,12 @@ CommandLineOptions readCommandLine(std::string_view text) {
     return options;
 }
 
-void applyCommandLine(std::string_view text, SetupState& state, std::string& override) {
+void applyCommandLine(std::string_view text, SetupState& state) {
     CommandLineOptions options = readCommandLine(text);
     if (options.verySilent) state.verySilent = true;
     if (options.updaterMode) state.updaterMode = true;
     if (options.allowDowngrade) state.allowDowngrade = true;
-    if (!options.serverOverride.empty()) override = options.serverOverride;
+    if (!options.serverOverride.empty()) state.serverOverride = options.serverOverride;
 }
 
 }  // namespace tessaryn

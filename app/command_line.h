@@ -44,8 +44,8 @@ std::string helpText(const std::string& productName, bool uninstaller);
 // Reads the switches; later "/URL:" and "/LOG" tokens win, unknown tokens are collected.
 CommandLineOptions readCommandLine(std::string_view text);
 
-// Reads the switches into the run's state and server override. Flags are only ever set; an
-// override replaces the current one only when the command line gives one.
-void applyCommandLine(std::string_view text, SetupState& state, std::string& override);
+// Reads the switches into the run's state. Flags are only ever set; a server override replaces
+// the current one only when the command line gives one.
+void applyCommandLine(std::string_view text, SetupState& state);
 
 }  // namespace tessaryn

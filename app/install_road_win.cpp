@@ -158,15 +158,16 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
     const SetupState& state = setupState();
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
     window.setStatusText(L"Removing previous version...");
-    runCommands(state.postCommands, context.installDirUtf8);
-    terminateProcessesInDirectory(context.installDirUtf8);
+    runCommands(state.postCommands, context.installDir);
+    terminateProcessesInDirectory(context.installDir);
     // Both moves of the swap are tried first: one that cannot happen must fail while the old
     // version is whole.
     if (!staged.trialMoveOfStaging() || !staged.trialMoveOfOldFolder()) return false;
     // A run pointed at another web host points the old uninstaller there too, so that its
     // events reach the same host; an address with other characters is not passed on.
     std::wstring arguments = L"/VERYSILENT";
-    if (isPlainWebAddress(serverOverride())) arguments += L" /URL:" + toWide(serverOverride());
+    if (isPlainWebAddress(state.serverOverride))
+        arguments += L" /URL:" + toWide(state.serverOverride);
     const std::wstring program = context.installDir + kUninstallerFileName;
     const std::string shown = toUtf8(program) + " " + toUtf8(arguments);
     ProgramTree uninstaller;
@@ -184,7 +185,7 @@ bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
         logLine("Old uninstaller not started (error " + std::to_string(::GetLastError()) +
                 "): " + shown);
     }
-    terminateProcessesInDirectory(context.installDirUtf8);
+    terminateProcessesInDirectory(context.installDir);
     return true;
 }
 
@@ -229,17 +230,17 @@ void installUninstaller(const RunContext& context, const std::wstring& productEx
 
 void completeInstallation(const RunContext& context, ProgressWindow& window) {
     const SetupState& state = setupState();
-    const std::string productExe =
-        context.installDirUtf8 + lowerCaseAscii(state.productName) + ".exe";
+    const std::wstring productExe =
+        context.installDir + toWide(lowerCaseAscii(state.productName) + ".exe");
     pumpMessages();
     window.setStatusText(L"Initializing product...");
-    runCommands(state.initCommands, context.installDirUtf8);
-    makeShortcuts(context, toWide(productExe));
+    runCommands(state.initCommands, context.installDir);
+    makeShortcuts(context, productExe);
     logLine("Shortcuts made");
-    installUninstaller(context, toWide(productExe));
+    installUninstaller(context, productExe);
     logLine("Registered");
     // As the signed-in user: the product must not inherit the setup's elevation.
-    launchAsUser(toWide(productExe), context.installDir);
+    launchAsUser(productExe, context.installDir);
     logLine("Product started");
     pumpMessages();
     window.setStatusText(L"Installation complete!");
@@ -321,7 +322,7 @@ int runInstallRoad(RunContext& context) {
         worker.fail("Files of the previous version are in use by another program. "
                     "Close it and run Setup again.");
     if (!worker.failed) {
-        terminateProcessesInDirectory(context.installDirUtf8);
+        terminateProcessesInDirectory(context.installDir);
         if (!staged.swapIntoPlace())
             worker.fail("Failed to move the installed files into place");
         else

@@ -21,7 +21,6 @@ struct RunContext {
     std::wstring localPak;
     std::wstring tempPak;
     std::wstring installDir;    // ends with a backslash
-    std::string installDirUtf8;
     std::vector<uint8_t> signedSettings;  // the checked setup information file, signature included
     LockedFile package;         // the checked package, locked until unpacking has ended
     // The package the settings name (size and SHA-256); empty only in a build that accepts

@@ -102,7 +102,7 @@ void logInstalledFiles(const tessaryn::RunContext& context) {
     using namespace tessaryn;
     if (!logActive() || context.installDir.empty()) return;
     const std::vector<TreeFile> files = listFiles(context.installDir);
-    logLine("Files in " + context.installDirUtf8 + ": " + std::to_string(files.size()) + ", " +
+    logLine("Files in " + toUtf8(context.installDir) + ": " + std::to_string(files.size()) + ", " +
             std::to_string(totalSize(files)) + " bytes");
     for (const TreeFile& file : files)
         logLine("  " + file.name + " (" + std::to_string(file.size) + " bytes)");
@@ -121,7 +121,7 @@ int run(const std::string& commandLine, int showCommand) {
     if (auto code = obtainSettings(context)) return *code;
     const SetupState& state = setupState();
     logLine("Product: " + state.productName + " " + state.version);
-    logLine("Install folder: " + context.installDirUtf8);
+    logLine("Install folder: " + toUtf8(context.installDir));
     if (state.uninstallMode) return runUninstallRoad(context);
     const int code = runInstallRoad(context);
     logInstalledFiles(context);

@@ -13,11 +13,6 @@ SetupState& setupState() {
     return state;
 }
 
-std::string& serverOverride() {
-    static std::string value;
-    return value;
-}
-
 const std::string& webHostName() {
     static const std::string host = TESSARYN_WEB_HOST;
     return host;
@@ -29,7 +24,7 @@ std::string originFor(const std::string& override) {
 }
 
 std::string serverOrigin() {
-    return originFor(serverOverride());
+    return originFor(setupState().serverOverride);
 }
 
 }  // namespace tessaryn

@@ -24,14 +24,12 @@ struct SetupState {
     bool updaterMode = false;
     bool allowDowngrade = false;
     bool uninstallMode = false;
+    std::string serverOverride;  // from "/URL:", with its scheme; empty means the product's host
     std::string machineId;
     std::string userAgent;
 };
 
 SetupState& setupState();
-
-// Set from "/URL:"; empty means the product's own web host.
-std::string& serverOverride();
 
 // The product's web host, fixed when the program is built.
 const std::string& webHostName();
@@ -39,7 +37,7 @@ const std::string& webHostName();
 // Scheme and host that every address of the run starts with: the override as given when it
 // carries "http://" or "https://", "https://" + override for a bare host, else the web host.
 std::string originFor(const std::string& override);
-// The same for the override of this run.
+// The same for the override of this run's state.
 std::string serverOrigin();
 
 }  // namespace tessaryn

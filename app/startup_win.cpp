@@ -147,7 +147,7 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
     SetupState& state = setupState();
     state.productName = kBuiltInProductName;
     // The command line comes before the addresses, so that "/URL:" reaches them.
-    applyCommandLine(commandLine, state, serverOverride());
+    applyCommandLine(commandLine, state);
     formInstallerUrls();
     state.uninstallMode = isUninstallerBaseName(getModuleBaseName());
     state.machineId = makeMachineId();
@@ -203,7 +203,6 @@ std::optional<int> obtainSettings(RunContext& context) {
     if (state.updaterMode) sendMetric(UsageEvent::UpdaterRun, true);
 
     context.installDir = programFilesFolder() + L"\\" + toWide(state.productName) + L"\\";
-    context.installDirUtf8 = toUtf8(context.installDir);
     return std::nullopt;
 }
 

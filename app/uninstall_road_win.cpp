@@ -40,7 +40,7 @@ int runUninstallRoad(const RunContext& context) {
     sendMetric(UsageEvent::UninstallStarted, true);
     // The last moment a host's answer may end the run: from here on things are removed.
     if (hostAskedToEnd()) return kHostEndExitCode;
-    runCommands(state.postCommands, context.installDirUtf8);
+    runCommands(state.postCommands, context.installDir);
 
     const std::wstring name = toWide(state.productName);
     if (state.createDesktopShortcut) (void)deleteDesktopShortcut(name);
@@ -54,7 +54,7 @@ int runUninstallRoad(const RunContext& context) {
     if (!state.verySilent)
         MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
     // The end lets the event of this run go out before the process ends under it.
-    selfRemove(context.installDirUtf8, context.workDir);
+    selfRemove(context.installDir, context.workDir);
 }
 
 }  // namespace tessaryn

@@ -1,5 +1,5 @@
 // The document is walked at the framing level only: values of the wrong type fail with the JSON
-// library's own messages, as they did when the library held the whole document.
+// library's own messages, so that one damage reads alike whichever reader meets it.
 #include "package/bundle_document.h"
 
 #include <map>

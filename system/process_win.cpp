@@ -30,12 +30,12 @@ std::wstring getModuleDirectory() {
     return directoryOf(getModulePath());
 }
 
-bool runHidden(const std::string& command, const std::string& workingFolder,
+bool runHidden(const std::string& command, const std::wstring& workingFolder,
                std::chrono::milliseconds limit) {
     // The command processor by full path: a "cmd.exe" beside the program or in the working
     // folder would be found first. /d keeps the user's AutoRun commands out of this process.
     ProgramTree tree;
-    if (!tree.start(systemCommandProcessor(), L"/d /c " + toWide(command), toWide(workingFolder))) {
+    if (!tree.start(systemCommandProcessor(), L"/d /c " + toWide(command), workingFolder)) {
         logLine("Command not started (error " + std::to_string(GetLastError()) + "): " + command);
         return false;
     }
@@ -54,7 +54,7 @@ bool runHidden(const std::string& command, const std::string& workingFolder,
     return exitCode == 0;
 }
 
-void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder) {
+void runCommands(const std::vector<std::string>& commands, const std::wstring& workingFolder) {
     for (const std::string& command : commands) (void)runHidden(command, workingFolder);
 }
 
@@ -78,8 +78,8 @@ std::wstring executableOf(DWORD processId) {
 
 }  // namespace
 
-void terminateProcessesInDirectory(const std::string& directory) {
-    std::wstring prefix = toWide(directory);
+void terminateProcessesInDirectory(const std::wstring& directory) {
+    std::wstring prefix = directory;
     if (prefix.empty() || (prefix.back() != L'\\' && prefix.back() != L'/')) prefix += L'\\';
     prefix = lowerCase(prefix);
 

@@ -16,15 +16,15 @@ std::wstring getModuleDirectory();
 // Longest a set-up or clean-up command may run before it is ended.
 constexpr std::chrono::minutes kCommandLimit{10};
 
-// Runs "cmd.exe /c " + command (UTF-8) hidden in the working folder (UTF-8; empty for the
-// current one) and waits for it, at most `limit`. True only when it ran and ended with exit code
+// Runs "cmd.exe /c " + command (UTF-8) hidden in the working folder (empty for the current
+// one) and waits for it, at most `limit`. True only when it ran and ended with exit code
 // 0; one that takes longer is ended with every process it started.
-[[nodiscard]] bool runHidden(const std::string& command, const std::string& workingFolder,
+[[nodiscard]] bool runHidden(const std::string& command, const std::wstring& workingFolder,
                              std::chrono::milliseconds limit = kCommandLimit);
 // Runs each command in order; a failed one does not stop the rest.
-void runCommands(const std::vector<std::string>& commands, const std::string& workingFolder);
+void runCommands(const std::vector<std::string>& commands, const std::wstring& workingFolder);
 
-// Ends every process whose executable lies in the folder (UTF-8 path), except this one.
-void terminateProcessesInDirectory(const std::string& directory);
+// Ends every process whose executable lies in the folder, except this one.
+void terminateProcessesInDirectory(const std::wstring& directory);
 
 }  // namespace tessaryn

@@ -88,7 +88,7 @@ namespace {
 
 // Starts the script that deletes the program's file once the process has ended, then the
 // installation folder and the work folder. False when it could not be started.
-bool startCleanupScript(const std::string& installDir, const std::wstring& workDir) {
+bool startCleanupScript(const std::wstring& installDir, const std::wstring& workDir) {
     const std::wstring program = getModulePath();
     const std::wstring script = workDir + L"cleanup.cmd";
     bool started = false;
@@ -98,7 +98,7 @@ bool startCleanupScript(const std::string& installDir, const std::wstring& workD
         ::SetEnvironmentVariableW(L"TESSARYN_CLEANUP_SCRIPT", script.c_str());
         ::SetEnvironmentVariableW(L"TESSARYN_PROGRAM", program.c_str());
         ::SetEnvironmentVariableW(L"TESSARYN_INSTALL_DIR",
-                                  withoutTrailingSeparator(toWide(installDir)).c_str());
+                                  withoutTrailingSeparator(installDir).c_str());
         ::SetEnvironmentVariableW(L"TESSARYN_WORK_DIR", withoutTrailingSeparator(workDir).c_str());
         ::SetEnvironmentVariableW(L"TESSARYN_PING", (system + L"\\PING.EXE").c_str());
         // /v:on: paths are read as "!NAME!", taken literally; /s /c ""..."": the quotes inside
@@ -124,10 +124,10 @@ bool startCleanupScript(const std::string& installDir, const std::wstring& workD
 
 }  // namespace
 
-void selfRemove(const std::string& installDir, const std::wstring& workDir) {
+void selfRemove(const std::wstring& installDir, const std::wstring& workDir) {
     // The script waits for the program's file to be free, so what must finish first still can.
     if (startCleanupScript(installDir, workDir))
-        endProcess(0, "a clean-up script removes " + installDir);
+        endProcess(0, "a clean-up script removes " + toUtf8(installDir));
     endProcess(-1, "the clean-up script did not start");
 }
 

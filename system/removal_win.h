@@ -10,9 +10,9 @@ namespace tessaryn {
 [[nodiscard]] bool deleteDirectoryTree(const std::wstring& path);
 
 // Writes the clean-up script into the run's private work folder (ending in a separator) and starts
-// it hidden: it deletes this program's file once it has ended, then the installation folder
-// (UTF-8), then the work folder with itself. Ends the process with exit code 0, or with -1 when
+// it hidden: it deletes this program's file once it has ended, then the installation folder,
+// then the work folder with itself. Ends the process with exit code 0, or with -1 when
 // the script could not be written or started (it is never started then).
-[[noreturn]] void selfRemove(const std::string& installDir, const std::wstring& workDir);
+[[noreturn]] void selfRemove(const std::wstring& installDir, const std::wstring& workDir);
 
 }  // namespace tessaryn

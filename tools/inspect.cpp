@@ -87,13 +87,16 @@ std::optional<PackageListing> inspectPackage(const fs::path& path, const PublicK
     // One view of the file: the bytes checked are the bytes listed.
     const std::optional<LockedFile> view = LockedFile::open(pathText(path));
     if (!view) throw std::runtime_error("cannot read " + pathText(path) + ": " + errnoReason());
-    if (view->size() <= kSignatureBytes) {
+    return inspectPackage(view->data(), view->size(), path, key);
+}
+
+std::optional<PackageListing> inspectPackage(const uint8_t* data, size_t size,
+                                             const fs::path& path, const PublicKey* key) {
+    if (size <= kSignatureBytes) {
         throw std::runtime_error(pathText(path) + " is too short to be a package");
     }
-    if (key && !verifySignedBytes(view->data(), view->size(), kPackageContext, *key)) {
-        return std::nullopt;
-    }
-    return listBundle(view->data(), view->size() - kSignatureBytes, path);
+    if (key && !verifySignedBytes(data, size, kPackageContext, *key)) return std::nullopt;
+    return listBundle(data, size - kSignatureBytes, path);
 }
 
 PackageListing listPackage(const fs::path& path) {

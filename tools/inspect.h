@@ -28,6 +28,10 @@ struct PackageListing {
 // take.
 std::optional<PackageListing> inspectPackage(const std::filesystem::path& path,
                                              const PublicKey* key);
+// The same over the package's bytes (signature included), read by the caller; `path` names it.
+std::optional<PackageListing> inspectPackage(const uint8_t* data, size_t size,
+                                             const std::filesystem::path& path,
+                                             const PublicKey* key);
 
 // The same without a signature check, for callers that checked it already.
 PackageListing listPackage(const std::filesystem::path& path);

@@ -6,33 +6,30 @@
 
 #include <nlohmann/json.hpp>
 
-#include "package/locked_file.h"
-#include "package/path_text.h"
+#include "package/sha256.h"
 
 namespace tessaryn {
 
-PackageTerms packageTerms(const std::filesystem::path& pak, uint64_t blockSize) {
+PackageTerms packageTerms(const uint8_t* pak, size_t size, uint64_t blockSize) {
     if (blockSize < kSmallestBlock || blockSize > kLargestBlock)
         throw std::runtime_error("the block size must lie between " +
                                  std::to_string(kSmallestBlock) + " and " +
                                  std::to_string(kLargestBlock) + " bytes");
-    const std::optional<LockedFile> view = LockedFile::open(pathText(pak));
-    if (!view) throw std::runtime_error("cannot read " + pathText(pak));
     PackageTerms terms;
     terms.blocks.blockSize = blockSize;
     Sha256 whole;
-    for (uint64_t at = 0; at < view->size(); at += blockSize) {
-        const size_t size = static_cast<size_t>(std::min<uint64_t>(blockSize, view->size() - at));
-        whole.add(view->data() + at, size);
+    for (uint64_t at = 0; at < size; at += blockSize) {
+        const size_t length = static_cast<size_t>(std::min<uint64_t>(blockSize, size - at));
+        whole.add(pak + at, length);
         Sha256 block;
-        block.add(view->data() + at, size);
+        block.add(pak + at, length);
         const std::optional<Sha256Digest> digest = block.finish();
         if (!digest) throw std::runtime_error("no SHA-256 from the system");
         terms.blocks.sha256.push_back(*digest);
     }
     const std::optional<Sha256Digest> digest = whole.finish();
     if (!digest) throw std::runtime_error("no SHA-256 from the system");
-    terms.package = {view->size(), *digest};
+    terms.package = {size, *digest};
     return terms;
 }
 

@@ -211,14 +211,18 @@ int sign(const Arguments& args) {
     for (const std::string& note : findings.notes) {
         std::cerr << kProgram << ": " << pathText(input) << ": " << note << "\n";
     }
+    // One view of the package: the bytes checked are the bytes the settings bind.
+    std::optional<LockedFile> view;
     if (findings.problems.empty()) {
+        view = LockedFile::open(pathText(package));
+        if (!view) throw std::runtime_error("cannot read " + pathText(package));
         // The secret key's second half is its public key.
         PublicKey publicKey;
         std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
-        findings.problems = packageProblems(text, package, publicKey);
+        findings.problems = packageProblems(text, *view, package, publicKey);
     }
     if (findings.problems.empty()) {
-        const PackageTerms terms = packageTerms(package, blockSize);
+        const PackageTerms terms = packageTerms(view->data(), view->size(), blockSize);
         text = withBlockMap(bindSettings(text, terms.package, expires), terms.blocks);
         findings.problems = checkSettings(text, allowUnknown).problems;
     }

@@ -59,18 +59,14 @@ std::string expiryFromOption(const std::string& option, int64_t now) {
     return formatUtcTime(*at);
 }
 
-std::vector<std::string> packageProblems(const std::string& settingsText, const fs::path& package,
+std::vector<std::string> packageProblems(const std::string& settingsText,
+                                         const LockedFile& package, const fs::path& path,
                                          const PublicKey& key) {
     const ordered root = parseObject(settingsText);
     std::vector<std::string> problems;
-    {
-        const std::optional<LockedFile> view = LockedFile::open(pathText(package));
-        if (!view) throw std::runtime_error("cannot read " + pathText(package));
-        if (!verifySignedBytes(view->data(), view->size(), kPackageContext, key))
-            problems.push_back(pathText(package) + " is not a package signed with this key");
-    }
-    if (!problems.empty()) return problems;
-    const PackageListing listing = listPackage(package);
+    if (!verifySignedBytes(package.data(), package.size(), kPackageContext, key))
+        return {pathText(path) + " is not a package signed with this key"};
+    const PackageListing listing = *inspectPackage(package.data(), package.size(), path, nullptr);
     const std::string version = stringOf(root, "ver");
     if (listing.version != version) {
         problems.push_back("\"ver\" is \"" + version + "\" but the package holds version \"" +

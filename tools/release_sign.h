@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "package/locked_file.h"
 #include "package/release_rules.h"
 #include "package/signature_check.h"
 
@@ -22,8 +23,11 @@ std::string expiryFromOption(const std::string& option, int64_t now);
 
 // Why the package cannot be the one these settings name (a signature that does not check with
 // `key`, another version, no main program "<prod in lower case>.exe"); empty when it can.
+// `package` (its bytes, signature included) is read once by the caller, for these checks and
+// the terms alike; `path` names it.
 std::vector<std::string> packageProblems(const std::string& settingsText,
-                                         const std::filesystem::path& package,
+                                         const LockedFile& package,
+                                         const std::filesystem::path& path,
                                          const PublicKey& key);
 
 // The settings text with "package" (and "expires" when given) written in, the other keys as

@@ -73,17 +73,16 @@ TEST(ReadCommandLine, UnknownSwitchesAreCollectedForTheLog) {
 
 TEST(ApplyCommandLine, FillsTheRunsState) {
     SetupState state;
-    std::string override;
-    applyCommandLine("/VERYSILENT /URL:127.0.0.1:9", state, override);
+    applyCommandLine("/VERYSILENT /URL:127.0.0.1:9", state);
     EXPECT_TRUE(state.verySilent);
     EXPECT_FALSE(state.updaterMode);
-    EXPECT_EQ(override, "https://127.0.0.1:9");
-    EXPECT_EQ(originFor(override), "https://127.0.0.1:9");
+    EXPECT_EQ(state.serverOverride, "https://127.0.0.1:9");
+    EXPECT_EQ(originFor(state.serverOverride), "https://127.0.0.1:9");
 
-    applyCommandLine("/UPDATER", state, override);  // no override given: the current one stays
+    applyCommandLine("/UPDATER", state);  // no override given: the current one stays
     EXPECT_TRUE(state.updaterMode);
     EXPECT_TRUE(state.verySilent);
-    EXPECT_EQ(override, "https://127.0.0.1:9");
+    EXPECT_EQ(state.serverOverride, "https://127.0.0.1:9");
 }
 
 TEST(ArgumentsOf, SkipsTheProgramNameQuotedOrNot) {

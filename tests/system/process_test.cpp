@@ -140,13 +140,13 @@ TEST(PrivateFolder, FreshNameOpenOnlyToSystemAndAdministrators) {
 }
 
 TEST(RunHidden, SuccessOnlyOnExitCodeZero) {
-    EXPECT_TRUE(runHidden("exit 0", ""));
-    EXPECT_FALSE(runHidden("exit 1", ""));
-    EXPECT_FALSE(runHidden("exit 7", ""));
+    EXPECT_TRUE(runHidden("exit 0", L""));
+    EXPECT_FALSE(runHidden("exit 1", L""));
+    EXPECT_FALSE(runHidden("exit 7", L""));
 }
 
 TEST(RunHidden, CommandThatCannotStartGivesFalse) {
-    EXPECT_FALSE(runHidden("exit 0", "C:\\tessaryn\\no such folder"));
+    EXPECT_FALSE(runHidden("exit 0", L"C:\\tessaryn\\no such folder"));
 }
 
 // Under Wine the first process that needs the desktop starts the desktop's own process (the
@@ -160,7 +160,7 @@ TEST(RunHidden, ACommandPastItsLimitIsEnded) {
     startDesktopOutsideTheTrees();
     std::wstring folder = scratchFolder();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(runHidden("ping -n 4 127.0.0.1 >nul & echo late> late.txt", toUtf8(folder),
+    EXPECT_FALSE(runHidden("ping -n 4 127.0.0.1 >nul & echo late> late.txt", folder,
                            std::chrono::milliseconds(300)));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     Sleep(5000);
@@ -170,7 +170,7 @@ TEST(RunHidden, ACommandPastItsLimitIsEnded) {
 
 TEST(RunHidden, RunsInTheNonAsciiWorkingFolder) {
     std::wstring folder = scratchFolder();
-    ASSERT_TRUE(runHidden("echo made> marker.txt", toUtf8(folder)));
+    ASSERT_TRUE(runHidden("echo made> marker.txt", folder));
     EXPECT_EQ(readText(folder + L"\\marker.txt"), "made\r\n");
     (void)deleteDirectoryTree(folder);
 }
@@ -206,7 +206,7 @@ TEST(RunCommands, GoesOnAfterAFailedCommand) {
     std::wstring folder = scratchFolder();
     runCommands(
         {"echo first> first.txt", "exit 3", "no-such-program-tessaryn.exe", "echo last> last.txt"},
-        toUtf8(folder));
+        folder);
     EXPECT_TRUE(exists(folder + L"\\first.txt"));
     EXPECT_TRUE(exists(folder + L"\\last.txt"));
     (void)deleteDirectoryTree(folder);

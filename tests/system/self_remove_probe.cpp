@@ -12,7 +12,7 @@ int main() {
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (!arguments || count != 2) return 2;
-    std::string folder = tessaryn::toUtf8(arguments[1]);
+    std::wstring folder = arguments[1];
     ::LocalFree(arguments);
     using namespace tessaryn;
     selfRemove(folder, createPrivateFolder(windowsTempFolder(), randomFolderName));
