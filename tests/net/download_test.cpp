@@ -13,12 +13,7 @@
 namespace tessaryn {
 namespace {
 
-using testing::fileExists;
-using testing::patternBytes;
-using testing::readFile;
-using testing::scratchDir;
-using testing::secureServerUrl;
-using testing::serverUrl;
+using namespace testing;
 using Info = FileDownloader::ProgressInfo;
 
 struct Report {
@@ -48,9 +43,8 @@ FileDownloader::FetchResult fetchOnce(const std::string& url, const std::string&
     return downloader.fetch({url}, path, nullptr, nullptr, RetrySchedule{1, {}, 0});
 }
 
-class Download : public ::testing::Test {
+class Download : public ServerTest {
   protected:
-    void SetUp() override { ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py"; }
     std::string target(const char* name) { return scratchDir() + name; }
 };
 
@@ -156,13 +150,6 @@ TEST_F(Download, CallbackThatStopsKeepsThePartialFile) {
     ASSERT_GT(got, 0u);
     ASSERT_LT(got, 240000u);
     EXPECT_EQ(readFile(path), patternBytes(got));
-}
-
-TEST_F(Download, CutBodyDeletesTheFile) {
-    const std::string path = target("cut.bin");
-    RecordingDownload run(serverUrl() + "/bytes/300000?chunk=50000&delay=50&cut=120000", path);
-    EXPECT_FALSE(run.result);
-    EXPECT_FALSE(fileExists(path));
 }
 
 TEST_F(Download, BodyShorterThanItsLengthIsACutTransfer) {
@@ -307,13 +294,7 @@ TEST_F(Download, CancelFromAnotherThreadStopsATransferThatTrickles) {
     EXPECT_LT(GetTickCount() - start, 5000u);
 }
 
-TEST_F(Download, SecureHostWithTheRightNameIsAcceptedOnceItsAuthorityIsTrusted) {
-    const std::string path = target("secure.bin");
-    RecordingDownload run(secureServerUrl() + "/bytes/70000", path);
-    ASSERT_TRUE(run.result);
-    EXPECT_EQ(readFile(path), patternBytes(70000));
-}
-
+// The second host is the secure one, with the right name and a trusted authority.
 TEST_F(Download, ObjectCanBeReusedForAnotherHost) {
     FileDownloader downloader;
     const std::string path = target("reuse.bin");

@@ -12,10 +12,7 @@ namespace tessaryn {
 namespace {
 
 using nlohmann::json;
-using testing::readFile;
-using testing::scratchDir;
-using testing::secureServerUrl;
-using testing::serverUrl;
+using namespace testing;
 
 std::string raisedText(const std::string& url, const std::string& body = "{}") {
     try {
@@ -45,10 +42,7 @@ std::map<std::string, std::string> headerMap(const json& headers) {
     return map;
 }
 
-class Post : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py"; }
-};
+class Post : public ServerTest {};
 
 TEST_F(Post, BodyAndHeadersArriveAsSent) {
     const std::string body = R"({"event":3,"prod":"Tessaryn","text":"grüße \"quoted\""})";

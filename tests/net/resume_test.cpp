@@ -12,11 +12,7 @@
 namespace tessaryn {
 namespace {
 
-using testing::fileExists;
-using testing::patternBytes;
-using testing::readFile;
-using testing::scratchDir;
-using testing::serverUrl;
+using namespace testing;
 
 constexpr size_t kSize = 8000000;
 const RetrySchedule kShortWaits{5, {50, 100, 200, 400}, 60000};
@@ -79,10 +75,7 @@ void fetchInto(FetchRun& run, const std::vector<std::string>& sources, const std
     run.ms = GetTickCount() - start;
 }
 
-class Resume : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py"; }
-};
+class Resume : public ServerTest {};
 
 // Cut anywhere, the transfer continues where it stopped: the file and what the consumer saw
 // are the file, and hardly more than the file crossed the wire.

@@ -2,6 +2,8 @@
 // Small helpers for Windows test programs started by run_with_server.py.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +43,12 @@ inline std::string readFile(const std::string& path) {
     std::ifstream in(utf8Path(path), std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+// The base of tests that talk to the test web host.
+class ServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py"; }
+};
 
 // The body that the host's /bytes/<n> route sends: byte i is i % 251.
 inline std::string patternBytes(size_t n) {

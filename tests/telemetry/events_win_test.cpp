@@ -24,8 +24,7 @@ namespace tessaryn {
 namespace {
 
 using nlohmann::json;
-using testing::MessageBoxWatch;
-using testing::serverUrl;
+using namespace testing;
 
 const char kMachineId[] = "anon-0123456789ABCDEF0123456789ABCDEF";
 
@@ -66,10 +65,10 @@ std::map<std::string, std::string> headerMap(const json& headers) {
     return map;
 }
 
-class Events : public ::testing::Test {
+class Events : public ServerTest {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(serverUrl().empty()) << "run through run_with_server.py";
+        ServerTest::SetUp();
         config.productName = "Tessaryn";
         config.machineId = kMachineId;
         config.userAgent = "Setup/1.1 (Windows 10 Build 19045; x64; en-US)";
@@ -167,62 +166,43 @@ TEST_F(Events, FailuresAreSwallowed) {
     EXPECT_EQ(requestsTo(path).size(), 1u);
 }
 
-TEST_F(Events, MessageWithDefaultTitleAndInformationIcon) {
-    std::string path = usePath("msg");
-    scriptAnswer(path, R"({"msg":"x"})");
-    MessageBoxWatch watch(L"Message", 20);
-    sendMetricNow(UsageEvent::PackageBesideSetup);
-    testing::SeenBox box = watch.result();
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.text, L"x");
-    EXPECT_EQ(box.icon, ::LoadIconW(nullptr, IDI_INFORMATION));
-}
-
-TEST_F(Events, MessageWithTitleAndErrorIconInUnicode) {
-    std::string path = usePath("msg-error");
-    scriptAnswer(path,
-                 "{\"msg\":\"Gr\xc3\xbc\xc3\x9f"
-                 "e \xe2\x82\xac\",\"title\":\"Hinweis\","
-                 "\"icon_type\":\"error\"}");
-    MessageBoxWatch watch(L"Hinweis", 20);
-    sendMetricNow(UsageEvent::PackageBesideSetup);
-    testing::SeenBox box = watch.result();
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.text,
-              L"Gr\x00fc\x00df"
-              L"e \x20ac");
-    EXPECT_EQ(box.icon, ::LoadIconW(nullptr, IDI_ERROR));
-}
-
-TEST_F(Events, OtherIconTypeShowsNoIcon) {
-    std::string path = usePath("msg-plain");
-    scriptAnswer(path, R"({"msg":"plain","title":"Plain","icon_type":"balloon"})");
-    MessageBoxWatch watch(L"Plain", 20);
-    sendMetricNow(UsageEvent::PackageBesideSetup);
-    testing::SeenBox box = watch.result();
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.text, L"plain");
-    EXPECT_EQ(box.icon, nullptr);
-}
-
-TEST_F(Events, NoBoxForNumericIconTypeOrInSilentRun) {
-    std::string path = usePath("no-box");
-    scriptAnswer(path, R"({"msg":"hidden","title":"Hidden","icon_type":3})");
-    {
-        MessageBoxWatch watch(L"Hidden", 3);
+// What a signed answer shows: its text and title (default "Message") in Unicode, the icon it
+// names (none for an unknown name); no box for a numeric icon type or in a silent run, where the
+// event itself still goes out.
+TEST_F(Events, SignedAnswerShowsItsMessageBox) {
+    const struct {
+        const char* answer;
+        const wchar_t* title;
+        bool silent;
+        const wchar_t* text;  // nullptr: no box
+        LPCWSTR icon;         // a system icon, or nullptr for none
+    } rows[] = {
+        {R"({"msg":"x"})", L"Message", false, L"x", IDI_INFORMATION},
+        {"{\"msg\":\"Gr\xc3\xbc\xc3\x9f"
+         "e \xe2\x82\xac\",\"title\":\"Hinweis\",\"icon_type\":\"error\"}",
+         L"Hinweis", false,
+         L"Gr\x00fc\x00df"
+         L"e \x20ac",
+         IDI_ERROR},
+        {R"({"msg":"plain","title":"Plain","icon_type":"balloon"})", L"Plain", false, L"plain",
+         nullptr},
+        {R"({"msg":"hidden","title":"Hidden","icon_type":3})", L"Hidden", false, nullptr, nullptr},
+        {R"({"msg":"quiet","title":"Quiet"})", L"Quiet", true, nullptr, nullptr},
+    };
+    int round = 0;
+    for (const auto& row : rows) {
+        config.silent = row.silent;
+        const std::string path = usePath("box-" + std::to_string(++round));
+        scriptAnswer(path, row.answer);
+        MessageBoxWatch watch(row.title, row.text ? 20 : 3);
         sendMetricNow(UsageEvent::PackageBesideSetup);
-        EXPECT_FALSE(watch.result().found);
+        const testing::SeenBox box = watch.result();
+        EXPECT_EQ(requestsTo(path).size(), 1u) << row.answer;
+        ASSERT_EQ(box.found, row.text != nullptr) << row.answer;
+        if (!row.text) continue;
+        EXPECT_EQ(box.text, row.text);
+        EXPECT_EQ(box.icon, row.icon ? ::LoadIconW(nullptr, row.icon) : nullptr) << row.answer;
     }
-    path = usePath("silent");
-    scriptAnswer(path, R"({"msg":"quiet","title":"Quiet"})");
-    config.silent = true;
-    configureTelemetry(config);
-    {
-        MessageBoxWatch watch(L"Quiet", 3);
-        sendMetricNow(UsageEvent::PackageBesideSetup);
-        EXPECT_FALSE(watch.result().found);
-    }
-    EXPECT_EQ(requestsTo(path).size(), 1u) << "the event itself still goes out";
 }
 
 // Anyone on the path could answer: an answer without the host's signature, or signed for
