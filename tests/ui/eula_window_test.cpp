@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/screen_capture_win.h"
 #include "ui/eula_window_win.h"
 
 namespace tessaryn {
@@ -76,7 +76,7 @@ COLORREF pixelOf(HWND control, int x, int y) {
     return colour;
 }
 
-class EulaWindowTest : public testing::Test {
+class EulaWindowTest : public ::testing::Test {
   protected:
     void SetUp() override { setAppsUseLightTheme(1); }
     void TearDown() override {
@@ -439,40 +439,6 @@ TEST_F(EulaWindowTest, ApplicationIconIsShown) {
 }
 
 // Pictures of both looks for a person to look at: written when TESSARYN_SCREENSHOT_DIR is set.
-void saveScreenshot(HWND window, const std::string& path) {
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    GdiFlush();
-    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    const DWORD imageSize = stride * static_cast<DWORD>(height);
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-    file.bfSize = file.bfOffBits + imageSize;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(&file), sizeof file);
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
-    out.write(static_cast<const char*>(bits), imageSize);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-}
-
 TEST_F(EulaWindowTest, Screenshots) {
     const char* dir = std::getenv("TESSARYN_SCREENSHOT_DIR");
     if (!dir) GTEST_SKIP() << "TESSARYN_SCREENSHOT_DIR not set";
@@ -490,7 +456,8 @@ TEST_F(EulaWindowTest, Screenshots) {
         RedrawWindow(window(), nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         pump(300);
-        saveScreenshot(window(), std::string(dir) + (light ? "/eula-light.bmp" : "/eula-dark.bmp"));
+        (void)testing::capture(window(),
+                               std::string(dir) + (light ? "/eula-light.bmp" : "/eula-dark.bmp"));
         eula_.reset();
         pump(10);
     }

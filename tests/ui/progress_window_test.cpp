@@ -8,18 +8,21 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "system/handles_win.h"
+#include "tests/support/screen_capture_win.h"
 #include "ui/progress_window_win.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
 namespace {
+
+using testing::Capture;
+using testing::capture;
 
 constexpr wchar_t kPersonalize[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
@@ -84,57 +87,12 @@ UINT screenDpi() {
     return static_cast<UINT>(GetDeviceCaps(screen.get(), LOGPIXELSY));
 }
 
-// What the screen shows of a window, read back with GDI; saved as a BMP when a path is given.
-struct Capture {
-    int width = 0, height = 0;
-    std::vector<uint32_t> pixels;  // 0x00RRGGBB, top-down
-    RECT frame = {};
-
-    COLORREF atClient(HWND window, int x, int y) const {
-        POINT p = {x, y};
-        ClientToScreen(window, &p);
-        const uint32_t v = pixels[(p.y - frame.top) * width + (p.x - frame.left)];
-        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-};
-
-Capture capture(HWND window, const std::string& bmpName = "") {
-    Capture c;
-    GetWindowRect(window, &c.frame);
-    c.width = c.frame.right - c.frame.left;
-    c.height = c.frame.bottom - c.frame.top;
-    WindowDc screen(nullptr);
-    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
-    UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.get(), c.width, c.height));
-    const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
-    BitBlt(memory.get(), 0, 0, c.width, c.height, screen.get(), c.frame.left, c.frame.top, SRCCOPY);
-    SelectObject(memory.get(), old);
-
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = c.width;
-    info.bmiHeader.biHeight = -c.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    c.pixels.resize(static_cast<size_t>(c.width) * c.height);
-    GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, c.height, c.pixels.data(), &info,
-              DIB_RGB_COLORS);
-
+// A file of $TESSARYN_ARTIFACTS for a screenshot; empty (none is written) without it.
+std::string artifact(const std::string& name) {
     const char* folder = std::getenv("TESSARYN_ARTIFACTS");
-    if (folder && !bmpName.empty()) {
-        CreateDirectoryA(folder, nullptr);
-        std::ofstream out(std::string(folder) + "\\" + bmpName, std::ios::binary);
-        const DWORD dataSize = static_cast<DWORD>(c.pixels.size() * 4);
-        BITMAPFILEHEADER file = {};
-        file.bfType = 0x4D42;
-        file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-        file.bfSize = file.bfOffBits + dataSize;
-        out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-        out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-        out.write(reinterpret_cast<const char*>(c.pixels.data()), dataSize);
-    }
-    return c;
+    if (!folder || name.empty()) return "";
+    CreateDirectoryA(folder, nullptr);
+    return std::string(folder) + "\\" + name;
 }
 
 TEST(ProgressWindow, LooksFollowTheAppThemeSetting) {
@@ -154,7 +112,7 @@ TEST(ProgressWindow, LooksFollowTheAppThemeSetting) {
         window.setStatusText(L"Downloading setup files... 45% - 512 KB/s");
         window.setProgress(45);
         show(window);
-        const Capture shot = capture(window.handle(), c.shot);
+        const Capture shot = capture(window.handle(), artifact(c.shot));
         const COLORREF expected = c.dark ? RGB(46, 46, 46) : GetSysColor(COLOR_WINDOW);
         EXPECT_EQ(shot.atClient(window.handle(), 5, 5), expected) << c.shot;
         EXPECT_EQ(shot.atClient(window.handle(), 440, 130), expected) << c.shot;
