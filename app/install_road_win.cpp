@@ -220,6 +220,7 @@ void installUninstaller(const RunContext& context, const std::wstring& productEx
     const std::wstring uninstaller = context.installDir + kUninstallerFileName;
     // Held since start-up: the name may lead to another file by now.
     if (!copyOpenFile(context.programFile, uninstaller)) return;
+    logLine("Uninstaller copied");
     (void)registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
     // Written from the bytes that were checked, never read again from the work folder.
     const std::wstring dat = context.installDir + toWide(kUninstallerDatFileName);
@@ -290,6 +291,7 @@ int runInstallRoad(RunContext& context) {
         preparing.setStatusText(L"Preparing to install...");
         showProgressWindow(preparing, context);
         ready = staged.begin();
+        logLine(ready ? "Staging folder made" : "Staging folder not made");
         holdForTheEye(std::chrono::seconds(1));
     }
     if (hostAskedToEnd()) return kHostEndExitCode;

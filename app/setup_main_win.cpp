@@ -148,6 +148,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
             logStart(whole, options.unknown);
         tessaryn::initSignatures();
         code = run(line, showCommand);
+        // The work folder is gone by now; what follows is the wait for pending events.
+        tessaryn::logLine("Run ended");
     } catch (const std::exception& error) {
         showError(error.what());
         code = tessaryn::kExitFailure;

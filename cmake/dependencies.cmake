@@ -22,6 +22,9 @@ add_library(lzma_sdk STATIC ${sdk}/LzmaDec.c ${sdk}/LzmaEnc.c ${sdk}/LzFind.c)
 target_include_directories(lzma_sdk SYSTEM PUBLIC ${sdk})
 target_compile_definitions(lzma_sdk PUBLIC _7ZIP_ST)
 target_compile_options(lzma_sdk PRIVATE -w)
+# The decoder is where an installation spends most of its processor time: at -O2 it decodes
+# about a sixth faster than at -Os (its loop's branches laid out for speed), for a few KiB.
+set_source_files_properties(${sdk}/LzmaDec.c PROPERTIES COMPILE_OPTIONS -O2)
 
 # libhydrogen, from the pinned libhydrogen-sys crate fetched by scripts/bootstrap.
 if(NOT HYDROGEN_DIR)

@@ -1,6 +1,7 @@
 #include "package/bound_check.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace tessaryn {
 
@@ -20,13 +21,23 @@ void BoundCheck::add(const uint8_t* bytes, size_t size) noexcept {
 void BoundCheck::addWhole(const uint8_t* bytes, size_t size) noexcept {
     if (binding_ && size != binding_->size) return;
     // Parts of 1 MiB: a mapping is paged in as it is read.
-    constexpr size_t kPart = 1024 * 1024;
+    static constexpr size_t kPart = 1024 * 1024;
+    const auto feed = [bytes, size](auto& sink) {
+        for (size_t at = 0; at < size; at += kPart) sink.add(bytes + at, std::min(kPart, size - at));
+    };
     // No block hashes: nothing of a file held whole is used before the whole file has checked.
-    for (size_t at = 0; at < size; at += kPart) {
-        const size_t part = std::min(kPart, size - at);
-        signature_.add(bytes + at, part);
-        if (hash_) hash_->add(bytes + at, part);
+    // The two hashes are independent: the SHA-256 runs on a second core while the signature's
+    // hash runs here.
+    std::thread hashing;
+    if (hash_) {
+        try {
+            hashing = std::thread([&] { feed(*hash_); });
+        } catch (...) {
+            feed(*hash_);  // no thread to be had: one after the other
+        }
     }
+    feed(signature_);
+    if (hashing.joinable()) hashing.join();
 }
 
 std::string BoundCheck::failure(uint64_t fileSize, const PublicKey& key) {
