@@ -102,13 +102,7 @@ std::optional<BundleEntry> BundleStream::next() {
     // Framed whole first, at the depth the whole document's walk gives it.
     withBytes([](CborCursor& cursor) { cursor.skip(cursor.head(), 1); });
     places_.push_back(at);
-    try {
-        return readBundleEntry(data_, position_, at);
-    } catch (const std::exception&) {
-        // An error of the document itself, found further on, is the one reported.
-        (void)confirm(false);
-        throw;
-    }
+    return readBundleEntry(data_, position_, at);
 }
 
 }  // namespace tessaryn

@@ -39,8 +39,8 @@ class BundleStream {
     BundleStream(const uint8_t* data, size_t size, WaitFor waitFor);
 
     // The next entry in extraction order, or none once the list has ended. Throws what
-    // BundleDocument (construction, then entry) would throw for this document, or
-    // BundleReadWhole.
+    // BundleDocument's construction would throw for this document, the entry's error (which
+    // an error further on in the document precedes: confirm(false) tells), or BundleReadWhole.
     std::optional<BundleEntry> next();
 
     // The entries the list announces (0 when it does not say); known after the first next().
