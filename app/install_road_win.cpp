@@ -202,7 +202,7 @@ void unpackIntoStaging(RunContext& context, StagedInstall& staged, bool stagingM
                        WorkerState& worker) {
     if (early) {
         std::string error;
-        const UnpackWhileDownloading::Outcome outcome = early->finish(error);
+        const UnpackWhileDownloading::Outcome outcome = early->finish(error, window);
         early.reset();
         if (outcome == UnpackWhileDownloading::Outcome::Unpacked) {
             if (logActive()) {

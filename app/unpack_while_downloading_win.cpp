@@ -7,6 +7,8 @@
 #include "package/bundle_stream.h"
 #include "package/signature_check.h"
 #include "system/run_log.h"
+#include "system/unicode_win.h"
+#include "ui/progress_window_win.h"
 #include "ui/pump_win.h"
 
 namespace tessaryn {
@@ -143,13 +145,19 @@ void UnpackWhileDownloading::leaveView() {
     mapping_ = nullptr;
 }
 
-UnpackWhileDownloading::Outcome UnpackWhileDownloading::finish(std::string& error) {
+UnpackWhileDownloading::Outcome UnpackWhileDownloading::finish(std::string& error,
+                                                               ProgressWindow& window) {
     for (;;) {
         {
             std::lock_guard lock(mutex_);
             if (ended_) break;
         }
-        pumpFor(std::chrono::milliseconds(20));
+        const size_t listed = listed_;
+        const std::string done = statusSuffix();  // ", 1,200 of 3,066 files"
+        window.setStatusText(L"Installing files..." +
+                             toWide(done.empty() ? done : done.substr(1)));
+        if (listed != 0) window.advanceProgress(static_cast<int>(handed_ * 100 / listed));
+        pumpFor(std::chrono::milliseconds(50));
     }
     thread_.join();
     std::lock_guard lock(mutex_);

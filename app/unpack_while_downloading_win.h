@@ -14,6 +14,8 @@
 
 namespace tessaryn {
 
+class ProgressWindow;
+
 class UnpackWhileDownloading {
   public:
     enum class Outcome {
@@ -39,9 +41,9 @@ class UnpackWhileDownloading {
 
     // Stops the unpacking (a failed or refused download); it ends with ReadWhole.
     void stop();
-    // Waits for the unpacking to end (the window answering meanwhile). Error: the failure's
-    // text, or for ReadWhole why.
-    Outcome finish(std::string& error);
+    // Waits for the unpacking to end, showing in the window how far it has come. Error: the
+    // failure's text, or for ReadWhole why.
+    Outcome finish(std::string& error, ProgressWindow& window);
 
     // ", 1,200 of 3,066 files" for the download's status line.
     std::string statusSuffix() const;
