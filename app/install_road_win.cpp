@@ -96,11 +96,16 @@ bool acceptLicense() {
 // Step 2: a fresh staging folder beside the install folder, before anything is fetched.
 bool makeStagingFolder(const RunContext& context, StagedInstall& staged) {
     pumpMessages();
-    ProgressWindow preparing(true, L"Setup");
-    preparing.setStatusText(L"Preparing to install...");
-    showProgressWindow(preparing, context);
-    const bool made = staged.begin();
-    holdForTheEye(std::chrono::seconds(1));
+    bool made = false;
+    {
+        ProgressWindow preparing(true, L"Setup");
+        preparing.setStatusText(L"Preparing to install...");
+        showProgressWindow(preparing, context);
+        made = staged.begin();
+        holdForTheEye(std::chrono::seconds(1));
+    }
+    // The window's end posted WM_QUIT: still queued, it would close the next message box at once.
+    pumpMessages();
     return made;
 }
 

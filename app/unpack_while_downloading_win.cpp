@@ -49,20 +49,20 @@ void UnpackWhileDownloading::opened(HANDLE file) {
     made = made && SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
     at.QuadPart = 0;
     const bool rewound = SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
-    HANDLE mapping = made && rewound
-                         ? CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr)
-                         : nullptr;
-    const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    UniqueKernelHandle mapping(made && rewound ? CreateFileMappingW(file, nullptr, PAGE_READONLY,
+                                                                    0, 0, nullptr)
+                                               : nullptr);
+    const void* view = mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
     if (!view) {
-        if (mapping) CloseHandle(mapping);
-        mapping = nullptr;
+        const DWORD error = GetLastError();
+        mapping.reset();
         if (made && rewound) (void)SetEndOfFile(file);  // back to empty, as it was made
-        logLine("No view of the arriving package (error " + std::to_string(GetLastError()) +
+        logLine("No view of the arriving package (error " + std::to_string(error) +
                 "): it is unpacked once it has arrived");
     }
     std::lock_guard lock(mutex_);
     view_ = static_cast<const uint8_t*>(view);
-    mapping_ = mapping;
+    mapping_ = std::move(mapping);
     viewTried_ = true;
     changed_.notify_all();
 }
@@ -140,9 +140,8 @@ void UnpackWhileDownloading::leaveView() {
     // Nothing reads the view once the unpacking has ended (its pool is joined by then).
     changed_.wait(lock, [&] { return ended_; });
     if (view_) UnmapViewOfFile(view_);
-    if (mapping_) CloseHandle(mapping_);
+    mapping_.reset();
     view_ = nullptr;
-    mapping_ = nullptr;
 }
 
 UnpackWhileDownloading::Outcome UnpackWhileDownloading::finish(std::string& error,

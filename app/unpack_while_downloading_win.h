@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "system/handles_win.h"
+
 namespace tessaryn {
 
 class ProgressWindow;
@@ -60,7 +62,7 @@ class UnpackWhileDownloading {
     std::mutex mutex_;
     std::condition_variable changed_;
     const uint8_t* view_ = nullptr;  // read-only, packageSize_ bytes
-    HANDLE mapping_ = nullptr;
+    UniqueKernelHandle mapping_;
     bool viewTried_ = false;
     bool stopped_ = false;
     bool ended_ = false;
