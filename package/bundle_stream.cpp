@@ -82,7 +82,9 @@ void BundleStream::openList() {
         if (list->major != 4) judgeWhole();
         listIndefinite_ = list->indefinite;
         listCount_ = list->value;
-        listed_ = list->indefinite ? 0 : static_cast<size_t>(std::min<uint64_t>(list->value, SIZE_MAX));
+        listed_ = list->indefinite
+                      ? 0
+                      : static_cast<size_t>(std::min<uint64_t>(list->value, SIZE_MAX));
         phase_ = Phase::List;
         return;
     }

@@ -115,7 +115,8 @@ def test_unpacking_follows_a_paced_download(machine, test_host, tmp_path):
     began = [i for i, line in enumerate(lines) if "Unpacking began at byte " in line]
     arrived = [i for i, line in enumerate(lines) if "tessaryn.pak) complete" in line]
     assert began and arrived and began[0] < arrived[0], "\n".join(lines)
-    at, size = map(int, re.search(r"Unpacking began at byte (\d+) of (\d+)", lines[began[0]]).groups())
+    found = re.search(r"Unpacking began at byte (\d+) of (\d+)", lines[began[0]])
+    at, size = map(int, found.groups())
     assert at < size // 2 and size == product.pak.stat().st_size
     assert not any("Unpacking again" in line for line in lines)
 
