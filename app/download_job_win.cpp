@@ -25,13 +25,15 @@ constexpr std::chrono::seconds kFinalLineHold{2};
 // positions given to it change nothing; they are kept for a bar that shows them.
 class StatusReporter {
   public:
-    StatusReporter(ProgressWindow& window, std::string prefix)
-        : window_(window), prefix_(std::move(prefix)) {}
+    StatusReporter(ProgressWindow& window, std::string prefix,
+                   std::function<std::string()> suffix)
+        : window_(window), prefix_(std::move(prefix)), suffix_(std::move(suffix)) {}
 
     bool operator()(const FileDownloader::ProgressInfo& info) {
         if (window_.closeRequested()) return false;  // closing the window cancels the download
         window_.setStatusText(toWide(
-            downloadStatusLine(prefix_, info.downloadedBytes, info.bytesPerSecond, info.percent)));
+            downloadStatusLine(prefix_, info.downloadedBytes, info.bytesPerSecond, info.percent) +
+            (suffix_ ? suffix_() : std::string())));
         if (info.percent < 0) {
             if (info.downloadedBytes != lastByteCount_) {
                 lastByteCount_ = info.downloadedBytes;
@@ -46,6 +48,7 @@ class StatusReporter {
   private:
     ProgressWindow& window_;
     std::string prefix_;
+    std::function<std::string()> suffix_;
     int32_t reportCount_ = 0;
     uint64_t lastByteCount_ = 0;
 };
@@ -79,7 +82,8 @@ FileDownloader::FetchResult downloadFileWithProgress(
         std::thread worker([&]() noexcept {
             try {
                 result = downloader.fetch(sources, destination,
-                                          StatusReporter(window, statusPrefix), arrival,
+                                          StatusReporter(window, statusPrefix, look.statusSuffix),
+                                          arrival,
                                           look.schedule, showRetry);
             } catch (...) {
                 result.complete = false;

@@ -1,5 +1,6 @@
 #pragma once
 // Fetches one file from the web host under a progress window.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ struct DownloadLook {
     bool silent = false;    // the window stays hidden and the final line is not held
     std::string userAgent;  // empty for the downloader's own
     RetrySchedule schedule;
+    // When set, appended to each status line (what else happens while the file arrives).
+    std::function<std::string()> statusSuffix = nullptr;
 };
 
 // Downloads the file from the first of `sources` that gives it (FileDownloader::fetch) into

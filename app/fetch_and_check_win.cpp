@@ -41,16 +41,27 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         // Checked as it arrives, no second pass: the download's own handle, which nothing else
         // could write through, becomes the view that is used.
         UniqueFile kept;
+        // What arrived, counted apart from the file's size: a file made at its full size for
+        // its reader is no longer as long as what was written.
+        uint64_t arrived = 0;
         // The one place the bytes are fed; a restart from the first byte starts every check
         // over, so that no check ever covers bytes of two files.
         const FileDownloader::Arrival arrival{
-            [&check](const uint8_t* bytes, size_t size) { check->add(bytes, size); },
-            [&check, &request] {
-                check.emplace(request.context, request.binding, request.blocks);
+            [&check, &arrived, &request](const uint8_t* bytes, size_t size) {
+                check->add(bytes, size);
+                arrived += size;
+                if (request.onChecked && check->blocks())
+                    request.onChecked(check->blocks()->checkedEnd());
             },
-            &kept};
+            [&check, &arrived, &request] {
+                if (request.onRestart) request.onRestart();
+                check.emplace(request.context, request.binding, request.blocks);
+                arrived = 0;
+            },
+            &kept, request.onOpened};
         const SetupState& state = setupState();
-        const DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{}};
+        const DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{},
+                                request.statusSuffix};
         fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
                                                     request.statusText, look, &arrival);
         pumpMessages();
@@ -59,7 +70,7 @@ Fetched fetchAndCheck(const FetchRequest& request) {
             return fetched;
         }
         file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));
-        if (file) failure = check->failure(file->size(), publisherPublicKey());
+        if (file) failure = check->failure(arrived, publisherPublicKey());
         how = " (as it arrived)";
     }
     logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +

@@ -36,6 +36,13 @@ struct FetchRequest {
     const PackageBinding* binding = nullptr;
     // With a binding: the hashes of the file's blocks, each checked as its last byte arrives.
     const BlockMap* blocks = nullptr;
+    // A download's own hooks, on its thread: the file's handle once made (opened for reading
+    // too, with read sharing only), the end of the bytes whose blocks have checked after each
+    // part, and a restart from the first byte (told before the file is cut back).
+    std::function<void(HANDLE)> onOpened = nullptr;
+    std::function<void(uint64_t checkedEnd)> onChecked = nullptr;
+    std::function<void()> onRestart = nullptr;
+    std::function<std::string()> statusSuffix = nullptr;  // see DownloadLook
 };
 
 struct Fetched {

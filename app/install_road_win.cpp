@@ -11,6 +11,7 @@
 #include "app/setup_paths.h"
 #include "app/setup_state.h"
 #include "app/staged_install_win.h"
+#include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
 #include "app/download_job_win.h"
 #include "package/public_key.h"
@@ -92,9 +93,49 @@ bool acceptLicense() {
     return accepted;
 }
 
-// Fetches the package (beside the program, else from the web host) and checks it; the checked
-// package stays locked in the context until unpacking has ended.
-std::optional<int> obtainPackage(RunContext& context) {
+// Step 2: a fresh staging folder beside the install folder, before anything is fetched.
+bool makeStagingFolder(const RunContext& context, StagedInstall& staged) {
+    pumpMessages();
+    bool made = false;
+    {
+        ProgressWindow preparing(true, L"Setup");
+        preparing.setStatusText(L"Preparing to install...");
+        showProgressWindow(preparing, context);
+        made = staged.begin();
+        logLine(made ? "Staging folder made" : "Staging folder not made");
+        holdForTheEye(std::chrono::seconds(1));
+    }
+    // The window's end posted WM_QUIT: still queued, it would close the next message box at once.
+    pumpMessages();
+    return made;
+}
+
+// The free space of the folder's volume; none when it cannot be told.
+uint64_t freeSpaceFor(const std::wstring& folder) {
+    ULARGE_INTEGER free = {};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr)) return UINT64_MAX;
+    logLine("Disk space: " + std::to_string(free.QuadPart) + " bytes free for " +
+            toUtf8(folder) + ", the files unpacked as the package arrives stay within it");
+    return free.QuadPart;
+}
+
+// Step 3: with the hashes of the package's blocks named by the settings, the package is
+// unpacked into the staging folder as its checked blocks arrive. Without them it is unpacked
+// only once it has arrived whole and checked.
+void startUnpackingWhileDownloading(const RunContext& context, const StagedInstall& staged,
+                                    bool stagingMade,
+                                    std::optional<UnpackWhileDownloading>& early) {
+    if (!stagingMade || !context.packageBinding || !context.blockMap) return;
+    // A package beside the program is checked whole before it is used.
+    if (GetFileAttributesW(context.localPak.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    const std::wstring target = staged.folder();
+    early.emplace(context.packageBinding->size, toUtf8(target), freeSpaceFor(target));
+}
+
+// Step 4: fetches the package (beside the program, else from the web host) and checks it; the
+// checked package stays locked in the context until unpacking has ended. A package of another
+// version is another release, whatever key signed it.
+std::optional<int> downloadAndCheckPackage(RunContext& context, UnpackWhileDownloading* early) {
     const SetupState& state = setupState();
     const auto reportSource = [](bool besideProgram) {
         sendMetric(besideProgram ? UsageEvent::PackageBesideSetup
@@ -103,35 +144,96 @@ std::optional<int> obtainPackage(RunContext& context) {
     };
     std::vector<std::string> sources{state.pakUrl};
     sources.insert(sources.end(), state.mirrors.begin(), state.mirrors.end());
-    const FetchRequest request{context.localPak,
-                               context.tempPak,
-                               std::move(sources),
-                               "Downloading setup files... ",
-                               kPackageContext,
-                               /*mayDownload=*/true,
-                               reportSource,
-                               context.packageBinding ? &*context.packageBinding : nullptr,
-                               context.blockMap ? &*context.blockMap : nullptr};
+    FetchRequest request{context.localPak,
+                         context.tempPak,
+                         std::move(sources),
+                         early ? "Downloading and installing... " : "Downloading setup files... ",
+                         kPackageContext,
+                         /*mayDownload=*/true,
+                         reportSource,
+                         context.packageBinding ? &*context.packageBinding : nullptr,
+                         context.blockMap ? &*context.blockMap : nullptr};
+    if (early) {
+        request.onOpened = [early](HANDLE file) { early->opened(file); };
+        request.onChecked = [early](uint64_t end) { early->checked(end); };
+        request.onRestart = [early] { early->restarted(); };
+        request.statusSuffix = [early] { return early->statusSuffix(); };
+    }
     Fetched fetched = fetchAndCheck(request);
+    // Whatever was unpacked of a package that did not check is never used.
+    const bool checked = fetched.outcome == FetchOutcome::Checked;
+    if (early && !checked) early->stop();
     if (fetched.outcome == FetchOutcome::DownloadFailed)
         return reportDownloadFailure(failureCause(fetched.download));
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
-    // A package of another version is another release, whatever key signed it.
     std::optional<std::string> version;
-    if (fetched.outcome == FetchOutcome::Checked) {
+    if (checked) {
         version = bundleVersion(fetched.file.data(), fetched.file.size() - kSignatureBytes);
         if (version != state.version)
             logLine("The package holds version " + version.value_or("(none)") +
                     ", the settings name " + state.version);
     }
-    if (fetched.outcome != FetchOutcome::Checked || version != state.version) {
+    if (!checked || version != state.version) {
+        if (early) early->stop();
         sendMetric(UsageEvent::SignatureInvalid, true);
         showInvalidDataBox();
         return kExitFailure;
     }
     context.package = std::move(fetched.file);
     return std::nullopt;
+}
+
+// Step 5 on the whole road: the checked package unpacked into the staging folder.
+void unpackWholePackage(RunContext& context, const std::wstring& target,
+                        ProgressWindow& window, WorkerState& worker) {
+    // Checked before the first file is written: a full disk stops nothing half-way.
+    const std::string shortfall = diskSpaceShortfall(context, target);
+    if (!shortfall.empty()) {
+        worker.fail(shortfall);
+        return;
+    }
+    std::thread extraction([&context, &target, &window, &worker] {
+        extractPackage(context, target, window, worker);
+    });
+    waitForWorker(worker);
+    extraction.join();
+}
+
+// Step 5: every file of the checked package in the staging folder, unpacked while it arrived
+// or now. An unpacking that could not follow the download (a restart, a form of the document
+// read whole, the free space) is discarded and done again whole.
+void unpackIntoStaging(RunContext& context, StagedInstall& staged, bool stagingMade,
+                       std::optional<UnpackWhileDownloading>& early, ProgressWindow& window,
+                       WorkerState& worker) {
+    if (early) {
+        std::string error;
+        const UnpackWhileDownloading::Outcome outcome = early->finish(error, window);
+        early.reset();
+        if (outcome == UnpackWhileDownloading::Outcome::Unpacked) {
+            if (logActive()) {
+                const std::vector<TreeFile> files = listFiles(staged.folder());
+                logLine("Unpacked: " + std::to_string(files.size()) + " files, " +
+                        std::to_string(totalSize(files)) + " bytes");
+            }
+            window.setProgress(100);
+            worker.succeed();
+            return;
+        }
+        if (outcome == UnpackWhileDownloading::Outcome::Failed) {
+            logLine("Unpacking failed: " + error);
+            worker.fail(error);
+            return;
+        }
+        logLine("Unpacking again from the checked package: " + error);
+        staged.discard();
+        stagingMade = staged.begin();
+    }
+    if (!stagingMade) {
+        worker.fail("Failed to create a folder for the installation files");
+        return;
+    }
+    unpackWholePackage(context, staged.folder(), window, worker);
 }
 
 // The old uninstaller removes its folder from a script that runs after it has ended, by the
@@ -150,10 +252,10 @@ void waitForOldUninstaller(const ProgramTree& uninstaller, const std::wstring& i
         pumpFor(std::chrono::milliseconds(50));
 }
 
-// Runs the earlier version's clean-up commands and its uninstaller, and ends its processes.
-// False, before its uninstaller has run, when its folder could not be moved aside: the old
-// version then stays installed.
-bool removePreviousVersion(const RunContext& context, ProgressWindow& window,
+// Step 6: runs the earlier version's clean-up commands, ends its processes, tries both moves of
+// the swap and runs its uninstaller. False, before its uninstaller has run, when its folder or
+// the staging folder would not move: the old version then stays installed.
+bool uninstallPreviousVersion(const RunContext& context, ProgressWindow& window,
                            StagedInstall& staged) {
     const SetupState& state = setupState();
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
@@ -229,7 +331,8 @@ void installUninstaller(const RunContext& context, const std::wstring& productEx
                                context.signedSettings.size()});
 }
 
-void completeInstallation(const RunContext& context, ProgressWindow& window) {
+// Step 8: init commands, shortcuts, uninstaller and its record, start of the product.
+void registerAndStartProduct(const RunContext& context, ProgressWindow& window) {
     const SetupState& state = setupState();
     const std::wstring productExe =
         context.installDir + toWide(lowerCaseAscii(state.productName) + ".exe");
@@ -264,63 +367,45 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 
 // The new version is unpacked beside the old one and takes its place only when complete, so that
 // a failure before the swap leaves the old version installed as it was:
-//   1. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
-//   2. "Installing files...": the package is unpacked into it, each file written through to the
-//      disk by the worker that wrote it;
-//   3. "Removing previous version...": the old version's post commands and the end of its
-//      processes; a trial move of its folder (one that cannot move is left whole, and the run
-//      fails); its uninstaller;
-//   4. one rename puts the staging folder in place (the old folder moved aside if still there);
-//   5. init commands, shortcuts, uninstaller, uninstall record and start of the product.
-// A failure up to step 4 removes the staging folder and ends the run with -1 after event 3.
-// A host's answer may ask the run to end; it ends only between steps, never while files are
-// unpacked, swapped or the product registered.
+//   1. the license;
+//   2. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
+//   3. with block hashes in the settings, the unpacking starts, to follow the download;
+//   4. the package is fetched and checked (signature, size and SHA-256, blocks, version);
+//   5. "Installing files...": the unpacking ends (or, without block hashes or when it could not
+//      follow the download, the checked package is unpacked now), each file written through to
+//      the disk by the worker that wrote it;
+//   6. "Removing previous version...": the old version's post commands and the end of its
+//      processes; trial moves of its folder and of the staging folder (one that cannot move is
+//      left whole, and the run fails); its uninstaller;
+//   7. one rename puts the staging folder in place (the old folder moved aside if still there);
+//   8. init commands, shortcuts, uninstaller, uninstall record and start of the product.
+// Nothing in the staging folder is used before step 4 has checked the whole package. A failure up
+// to step 7 removes the staging folder and ends the run with -1 after event 3. A host's answer
+// may ask the run to end; it ends only between steps, never while files are swapped or the
+// product registered.
 int runInstallRoad(RunContext& context) {
     // A host that answers the exit event by asking for an end still gets its exit code.
     if (!acceptLicense()) return hostAskedToEnd() ? kHostEndExitCode : kExitDeclined;
     sendMetric(UsageEvent::LicenseAccepted, true);
     if (hostAskedToEnd()) return kHostEndExitCode;
-    if (auto failed = obtainPackage(context)) return *failed;
-    if (hostAskedToEnd()) return kHostEndExitCode;
 
-    pumpMessages();
     StagedInstall staged(context.installDir, setupState().productName);
-    bool ready = false;
-    {
-        ProgressWindow preparing(true, L"Setup");
-        preparing.setStatusText(L"Preparing to install...");
-        showProgressWindow(preparing, context);
-        ready = staged.begin();
-        logLine(ready ? "Staging folder made" : "Staging folder not made");
-        holdForTheEye(std::chrono::seconds(1));
-    }
+    const bool stagingMade = makeStagingFolder(context, staged);
+    if (hostAskedToEnd()) return kHostEndExitCode;
+    std::optional<UnpackWhileDownloading> early;
+    startUnpackingWhileDownloading(context, staged, stagingMade, early);
+    if (auto failed = downloadAndCheckPackage(context, early ? &*early : nullptr)) return *failed;
     if (hostAskedToEnd()) return kHostEndExitCode;
 
     ProgressWindow installing(false, L"Setup");
     installing.setStatusText(L"Installing the application...");
     showProgressWindow(installing, context);
-
     WorkerState worker;
-    if (ready) {
-        const std::wstring target = staged.folder();
-        // Checked before the first file is written: a full disk stops nothing half-way.
-        const std::string shortfall = diskSpaceShortfall(context, target);
-        if (!shortfall.empty()) {
-            worker.fail(shortfall);
-        } else {
-            std::thread extraction([&context, &target, &installing, &worker] {
-                extractPackage(context, target, installing, worker);
-            });
-            waitForWorker(worker);
-            extraction.join();
-        }
-    } else {
-        worker.fail("Failed to create a folder for the installation files");
-    }
+    unpackIntoStaging(context, staged, stagingMade, early, installing, worker);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     if (!worker.failed && isDirectory(context.installDir) &&
-        !removePreviousVersion(context, installing, staged))
+        !uninstallPreviousVersion(context, installing, staged))
         worker.fail("Files of the previous version are in use by another program. "
                     "Close it and run Setup again.");
     if (!worker.failed) {
@@ -337,7 +422,7 @@ int runInstallRoad(RunContext& context) {
         reportWorkerFailure(installing, worker);
         exitCode = kExitFailure;
     } else {
-        completeInstallation(context, installing);
+        registerAndStartProduct(context, installing);
         staged.removeBackup();
     }
     // The installation is complete: an end asked for now is only a shorter goodbye.

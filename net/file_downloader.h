@@ -46,6 +46,8 @@ class FileDownloader {
         // read sharing only, and handed over here still open when complete: nothing but this
         // download can have written to it.
         UniqueFile* keep = nullptr;
+        // With keep: told the file's handle once it is made, before its first byte is written.
+        std::function<void(HANDLE)> opened = nullptr;
     };
     // Told before each wait between tries (on the download's thread).
     struct RetryNotice {

@@ -115,6 +115,7 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
         result.failure = DownloadFailure::Disk;
         return result;
     }
+    if (keep && arrival->opened) arrival->opened(file.get());
 
     Kept kept;
     // The bytes kept so far are of another file, or of an answer that cannot be continued.

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "package/bundle_document.h"
+#include "package/bundle_stream.h"
 #include "package/locked_file.h"
 #include "package/output_file.h"
 #include "package/writer_pool.h"
@@ -40,19 +41,13 @@ std::string parentOf(const std::string& path) {
     return path.substr(0, end);
 }
 
-}  // namespace
-
-unsigned defaultExtractThreads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(cores, 1u, 8u);
-}
-
-void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
-                   ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
-    if (callback) callback(0.0f, "Reading bundle file...");
-    if (callback) callback(0.05f, "Parsing bundle...");
-    const BundleDocument document(bundle, size);
-    if (callback) callback(0.1f, "Creating extraction directory...");
+// The walk both roads share: folders made in order, files handed to the pool. `next` gives the
+// entries in extraction order (none at the end) and `announce` hears of each before it is
+// handled.
+void walkEntries(const std::string& destination, const uint8_t* bundle,
+                 const std::function<std::optional<BundleEntry>()>& next,
+                 const std::function<void(size_t, const BundleEntry&)>& announce, unsigned threads,
+                 bool flushFiles) {
     makeFolder(destination);
 
     // A flush waits on the disk, not the processor: with every file flushed, all eight workers
@@ -86,19 +81,22 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
         throw std::runtime_error(message);
     };
 
-    const size_t count = document.entryCount();
     const bool joinsWithSlash = isPathSeparator('/') && !isPathSeparator('\\');
     std::string base = destination;
     if (!base.empty() && !isPathSeparator(base.back())) base += joinsWithSlash ? '/' : '\\';
-    for (size_t index = 0; index < count; ++index) {
-        BundleEntry entry;
+    for (size_t index = 0;; ++index) {
+        std::optional<BundleEntry> read;
         try {
-            entry = document.entry(index);
+            read = next();
+        } catch (const BundleReadWhole&) {
+            throw;
         } catch (const std::exception& error) {
             failHere(index, error.what());
         }
+        if (!read) break;
+        BundleEntry& entry = *read;
         if (entry.kind == EntryKind::Ignored) continue;
-        const float fraction = static_cast<float>(index) / static_cast<float>(count) * 0.9f + 0.1f;
+        announce(index, entry);
         const std::string& name = entry.name;
         std::string joined = name;
         if (joinsWithSlash) std::replace(joined.begin(), joined.end(), '\\', '/');
@@ -106,7 +104,6 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
         const std::string folded = foldedName(name);
         const std::string prefix = "Failed to extract file " + name + ": ";
         if (entry.kind == EntryKind::Folder) {
-            if (callback) callback(fraction, "Creating directory: " + name);
             ensureAlone(folded);
             try {
                 makeFolder(target);
@@ -115,7 +112,6 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
             }
             continue;
         }
-        if (callback) callback(fraction, "Extracting: " + name);
         ensureAlone(folded);
         // Folders exist before their files are handed to a worker.
         const std::string parent = parentOf(target);
@@ -142,28 +138,93 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
     }
 }
 
-uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size) {
+// The bytes an entry's file takes once unpacked: its size from its LZMA header (its packed size
+// when the header does not say).
+uint64_t unpackedBytesOf(const uint8_t* bundle, const BundleEntry& entry) {
     // An LZMA-Alone item starts with its properties (5 bytes), then its unpacked size (8 bytes,
     // little-endian).
     constexpr size_t kLzmaHeaderBytes = 13;
+    uint8_t header[kLzmaHeaderBytes] = {};
+    size_t held = 0;
+    uint64_t packed = 0;
+    for (const auto& [offset, length] : entry.data) {
+        packed += length;
+        for (size_t i = 0; i < length && held < sizeof(header); ++i)
+            header[held++] = bundle[offset + i];
+    }
+    uint64_t unpacked = 0;
+    for (size_t i = 0; i < 8; ++i) unpacked |= static_cast<uint64_t>(header[5 + i]) << (8 * i);
+    // No size in the header (the stream ends with a marker): the packed size at least.
+    return held < sizeof(header) || unpacked == UINT64_MAX ? packed : unpacked;
+}
+
+}  // namespace
+
+unsigned defaultExtractThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 1u, 8u);
+}
+
+void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
+                   ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
+    if (callback) callback(0.0f, "Reading bundle file...");
+    if (callback) callback(0.05f, "Parsing bundle...");
+    const BundleDocument document(bundle, size);
+    if (callback) callback(0.1f, "Creating extraction directory...");
+    const size_t count = document.entryCount();
+    size_t index = 0;
+    walkEntries(
+        destination, bundle,
+        [&]() -> std::optional<BundleEntry> {
+            if (index == count) return std::nullopt;
+            return document.entry(index++);
+        },
+        [&](size_t at, const BundleEntry& entry) {
+            if (!callback) return;
+            const float fraction = static_cast<float>(at) / static_cast<float>(count) * 0.9f + 0.1f;
+            callback(fraction, (entry.kind == EntryKind::Folder ? "Creating directory: "
+                                                                  : "Extracting: ") +
+                                   entry.name);
+        },
+        threads, flushFiles);
+}
+
+std::string extractBundleStream(const std::string& destination, BundleStream& stream,
+                                const uint8_t* bundle, uint64_t spaceBudget,
+                                const StreamProgressCallback& progress, unsigned threads,
+                                bool flushFiles) {
+    uint64_t unpacked = 0;
+    try {
+        walkEntries(
+            destination, bundle, [&] { return stream.next(); },
+            [&](size_t index, const BundleEntry& entry) {
+                if (entry.kind == EntryKind::File) {
+                    const uint64_t bytes = unpackedBytesOf(bundle, entry);
+                    unpacked = bytes > UINT64_MAX - unpacked ? UINT64_MAX : unpacked + bytes;
+                    if (unpacked > spaceBudget)
+                        throw BundleReadWhole("the files would not fit in the free space");
+                }
+                if (progress) progress(index, stream.listed());
+            },
+            threads, flushFiles);
+    } catch (const BundleReadWhole&) {
+        throw;
+    } catch (const std::exception&) {
+        // The whole document's own error, found further on, comes first, as when it is read
+        // whole before any entry.
+        (void)stream.confirm(false);
+        throw;
+    }
+    return stream.confirm(true);
+}
+
+uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size) {
     const BundleDocument document(bundle, size);
     uint64_t total = 0;
     for (size_t index = 0; index < document.entryCount(); ++index) {
         const BundleEntry entry = document.entry(index);
         if (entry.kind != EntryKind::File) continue;
-        uint8_t header[kLzmaHeaderBytes] = {};
-        size_t held = 0;
-        uint64_t packed = 0;
-        for (const auto& [offset, length] : entry.data) {
-            packed += length;
-            for (size_t i = 0; i < length && held < sizeof(header); ++i)
-                header[held++] = bundle[offset + i];
-        }
-        uint64_t unpacked = 0;
-        for (size_t i = 0; i < 8; ++i) unpacked |= static_cast<uint64_t>(header[5 + i]) << (8 * i);
-        // No size in the header (the stream ends with a marker): the packed size at least.
-        const uint64_t counted =
-            held < sizeof(header) || unpacked == UINT64_MAX ? packed : unpacked;
+        const uint64_t counted = unpackedBytesOf(bundle, entry);
         total = counted > UINT64_MAX - total ? UINT64_MAX : total + counted;
     }
     return total;

@@ -163,7 +163,11 @@ BundleDocument::BundleDocument(const uint8_t* data, size_t size) : data_(data), 
 }
 
 BundleEntry BundleDocument::entry(size_t index) const {
-    EntryFields fields = readFields(data_, size_, places_[index]);
+    return readBundleEntry(data_, size_, places_[index]);
+}
+
+BundleEntry readBundleEntry(const uint8_t* data, size_t size, size_t offset) {
+    EntryFields fields = readFields(data, size, offset);
     BundleEntry entry;
     entry.name = entryText(fields, "n");
     const std::string type = entryText(fields, "t");

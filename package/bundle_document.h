@@ -21,6 +21,9 @@ struct BundleEntry {
     std::vector<std::pair<size_t, size_t>> data;
 };
 
+// Reads the entry item at offset as BundleDocument::entry does (its framing already checked).
+BundleEntry readBundleEntry(const uint8_t* data, size_t size, size_t offset);
+
 class BundleDocument {
   public:
     // Walks every byte of the document (held by the caller, unchanged while this lives). Throws
@@ -39,6 +42,8 @@ class BundleDocument {
     // "Failed to extract file NAME: ..." for a folder or file whose name leaves the destination
     // or a file without a byte string "d". Entries of other types are Ignored.
     BundleEntry entry(size_t index) const;
+    // Where the entry's item starts in the document.
+    size_t entryOffset(size_t index) const { return places_[index]; }
 
   private:
     const uint8_t* data_;

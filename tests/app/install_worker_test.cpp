@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "app/install_worker_win.h"
+#include "app/unpack_while_downloading_win.h"
+#include "tools/lzma_encode.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -91,6 +93,61 @@ TEST(InstallWorker, WaitOutlastsAVanishedWindow) {
     EXPECT_TRUE(worker.done);
     EXPECT_EQ(reports, 40);
     thread.join();
+}
+
+// A download as the setup makes it: a new file written through a handle opened for reading too,
+// with read sharing only. The unpacking reads what lies below the checked mark, and leaves its
+// view on a restart, so that the file can be cut back.
+TEST(UnpackWhileDownloading, FollowsTheCheckedMarkAndLeavesTheFileOnARestart) {
+    const auto entry = [](const std::string& name, const std::string& text) {
+        const std::vector<uint8_t> packed =
+            lzmaAloneEncode(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 1);
+        return nlohmann::json{{"n", name}, {"t", "f"}, {"d", nlohmann::json::binary(packed)}};
+    };
+    const std::vector<uint8_t> first = nlohmann::json::to_cbor(entry("a.txt", "alpha"));
+    std::vector<uint8_t> bytes = nlohmann::json::to_cbor(
+        {{"files", nlohmann::json::array({entry("a.txt", "alpha"), entry("b.txt", "beta")})},
+         {"version", "1"}});
+    bytes.resize(bytes.size() + 64);  // the signature's place
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path = std::wstring(temp) + L"tessaryn-arriving.pak";
+    const std::wstring dest = std::wstring(temp) + L"tessaryn-arriving\\";
+    ProgressWindow window(false, L"Setup");
+    for (const bool restart : {true, false}) {
+        DeleteFileW((dest + L"a.txt").c_str());
+        DeleteFileW((dest + L"b.txt").c_str());
+        UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
+        UnpackWhileDownloading early(bytes.size(), toUtf8(dest), UINT64_MAX);
+        early.opened(file.get());
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                              &written, nullptr));
+        // The head (map, key, list) and the first entry have checked.
+        early.checked(1 + 6 + 1 + first.size());
+        for (int i = 0; i < 200 && GetFileAttributesW((dest + L"a.txt").c_str()) ==
+                                       INVALID_FILE_ATTRIBUTES;
+             ++i)
+            Sleep(10);
+        EXPECT_NE(GetFileAttributesW((dest + L"a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetFileAttributesW((dest + L"b.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+        std::string error;
+        if (restart) {
+            early.restarted();
+            LARGE_INTEGER start = {};
+            EXPECT_TRUE(SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) &&
+                        SetEndOfFile(file.get()));
+            EXPECT_EQ(early.finish(error, window), UnpackWhileDownloading::Outcome::ReadWhole);
+        } else {
+            early.checked(bytes.size());
+            EXPECT_EQ(early.finish(error, window), UnpackWhileDownloading::Outcome::Unpacked)
+                << error;
+            EXPECT_NE(GetFileAttributesW((dest + L"b.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+            EXPECT_EQ(early.statusSuffix(), ", 2 of 2 files");
+        }
+    }
 }
 
 }  // namespace

@@ -5,11 +5,14 @@ for a sign-in in a silent run."""
 import base64
 import http.server
 import json
+import os
 import threading
 import time
 import urllib.request
 
-from conftest import EXIT_FAILURE, WebHost, make_product, tree_files, url_switch
+import re
+
+from conftest import EXIT_FAILURE, Answer, WebHost, make_product, tree_files, url_switch
 
 PROXY_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
@@ -82,6 +85,80 @@ def test_every_source_dead_fails_in_bounded_time_and_keeps_the_installed_version
     assert "Could not connect to 127.0.0.1. Please check your Internet connection." in log
     assert "Trying source 1: http://127.0.0.1:1/tessaryn.pak" in log
     assert [b["event"] for b in metric_bodies(test_host)].count(4) == 1
+
+
+def paced_product(tmp_path, name):
+    """A product of about 3 MB, so that its package arrives over a few seconds when paced."""
+    files = {f"data/part{i:02}.bin": os.urandom(128 * 1024) for i in range(24)}
+    return make_product(tmp_path / name, files=files)
+
+
+def serve_paced(host, body):
+    # About 2 MB/s: 64 KiB every 30 ms.
+    host.set_answer("/installers/tessaryn.pak",
+                    Answer(body=body, chunk_size=65536, chunk_delay=0.03))
+
+
+def test_unpacking_follows_a_paced_download(machine, test_host, tmp_path):
+    product = paced_product(tmp_path, "p")
+    (test_host.files / "tessaryn.dat").write_bytes(product.dat.read_bytes())
+    serve_paced(test_host, product.pak.read_bytes())
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\paced.txt")
+
+    assert code == 0
+    installed = tree_files(machine.install_dir)
+    for name, content in tree_files(product.tree).items():
+        assert installed.get(name) == content, name
+    lines = log_text(machine, "paced.txt").splitlines()
+    began = [i for i, line in enumerate(lines) if "Unpacking began at byte " in line]
+    arrived = [i for i, line in enumerate(lines) if "tessaryn.pak) complete" in line]
+    assert began and arrived and began[0] < arrived[0], "\n".join(lines)
+    found = re.search(r"Unpacking began at byte (\d+) of (\d+)", lines[began[0]])
+    at, size = map(int, found.groups())
+    assert at < size // 2 and size == product.pak.stat().st_size
+    assert not any("Unpacking again" in line for line in lines)
+
+
+def test_bad_block_in_a_paced_download_leaves_nothing(machine, test_host, tmp_path):
+    product = paced_product(tmp_path, "p")
+    (test_host.files / "tessaryn.dat").write_bytes(product.dat.read_bytes())
+    body = bytearray(product.pak.read_bytes())
+    body[len(body) // 2] ^= 0x01
+    serve_paced(test_host, bytes(body))
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\bad.txt")
+
+    assert code == EXIT_FAILURE
+    assert not machine.install_dir.exists()
+    assert [p.name for p in machine.program_files.iterdir()
+            if p.name.lower().startswith(".tessaryn-")] == []
+    log = log_text(machine, "bad.txt")
+    assert "Unpacking began at byte " in log and "INVALID (block " in log, log
+    assert "Message (Invalid data signature)" in log
+
+
+def test_a_restarted_download_is_unpacked_whole(machine, test_host, tmp_path):
+    product = paced_product(tmp_path, "p")
+    (test_host.files / "tessaryn.dat").write_bytes(product.dat.read_bytes())
+    size = product.pak.stat().st_size
+    # Cut half-way, then the whole file again whatever range is asked for.
+    serve_package(test_host, "/installers/tessaryn.pak", product,
+                  [{"cut": size // 2}, {"ignore_range": True}])
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\again.txt")
+
+    assert code == 0
+    installed = tree_files(machine.install_dir)
+    for name, content in tree_files(product.tree).items():
+        assert installed.get(name) == content, name
+    log = log_text(machine, "again.txt")
+    assert "Download starts over from its first byte" in log
+    assert "The package starts over: it is unpacked once it has arrived" in log
+    assert "Unpacking again from the checked package" in log
 
 
 class _AskingProxy(http.server.BaseHTTPRequestHandler):

@@ -6,7 +6,7 @@ import shutil
 
 import pytest
 
-from conftest import DEV_KEY, EXIT_FAILURE, publish, tree_files, url_switch
+from conftest import DEV_KEY, EXIT_FAILURE, publish, tree_files, url_switch, wait_until
 
 LICENSE = "EulaWindowClass"
 PROGRESS = "ProgressWindowClass"
@@ -55,11 +55,12 @@ def test_files_swapped_after_their_check_are_never_used(machine, test_host, prod
     swap(dat, evil_settings)
     driver.ask(f"click {LICENSE} {ACCEPT}")
     driver.ask(f"click {LICENSE} {NEXT}")
-    # A progress window shows after a package beside the setup was checked, before it is
-    # unpacked; a downloaded one is swapped while it arrives.
+    # A progress window ("Preparing to install...") shows before the package is fetched: a
+    # package beside the setup is swapped about when it is checked, a downloaded one while it
+    # arrives.
     assert driver.ask(f"wait {PROGRESS} 60") == "ok"
     pak = dat.parent / "setup.pak"
-    assert pak.exists(), "no work copy of the package beside the settings"
+    assert wait_until(pak.exists, timeout=60, interval=0.02), "no work copy of the package"
     swap(pak, bare_bundle)
     code = run.wait(timeout=240)
 

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
+#include "package/bundle_document.h"
+#include "package/bundle_stream.h"
 #include "package/path_text.h"
 #include "package/writer_pool.h"
 #include "tests/package/package_test_support.h"
@@ -389,6 +395,185 @@ TEST_F(ExtractBundleTest, EscapingNamesAreRefusedBeforeAnythingIsWritten) {
 
 // A window budget smaller than any entry's window neither stalls the pool nor changes what is
 // written: each entry then runs alone. Files are written through as the setup asks.
+// What a road made of a document: its version and the files it wrote, or its failure's text.
+std::string treeOf(const fs::path& root) {
+    std::vector<std::string> lines;
+    if (fs::exists(root)) {
+        for (const auto& item : fs::recursive_directory_iterator(root))
+            lines.push_back(item.path().lexically_relative(root).generic_string() +
+                            (item.is_directory() ? "/" : "=" + fileText(item.path())));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string joinedLines;
+    for (const auto& line : lines) joinedLines += line + ";";
+    return joinedLines;
+}
+
+std::string wholeOutcome(const std::vector<uint8_t>& bytes, const fs::path& dest) {
+    fs::remove_all(dest);
+    try {
+        extractBundle(pathText(dest), bytes.data(), bytes.size(), {}, 2);
+        return "ok " + BundleDocument(bytes.data(), bytes.size()).version() + ": " + treeOf(dest);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
+
+// The stream is shown `step` more bytes at each wait, or, with `stopAt`, never more than that.
+std::string streamOutcome(const std::vector<uint8_t>& bytes, const fs::path& dest, size_t step,
+                          size_t stopAt = SIZE_MAX) {
+    fs::remove_all(dest);
+    size_t shown = 0;
+    BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
+        EXPECT_GT(wanted, shown);  // a wait is only ever for more
+        shown = std::min({std::max(wanted, shown + step), bytes.size(), stopAt});
+        return shown;
+    });
+    try {
+        const std::string version = extractBundleStream(pathText(dest), stream, bytes.data(),
+                                                        UINT64_MAX, {}, 2);
+        return "ok " + version + ": " + treeOf(dest);
+    } catch (const BundleReadWhole&) {
+        return "read whole";
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
+
+// The stream takes and refuses what the whole document's road does, with the same texts, at any
+// pace; the forms it leaves to that road are the ones it names.
+TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
+    const auto entry = [](const json& value) { return json::to_cbor(value); };
+    const auto a = entry(fileEntry("d/a", encode("alpha")));
+    const auto b = entry(fileEntry("b", encode("beta")));
+    const auto folder = entry(dirEntry("d"));
+    const auto badData = entry(fileEntry("c", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+    const auto noName = entry(json{{"t", "f"}, {"d", json::binary({1})}});
+    const auto escaping = entry(fileEntry("../x", encode("x")));
+    const auto deep = joined({cborHead(5, 3), cborText("n"), cborText("z"), cborText("t"),
+                              cborText("d"), cborText("x"), std::vector<uint8_t>(300, 0x81),
+                              {0x00}});
+    const auto list = [](std::initializer_list<std::vector<uint8_t>> entries) {
+        std::vector<uint8_t> bytes = cborHead(4, entries.size());
+        for (const auto& e : entries) bytes.insert(bytes.end(), e.begin(), e.end());
+        return bytes;
+    };
+    const auto trailing = [](std::vector<uint8_t> bytes) {
+        bytes.push_back(0);
+        return bytes;
+    };
+    const auto filesFirst = [](const std::vector<uint8_t>& files) {
+        return joined({cborHead(5, 2), cborText("files"), files, cborText("version"),
+                       cborText("2.0")});
+    };
+    const auto valid = filesFirst(list({folder, a, b}));
+    struct Row {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        bool readWhole = false;
+    };
+    const std::vector<Row> rows = {
+        {"files first", valid},
+        {"version first", document(cborText("1.0"), list({a, b}))},
+        {"written by the library", json::to_cbor(json{
+                                       {"version", "3"},
+                                       {"files", json::array({dirEntry("d"),
+                                                              fileEntry("d/a", encode("x"))})}})},
+        {"lists in chunks", joined({{0xBF}, cborText("files"), {0x9F}, a, b, {0xFF},
+                                    cborText("version"), cborText("1"), {0xFF}})},
+        {"empty list", filesFirst(list({}))},
+        {"trailing byte", trailing(valid)},
+        {"no version", joined({cborHead(5, 1), cborText("files"), list({a})})},
+        {"no files", joined({cborHead(5, 1), cborText("version"), cborText("1")})},
+        {"files a text", filesFirst(cborText("x"))},
+        {"root a list", list({a})},
+        {"empty", {}},
+        {"entry without a name", filesFirst(list({a, noName, b}))},
+        {"entry without a name, trailing byte", trailing(filesFirst(list({a, noName, b})))},
+        {"undecodable entry", filesFirst(list({a, badData, b}))},
+        {"undecodable entry, trailing byte", trailing(filesFirst(list({a, badData, b})))},
+        {"undecodable entry, then no version",
+         joined({cborHead(5, 1), cborText("files"), list({badData})})},
+        {"escaping name", filesFirst(list({a, escaping}))},
+        {"nesting too deep in an entry", filesFirst(list({a, deep}))},
+        {"tag in an entry", filesFirst(list({a, {0xC0, 0x00}}))},
+        {"map of files", filesFirst(joined({cborHead(5, 2), cborText("y"), a, cborText("x"), b})),
+         true},
+        {"null files", filesFirst({0xF6}), true},
+        {"files given twice",
+         joined({cborHead(5, 3), cborText("files"), list({a}), cborText("version"),
+                 cborText("1"), cborText("files"), list({b})}),
+         true},
+    };
+    const fs::path other = scratch.path() / "other";
+    for (const Row& row : rows) {
+        const std::string whole = wholeOutcome(row.bytes, dest);
+        for (size_t step : {size_t{1}, size_t{7}, row.bytes.size() + 1}) {
+            const std::string streamed = streamOutcome(row.bytes, other, step);
+            EXPECT_EQ(streamed, row.readWhole ? "read whole" : whole) << row.what << ", " << step;
+        }
+    }
+    EXPECT_EQ(wholeOutcome(valid, dest), "ok 2.0: b=beta;d/;d/a=alpha;");
+    // Cut at every byte (the whole road sees a shorter document; the stream, one that ends
+    // there), and bytes that stop coming.
+    for (size_t cut = 0; cut < valid.size(); ++cut) {
+        const std::vector<uint8_t> part(valid.begin(), valid.begin() + cut);
+        EXPECT_EQ(streamOutcome(part, other, 3), wholeOutcome(part, dest)) << cut;
+        EXPECT_EQ(streamOutcome(valid, other, 3, cut), "read whole") << cut;
+    }
+}
+
+// A reader that has to wait: the first file is on the disk before the rest has arrived.
+TEST_F(ExtractBundleTest, StreamUnpacksWhatHasArrivedAndWaitsForTheRest) {
+    const auto first = json::to_cbor(fileEntry("first", encode("one")));
+    const auto bytes = joined({cborHead(5, 2), cborText("files"), cborHead(4, 2), first,
+                               json::to_cbor(fileEntry("second", encode("two"))),
+                               cborText("version"), cborText("1")});
+    std::mutex mutex;
+    std::condition_variable arrived;
+    size_t shown = 0;
+    BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
+        std::unique_lock lock(mutex);
+        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return shown >= wanted; });
+        return shown;
+    });
+    std::string outcome;
+    std::thread reader([&] {
+        try {
+            outcome = extractBundleStream(pathText(dest), stream, bytes.data(), UINT64_MAX, {});
+        } catch (const std::exception& error) {
+            outcome = error.what();
+        }
+    });
+    const auto show = [&](size_t count) {
+        std::lock_guard lock(mutex);
+        shown = count;
+        arrived.notify_all();
+    };
+    show(4 + first.size() + 6);  // the head, the first entry and a part of the second
+    for (int i = 0; i < 500 && !fs::exists(dest / "first"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(fileText(dest / "first"), "one");
+    EXPECT_FALSE(fs::exists(dest / "second"));
+    show(bytes.size());
+    reader.join();
+    EXPECT_EQ(outcome, "1");
+    EXPECT_EQ(fileText(dest / "second"), "two");
+}
+
+// The files' unpacked sizes count against the space given as they come.
+TEST_F(ExtractBundleTest, StreamStopsBeforeFilesPassTheSpaceGiven) {
+    const auto bytes = json::to_cbor(json{
+        {"version", "1"},
+        {"files", json::array({fileEntry("a", encode(std::string(1000, 'a'))),
+                               fileEntry("b", encode(std::string(1000, 'b')))})}});
+    BundleStream stream(bytes.data(), bytes.size(), [&](size_t) { return bytes.size(); });
+    EXPECT_THROW(extractBundleStream(pathText(dest), stream, bytes.data(), 1999, {}),
+                 BundleReadWhole);
+    BundleStream enough(bytes.data(), bytes.size(), [&](size_t) { return bytes.size(); });
+    EXPECT_EQ(extractBundleStream(pathText(dest), enough, bytes.data(), 2000, {}), "1");
+}
+
 TEST(WriterPoolTest, TinyWindowBudgetStillWritesEveryFileInFull) {
     ScratchFolder scratch;
     const std::vector<uint8_t> item = kXzSampleLzma;

@@ -1,0 +1,75 @@
+#pragma once
+// The bundle's document read front to back while its bytes are still arriving: the head up to
+// the list of files, then each entry once all of its bytes are available. What is available is
+// told by the caller (the bytes whose blocks have checked); nothing past it is ever read.
+//
+// Judgement stays with BundleDocument: whenever anything is wrong, and once the list has ended,
+// the whole document (waited for) is read by BundleDocument, whose error is thrown as it is. So
+// the stream accepts and refuses exactly what BundleDocument does, with the same texts. Forms
+// that cannot be read in one pass (a map of files, taken in key order; null; a second "files"
+// whose list wins over the one read) end with BundleReadWhole: the caller then reads the
+// document whole.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "package/bundle_document.h"
+
+namespace tessaryn {
+
+// The document cannot be read in one pass, or the bytes stopped coming: read it whole once it
+// has arrived (and checked). Not a failure of the bundle.
+class BundleReadWhole : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+class BundleStream {
+  public:
+    // Waits until at least `wanted` bytes of the bundle are available, or until it gives up
+    // (a stop, a time limit); returns how many are available then.
+    using WaitFor = std::function<size_t(size_t wanted)>;
+
+    // `data` holds the bundle's `size` bytes once they have all arrived; `waitFor` tells how
+    // many of them can be read.
+    BundleStream(const uint8_t* data, size_t size, WaitFor waitFor);
+
+    // The next entry in extraction order, or none once the list has ended. Throws what
+    // BundleDocument's construction would throw for this document, the entry's error (which
+    // an error further on in the document precedes: confirm(false) tells), or BundleReadWhole.
+    std::optional<BundleEntry> next();
+
+    // The entries the list announces (0 when it does not say); known after the first next().
+    size_t listed() const { return listed_; }
+
+    // Waits for the whole document and reads it as BundleDocument: throws its error, or
+    // BundleReadWhole when the entries read so far (complete: all entries) are not the ones it
+    // lists. Returns the document's version.
+    std::string confirm(bool complete);
+
+  private:
+    enum class Phase { Head, List, Ended };
+    // Runs `parse` on a cursor at the current position over the available bytes, waiting for
+    // more while it meets their end; the position moves only when it succeeds.
+    template <typename Parse>
+    auto withBytes(Parse parse);
+    void openList();
+    [[noreturn]] void judgeWhole();
+
+    const uint8_t* data_;
+    size_t size_;
+    WaitFor waitFor_;
+    size_t available_ = 0;
+    size_t position_ = 0;
+    Phase phase_ = Phase::Head;
+    bool listIndefinite_ = false;
+    uint64_t listCount_ = 0;
+    size_t listed_ = 0;
+    std::vector<size_t> places_;  // where each entry read starts
+};
+
+}  // namespace tessaryn
