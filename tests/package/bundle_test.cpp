@@ -551,7 +551,8 @@ TEST_F(ExtractBundleTest, StreamUnpacksWhatHasArrivedAndWaitsForTheRest) {
         arrived.notify_all();
     };
     show(4 + first.size() + 6);  // the head, the first entry and a part of the second
-    for (int i = 0; i < 500 && !fs::exists(dest / "first"); ++i)
+    // A worker makes the file before it writes to it: wait for its bytes, not its name.
+    for (int i = 0; i < 500 && fileText(dest / "first") != "one"; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(fileText(dest / "first"), "one");
     EXPECT_FALSE(fs::exists(dest / "second"));
