@@ -160,9 +160,10 @@ std::optional<int> downloadAndCheckPackage(RunContext& context, UnpackWhileDownl
         request.statusSuffix = [early] { return early->statusSuffix(); };
     }
     Fetched fetched = fetchAndCheck(request);
-    // Whatever was unpacked of a package that did not check is never used.
+    // Whatever was unpacked of a package that did not check is never used; a package that
+    // appeared beside the program after all was never downloaded, so nothing of it arrives.
     const bool checked = fetched.outcome == FetchOutcome::Checked;
-    if (early && !checked) early->stop();
+    if (early && (!checked || !fetched.download.complete)) early->stop();
     if (fetched.outcome == FetchOutcome::DownloadFailed)
         return reportDownloadFailure(failureCause(fetched.download));
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
