@@ -6,11 +6,10 @@ import base64
 import http.server
 import json
 import os
+import re
 import threading
 import time
 import urllib.request
-
-import re
 
 from conftest import EXIT_FAILURE, Answer, WebHost, make_product, tree_files, url_switch
 
@@ -24,6 +23,12 @@ def serve_package(host, path, product, faults):
 def metric_bodies(host):
     return [json.loads(r["body"]) for r in host.requests()
             if r["method"] == "POST" and r["path"] == "/installers/metrics"]
+
+
+def assert_installed(machine, product):
+    installed = tree_files(machine.install_dir)
+    for name, content in tree_files(product.tree).items():
+        assert installed.get(name) == content, name
 
 
 def log_text(machine, name):
@@ -46,9 +51,7 @@ def test_busy_primary_then_a_mirror_that_cuts_is_resumed(machine, test_host, tmp
         code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\net.txt")
 
         assert code == 0
-        installed = tree_files(machine.install_dir)
-        for name, content in tree_files(product.tree).items():
-            assert installed.get(name) == content, name
+        assert_installed(machine, product)
         assert mirror.fault_figures("/m/tessaryn.pak")["sent"] <= size * 105 // 100
         log = log_text(machine, "net.txt")
         assert "Mirror 1 is no usable http or https address: ignored" in log
@@ -108,9 +111,7 @@ def test_unpacking_follows_a_paced_download(machine, test_host, tmp_path):
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\paced.txt")
 
     assert code == 0
-    installed = tree_files(machine.install_dir)
-    for name, content in tree_files(product.tree).items():
-        assert installed.get(name) == content, name
+    assert_installed(machine, product)
     lines = log_text(machine, "paced.txt").splitlines()
     began = [i for i, line in enumerate(lines) if "Unpacking began at byte " in line]
     arrived = [i for i, line in enumerate(lines) if "tessaryn.pak) complete" in line]
@@ -152,9 +153,7 @@ def test_a_restarted_download_is_unpacked_whole(machine, test_host, tmp_path):
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\again.txt")
 
     assert code == 0
-    installed = tree_files(machine.install_dir)
-    for name, content in tree_files(product.tree).items():
-        assert installed.get(name) == content, name
+    assert_installed(machine, product)
     log = log_text(machine, "again.txt")
     assert "Download starts over from its first byte" in log
     assert "The package starts over: it is unpacked once it has arrived" in log
