@@ -110,13 +110,13 @@ bool makeStagingFolder(const RunContext& context, StagedInstall& staged) {
     return made;
 }
 
-// The free space of the folder's volume; none when it cannot be told.
+// The free space of the folder's volume; no limit when it cannot be told.
 uint64_t freeSpaceFor(const std::wstring& folder) {
-    ULARGE_INTEGER free = {};
-    if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr)) return UINT64_MAX;
-    logLine("Disk space: " + std::to_string(free.QuadPart) + " bytes free for " +
-            toUtf8(folder) + ", the files unpacked as the package arrives stay within it");
-    return free.QuadPart;
+    const std::optional<uint64_t> free = freeDiskBytes(folder);
+    if (!free) return UINT64_MAX;
+    logLine("Disk space: " + std::to_string(*free) + " bytes free for " + toUtf8(folder) +
+            ", the files unpacked as the package arrives stay within it");
+    return *free;
 }
 
 // Step 3: with the hashes of the package's blocks named by the settings, the package is

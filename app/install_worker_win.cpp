@@ -12,6 +12,12 @@
 
 namespace tessaryn {
 
+std::optional<uint64_t> freeDiskBytes(const std::wstring& folder) {
+    ULARGE_INTEGER free = {};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr)) return std::nullopt;
+    return free.QuadPart;
+}
+
 std::string diskSpaceShortfall(const RunContext& context, const std::wstring& folder) {
     if (context.package.size() < kSignatureBytes) return {};
     uint64_t needed = 0;
@@ -21,9 +27,9 @@ std::string diskSpaceShortfall(const RunContext& context, const std::wstring& fo
     } catch (const std::exception&) {
         return {};  // the unpacking itself reports what is wrong with the bundle
     }
-    ULARGE_INTEGER free = {};
-    if (!GetDiskFreeSpaceExW(folder.c_str(), &free, nullptr, nullptr)) return {};
-    const uint64_t available = free.QuadPart;
+    const std::optional<uint64_t> free = freeDiskBytes(folder);
+    if (!free) return {};
+    const uint64_t available = *free;
     logLine("Disk space: " + std::to_string(needed) + " bytes to unpack, " +
             std::to_string(available) + " bytes free for " + toUtf8(folder));
     if (needed <= available) return {};

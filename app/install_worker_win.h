@@ -1,6 +1,8 @@
 #pragma once
 // The worker that unpacks the package while the main thread keeps the installation window alive.
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/run_context_win.h"
@@ -26,6 +28,9 @@ struct WorkerState {
         SetEvent(finished.get());
     }
 };
+
+// The free bytes of the volume that holds `folder`; none when they cannot be told.
+std::optional<uint64_t> freeDiskBytes(const std::wstring& folder);
 
 // Empty when the volume of `folder` has room for the package's unpacked files (or when either
 // cannot be told); else the message that says how much is needed and free, in MB.

@@ -152,9 +152,8 @@ UnpackWhileDownloading::Outcome UnpackWhileDownloading::finish(std::string& erro
             if (ended_) break;
         }
         const size_t listed = listed_;
-        const std::string done = statusSuffix();  // ", 1,200 of 3,066 files"
-        window.setStatusText(L"Installing files..." +
-                             toWide(done.empty() ? done : done.substr(1)));
+        window.setStatusText(handed_ == 0 ? std::wstring(L"Installing files...")
+                                          : L"Installing files... " + toWide(fileCount()));
         if (listed != 0) window.advanceProgress(static_cast<int>(handed_ * 100 / listed));
         pumpFor(std::chrono::milliseconds(50));
     }
@@ -164,11 +163,14 @@ UnpackWhileDownloading::Outcome UnpackWhileDownloading::finish(std::string& erro
     return outcome_;
 }
 
-std::string UnpackWhileDownloading::statusSuffix() const {
+std::string UnpackWhileDownloading::fileCount() const {
     const size_t handed = handed_;
     const size_t listed = listed_;
-    if (handed == 0) return {};
-    return ", " + grouped(handed) + (listed ? " of " + grouped(listed) : "") + " files";
+    return grouped(handed) + (listed ? " of " + grouped(listed) : "") + " files";
+}
+
+std::string UnpackWhileDownloading::statusSuffix() const {
+    return handed_ == 0 ? std::string() : ", " + fileCount();
 }
 
 }  // namespace tessaryn

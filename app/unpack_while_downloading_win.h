@@ -49,6 +49,8 @@ class UnpackWhileDownloading {
 
     // ", 1,200 of 3,066 files" for the download's status line.
     std::string statusSuffix() const;
+    // "1,200 of 3,066 files" (without the total while the list does not say it).
+    std::string fileCount() const;
 
   private:
     void run();

@@ -60,7 +60,7 @@ bool CborCursor::nextIsBreak() {
 std::string CborCursor::text(const CborHead& head) {
     if (head.major != 3)
         fail(113,
-             "expected length specification (0x60-0x7B) "
+             "expected a text string head (0x60-0x7B) "
              "or indefinite string type (0x7F)");
     if (!head.indefinite) {
         const size_t start = take(head.value);
@@ -75,7 +75,7 @@ std::string CborCursor::text(const CborHead& head) {
 void CborCursor::bytes(const CborHead& head, std::vector<std::pair<size_t, size_t>>& pieces) {
     if (head.major != 2)
         fail(113,
-             "expected length specification (0x40-0x5B) "
+             "expected a byte string head (0x40-0x5B) "
              "or indefinite binary array type (0x5F)");
     if (!head.indefinite) {
         const size_t start = take(head.value);
