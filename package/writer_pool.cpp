@@ -70,40 +70,43 @@ std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& 
 }
 
 WriterPool::WriterPool(const uint8_t* bundle, unsigned threads, bool flush, size_t windowBudget)
-    : bundle_(bundle), flush_(flush), windowBudget_(windowBudget) {
+    : bundle_(bundle), flush_(flush), windowBudget_(windowBudget),
+      queueCapacity_(kQueuedPerWorker * threads) {
     for (unsigned i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
 }
 
 WriterPool::~WriterPool() {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard<WaitLock> lock(mutex_);
         abandoned_ = true;
-        windowRoom_.notify_all();
+        windowRoom_.notifyAll();
     }
     close();
 }
 
 bool WriterPool::add(FileJob job) {
-    std::unique_lock lock(mutex_);
-    room_.wait(lock,
-               [&] { return queue_.size() < kQueuedPerWorker * workers_.size() || stopped(); });
+    std::unique_lock<WaitLock> lock(mutex_);
+    // A full queue is refilled once it is half empty: the walk then wakes once for every half
+    // queue of files rather than once for every file.
+    if (queue_.size() >= queueCapacity_)
+        room_.wait(lock, [&] { return queue_.size() <= queueCapacity_ / 2 || stopped(); });
     if (stopped()) return false;
     ++busy_;
     queue_.push_back(std::move(job));
-    work_.notify_one();
+    work_.notifyOne();
     return true;
 }
 
 void WriterPool::drain() {
-    std::unique_lock lock(mutex_);
+    std::unique_lock<WaitLock> lock(mutex_);
     room_.wait(lock, [&] { return busy_ == 0; });
 }
 
 std::optional<std::pair<size_t, std::string>> WriterPool::close() {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard<WaitLock> lock(mutex_);
         closing_ = true;
-        work_.notify_all();
+        work_.notifyAll();
     }
     for (auto& worker : workers_) {
         if (worker.joinable()) worker.join();
@@ -112,10 +115,10 @@ std::optional<std::pair<size_t, std::string>> WriterPool::close() {
 }
 
 void WriterPool::failAt(size_t index) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard<WaitLock> lock(mutex_);
     if (!firstFailed_ || index < *firstFailed_) firstFailed_ = index;
-    room_.notify_all();
-    windowRoom_.notify_all();
+    room_.notifyAll();
+    windowRoom_.notifyAll();
 }
 
 void WriterPool::work() {
@@ -123,12 +126,12 @@ void WriterPool::work() {
     for (;;) {
         FileJob job;
         {
-            std::unique_lock lock(mutex_);
+            std::unique_lock<WaitLock> lock(mutex_);
             work_.wait(lock, [&] { return !queue_.empty() || closing_; });
             if (queue_.empty()) return;
             job = std::move(queue_.front());
             queue_.pop_front();
-            room_.notify_one();
+            if (queue_.size() == queueCapacity_ / 2) room_.notifyOne();
         }
         std::string failure;
         const size_t window = windowOf(bundle_, job);
@@ -142,19 +145,19 @@ void WriterPool::work() {
             decoder.shrink(kKeptWindow);
             releaseWindow(window);
         }
-        std::lock_guard lock(mutex_);
+        std::lock_guard<WaitLock> lock(mutex_);
         if (!failure.empty() && (!failure_ || job.index < failure_->first)) {
             failure_.emplace(job.index, "Failed to extract file " + job.name + ": " + failure);
             if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;
-            room_.notify_all();
-            windowRoom_.notify_all();
+            room_.notifyAll();
+            windowRoom_.notifyAll();
         }
-        if (--busy_ == 0) room_.notify_all();
+        if (--busy_ == 0) room_.notifyAll();
     }
 }
 
 bool WriterPool::isCancelled(size_t index) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard<WaitLock> lock(mutex_);
     return cancelledLocked(index);
 }
 
@@ -163,7 +166,7 @@ bool WriterPool::cancelledLocked(size_t index) const {
 }
 
 bool WriterPool::reserveWindow(size_t bytes, size_t index) {
-    std::unique_lock lock(mutex_);
+    std::unique_lock<WaitLock> lock(mutex_);
     windowRoom_.wait(lock, [&] {
         return cancelledLocked(index) || windowsHeld_ == 0 ||
                (windowsHeld_ <= windowBudget_ && bytes <= windowBudget_ - windowsHeld_);
@@ -174,9 +177,9 @@ bool WriterPool::reserveWindow(size_t bytes, size_t index) {
 }
 
 void WriterPool::releaseWindow(size_t bytes) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard<WaitLock> lock(mutex_);
     windowsHeld_ -= bytes;
-    windowRoom_.notify_all();
+    windowRoom_.notifyAll();
 }
 
 }  // namespace tessaryn

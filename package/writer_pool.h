@@ -1,11 +1,9 @@
 #pragma once
 // The workers that decode bundle entries straight into their files.
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "package/lzma_entry.h"
+#include "system/wait_lock.h"
 
 namespace tessaryn {
 
@@ -77,11 +76,12 @@ class WriterPool {
     const size_t windowBudget_;
     // Enough queued work that the workers rarely wait for the walk between small files.
     static constexpr size_t kQueuedPerWorker = 32;
+    const size_t queueCapacity_;
 
-    std::mutex mutex_;
-    std::condition_variable work_;  // workers wait here for jobs
-    std::condition_variable room_;  // the walk waits here for room, for an empty pool, or a stop
-    std::condition_variable windowRoom_;  // jobs wait here for room in the window budget
+    WaitLock mutex_;
+    WaitCondition work_;  // workers wait here for jobs
+    WaitCondition room_;  // the walk waits here for room, for an empty pool, or a stop
+    WaitCondition windowRoom_;  // jobs wait here for room in the window budget
     size_t windowsHeld_ = 0;
     std::deque<FileJob> queue_;
     size_t busy_ = 0;
