@@ -185,6 +185,12 @@ std::vector<uint8_t> entryWithNameTwice(const std::string& first, const std::str
                    cborText(name)});
 }
 
+// A file entry as our packer writes it: its data last, so that it can be handed out early.
+std::vector<uint8_t> packedEntry(const std::string& name, const std::vector<uint8_t>& compressed) {
+    return joined({cborHead(5, 3), cborText("n"), cborText(name), cborText("t"), cborText("f"),
+                   cborText("d"), cborHead(2, compressed.size()), compressed});
+}
+
 std::vector<uint8_t> document(const std::vector<uint8_t>& version, const std::vector<uint8_t>& files) {
     return joined({cborHead(5, 2), cborText("version"), version, cborText("files"), files});
 }
@@ -423,9 +429,11 @@ std::string wholeOutcome(const std::vector<uint8_t>& bytes, const fs::path& dest
 std::string streamOutcome(const std::vector<uint8_t>& bytes, const fs::path& dest, size_t step,
                           size_t stopAt = SIZE_MAX) {
     fs::remove_all(dest);
+    // Workers wait too, for the entry they decode.
+    std::mutex mutex;
     size_t shown = 0;
     BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
-        EXPECT_GT(wanted, shown);  // a wait is only ever for more
+        std::lock_guard lock(mutex);
         shown = std::min({std::max(wanted, shown + step), bytes.size(), stopAt});
         return shown;
     });
@@ -445,7 +453,12 @@ std::string streamOutcome(const std::vector<uint8_t>& bytes, const fs::path& des
 TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
     const auto entry = [](const json& value) { return json::to_cbor(value); };
     const auto a = entry(fileEntry("d/a", encode("alpha")));
-    const auto b = entry(fileEntry("b", encode("beta")));
+    // Decoded while it arrives (the stream hands it out by its head).
+    const auto b = packedEntry("b", encode("beta"));
+    // An LZMA stream whose damage shows only at its end: no end marker for an unknown size.
+    auto unmarked = encode(std::string(3000, 'u') + "end");
+    std::fill(unmarked.begin() + 5, unmarked.begin() + 13, 0xFF);
+    const auto badStream = packedEntry("u", unmarked);
     const auto folder = entry(dirEntry("d"));
     const auto badData = entry(fileEntry("c", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
     const auto noName = entry(json{{"t", "f"}, {"d", json::binary({1})}});
@@ -494,6 +507,13 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
         {"undecodable entry, trailing byte", trailing(filesFirst(list({a, badData, b})))},
         {"undecodable entry, then no version",
          joined({cborHead(5, 1), cborText("files"), list({badData})})},
+        {"undecodable arriving entry", filesFirst(list({a, badStream, b}))},
+        {"undecodable arriving entry, trailing byte", trailing(filesFirst(list({badStream, b})))},
+        {"undecodable arriving entry, then no version",
+         joined({cborHead(5, 1), cborText("files"), list({b, badStream})})},
+        {"arriving entry with an escaping name",
+         filesFirst(list({a, packedEntry("../x", encode("x"))}))},
+        {"a key after the data", filesFirst(list({entryWithNameTwice("wrong", "k", encode("k")), b}))},
         {"escaping name", filesFirst(list({a, escaping}))},
         {"nesting too deep in an entry", filesFirst(list({a, deep}))},
         {"tag in an entry", filesFirst(list({a, {0xC0, 0x00}}))},
@@ -562,6 +582,84 @@ TEST_F(ExtractBundleTest, StreamUnpacksWhatHasArrivedAndWaitsForTheRest) {
     EXPECT_EQ(fileText(dest / "second"), "two");
 }
 
+// A large entry is decoded as its bytes arrive: its file has output while the rest of it has
+// not arrived, and it ends complete.
+TEST_F(ExtractBundleTest, StreamDecodesAnEntryWhileItArrives) {
+    const std::vector<uint8_t> plain = patternBytes(400000, 7);
+    const auto big = packedEntry("big", lzmaAloneEncode(plain.data(), plain.size(), 5));
+    const auto bytes = joined({cborHead(5, 2), cborText("files"), cborHead(4, 1), big,
+                               cborText("version"), cborText("1")});
+    std::mutex mutex;
+    std::condition_variable arrived;
+    size_t shown = 0;
+    BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
+        std::unique_lock lock(mutex);
+        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return shown >= wanted; });
+        return shown;
+    });
+    std::string outcome;
+    std::thread reader([&] {
+        try {
+            outcome = extractBundleStream(pathText(dest), stream, bytes.data(), UINT64_MAX, {}, 2);
+        } catch (const std::exception& error) {
+            outcome = error.what();
+        }
+    });
+    const auto show = [&](size_t count) {
+        std::lock_guard lock(mutex);
+        shown = count;
+        arrived.notify_all();
+    };
+    for (size_t at = 100; at < bytes.size() / 2; at += 1000) show(at);
+    const fs::path file = dest / "big";
+    for (int i = 0; i < 500 && (!fs::exists(file) || fs::file_size(file) == 0); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(fs::exists(file) && fs::file_size(file) > 0) << "nothing decoded at half";
+    show(bytes.size());
+    reader.join();
+    EXPECT_EQ(outcome, "1");
+    EXPECT_EQ(readBytes(file), plain);
+}
+
+// A worker whose wait gives up (here once, as a time limit would, while the walk goes on) ends
+// the whole extraction with BundleReadWhole, not with the entry's failure, and leaves no file.
+TEST_F(ExtractBundleTest, StreamWhoseEntryStopsArrivingIsReadWhole) {
+    const std::vector<uint8_t> plain = patternBytes(200000, 8);
+    const auto big = packedEntry("big", lzmaAloneEncode(plain.data(), plain.size(), 5));
+    const auto bytes = joined({cborHead(5, 2), cborText("files"), cborHead(4, 2), big,
+                               packedEntry("after", encode("after")), cborText("version"),
+                               cborText("1")});
+    const size_t cut = 100000;
+    const size_t bigEnd = 8 + big.size();
+    for (unsigned threads : {1u, 2u}) {
+        fs::remove_all(dest);
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool refused = false;
+        BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
+            std::unique_lock lock(mutex);
+            // The first wait for a byte inside the entry past the cut (only its decoder asks
+            // for one) gives up; the walk's wait for the rest is answered after it.
+            if (wanted > cut && wanted < bigEnd && !refused) {
+                refused = true;
+                changed.notify_all();
+                return cut;
+            }
+            if (wanted > cut) changed.wait_for(lock, std::chrono::seconds(10), [&] { return refused; });
+            return refused ? bytes.size() : cut;
+        });
+        try {
+            extractBundleStream(pathText(dest), stream, bytes.data(), UINT64_MAX, {}, threads);
+            ADD_FAILURE() << "no exception";
+        } catch (const BundleReadWhole&) {
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+        }
+        EXPECT_TRUE(refused);
+        EXPECT_FALSE(fs::exists(dest / "big")) << threads;
+    }
+}
+
 // The files' unpacked sizes count against the space given as they come.
 TEST_F(ExtractBundleTest, StreamStopsBeforeFilesPassTheSpaceGiven) {
     const auto bytes = json::to_cbor(json{
@@ -585,7 +683,7 @@ TEST(WriterPoolTest, TinyWindowBudgetStillWritesEveryFileInFull) {
         for (size_t i = 0; i < 40; ++i) {
             const size_t at = (i % 3) * item.size();
             const std::string name = "f" + std::to_string(i);
-            FileJob job{i, name, pathText(scratch.path() / name), {{at, item.size()}}};
+            FileJob job{i, name, pathText(scratch.path() / name), {{at, item.size()}}, {}};
             ASSERT_TRUE(pool.add(std::move(job)));
         }
         EXPECT_FALSE(pool.close().has_value());
