@@ -447,8 +447,10 @@ class Unshown {
 };
 
 // The stream is shown `step` more bytes at each wait, or, with `stopAt`, never more than that.
+// On one thread an arriving entry is decoded before the walk waits for its end; on a pool the
+// walk's wait may show it whole first.
 std::string streamOutcome(const std::vector<uint8_t>& bytes, const fs::path& dest, size_t step,
-                          size_t stopAt = SIZE_MAX) {
+                          size_t stopAt = SIZE_MAX, unsigned threads = 2) {
     fs::remove_all(dest);
     Unshown unshown(bytes);
     // Workers wait too, for the entry they decode.
@@ -462,7 +464,7 @@ std::string streamOutcome(const std::vector<uint8_t>& bytes, const fs::path& des
     });
     try {
         const std::string version = extractBundleStream(pathText(dest), stream, bytes.data(),
-                                                        UINT64_MAX, {}, 2);
+                                                        UINT64_MAX, {}, threads);
         return "ok " + version + ": " + treeOf(dest);
     } catch (const BundleReadWhole&) {
         return "read whole";
@@ -552,7 +554,8 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
     for (const Row& row : rows) {
         const std::string whole = wholeOutcome(row.bytes, dest);
         for (size_t step : {size_t{1}, size_t{7}, row.bytes.size() + 1}) {
-            const std::string streamed = streamOutcome(row.bytes, other, step);
+            const std::string streamed =
+                streamOutcome(row.bytes, other, step, SIZE_MAX, step == 1 ? 1 : 2);
             EXPECT_EQ(streamed, row.readWhole ? "read whole" : whole) << row.what << ", " << step;
         }
     }
@@ -562,7 +565,7 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
     for (size_t cut = 0; cut < valid.size(); ++cut) {
         const std::vector<uint8_t> part(valid.begin(), valid.begin() + cut);
         EXPECT_EQ(streamOutcome(part, other, 3), wholeOutcome(part, dest)) << cut;
-        EXPECT_EQ(streamOutcome(valid, other, 3, cut), "read whole") << cut;
+        EXPECT_EQ(streamOutcome(valid, other, 3, cut, 1), "read whole") << cut;
     }
 }
 
