@@ -2,8 +2,9 @@
 // The bundle's document read front to back while its bytes are still arriving: the head up to
 // the list of files, then each entry once all of its bytes are available, or, for a file whose
 // data is its last key, once everything before that data (and the data's LZMA header) is: the
-// entry then carries the wait for the rest, and the next entry is read once it has arrived. What is available is
-// told by the caller (the bytes whose blocks have checked); nothing past it is ever read.
+// entry then carries the wait for the rest, and the next entry is read once it has arrived.
+// What is available is told by the caller (the bytes whose blocks have checked); nothing past it
+// is ever read.
 //
 // Judgement stays with BundleDocument: whenever anything is wrong, and once the list has ended,
 // the whole document (waited for) is read by BundleDocument, whose error is thrown as it is. So

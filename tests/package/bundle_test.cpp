@@ -538,7 +538,8 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
          joined({cborHead(5, 1), cborText("files"), list({b, badStream})})},
         {"arriving entry with an escaping name",
          filesFirst(list({a, packedEntry("../x", encode("x"))}))},
-        {"a key after the data", filesFirst(list({entryWithNameTwice("wrong", "k", encode("k")), b}))},
+        {"a key after the data",
+         filesFirst(list({entryWithNameTwice("wrong", "k", encode("k")), b}))},
         {"escaping name", filesFirst(list({a, escaping}))},
         {"nesting too deep in an entry", filesFirst(list({a, deep}))},
         {"tag in an entry", filesFirst(list({a, {0xC0, 0x00}}))},
@@ -671,7 +672,8 @@ TEST_F(ExtractBundleTest, StreamWhoseEntryStopsArrivingIsReadWhole) {
                 changed.notify_all();
                 return cut;
             }
-            if (wanted > cut) changed.wait_for(lock, std::chrono::seconds(10), [&] { return refused; });
+            if (wanted > cut)
+                changed.wait_for(lock, std::chrono::seconds(10), [&] { return refused; });
             return refused ? bytes.size() : cut;
         });
         try {
