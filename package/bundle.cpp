@@ -72,11 +72,18 @@ void walkEntries(const std::string& destination, const uint8_t* bundle,
         pending.clear();
         lastParent.clear();
     };
+    // The pool's first failure, once its workers have ended; an entry whose bytes stopped
+    // arriving is none, and sends the whole bundle to be read whole.
+    const auto closePool = [&] {
+        auto failure = pool->close();
+        if (pool->gaveUp()) throw BundleReadWhole("the package's bytes stopped coming");
+        return failure;
+    };
     // A failure met here still waits for the pool: an entry before it may have failed first.
     const auto failHere = [&](size_t index, const std::string& message) {
         if (pool) {
             pool->failAt(index);
-            if (auto earlier = pool->close()) throw std::runtime_error(earlier->second);
+            if (auto earlier = closePool()) throw std::runtime_error(earlier->second);
         }
         throw std::runtime_error(message);
     };
@@ -123,7 +130,7 @@ void walkEntries(const std::string& destination, const uint8_t* bundle,
             }
             lastParent = parent;
         }
-        FileJob job{index, name, target, std::move(entry.data)};
+        FileJob job{index, name, target, std::move(entry.data), std::move(entry.arriving)};
         if (!pool) {
             const std::string failure =
                 writeEntry(bundle, job, decoder, flushFiles, [] { return false; });
@@ -134,7 +141,7 @@ void walkEntries(const std::string& destination, const uint8_t* bundle,
         if (!pool->add(std::move(job))) break;  // a worker failed: its failure is reported below
     }
     if (pool) {
-        if (auto failure = pool->close()) throw std::runtime_error(failure->second);
+        if (auto failure = closePool()) throw std::runtime_error(failure->second);
     }
 }
 

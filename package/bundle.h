@@ -50,11 +50,12 @@ using StreamProgressCallback = std::function<void(size_t index, size_t listed)>;
 class BundleStream;
 
 // Unpacks the entries of a bundle whose bytes are still arriving, each as soon as it lies in
-// the stream's available bytes (`bundle` is where the stream reads them, the same base). Takes
-// and refuses what extractBundle does, with the same texts; throws BundleReadWhole (nothing of
-// the destination to be kept) when the document must be read whole, when the bytes stopped
-// coming, or when the files would take more than spaceBudget bytes. Returns the bundle's
-// version.
+// the stream's available bytes, a file the stream hands out by its head while its data arrives
+// (`bundle` is where the stream reads them, the same base). Takes and refuses what
+// extractBundle does, with the same texts; throws BundleReadWhole (nothing of the destination
+// to be kept) when the document must be read whole, when the bytes stopped coming (for the
+// walk or for a worker), or when the files would take more than spaceBudget bytes. Returns the
+// bundle's version.
 std::string extractBundleStream(const std::string& destination, BundleStream& stream,
                                 const uint8_t* bundle, uint64_t spaceBudget,
                                 const StreamProgressCallback& progress, unsigned threads = 0,

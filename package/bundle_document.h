@@ -4,6 +4,7 @@
 // bundle (the setup, the publisher's inspect) takes and refuses the same documents.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,10 @@ struct BundleEntry {
     // A file's LZMA item: (offset, length) spans of the document, in order. One span unless the
     // byte string came in chunks; the bytes are never copied.
     std::vector<std::pair<size_t, size_t>> data;
+    // Set by a reader of arriving bytes for a file whose data is not all there yet: waits until
+    // at least `wanted` bytes of the document can be read, returns how many can (fewer: it
+    // gave up). Empty when all of the entry's bytes are there.
+    std::function<size_t(size_t wanted)> arriving;
 };
 
 // Reads the entry item at offset as BundleDocument::entry does (its framing already checked).

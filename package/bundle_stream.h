@@ -1,7 +1,10 @@
 #pragma once
 // The bundle's document read front to back while its bytes are still arriving: the head up to
-// the list of files, then each entry once all of its bytes are available. What is available is
-// told by the caller (the bytes whose blocks have checked); nothing past it is ever read.
+// the list of files, then each entry once all of its bytes are available, or, for a file whose
+// data is its last key, once everything before that data (and the data's LZMA header) is: the
+// entry then carries the wait for the rest, and the next entry is read once it has arrived.
+// What is available is told by the caller (the bytes whose blocks have checked); nothing past it
+// is ever read.
 //
 // Judgement stays with BundleDocument: whenever anything is wrong, and once the list has ended,
 // the whole document (waited for) is read by BundleDocument, whose error is thrown as it is. So
@@ -15,6 +18,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/bundle_document.h"
@@ -31,7 +35,8 @@ class BundleReadWhole : public std::runtime_error {
 class BundleStream {
   public:
     // Waits until at least `wanted` bytes of the bundle are available, or until it gives up
-    // (a stop, a time limit); returns how many are available then.
+    // (a stop, a time limit); returns how many are available then. Entries handed out before
+    // their data has arrived carry it to the workers: it must be safe to call from any thread.
     using WaitFor = std::function<size_t(size_t wanted)>;
 
     // `data` holds the bundle's `size` bytes once they have all arrived; `waitFor` tells how
@@ -57,6 +62,10 @@ class BundleStream {
     // more while it meets their end; the position moves only when it succeeds.
     template <typename Parse>
     auto withBytes(Parse parse);
+    void awaitBytes(size_t wanted);
+    // Where the next entry's data lies (start, length) when it may be handed out before it
+    // has arrived; the position is left anywhere within the entry.
+    std::optional<std::pair<size_t, size_t>> streamableData();
     void openList();
     [[noreturn]] void judgeWhole();
 

@@ -80,8 +80,15 @@ void EntryDecoder::shrink(size_t keep) {
     capacity_ = 0;
 }
 
-int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& sink) {
+int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& sink,
+                         const ArrivingInput& arriving) {
     if (size < kHeaderBytes) return kHeaderTooShort;
+    // The bytes that can be read now; the header is waited for before anything else.
+    size_t readable = size;
+    if (arriving) {
+        readable = std::min(arriving(kHeaderBytes), size);
+        if (readable < kHeaderBytes) return kInputStopped;
+    }
     const StreamPlan plan = planStream(data, size);
     const bool unknown = plan.unknown;
     const uint64_t declared = plan.declared;
@@ -109,10 +116,11 @@ int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& si
     LzmaDec_Init(&state);
 
     const uint8_t* input = data + kHeaderBytes;
-    size_t inputLeft = inputBytes;
+    size_t inputLeft = readable - kHeaderBytes;
     uint64_t outputLeft = limit;
     ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
     bool refused = false;
+    bool stopped = false;
     for (;;) {
         if (state.dicPos == state.dicBufSize) state.dicPos = 0;
         const size_t start = state.dicPos;
@@ -132,11 +140,23 @@ int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& si
         if (result != SZ_OK) break;
         if (!unknown && outputLeft == 0) break;
         if (status == LZMA_STATUS_FINISHED_WITH_MARK) break;
+        if (status == LZMA_STATUS_NEEDS_MORE_INPUT && readable < size) {
+            // What has arrived is used up (the decoder keeps a partial symbol): wait for more.
+            const size_t now = std::min(arriving(readable + 1), size);
+            if (now <= readable) {
+                stopped = true;
+                break;
+            }
+            inputLeft += now - readable;
+            readable = now;
+            continue;
+        }
         if (status == LZMA_STATUS_NEEDS_MORE_INPUT) break;
         if (consumed == 0 && produced == 0) break;
     }
     LzmaDec_FreeProbs(&state, &gAllocator);
     if (refused) return kOutputRefused;
+    if (stopped) return kInputStopped;
     if (result != SZ_OK) return result;
     if (unknown) {
         // Without a size the end marker is the only proof that the stream is complete.

@@ -12,9 +12,14 @@ namespace tessaryn {
 // ended early).
 inline constexpr int kHeaderTooShort = 100;
 inline constexpr int kOutputRefused = 101;  // the sink said stop (write failure, cancellation)
+inline constexpr int kInputStopped = 102;   // the item's bytes stopped arriving: not its fault
 
 // Receives the decoded bytes in order, in chunks; returns false to stop the decoding.
 using DecodedSink = std::function<bool(const uint8_t*, size_t)>;
+
+// For an item whose bytes are still arriving: waits until at least `wanted` of its first bytes
+// can be read and returns how many can (fewer when it gives up).
+using ArrivingInput = std::function<size_t(size_t wanted)>;
 
 // Decodes entries one after another, keeping its window buffer between them: the buffer grows to
 // the largest window an entry needs (its dictionary, capped by the entry's size, at least 4 KiB
@@ -26,7 +31,11 @@ class EntryDecoder {
     EntryDecoder(const EntryDecoder&) = delete;
     EntryDecoder& operator=(const EntryDecoder&) = delete;
 
-    int decode(const uint8_t* data, size_t size, const DecodedSink& sink);
+    // Decodes the `size` bytes at data. With `arriving`, only the bytes it tells of are read:
+    // the decoding goes as far as they allow, then waits for more (kInputStopped when they
+    // stop coming). What is decoded, and any error, is the same as with all bytes at once.
+    int decode(const uint8_t* data, size_t size, const DecodedSink& sink,
+               const ArrivingInput& arriving = {});
 
     // The window decode() uses for an item of `size` bytes whose header (its first 13 bytes)
     // is at `header`; 0 for an item too short to have one.

@@ -2,15 +2,17 @@
 
 #include <exception>
 
+#include "package/bundle_stream.h"
 #include "package/output_file.h"
 
 namespace tessaryn {
 
 namespace {
 
-// The decoder window the job's item asks for (its header may lie across chunks).
+// The decoder window the job's item asks for (its header may lie across chunks). Reads the
+// header only: of an arriving item, nothing more may be there yet.
 size_t windowOf(const uint8_t* bundle, const FileJob& job) {
-    uint8_t header[16];
+    uint8_t header[13];
     size_t have = 0;
     size_t size = 0;
     for (const auto& [at, length] : job.data) {
@@ -37,10 +39,24 @@ std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& 
         input = joined.data();
         inputSize = joined.size();
     }
+    // An arriving entry's bytes counted from its start; a cancelled job stops waiting.
+    ArrivingInput arriving;
+    bool cancelledWhileWaiting = false;
+    if (job.arriving) {
+        const size_t start = job.data[0].first;
+        arriving = [&, start](size_t wanted) -> size_t {
+            if (cancelled()) {
+                cancelledWhileWaiting = true;
+                return 0;
+            }
+            const size_t readable = job.arriving(start + wanted);
+            return readable > start ? readable - start : 0;
+        };
+    }
     OutputFile file;
     bool opened = false;
     bool writeFailed = false;
-    const int status = decoder.decode(input, inputSize, [&](const uint8_t* bytes, size_t size) {
+    const auto sink = [&](const uint8_t* bytes, size_t size) {
         if (cancelled()) return false;
         // Opened only once there is output, so that a stream that fails at once leaves an
         // earlier file of that name as it was.
@@ -56,10 +72,16 @@ std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& 
             return false;
         }
         return true;
-    });
+    };
+    const int status = decoder.decode(input, inputSize, sink, arriving);
     const std::string writeFailure = "Failed to write file: " + job.target + " (Error code: 100)";
     if (writeFailed) return writeFailure;
     if (status == kOutputRefused) return {};  // cancelled: the file goes with `file`
+    if (status == kInputStopped) {
+        if (cancelledWhileWaiting) return {};
+        // Not the entry's failure: the bytes stopped coming (a stop, a restart, a time limit).
+        throw BundleReadWhole("the package's bytes stopped coming");
+    }
     if (status != 0) {
         return "Decompression failed for file: " + job.name +
                " (Status code: " + std::to_string(status) + ")";
@@ -134,11 +156,14 @@ void WriterPool::work() {
             if (queue_.size() == queueCapacity_ / 2) room_.notifyOne();
         }
         std::string failure;
+        bool gaveUp = false;
         const size_t window = windowOf(bundle_, job);
         if (reserveWindow(window, job.index)) {
             try {
                 failure = writeEntry(bundle_, job, decoder, flush_,
                                      [this, &job] { return isCancelled(job.index); });
+            } catch (const BundleReadWhole&) {
+                gaveUp = true;
             } catch (const std::exception& error) {
                 failure = error.what();
             }
@@ -146,6 +171,13 @@ void WriterPool::work() {
             releaseWindow(window);
         }
         std::lock_guard<WaitLock> lock(mutex_);
+        if (gaveUp) {
+            // Stops what comes after, as a failure would; close() then tells of it.
+            gaveUp_ = true;
+            if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;
+            room_.notifyAll();
+            windowRoom_.notifyAll();
+        }
         if (!failure.empty() && (!failure_ || job.index < failure_->first)) {
             failure_.emplace(job.index, "Failed to extract file " + job.name + ": " + failure);
             if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;

@@ -21,11 +21,16 @@ struct FileJob {
     std::string name;
     std::string target;
     std::vector<std::pair<size_t, size_t>> data;  // spans of the bundle, in order
+    // For an entry (one span) whose bytes are still arriving: waits until at least `wanted`
+    // bytes of the bundle can be read and returns how many can (fewer: it gave up). Its first
+    // 13 bytes are there before the job is handed over. Called from the workers.
+    std::function<size_t(size_t wanted)> arriving;
 };
 
 // Decodes one entry into its file, written through to the disk before it is closed when flush
 // is set. Empty on success (or when cancelled), else the failure's
 // text without the "Failed to extract file" prefix; a failed or cancelled entry leaves no file.
+// Throws BundleReadWhole when the entry's bytes stopped arriving (its partial file gone too).
 std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
                        bool flush, const std::function<bool()>& cancelled);
 
@@ -57,6 +62,9 @@ class WriterPool {
 
     // Ends the workers (after their jobs) and returns the first failure (index, full message).
     std::optional<std::pair<size_t, std::string>> close();
+    // After close(): an entry's bytes stopped arriving. That stops the pool like a failure but
+    // is none: the bundle is then read whole, whatever else failed.
+    bool gaveUp() const { return gaveUp_; }
 
     // Stops the pool from outside at an entry that failed before reaching it.
     void failAt(size_t index);
@@ -89,6 +97,7 @@ class WriterPool {
     bool abandoned_ = false;
     std::optional<size_t> firstFailed_;
     std::optional<std::pair<size_t, std::string>> failure_;
+    bool gaveUp_ = false;
     std::vector<std::thread> workers_;
 };
 

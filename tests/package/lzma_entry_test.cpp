@@ -88,5 +88,49 @@ TEST(DecompressEntry, ReportsTheStatusOfEachKindOfDamage) {
     }
 }
 
+// An item whose bytes arrive a few at a time decodes to the same status (and, when good, the
+// same bytes) as when whole, whatever the pace; bytes that stop coming are told apart from damage.
+TEST(DecompressEntry, ArrivingBytesDecodeAsWhole) {
+    const auto packed = encode(std::vector<uint8_t>(kXzSamplePlain.begin(), kXzSamplePlain.end()));
+    auto flipped = packed;
+    flipped[packed.size() / 2] ^= 0x55;
+    const std::vector<std::vector<uint8_t>> items = {
+        packed, kXzSampleLzma, flipped, withSize(packed, UINT64_MAX),
+        std::vector<uint8_t>(packed.begin(), packed.end() - 20),
+        std::vector<uint8_t>(packed.begin(), packed.begin() + 16)};
+    const auto decode = [](const std::vector<uint8_t>& item, size_t step, size_t stopAt,
+                           std::vector<uint8_t>& out) {
+        EntryDecoder decoder;
+        size_t shown = 0;
+        return decoder.decode(
+            item.data(), item.size(),
+            [&](const uint8_t* bytes, size_t size) {
+                out.insert(out.end(), bytes, bytes + size);
+                return true;
+            },
+            [&](size_t wanted) {
+                EXPECT_GT(wanted, shown);  // only ever for more
+                shown = std::min({std::max(wanted, shown + step), item.size(), stopAt});
+                return shown;
+            });
+    };
+    for (size_t i = 0; i < items.size(); ++i) {
+        std::vector<uint8_t> whole;
+        const int status = decompressEntry(items[i], whole);
+        for (size_t step : {size_t{1}, size_t{7}, size_t{4096}}) {
+            std::vector<uint8_t> out;
+            EXPECT_EQ(decode(items[i], step, SIZE_MAX, out), status) << i << ", " << step;
+            // A damaged item may yield some output first, in smaller pieces: its file goes.
+            if (status == 0) {
+                EXPECT_EQ(out, whole) << i << ", " << step;
+            }
+        }
+    }
+    for (size_t stopAt : {size_t{0}, size_t{12}, size_t{20}, packed.size() - 1}) {
+        std::vector<uint8_t> out;
+        EXPECT_EQ(decode(packed, 3, stopAt, out), kInputStopped) << stopAt;
+    }
+}
+
 }  // namespace
 }  // namespace tessaryn
