@@ -333,7 +333,8 @@ void installUninstaller(const RunContext& context, const std::wstring& productEx
 }
 
 // Step 8: init commands, shortcuts, uninstaller and its record, start of the product.
-void registerAndStartProduct(const RunContext& context, ProgressWindow& window) {
+void registerAndStartProduct(const RunContext& context, ProgressWindow& window,
+                             PreparedLaunch& productLaunch) {
     const SetupState& state = setupState();
     const std::wstring productExe =
         context.installDir + toWide(lowerCaseAscii(state.productName) + ".exe");
@@ -345,7 +346,7 @@ void registerAndStartProduct(const RunContext& context, ProgressWindow& window) 
     installUninstaller(context, productExe);
     logLine("Registered");
     // As the signed-in user: the product must not inherit the setup's elevation.
-    launchAsUser(productExe, context.installDir);
+    productLaunch.launch(productExe, context.installDir);
     logLine("Product started");
     pumpMessages();
     window.setStatusText(L"Installation complete!");
@@ -389,6 +390,8 @@ int runInstallRoad(RunContext& context) {
     if (!acceptLicense()) return hostAskedToEnd() ? kHostEndExitCode : kExitDeclined;
     sendMetric(UsageEvent::LicenseAccepted, true);
     if (hostAskedToEnd()) return kHostEndExitCode;
+    // The way to the desktop shell is found while the package comes.
+    PreparedLaunch productLaunch;
 
     StagedInstall staged(context.installDir, setupState().productName);
     const bool stagingMade = makeStagingFolder(context, staged);
@@ -423,7 +426,7 @@ int runInstallRoad(RunContext& context) {
         reportWorkerFailure(installing, worker);
         exitCode = kExitFailure;
     } else {
-        registerAndStartProduct(context, installing);
+        registerAndStartProduct(context, installing, productLaunch);
         staged.removeBackup();
     }
     // The installation is complete: an end asked for now is only a shorter goodbye.

@@ -10,6 +10,12 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
 #include "system/handles_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
@@ -73,6 +79,29 @@ bool desktopShellDispatch(ComPtr<IShellDispatch2>& shell) {
            shell;
 }
 
+// The shell's ShellExecute: S_OK when it started the file, S_FALSE when it could not (a name it
+// cannot find, say), an error when the call did not reach it.
+HRESULT shellExecute(IShellDispatch2& shell, const std::wstring& file,
+                     const std::wstring& directory) {
+    TextVariant arguments(L"");
+    TextVariant folder(directory);
+    TextVariant operation(L"open");
+    VARIANT show;
+    VariantInit(&show);
+    show.vt = VT_I4;
+    show.lVal = SW_SHOWNORMAL;
+    TextVariant name(file);
+    if (!name.valid() || !arguments.valid() || !folder.valid() || !operation.valid())
+        return E_OUTOFMEMORY;
+    return shell.ShellExecute(name.text(), arguments.get(), folder.get(), operation.get(), show);
+}
+
+void logNotStarted(const std::wstring& file) {
+    // Never from this process: it is elevated, and a program of the user can end the shell to
+    // steer starts here.
+    logLine("Not started (the desktop shell could not be reached): " + toUtf8(file));
+}
+
 }  // namespace
 
 bool launchThroughDesktopShell(const std::wstring& file, const std::wstring& directory) {
@@ -80,20 +109,7 @@ bool launchThroughDesktopShell(const std::wstring& file, const std::wstring& dir
     if (FAILED(com.result()) && com.result() != RPC_E_CHANGED_MODE) return false;
     try {
         ComPtr<IShellDispatch2> shell;
-        if (!desktopShellDispatch(shell)) return false;
-        TextVariant arguments(L"");
-        TextVariant folder(directory);
-        TextVariant operation(L"open");
-        VARIANT show;
-        VariantInit(&show);
-        show.vt = VT_I4;
-        show.lVal = SW_SHOWNORMAL;
-        TextVariant name(file);
-        if (!name.valid() || !arguments.valid() || !folder.valid() || !operation.valid())
-            return false;
-        // S_FALSE: the shell could not start it (a name it cannot find, say).
-        return shell->ShellExecute(name.text(), arguments.get(), folder.get(), operation.get(),
-                                   show) == S_OK;
+        return desktopShellDispatch(shell) && shellExecute(*shell.get(), file, directory) == S_OK;
     } catch (...) {
         return false;
     }
@@ -101,9 +117,65 @@ bool launchThroughDesktopShell(const std::wstring& file, const std::wstring& dir
 
 LaunchRoad launchAsUser(const std::wstring& file, const std::wstring& directory) {
     if (launchThroughDesktopShell(file, directory)) return LaunchRoad::DesktopShell;
-    // Never from this process: it is elevated, and a program of the user can end the shell to
-    // steer starts here.
-    logLine("Not started (the desktop shell could not be reached): " + toUtf8(file));
+    logNotStarted(file);
+    return LaunchRoad::Failed;
+}
+
+PreparedLaunch::PreparedLaunch() {
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (...) {
+        // No thread: launch() takes the whole way then.
+    }
+}
+
+PreparedLaunch::~PreparedLaunch() {
+    {
+        std::lock_guard lock(mutex_);
+        quitting_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void PreparedLaunch::run() {
+    // Its own apartment, which needs no message loop while the thread waits.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        ComPtr<IShellDispatch2> shell;
+        try {
+            if (SUCCEEDED(com)) (void)desktopShellDispatch(shell);
+        } catch (...) {
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return request_.has_value() || quitting_; });
+        if (request_ && !quitting_) {
+            const auto [file, directory] = *request_;
+            lock.unlock();
+            HRESULT result = shell ? shellExecute(*shell.get(), file, directory) : E_FAIL;
+            // A shell that ended since it was reached (a new one may run): the whole way again.
+            bool started = result == S_OK;
+            if (FAILED(result)) started = launchThroughDesktopShell(file, directory);
+            lock.lock();
+            started_ = started;
+            answered_ = true;
+            changed_.notify_all();
+        }
+    }
+    if (SUCCEEDED(com)) ::CoUninitialize();
+}
+
+LaunchRoad PreparedLaunch::launch(const std::wstring& file, const std::wstring& directory) {
+    std::unique_lock lock(mutex_);
+    if (!thread_.joinable() || request_) {
+        lock.unlock();
+        return launchAsUser(file, directory);
+    }
+    request_.emplace(file, directory);
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return answered_; });
+    if (started_) return LaunchRoad::DesktopShell;
+    logNotStarted(file);
     return LaunchRoad::Failed;
 }
 

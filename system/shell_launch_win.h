@@ -1,7 +1,12 @@
 #pragma once
 // Starting the installed product and web pages with the rights of the signed-in user, not with
 // the elevated rights of the setup.
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace tessaryn {
 
@@ -19,5 +24,32 @@ LaunchRoad launchAsUser(const std::wstring& file, const std::wstring& directory 
 // a deployment, or it runs in another session) or any step on the way fails.
 [[nodiscard]]
 bool launchThroughDesktopShell(const std::wstring& file, const std::wstring& directory);
+
+// launchAsUser with the way to the desktop shell made ahead, on a thread of its own: reaching
+// the shell takes a string of calls between processes (about a tenth of a second under Wine),
+// which then overlaps other work, and the start itself is one call.
+class PreparedLaunch {
+  public:
+    PreparedLaunch();
+    // Ends the thread; nothing is started unless launch() was called.
+    ~PreparedLaunch();
+    PreparedLaunch(const PreparedLaunch&) = delete;
+    PreparedLaunch& operator=(const PreparedLaunch&) = delete;
+
+    // As launchAsUser; a shell that went away meanwhile is reached again. Once only: a second
+    // call takes the whole way.
+    LaunchRoad launch(const std::wstring& file, const std::wstring& directory);
+
+  private:
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<std::pair<std::wstring, std::wstring>> request_;
+    bool quitting_ = false;
+    bool answered_ = false;
+    bool started_ = false;
+    std::thread thread_;
+};
 
 }  // namespace tessaryn

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <tuple>
@@ -215,38 +216,51 @@ TEST(RunCommands, GoesOnAfterAFailedCommand) {
 // Copies the probe into the folder, starts it by `name` (full path or bare file name) in
 // `directory` and gives
 // the road taken with the id of the process that started the probe.
-std::pair<LaunchRoad, DWORD> launchProbe(const std::wstring& folder, const std::wstring& name,
-                                         const std::wstring& directory) {
+std::pair<LaunchRoad, DWORD> launchProbe(
+    const std::wstring& folder, const std::wstring& name, const std::wstring& directory,
+    const std::function<LaunchRoad(const std::wstring&, const std::wstring&)>& launch) {
     const std::wstring probe = folder + L"\\probe \x00e9.exe";
     const std::wstring marker = folder + L"\\launched.txt";
     ::DeleteFileW(marker.c_str());
     EXPECT_TRUE(::CopyFileW((getModuleDirectory() + L"\\launch_parent_probe.exe").c_str(),
                             probe.c_str(), FALSE));
-    const LaunchRoad road = launchAsUser(name, directory);
+    const LaunchRoad road = launch(name, directory);
     for (int i = 0; i < 100 && readText(marker).find('\n') == std::string::npos; ++i)
         ::Sleep(100);
     return {road, static_cast<DWORD>(std::strtoul(readText(marker).c_str(), nullptr, 10))};
 }
 
+// Both ways: the shell reached at the start, and the shell reached ahead (whose second start
+// takes the whole way).
 TEST(LaunchAsUser, StartsThroughTheDesktopShellOnly) {
     const std::wstring folder = scratchFolder();
-    // The shell starts it: its parent is the shell's process, not this one.
-    auto [road, parent] = launchProbe(folder, folder + L"\\probe \x00e9.exe", folder);
-    EXPECT_EQ(road, LaunchRoad::DesktopShell);
-    EXPECT_NE(parent, 0u);
-    EXPECT_NE(parent, ::GetCurrentProcessId());
+    for (const bool prepared : {false, true}) {
+        SCOPED_TRACE(prepared ? "prepared" : "at once");
+        PreparedLaunch ahead;
+        const auto launch = [&](const std::wstring& file, const std::wstring& directory) {
+            return prepared ? ahead.launch(file, directory) : launchAsUser(file, directory);
+        };
+        // The shell starts it: its parent is the shell's process, not this one.
+        auto [road, parent] =
+            launchProbe(folder, folder + L"\\probe \x00e9.exe", folder, launch);
+        EXPECT_EQ(road, LaunchRoad::DesktopShell);
+        EXPECT_NE(parent, 0u);
+        EXPECT_NE(parent, ::GetCurrentProcessId());
 
-    // A name the shell cannot find (relative to this process's folder only): this elevated
-    // process never starts it itself, so nothing runs.
-    wchar_t previous[MAX_PATH] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, previous);
-    ::SetCurrentDirectoryW(folder.c_str());
-    std::tie(road, parent) = launchProbe(folder, L"probe \x00e9.exe", L"");
-    ::SetCurrentDirectoryW(previous);
-    EXPECT_EQ(road, LaunchRoad::Failed);
-    EXPECT_EQ(parent, 0u);
+        // A name the shell cannot find (relative to this process's folder only): this elevated
+        // process never starts it itself, so nothing runs.
+        wchar_t previous[MAX_PATH] = {};
+        ::GetCurrentDirectoryW(MAX_PATH, previous);
+        ::SetCurrentDirectoryW(folder.c_str());
+        std::tie(road, parent) = launchProbe(folder, L"probe \x00e9.exe", L"", launch);
+        ::SetCurrentDirectoryW(previous);
+        EXPECT_EQ(road, LaunchRoad::Failed);
+        EXPECT_EQ(parent, 0u);
 
-    EXPECT_EQ(launchAsUser(folder + L"\\missing.exe"), LaunchRoad::Failed);
+        EXPECT_EQ(launch(folder + L"\\missing.exe", L""), LaunchRoad::Failed);
+    }
+    // Prepared and never used: it ends without starting anything.
+    { PreparedLaunch unused; }
     (void)deleteDirectoryTree(folder);
 }
 
