@@ -570,42 +570,62 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
     }
 }
 
+// A bundle shown to its stream a part at a time, extracted meanwhile on a thread of its own.
+class ArrivingExtraction {
+  public:
+    ArrivingExtraction(const std::vector<uint8_t>& bytes, const fs::path& dest, unsigned threads)
+        : bytes_(bytes),
+          stream_(bytes.data(), bytes.size(), [this](size_t wanted) {
+              std::unique_lock lock(mutex_);
+              arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return shown_ >= wanted; });
+              return shown_;
+          }),
+          reader_([this, dest, threads] {
+              try {
+                  outcome_ = extractBundleStream(pathText(dest), stream_, bytes_.data(),
+                                                 UINT64_MAX, {}, threads);
+              } catch (const std::exception& error) {
+                  outcome_ = error.what();
+              }
+          }) {}
+    ~ArrivingExtraction() { (void)finish(); }
+
+    void show(size_t count) {
+        std::lock_guard lock(mutex_);
+        shown_ = count;
+        arrived_.notify_all();
+    }
+    // Shows the rest and gives the version, or the failure's text.
+    std::string finish() {
+        show(bytes_.size());
+        if (reader_.joinable()) reader_.join();
+        return outcome_;
+    }
+
+  private:
+    const std::vector<uint8_t>& bytes_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    size_t shown_ = 0;
+    BundleStream stream_;
+    std::string outcome_;
+    std::thread reader_;
+};
+
 // A reader that has to wait: the first file is on the disk before the rest has arrived.
 TEST_F(ExtractBundleTest, StreamUnpacksWhatHasArrivedAndWaitsForTheRest) {
     const auto first = json::to_cbor(fileEntry("first", encode("one")));
     const auto bytes = joined({cborHead(5, 2), cborText("files"), cborHead(4, 2), first,
                                json::to_cbor(fileEntry("second", encode("two"))),
                                cborText("version"), cborText("1")});
-    std::mutex mutex;
-    std::condition_variable arrived;
-    size_t shown = 0;
-    BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
-        std::unique_lock lock(mutex);
-        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return shown >= wanted; });
-        return shown;
-    });
-    std::string outcome;
-    std::thread reader([&] {
-        try {
-            outcome = extractBundleStream(pathText(dest), stream, bytes.data(), UINT64_MAX, {});
-        } catch (const std::exception& error) {
-            outcome = error.what();
-        }
-    });
-    const auto show = [&](size_t count) {
-        std::lock_guard lock(mutex);
-        shown = count;
-        arrived.notify_all();
-    };
-    show(4 + first.size() + 6);  // the head, the first entry and a part of the second
+    ArrivingExtraction extraction(bytes, dest, 0);
+    extraction.show(4 + first.size() + 6);  // the head, the first entry and a part of the second
     // A worker makes the file before it writes to it: wait for its bytes, not its name.
     for (int i = 0; i < 500 && fileText(dest / "first") != "one"; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(fileText(dest / "first"), "one");
     EXPECT_FALSE(fs::exists(dest / "second"));
-    show(bytes.size());
-    reader.join();
-    EXPECT_EQ(outcome, "1");
+    EXPECT_EQ(extraction.finish(), "1");
     EXPECT_EQ(fileText(dest / "second"), "two");
 }
 
@@ -616,35 +636,13 @@ TEST_F(ExtractBundleTest, StreamDecodesAnEntryWhileItArrives) {
     const auto big = packedEntry("big", lzmaAloneEncode(plain.data(), plain.size(), 5));
     const auto bytes = joined({cborHead(5, 2), cborText("files"), cborHead(4, 1), big,
                                cborText("version"), cborText("1")});
-    std::mutex mutex;
-    std::condition_variable arrived;
-    size_t shown = 0;
-    BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
-        std::unique_lock lock(mutex);
-        arrived.wait_for(lock, std::chrono::seconds(10), [&] { return shown >= wanted; });
-        return shown;
-    });
-    std::string outcome;
-    std::thread reader([&] {
-        try {
-            outcome = extractBundleStream(pathText(dest), stream, bytes.data(), UINT64_MAX, {}, 2);
-        } catch (const std::exception& error) {
-            outcome = error.what();
-        }
-    });
-    const auto show = [&](size_t count) {
-        std::lock_guard lock(mutex);
-        shown = count;
-        arrived.notify_all();
-    };
-    for (size_t at = 100; at < bytes.size() / 2; at += 1000) show(at);
+    ArrivingExtraction extraction(bytes, dest, 2);
+    for (size_t at = 100; at < bytes.size() / 2; at += 1000) extraction.show(at);
     const fs::path file = dest / "big";
     for (int i = 0; i < 500 && (!fs::exists(file) || fs::file_size(file) == 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(fs::exists(file) && fs::file_size(file) > 0) << "nothing decoded at half";
-    show(bytes.size());
-    reader.join();
-    EXPECT_EQ(outcome, "1");
+    EXPECT_EQ(extraction.finish(), "1");
     EXPECT_EQ(readBytes(file), plain);
 }
 
