@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <vector>
 
 #include "app/setup_state.h"
 
@@ -17,6 +18,54 @@
 
 namespace tessaryn {
 
+namespace {
+
+// Parts of the copy: each is checked before the next is read.
+constexpr DWORD kCopyPart = 1024 * 1024;
+
+// Copies the file beside the program into a new work copy through the copy's own handle (read
+// sharing only: nothing else can write it), feeding the check part by part, so that unpacking
+// follows the checked mark as it does a download. False, with the work copy closed, when the
+// file beside the program cannot be read or the copy cannot be written: the download is tried
+// then, as when a plain copy fails.
+bool copyCheckingAsItGoes(const FetchRequest& request, std::optional<BoundCheck>& check,
+                          UniqueFile& kept, uint64_t& copied) {
+    UniqueFile source(CreateFileW(request.besideProgram.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source) return false;
+    // A work copy kept for use is a new one: one that existed could be open elsewhere for writing.
+    DeleteFileW(request.workCopy.c_str());
+    UniqueFile copy(CreateFileW(request.workCopy.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!copy) return false;
+    if (request.onOpened) request.onOpened(copy.get());
+    std::vector<uint8_t> part(kCopyPart);
+    copied = 0;
+    for (;;) {
+        DWORD read = 0;
+        DWORD written = 0;
+        if (!ReadFile(source.get(), part.data(), kCopyPart, &read, nullptr)) break;
+        if (read == 0) {
+            kept = std::move(copy);
+            return true;
+        }
+        if (!WriteFile(copy.get(), part.data(), read, &written, nullptr) || written != read) break;
+        check->add(part.data(), read);
+        copied += read;
+        if (request.onChecked && check->blocks()) request.onChecked(check->blocks()->checkedEnd());
+    }
+    logLine("Cannot copy " + toUtf8(request.besideProgram) + " (error " +
+            std::to_string(GetLastError()) + ")");
+    // Whatever was unpacked of it lets go of the copy before the file is made again.
+    if (request.onRestart) request.onRestart();
+    check.emplace(request.context, request.binding, request.blocks);
+    return false;
+}
+
+}  // namespace
+
 Fetched fetchAndCheck(const FetchRequest& request) {
     Fetched fetched;
     std::optional<LockedFile> file;
@@ -24,7 +73,15 @@ Fetched fetchAndCheck(const FetchRequest& request) {
     std::string how;
     std::optional<BoundCheck> check(std::in_place, request.context, request.binding,
                                     request.blocks);
-    if (::CopyFileW(request.besideProgram.c_str(), request.workCopy.c_str(), FALSE)) {
+    UniqueFile copied;
+    uint64_t copiedBytes = 0;
+    if (request.onOpened && copyCheckingAsItGoes(request, check, copied, copiedBytes)) {
+        if (request.onSource) request.onSource(true);
+        file = LockedFile::adopt(reinterpret_cast<intptr_t>(copied.release()));
+        if (file) failure = check->failure(copiedBytes, publisherPublicKey());
+        how = " (as it was copied)";
+        fetched.followed = true;
+    } else if (::CopyFileW(request.besideProgram.c_str(), request.workCopy.c_str(), FALSE)) {
         if (request.onSource) request.onSource(true);
         // From here on nothing else can change the file: what is checked is what is used.
         file = LockedFile::open(toUtf8(request.workCopy));
@@ -72,6 +129,7 @@ Fetched fetchAndCheck(const FetchRequest& request) {
         file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));
         if (file) failure = check->failure(arrived, publisherPublicKey());
         how = " (as it arrived)";
+        fetched.followed = true;
     }
     logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +
             how + (request.binding ? " with the size and SHA-256 the settings name" : "") +

@@ -36,9 +36,10 @@ struct FetchRequest {
     const PackageBinding* binding = nullptr;
     // With a binding: the hashes of the file's blocks, each checked as its last byte arrives.
     const BlockMap* blocks = nullptr;
-    // A download's own hooks, on its thread: the file's handle once made (opened for reading
-    // too, with read sharing only), the end of the bytes whose blocks have checked after each
-    // part, and a restart from the first byte (told before the file is cut back).
+    // The hooks of a download, on its thread, or of a copy from beside the program (made part
+    // by part when they are given): the file's handle once made (opened for reading too, with
+    // read sharing only), the end of the bytes whose blocks have checked after each part, and a
+    // restart from the first byte (told before the file is cut back or made again).
     std::function<void(HANDLE)> onOpened = nullptr;
     std::function<void(uint64_t checkedEnd)> onChecked = nullptr;
     std::function<void()> onRestart = nullptr;
@@ -49,6 +50,9 @@ struct Fetched {
     FetchOutcome outcome = FetchOutcome::InvalidSignature;
     LockedFile file;  // whole file: payload, then its 64-byte signature
     FileDownloader::FetchResult download;  // how a download went (source, failure and cause)
+    // Every byte of the file went by the hooks of the request: a whole download, or a copy made
+    // part by part. Else nothing that followed them is of this file.
+    bool followed = false;
 };
 
 Fetched fetchAndCheck(const FetchRequest& request);

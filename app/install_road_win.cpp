@@ -120,14 +120,12 @@ uint64_t freeSpaceFor(const std::wstring& folder) {
 }
 
 // Step 3: with the hashes of the package's blocks named by the settings, the package is
-// unpacked into the staging folder as its checked blocks arrive. Without them it is unpacked
-// only once it has arrived whole and checked.
+// unpacked into the staging folder as its checked blocks arrive, downloaded or copied from
+// beside the program. Without them it is unpacked only once it has arrived whole and checked.
 void startUnpackingWhileDownloading(const RunContext& context, const StagedInstall& staged,
                                     bool stagingMade,
                                     std::optional<UnpackWhileDownloading>& early) {
     if (!stagingMade || !context.packageBinding || !context.blockMap) return;
-    // A package beside the program is checked whole before it is used.
-    if (GetFileAttributesW(context.localPak.c_str()) != INVALID_FILE_ATTRIBUTES) return;
     const std::wstring target = staged.folder();
     early.emplace(context.packageBinding->size, toUtf8(target), freeSpaceFor(target));
 }
@@ -160,10 +158,10 @@ std::optional<int> downloadAndCheckPackage(RunContext& context, UnpackWhileDownl
         request.statusSuffix = [early] { return early->statusSuffix(); };
     }
     Fetched fetched = fetchAndCheck(request);
-    // Whatever was unpacked of a package that did not check is never used; a package that
-    // appeared beside the program after all was never downloaded, so nothing of it arrives.
+    // Whatever was unpacked of a package that did not check is never used; a package copied
+    // whole from beside the program after all never went by the hooks, so nothing of it arrives.
     const bool checked = fetched.outcome == FetchOutcome::Checked;
-    if (early && (!checked || !fetched.download.complete)) early->stop();
+    if (early && (!checked || !fetched.followed)) early->stop();
     if (fetched.outcome == FetchOutcome::DownloadFailed)
         return reportDownloadFailure(failureCause(fetched.download));
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)

@@ -113,15 +113,20 @@ def test_host_asking_to_end_during_unpacking_ends_the_run_after_the_install(mach
     shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
     shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
     # The answers to the events of the package check and of the start are held back until the
-    # files are being written (into the staging folder beside the install folder).
+    # package has checked and files are being written (into the staging folder beside the
+    # install folder): the step under way is then the unpacking alone.
     gate = threading.Event()
     test_host.set_answer("/installers/metrics", Answer(body=b'{"action":1}', gate=gate))
-    process = machine.start_setup("/VERYSILENT", url_switch(test_host.base_url))
+    process = machine.start_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\end.txt")
+    log = machine.c / "end.txt"
 
     def unpacking():
         return [f for d in machine.program_files.glob(".Tessaryn-staging-*")
                 for f in (d / "bulk").glob("*")] if machine.program_files.is_dir() else []
-    assert wait_until(lambda: unpacking(), timeout=120, interval=0.02)
+
+    def checked():
+        return log.exists() and "Signature check SETUPPAK" in log.read_text(errors="replace")
+    assert wait_until(lambda: checked() and unpacking(), timeout=120, interval=0.02)
     written = len(unpacking())
     gate.set()
     code = process.wait(timeout=240)

@@ -11,6 +11,8 @@ import threading
 import time
 import urllib.request
 
+import pytest
+
 from conftest import EXIT_FAILURE, Answer, WebHost, make_product, tree_files, url_switch
 
 PROXY_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
@@ -122,13 +124,34 @@ def test_unpacking_follows_a_paced_download(machine, test_host, tmp_path):
     assert not any("Unpacking again" in line for line in lines)
 
 
-def test_bad_block_in_a_paced_download_leaves_nothing(machine, test_host, tmp_path):
+def test_a_package_beside_the_setup_is_unpacked_as_it_is_copied(machine, test_host, tmp_path):
+    product = paced_product(tmp_path, "p")
+    machine.put_setup()
+    (machine.downloads / "Tessaryn-setup.dat").write_bytes(product.dat.read_bytes())
+    (machine.downloads / "Tessaryn-setup.pak").write_bytes(product.pak.read_bytes())
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\near.txt")
+
+    assert code == 0
+    assert_installed(machine, product)
+    # Its checked blocks were unpacked while the rest was copied; nothing was read a second time.
+    log = log_text(machine, "near.txt")
+    assert "(as it was copied) with the size and SHA-256" in log and "Unpacking began" in log, log
+    assert "Unpacking again" not in log, log
+
+
+@pytest.mark.parametrize("source", ["paced host", "beside the setup"])
+def test_bad_block_in_a_package_unpacked_as_it_arrives_leaves_nothing(machine, test_host,
+                                                                      tmp_path, source):
     product = paced_product(tmp_path, "p")
     (test_host.files / "tessaryn.dat").write_bytes(product.dat.read_bytes())
     body = bytearray(product.pak.read_bytes())
     body[len(body) // 2] ^= 0x01
-    serve_paced(test_host, bytes(body))
     machine.put_setup()
+    if source == "paced host":
+        serve_paced(test_host, bytes(body))
+    else:
+        (machine.downloads / "Tessaryn-setup.pak").write_bytes(bytes(body))
 
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\bad.txt")
 
