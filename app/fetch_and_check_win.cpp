@@ -20,48 +20,68 @@ namespace tessaryn {
 
 namespace {
 
-// Parts of the copy: each is checked before the next is read.
+// Parts of a copy; with the request's hooks, each is checked before the next is read.
 constexpr DWORD kCopyPart = 1024 * 1024;
 
+// A copy that could not be finished; the download is tried then, its check from the start.
+bool copyFailed(const FetchRequest& request, bool follow, std::optional<BoundCheck>& check) {
+    logLine("Cannot copy " + toUtf8(request.besideProgram) + " (error " +
+            std::to_string(GetLastError()) + ")");
+    // Whatever was unpacked of it lets go of the copy before the file is made again.
+    if (follow && request.onRestart) request.onRestart();
+    check.emplace(request.context, request.binding, request.blocks);
+    return false;
+}
+
 // Copies the file beside the program into a new work copy through the copy's own handle (read
-// sharing only: nothing else can write it), feeding the check part by part, so that unpacking
-// follows the checked mark as it does a download. False, with the work copy closed, when the
-// file beside the program cannot be read or the copy cannot be written: the download is tried
-// then, as when a plain copy fails.
-bool copyCheckingAsItGoes(const FetchRequest& request, std::optional<BoundCheck>& check,
-                          UniqueFile& kept, uint64_t& copied) {
+// sharing only: nothing else can write it). What lies beside the program is another program's
+// to choose, so only a file on a disk is read, and no more than `largest` bytes and one: neither
+// a pipe that never ends nor a file of any size holds the run or fills the system's disk (one
+// byte more is enough for the check to refuse it). With `follow`, each part is fed to the check
+// once written, so that unpacking follows the checked mark as it does a download. False, with
+// the work copy closed and the check as new, when nothing could be copied: the download is
+// tried then.
+bool copyBesideProgram(const FetchRequest& request, uint64_t largest, bool follow,
+                       std::optional<BoundCheck>& check, UniqueFile& kept, uint64_t& copied) {
     UniqueFile source(CreateFileW(request.besideProgram.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!source) return false;
+    if (GetFileType(source.get()) != FILE_TYPE_DISK) {
+        logLine("Not copied (no file on a disk): " + toUtf8(request.besideProgram));
+        return false;
+    }
     // A work copy kept for use is a new one: one that existed could be open elsewhere for writing.
     DeleteFileW(request.workCopy.c_str());
     UniqueFile copy(CreateFileW(request.workCopy.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
     if (!copy) return false;
-    if (request.onOpened) request.onOpened(copy.get());
+    if (follow && request.onOpened) request.onOpened(copy.get());
     std::vector<uint8_t> part(kCopyPart);
     copied = 0;
     for (;;) {
+        if (copied > largest) {
+            logLine("Copied no further than byte " + std::to_string(copied) + " of " +
+                    toUtf8(request.besideProgram) + ": it is larger than it may be");
+            break;
+        }
+        const uint64_t left = largest - copied;
+        const DWORD wanted = left < kCopyPart ? static_cast<DWORD>(left) + 1 : kCopyPart;
         DWORD read = 0;
         DWORD written = 0;
-        if (!ReadFile(source.get(), part.data(), kCopyPart, &read, nullptr)) break;
-        if (read == 0) {
-            kept = std::move(copy);
-            return true;
-        }
-        if (!WriteFile(copy.get(), part.data(), read, &written, nullptr) || written != read) break;
-        check->add(part.data(), read);
+        if (!ReadFile(source.get(), part.data(), wanted, &read, nullptr))
+            return copyFailed(request, follow, check);
+        if (read == 0) break;
+        if (!WriteFile(copy.get(), part.data(), read, &written, nullptr) || written != read)
+            return copyFailed(request, follow, check);
         copied += read;
+        if (!follow) continue;
+        check->add(part.data(), read);
         if (request.onChecked && check->blocks()) request.onChecked(check->blocks()->checkedEnd());
     }
-    logLine("Cannot copy " + toUtf8(request.besideProgram) + " (error " +
-            std::to_string(GetLastError()) + ")");
-    // Whatever was unpacked of it lets go of the copy before the file is made again.
-    if (request.onRestart) request.onRestart();
-    check.emplace(request.context, request.binding, request.blocks);
-    return false;
+    kept = std::move(copy);
+    return true;
 }
 
 }  // namespace
@@ -73,22 +93,20 @@ Fetched fetchAndCheck(const FetchRequest& request) {
     std::string how;
     std::optional<BoundCheck> check(std::in_place, request.context, request.binding,
                                     request.blocks);
-    UniqueFile copied;
-    uint64_t copiedBytes = 0;
-    if (request.onOpened && copyCheckingAsItGoes(request, check, copied, copiedBytes)) {
-        if (request.onSource) request.onSource(true);
-        file = LockedFile::adopt(reinterpret_cast<intptr_t>(copied.release()));
-        if (file) failure = check->failure(copiedBytes, publisherPublicKey());
-        how = " (as it was copied)";
-        fetched.followed = true;
-    } else if (::CopyFileW(request.besideProgram.c_str(), request.workCopy.c_str(), FALSE)) {
+    // With the hooks, the copy is checked part by part as a download is; without them, once
+    // whole, its two hashes side by side.
+    const bool follow = static_cast<bool>(request.onOpened);
+    const uint64_t largest = request.binding ? request.binding->size : request.largest;
+    UniqueFile copy;
+    uint64_t copied = 0;
+    if (copyBesideProgram(request, largest, follow, check, copy, copied)) {
         if (request.onSource) request.onSource(true);
         // From here on nothing else can change the file: what is checked is what is used.
-        file = LockedFile::open(toUtf8(request.workCopy));
-        if (file) {
-            check->addWhole(file->data(), file->size());
-            failure = check->failure(file->size(), publisherPublicKey());
-        }
+        file = LockedFile::adopt(reinterpret_cast<intptr_t>(copy.release()));
+        if (file && !follow) check->addWhole(file->data(), file->size());
+        if (file) failure = check->failure(copied, publisherPublicKey());
+        if (follow) how = " (as it was copied)";
+        fetched.followed = follow;
     } else {
         if (!request.mayDownload) {
             fetched.outcome = FetchOutcome::Missing;

@@ -44,6 +44,8 @@ struct FetchRequest {
     std::function<void(uint64_t checkedEnd)> onChecked = nullptr;
     std::function<void()> onRestart = nullptr;
     std::function<std::string()> statusSuffix = nullptr;  // see DownloadLook
+    // The most bytes copied from beside the program without a binding (with one, its size).
+    uint64_t largest = TESSARYN_MAX_DOWNLOAD_BYTES;
 };
 
 struct Fetched {

@@ -164,9 +164,10 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
 std::optional<int> obtainSettings(RunContext& context) {
     SetupState& state = setupState();
     // Always from the primary address: the mirrors are named in this very file.
-    const FetchRequest request{context.localDat, context.tempDat, {state.datUrl},
-                               "Initializing setup... ", kSettingsContext, !state.uninstallMode,
-                               /*onSource=*/nullptr};
+    FetchRequest request{context.localDat, context.tempDat, {state.datUrl},
+                         "Initializing setup... ", kSettingsContext, !state.uninstallMode,
+                         /*onSource=*/nullptr};
+    request.largest = kLargestSettingsFile;
     Fetched fetched = fetchAndCheck(request);
     if (fetched.outcome == FetchOutcome::Missing) {
         logLine("Message (Error): Error uninstalling.");

@@ -1,12 +1,14 @@
 """Files another program of the user plants beside the setup: libraries named like the ones it
-uses, and a command processor. None of them may be loaded or started by the elevated setup."""
+uses, and a command processor. None of them may be loaded or started by the elevated setup.
+Nor may a signed file's stand-in beside it fill the system's disk."""
 
 import shutil
 import subprocess
+import time
 
 import pytest
 
-from conftest import PLANTED_DLL, PLANTED_EXE, SETUP_EXE, url_switch
+from conftest import EXIT_FAILURE, PLANTED_DLL, PLANTED_EXE, SETUP_EXE, url_switch
 
 # Known system libraries: Windows maps them from the system folder whatever lies beside the program.
 SYSTEM_ONLY = {"ntdll.dll", "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
@@ -61,3 +63,30 @@ def test_interactive_run_uses_no_planted_library(machine, host, product, driver)
     assert setup.wait(timeout=240) == 0
     assert not marker.exists(), marker.read_text("utf-16-le")
     assert (machine.install_dir / "launched.txt").exists()
+
+
+def test_a_huge_settings_file_beside_the_setup_is_copied_no_further_than_its_limit(machine, host,
+                                                                                  product):
+    host.publish(product)
+    machine.put_setup()
+    # A gigabyte made at once (sparse): copied whole, it would land under the Windows folder.
+    with open(machine.downloads / "Tessaryn-setup.dat", "wb") as planted:
+        planted.truncate(1 << 30)
+    temp = machine.c / "windows" / "temp"
+    largest_copy = 0
+    run = machine.start_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\huge.txt")
+    deadline = time.monotonic() + 240
+    while run.poll() is None and time.monotonic() < deadline:
+        for copy in temp.glob("*/setup.dat"):
+            try:
+                largest_copy = max(largest_copy, copy.stat().st_size)
+            except OSError:
+                pass
+        time.sleep(0.01)
+    code = run.wait(timeout=10)
+
+    assert code == EXIT_FAILURE
+    assert largest_copy <= 16 * 1024 * 1024 + 1, largest_copy
+    log = (machine.c / "huge.txt").read_text(encoding="utf-8", errors="replace")
+    assert "Copied no further than byte 16777217 of " in log, log
+    assert "Signature check SETUP100" in log and ": INVALID" in log, log
