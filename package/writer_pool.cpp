@@ -138,6 +138,10 @@ std::optional<std::pair<size_t, std::string>> WriterPool::close() {
 
 void WriterPool::failAt(size_t index) {
     std::lock_guard<WaitLock> lock(mutex_);
+    stopAfterLocked(index);
+}
+
+void WriterPool::stopAfterLocked(size_t index) {
     if (!firstFailed_ || index < *firstFailed_) firstFailed_ = index;
     room_.notifyAll();
     windowRoom_.notifyAll();
@@ -174,15 +178,11 @@ void WriterPool::work() {
         if (gaveUp) {
             // Stops what comes after, as a failure would; close() then tells of it.
             gaveUp_ = true;
-            if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;
-            room_.notifyAll();
-            windowRoom_.notifyAll();
+            stopAfterLocked(job.index);
         }
         if (!failure.empty() && (!failure_ || job.index < failure_->first)) {
             failure_.emplace(job.index, "Failed to extract file " + job.name + ": " + failure);
-            if (!firstFailed_ || job.index < *firstFailed_) firstFailed_ = job.index;
-            room_.notifyAll();
-            windowRoom_.notifyAll();
+            stopAfterLocked(job.index);
         }
         if (--busy_ == 0) room_.notifyAll();
     }

@@ -74,6 +74,8 @@ class WriterPool {
     void work();
     bool isCancelled(size_t index);
     bool cancelledLocked(size_t index) const;
+    // Entries after `index` are cancelled and whoever waits for room is woken; mutex_ held.
+    void stopAfterLocked(size_t index);
     // Counts the job's window against the budget, waiting for room; false when the job was
     // cancelled meanwhile.
     bool reserveWindow(size_t bytes, size_t index);

@@ -10,8 +10,6 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -131,10 +129,10 @@ PreparedLaunch::PreparedLaunch() {
 
 PreparedLaunch::~PreparedLaunch() {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard<WaitLock> lock(mutex_);
         quitting_ = true;
     }
-    changed_.notify_all();
+    changed_.notifyAll();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -147,7 +145,7 @@ void PreparedLaunch::run() {
             if (SUCCEEDED(com)) (void)desktopShellDispatch(shell);
         } catch (...) {
         }
-        std::unique_lock lock(mutex_);
+        std::unique_lock<WaitLock> lock(mutex_);
         changed_.wait(lock, [this] { return request_.has_value() || quitting_; });
         if (request_ && !quitting_) {
             const auto [file, directory] = *request_;
@@ -159,20 +157,20 @@ void PreparedLaunch::run() {
             lock.lock();
             started_ = started;
             answered_ = true;
-            changed_.notify_all();
+            changed_.notifyAll();
         }
     }
     if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
 LaunchRoad PreparedLaunch::launch(const std::wstring& file, const std::wstring& directory) {
-    std::unique_lock lock(mutex_);
+    std::unique_lock<WaitLock> lock(mutex_);
     if (!thread_.joinable() || request_) {
         lock.unlock();
         return launchAsUser(file, directory);
     }
     request_.emplace(file, directory);
-    changed_.notify_all();
+    changed_.notifyAll();
     changed_.wait(lock, [this] { return answered_; });
     if (started_) return LaunchRoad::DesktopShell;
     logNotStarted(file);

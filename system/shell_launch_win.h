@@ -1,12 +1,12 @@
 #pragma once
 // Starting the installed product and web pages with the rights of the signed-in user, not with
 // the elevated rights of the setup.
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
+
+#include "system/wait_lock.h"
 
 namespace tessaryn {
 
@@ -43,8 +43,8 @@ class PreparedLaunch {
   private:
     void run();
 
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    WaitLock mutex_;
+    WaitCondition changed_;
     std::optional<std::pair<std::wstring, std::wstring>> request_;
     bool quitting_ = false;
     bool answered_ = false;
