@@ -330,7 +330,7 @@ class HostApp:
             data = json.dumps(report, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
             return await exchange.send_body(200, "application/json", data, extra=(("Cache-Control", "no-store"),))
         values = {key: values[0] for key, values in query.items() if key in ("from", "to", "days")}
-        await self._send_page(exchange, render_funnel(report, values))
+        await self._send_page(exchange, render_funnel(report, values, sign_out=self.funnel_access.token_set))
 
     @staticmethod
     async def _send_page(exchange, page, status=200, extra=()):
