@@ -276,16 +276,3 @@ def test_retention_keeps_events_from_the_cut_off_on(tmp_path):
         store.close()
     with sqlite3.connect(tmp_path / "events.sqlite3") as db:
         assert [r[0] for r in db.execute("SELECT time FROM events ORDER BY id")] == [times[0], times[3]]
-
-
-def test_old_events_are_deleted_at_start(start_host, tmp_path):
-    path = tmp_path / "kept.sqlite3"
-    SqliteStore(str(path)).close()
-    now = datetime.now(timezone.utc)
-    with sqlite3.connect(path) as db:
-        db.executemany("INSERT INTO events (time, event, product, uuid, user_agent, client)"
-                       " VALUES (?, 9, 'p', ?, '', '')",
-                       [(utc_timestamp(now - timedelta(days=d)), f"anon-{d}") for d in (1, 29, 31, 500)])
-    host = start_host(db=path, extra_args=["--retention-days", "30"])
-    assert [row[3] for row in host.rows()] == ["anon-1", "anon-29"]
-    assert "deleted 2 event(s) older than 30 days" in host.log()
