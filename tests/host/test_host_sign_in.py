@@ -8,7 +8,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 from conftest import ROOT
-from test_host_funnel import LOCAL, REMOTE, TOKEN, call
+from test_host_funnel import REMOTE, TOKEN, call
 
 sys.path.insert(0, str(ROOT / "tools" / "webhost"))
 from tessaryn_webhost import funnel_access  # noqa: E402
@@ -148,20 +148,6 @@ def test_tokens_are_compared_in_constant_time(clocked, monkeypatch):
     monkeypatch.setattr(funnel_access.hmac, "compare_digest", spy)
     assert bearer(app, TOKEN)[0] == 200 and seen == [(32, 32)]
     assert login(app, WRONG + "longer")[0] == 401 and seen[1:] == [(32, 32)]
-
-
-@pytest.mark.parametrize("peer, scheme, status", [
-    (REMOTE, "http", 403),
-    (REMOTE, "https", 303),
-    (LOCAL, "http", 303),
-    (("::1", 1), "http", 303),
-])
-def test_a_plain_sign_in_is_taken_only_from_this_machine(clocked, peer, scheme, status):
-    app, _ = clocked()
-    got, answer, body = login(app, TOKEN, peer, scheme)
-    assert got == status, body
-    if status == 403:
-        assert b"sign in over HTTPS" in body
 
 
 XFF = ("X-Forwarded-For", "203.0.113.5")
