@@ -71,7 +71,8 @@ ReleaseTerms readSettings(const std::vector<uint8_t>& signedBytes, SetupSettings
     for (const std::string& mirror : state.mirrors) logLine("Package mirror: " + mirror);
     // Events are switched on only now, from the settings just read.
     configureTelemetry({state.metricsUrl, state.productName, state.machineId, state.userAgent,
-                        state.verySilent, state.metricsEnabled, answersPublicKey()});
+                        state.verySilent, state.metricsEnabled, answersPublicKey(),
+                        toUtf8(getSystemDescription())});
     return {settings.find("package"), settings.find("expires"), settings.find("blocks")};
 }
 
@@ -151,7 +152,8 @@ void initialiseState(const std::string& commandLine, RunContext& context) {
     formInstallerUrls();
     state.uninstallMode = isUninstallerBaseName(getModuleBaseName());
     state.machineId = makeMachineId();
-    state.userAgent = "Setup/1.1 (" + toUtf8(getSystemDescription()) + ")";
+    state.userAgent =
+        std::string("Setup/") + kSetupVersion + " (" + toUtf8(getSystemDescription()) + ")";
 
     const std::wstring moduleDir = getModuleDirectory() + L"\\";
     const std::wstring& workDir = context.workDir;

@@ -82,7 +82,8 @@ void appendJsonString(std::string& out, std::string_view text) {
 }  // namespace
 
 std::string metricBody(int32_t event, const std::string& nonce, const std::string& productName,
-                       const std::string& machineId, int32_t source) {
+                       const std::string& machineId, int32_t source,
+                       const std::string& system, const std::string& version) {
     // Written by hand: nlohmann's serializer (with its number formatting) would be the only
     // one in the setup. Keys in sorted order, compact, like json::dump.
     std::string body = "{\"event\":" + std::to_string(event) + ",\"nonce\":";
@@ -90,8 +91,16 @@ std::string metricBody(int32_t event, const std::string& nonce, const std::strin
     body += ",\"prod\":";
     appendJsonString(body, productName);
     if (source >= 0) body += ",\"src\":" + std::to_string(source);
+    if (!system.empty()) {
+        body += ",\"sys\":";
+        appendJsonString(body, system);
+    }
     body += ",\"uuid\":";
     appendJsonString(body, machineId);
+    if (!version.empty()) {
+        body += ",\"ver\":";
+        appendJsonString(body, version);
+    }
     body += '}';
     return body;
 }

@@ -96,7 +96,7 @@ void sendMetricNow(UsageEvent event) {
     try {
         const std::string body =
             metricBody(number, newAnswerNonce(), config.productName, config.machineId,
-                       eventSource.load());
+                       eventSource.load(), config.system, kSetupVersion);
         auto exchange = std::make_shared<Exchange>();
         const TelemetryConfig settings = config;
         std::thread(post, exchange, body, settings).detach();

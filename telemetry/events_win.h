@@ -19,6 +19,7 @@ struct TelemetryConfig {
     bool enabled = false;  // switched on by the setup information file
     // The key the host's answers must be signed with; without one no answer is acted on.
     std::optional<AnswersPublicKey> answersKey;
+    std::string system;  // the system's description, sent in every event
 };
 
 // Set once, before the first event is sent; until then events are switched off.

@@ -278,7 +278,7 @@ def sign_raw(payload: bytes, folder: Path, context: str) -> bytes:
 class ReferenceHost:
     """The project's own web host, serving a folder and recording events in SQLite."""
 
-    def __init__(self, folder: Path):
+    def __init__(self, folder: Path, extra_args=()):
         self.files = folder / "installers"
         self.files.mkdir(parents=True)
         self.db = folder / "events.sqlite3"
@@ -287,7 +287,7 @@ class ReferenceHost:
             self.process = subprocess.Popen(
                 [sys.executable, str(ROOT / "tools" / "webhost" / "tessaryn_host.py"), "--port",
                  "0", "--files", str(self.files), "--db", str(self.db),
-                 "--answers-key", str(ANSWERS_KEY)],
+                 "--answers-key", str(ANSWERS_KEY), *extra_args],
                 stdout=subprocess.PIPE, stderr=log, text=True)
         line = self.process.stdout.readline()
         assert line.startswith("listening on "), line

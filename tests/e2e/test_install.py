@@ -6,7 +6,8 @@ import shutil
 import threading
 import time
 
-from conftest import (UNINSTALL_KEY, Answer, make_product, tree_files, url_switch, wait_until)
+from conftest import (UNINSTALL_KEY, Answer, ReferenceHost, make_product, tree_files, url_switch,
+                      wait_until)
 
 
 def assert_installed(machine, product, setup_exe):
@@ -60,6 +61,23 @@ def test_silent_install_from_the_web_host(machine, host, product):
     rows = host.event_rows()
     assert all(r["product"] == "Tessaryn" and r["uuid"].startswith("anon-") for r in rows)
     assert all(r["user_agent"].startswith("Setup/1.1 (Windows ") for r in rows)
+
+
+def test_events_the_host_refuses_are_sent_once_and_leave_the_install_alone(machine, tmp_path, product):
+    # One event per machine a day: the install's later events get 429.
+    host = ReferenceHost(tmp_path / "limited", ["--uuid-limit", "1"])
+    try:
+        host.publish(product)
+        machine.put_setup()
+        assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+        assert (machine.install_dir / "readme.txt").read_text() == "Tessaryn 1.0\n"
+        # Sent in the background, in no fixed order: whichever came first is the one stored.
+        assert len(host.events()) == 1 and host.events()[0] in (0, 5, 9)
+    finally:
+        host.stop()
+    posts = [line for line in host.log.read_text().splitlines() if '"POST /installers/metrics"' in line]
+    statuses = sorted(line.split('"POST /installers/metrics" ')[1].split()[0] for line in posts)
+    assert statuses == ["200", "429", "429"], posts
 
 
 def test_files_beside_the_setup_are_used_without_download(machine, test_host, product):

@@ -20,10 +20,13 @@ from pg_cluster import Cluster, find_bin
 ROOT = Path(__file__).resolve().parents[2]
 HOST_SCRIPT = ROOT / "tools" / "webhost" / "tessaryn_host.py"
 START_TIMEOUT = 15
+# Tests of other things post many events of invented products from one address: their hosts
+# store everything unless a test asks for the host's own limits (store_all=False).
+NO_LIMITS = ("--products", "*", "--rate-limit", "0", "--uuid-limit", "0")
 
 
 class Host:
-    def __init__(self, folder, rules_name=None, rules_text=None, extra_args=(), db=None):
+    def __init__(self, folder, rules_name=None, rules_text=None, extra_args=(), db=None, store_all=True):
         self.folder = Path(folder)
         self.files = self.folder / "installers"
         self.files.mkdir(parents=True, exist_ok=True)
@@ -36,7 +39,7 @@ class Host:
         args = [sys.executable, str(HOST_SCRIPT), "--port", "0", "--files", str(self.files), "--db", str(self.db)]
         if self.rules:
             args += ["--rules", str(self.rules)]
-        args += list(extra_args)
+        args += [*(NO_LIMITS if store_all else ()), *extra_args]
         self._log = open(self.log_path, "wb")
         self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self._log, cwd=self.folder)
         self.port = self._read_port()
@@ -52,8 +55,9 @@ class Host:
                 return int(url.rsplit(":", 1)[1])
             if not line and self.process.poll() is not None:
                 break
+        log = self.log()
         self.stop()
-        raise RuntimeError(f"host did not start: {line!r}\n{self.log()}")
+        raise RuntimeError(f"host did not start: {line!r}\n{log}")
 
     def log(self):
         self._log.flush()

@@ -3,12 +3,18 @@
 import json
 import signal
 import socket
+import sys
 import threading
 import time
 from datetime import datetime, timedelta, timezone
 
 import pytest
 from load import run_load
+
+from conftest import ROOT
+
+sys.path.insert(0, str(ROOT / "tools" / "webhost"))
+from tessaryn_webhost.storage import utc_timestamp  # noqa: E402
 
 
 @pytest.fixture(scope="module", params=["sqlite", "postgresql"])
@@ -84,6 +90,11 @@ LONG = "x" * 257
         ({"event": 5, "prod": LONG, "uuid": "u"}, "application/json", 400),
         ({"event": 5, "prod": "T", "uuid": LONG}, "application/json", 400),
         ({"event": 5, "prod": "T\u0000x", "uuid": "u"}, "application/json", 400),
+        # The system and the version are optional, but checked like the others when present.
+        ({"event": 5, "prod": "T", "uuid": "u", "sys": 10}, "application/json", 400),
+        ({"event": 5, "prod": "T", "uuid": "u", "ver": 1.1}, "application/json", 400),
+        ({"event": 5, "prod": "T", "uuid": "u", "sys": LONG}, "application/json", 400),
+        ({"event": 5, "prod": "T", "uuid": "u", "ver": LONG}, "application/json", 400),
     ],
 )
 def test_bad_events_get_a_clear_error_and_store_nothing(shared_host, body, content_type, expected):
@@ -178,6 +189,16 @@ def test_two_hosts_share_one_database(start_host):
         assert host.post_event(dict(GOOD, uuid=f"anon-{n}"))[0] == 200
     report = json.loads(second.request("GET", "/funnel.json")[2])
     assert [(p["product"], p["started"]) for p in report["products"]] == [("tessaryn", 3)]
+
+
+def test_old_events_are_deleted_when_a_host_starts(start_host):
+    first = start_host()
+    now = datetime.now(timezone.utc)
+    first.sql("INSERT INTO events (time, event, product, uuid, user_agent, client) VALUES (?, 9, 'p', ?, '', '')",
+              [(utc_timestamp(now - timedelta(days=d)), f"anon-{d}") for d in (1, 29, 31, 500)])
+    second = start_host(db=first.db, extra_args=["--retention-days", "30"])
+    assert [row[3] for row in second.rows()] == ["anon-1", "anon-29"]
+    assert "deleted 2 event(s) older than 30 days" in second.log()
 
 
 def test_sigint_stops_the_host_cleanly(host):

@@ -198,12 +198,13 @@ TOKEN = "funnel-token-0123456789abcdef"
 REMOTE, LOCAL = ("203.0.113.5", 40000), ("127.0.0.1", 40000)
 
 
-def call(app, method, target, client=REMOTE, headers=(), body=b""):
+def call(app, method, target, client=REMOTE, headers=(), body=b"", scheme="https", via_proxy=False):
     """One request straight into the application, from the client address given."""
     path, _, query = target.partition("?")
     headers = [*headers, ("Content-Length", str(len(body)))] if body else headers
     scope = {"type": "http", "method": method, "raw_path": path.encode(), "query_string": query.encode(),
-             "headers": [(k.lower().encode(), v.encode()) for k, v in headers], "client": client, "scheme": "http"}
+             "headers": [(k.lower().encode(), v.encode()) for k, v in headers], "client": client, "scheme": scheme,
+             "tessaryn.via_proxy": via_proxy}
     sent = []
 
     async def receive():
@@ -247,6 +248,10 @@ def apps(tmp_path_factory):
 ])
 def test_funnel_access(apps, token, client, headers, path, status):
     got, answer, body = call(apps[token], "GET", path, client, headers)
+    plain = call(apps[token], "GET", path, client, headers, scheme="http")[0]
+    # Over plain HTTP a token is not even looked at, unless from this machine itself.
+    bearer = any(v.lower().startswith("bearer ") for _, v in headers)
+    assert plain == (403 if token and bearer and client != LOCAL else status)
     assert got == status
     if status == 401:
         assert answer["www-authenticate"].startswith("Bearer")

@@ -1,11 +1,21 @@
-"""Hostile clients: malformed lengths, oversized input, slow and silent connections, too many of them."""
+"""Hostile clients: malformed lengths, oversized input, slow and silent connections, too many of them,
+too many events, events of products the host does not serve, and how long events are kept."""
 
 import json
 import signal
 import socket
+import sqlite3
+import sys
 import time
+from datetime import datetime, timedelta, timezone
+from pathlib import Path
 
 import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "webhost"))
+
+from tessaryn_webhost.limits import WindowCounter  # noqa: E402
+from tessaryn_webhost.storage import SqliteStore, retention_cutoff, utc_timestamp  # noqa: E402
 
 EVENT = json.dumps({"event": 9, "prod": "Tessaryn", "uuid": "anon-limits"}).encode()
 LENGTH = b"Content-Length: %d" % len(EVENT)
@@ -145,3 +155,124 @@ def test_a_request_in_flight_at_shutdown_is_finished_and_stored(host):
         assert s.recv(1000).startswith(b"HTTP/1.1 200 ")
     assert host.stop() == 0
     assert len(host.rows()) == 1
+
+
+class Clock:
+    def __init__(self):
+        self.now = 1000.0
+
+    def __call__(self):
+        return self.now
+
+
+# (seconds since the key's first take, whether this take is allowed, Retry-After when refused)
+WINDOW_STEPS = [
+    (0, True, None), (10, True, None), (20, True, None),  # the limit, exactly
+    (20, False, 40), (59.5, False, 1),  # one more, up to the window's last moment
+    (60, True, None), (60, True, None), (60, True, None), (61, False, 59),  # a fresh window
+]
+
+
+def test_a_window_allows_its_limit_then_refuses_until_it_ends():
+    clock = Clock()
+    counter = WindowCounter(3, 60, 100, clock)
+    start = clock.now
+    for offset, allowed, retry in WINDOW_STEPS:
+        clock.now = start + offset
+        assert counter.take("203.0.113.7") == retry, offset
+        assert (retry is None) is allowed
+    # Another key has its own window.
+    assert counter.take("203.0.113.8") is None
+
+
+def test_a_counter_remembers_at_most_its_capacity():
+    clock = Clock()
+    counter = WindowCounter(1, 60, 2, clock)
+    for key in ("a", "b", "a", "c"):  # "b" is the least recently seen when "c" comes
+        counter.take(key)
+    assert len(counter) == 2
+    assert counter.take("a") == 60 and counter.take("c") == 60
+    assert counter.take("b") is None  # forgotten: starts afresh
+    for n in range(10000):
+        counter.take(f"198.51.100.{n}")
+    assert len(counter) == 2
+
+
+def post_from(host, client, uuid="anon-limits", prod="Tessaryn"):
+    body = json.dumps({"event": 9, "prod": prod, "uuid": uuid}).encode()
+    return host.request("POST", "/installers/metrics", body,
+                        {"Content-Type": "application/json", "X-Forwarded-For": client})
+
+
+def test_events_per_client_are_limited_by_the_address_the_proxy_names(start_host):
+    host = start_host(store_all=False, extra_args=["--trusted-proxy", "127.0.0.1", "--rate-limit", "3",
+                                                  "--products", "*"])
+    for n in range(3):
+        assert post_from(host, "203.0.113.7", uuid=f"anon-{n}")[0] == 200
+    status, headers, body = post_from(host, "203.0.113.7", uuid="anon-new")
+    assert status == 429 and 1 <= int(headers["Retry-After"]) <= 60
+    assert json.loads(body) == {"error": "too many events from this address"}
+    assert post_from(host, "203.0.113.8")[0] == 200
+    # An IPv6 site counts as one client, whichever address of its network it uses.
+    for n in range(3):
+        assert post_from(host, f"2001:db8:1:2::{n + 1}")[0] == 200
+    assert post_from(host, "2001:db8:1:2::ff")[0] == 429
+    assert post_from(host, "2001:db8:1:3::1")[0] == 200
+    assert [row[5] for row in host.rows()].count("203.0.113.7") == 3
+
+
+def test_events_per_machine_are_capped_whatever_the_address(start_host):
+    host = start_host(store_all=False, extra_args=["--trusted-proxy", "127.0.0.1", "--uuid-limit", "2",
+                                                  "--products", "*"])
+    assert post_from(host, "203.0.113.1", uuid="anon-A")[0] == 200
+    assert post_from(host, "203.0.113.2", uuid="anon-A")[0] == 200
+    status, headers, _ = post_from(host, "203.0.113.3", uuid="anon-A")
+    assert status == 429 and 86000 < int(headers["Retry-After"]) <= 86400
+    assert post_from(host, "203.0.113.3", uuid="anon-B")[0] == 200
+    assert [row[3] for row in host.rows()] == ["anon-A", "anon-A", "anon-B"]
+
+
+@pytest.mark.parametrize("products, files, posted, status", [
+    (None, ["tessaryn.dat"], "Tessaryn", 200),
+    (None, ["tessaryn.pak"], "TESSARYN", 200),
+    (None, ["tessaryn.dat"], "Other", 404),
+    (None, [], "Tessaryn", 404),
+    (None, ["tessaryn.txt", "tessaryn"], "Tessaryn", 404),
+    ("Other, third", ["tessaryn.dat"], "Tessaryn", 404),
+    ("Other, third", [], "THIRD", 200),
+    ("*", [], "anything", 200),
+])
+def test_only_events_of_served_products_are_stored(start_host, products, files, posted, status):
+    host = start_host(store_all=False, extra_args=["--trusted-proxy", "127.0.0.1"]
+                      + (["--products", products] if products else []))
+    for name in files:
+        (host.files / name).write_bytes(b"x")
+    got, _, body = post_from(host, "203.0.113.9", prod=posted)
+    assert got == status, body
+    assert len(host.rows()) == (1 if status == 200 else 0)
+
+
+def test_a_product_published_while_the_host_runs_is_taken(start_host):
+    host = start_host(store_all=False, extra_args=["--trusted-proxy", "127.0.0.1"])
+    assert post_from(host, "203.0.113.9")[0] == 404
+    time.sleep(0.01)  # a new modification time for the folder
+    (host.files / "tessaryn.dat").write_bytes(b"x")
+    assert post_from(host, "203.0.113.9")[0] == 200
+
+
+def test_retention_keeps_events_from_the_cut_off_on(tmp_path):
+    now = datetime(2024, 6, 30, 12, 0, tzinfo=timezone.utc)
+    cutoff = retention_cutoff(30, now)
+    assert cutoff == "2024-05-31T12:00:00.000Z"
+    store = SqliteStore(str(tmp_path / "events.sqlite3"))
+    try:
+        times = [cutoff, utc_timestamp(now - timedelta(days=30, milliseconds=1)),
+                 utc_timestamp(now - timedelta(days=400)), utc_timestamp(now)]
+        with sqlite3.connect(tmp_path / "events.sqlite3") as db:
+            db.executemany("INSERT INTO events (time, event, product, uuid, user_agent, client)"
+                           " VALUES (?, 9, 'p', 'u', '', '')", [(t,) for t in times])
+        assert store.delete_before(cutoff) == 2
+    finally:
+        store.close()
+    with sqlite3.connect(tmp_path / "events.sqlite3") as db:
+        assert [r[0] for r in db.execute("SELECT time FROM events ORDER BY id")] == [times[0], times[3]]

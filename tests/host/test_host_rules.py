@@ -10,10 +10,15 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "webhost"))
 
+from tessaryn_webhost.events import Event  # noqa: E402
 from tessaryn_webhost.rules import RulesError, answer_for, parse_rules  # noqa: E402
 
-OLD_UA = "Setup/1.0 (Windows 10 Build 19045; x64; en-US)"
 UA = "Setup/1.1 (Windows 10 Build 22631; ARM64; de-DE)"
+# What a setup says of itself in the signed body; None leaves the key out, as older setups do.
+ARM = {"sys": "Windows 10 Build 22631; ARM64; de-DE", "ver": "1.1"}
+X64 = {"sys": "Windows 10 Build 19045; x64; en-US", "ver": "1.1"}
+OLD = {"sys": "Windows 10 Build 19045; x64; en-US", "ver": "1.0"}
+BEFORE = {"sys": None, "ver": None}
 
 RULES = """
 [[rule]]
@@ -38,7 +43,7 @@ icon_type = "error"
 
 [[rule]]
 events = 5
-user_agent = "; arm64;"
+system = "; arm64;"
 [rule.answer]
 msg = "ARM"
 icon_type = "question"
@@ -51,8 +56,9 @@ icon_type = "warning"
 """
 
 
-def event(host, code, prod="Tessaryn", ua=UA):
-    status, headers, body = host.post_event({"event": code, "prod": prod, "uuid": "anon-r"}, user_agent=ua)
+def event(host, code, prod="Tessaryn", setup=ARM, ua=UA):
+    fields = {k: v for k, v in setup.items() if v is not None}
+    status, headers, body = host.post_event({"event": code, "prod": prod, "uuid": "anon-r", **fields}, user_agent=ua)
     assert status == 200
     assert headers["Content-Type"] == "application/json"
     return json.loads(body)
@@ -71,17 +77,39 @@ def ruled(start_host):
 
 
 def test_each_answer_kind_and_first_match_wins(ruled):
-    assert event(ruled, 0, ua=OLD_UA) == {"msg": "Too old", "action": 1}
+    assert event(ruled, 0, setup=OLD) == {"msg": "Too old", "action": 1}
     assert event(ruled, 9, prod="TESSARYN") == {"url": "https://example.com/welcome"}
     assert event(ruled, 9, prod="other") == {"url": "https://example.com/welcome"}
     assert event(ruled, 4, prod="anything") == {"msg": "Setup failed", "title": "Sorry", "icon_type": "error"}
     assert event(ruled, 5) == {"msg": "ARM", "icon_type": "question"}
-    assert event(ruled, 5, ua="Setup/1.1 (Windows 10; x64; en-US)")["icon_type"] == "warning"
+    assert event(ruled, 5, setup=X64)["icon_type"] == "warning"
     assert event(ruled, 9, prod="third")["icon_type"] == "warning"
     # No matching rule: an empty object, still 200.
     assert event(ruled, 7) == {}
-    assert event(ruled, 0, prod="unknown", ua=OLD_UA) == {}
+    assert event(ruled, 0, prod="unknown", setup=OLD) == {}
     assert len(ruled.rows()) == 9
+
+
+@pytest.mark.parametrize("setup, ua, expected", [
+    # A relay that rewrites only the User-Agent changes nothing: rules read the signed body.
+    (X64, UA, "warning"),
+    (X64, "Setup/1.0 (Windows 10 Build 22631; ARM64; de-DE)", "warning"),
+    (ARM, "Setup/1.1 (Windows 10; x64; en-US)", "question"),
+    (OLD, UA, "error"),
+    # Bodies of setups that send neither field are taken; rules on those fields do not match them.
+    (BEFORE, "Setup/1.0 (Windows 10 Build 22631; ARM64; de-DE)", "warning"),
+    ({"sys": None, "ver": "1.0"}, UA, "error"),
+    ({"sys": "Windows 11; ARM64; en", "ver": None}, UA, "question"),
+    ({"sys": "; arm64;", "ver": "1.x"}, UA, "question"),
+])
+def test_rules_read_the_body_never_the_user_agent(start_host, setup, ua, expected):
+    rules = (
+        '[[rule]]\nsetup_version_below = "1.1"\n[rule.answer]\nicon_type = "error"\n'
+        '[[rule]]\nsystem = "; arm64;"\n[rule.answer]\nicon_type = "question"\n'
+        '[[rule]]\n[rule.answer]\nicon_type = "warning"\n'
+    )
+    host = start_host(rules_name="rules.toml", rules_text=rules)
+    assert event(host, 5, setup=setup, ua=ua) == {"icon_type": expected}
 
 
 def test_edits_are_picked_up_and_broken_edits_keep_the_last_good_rules(ruled):
@@ -115,25 +143,32 @@ def test_a_host_without_rules_answers_empty_objects(host):
     assert event(host, 9) == {}
 
 
-def test_a_broken_rules_file_at_start_gives_no_rules_and_is_logged(start_host):
-    host = start_host(rules_name="rules.toml", rules_text="[[rule]\n")
-    assert event(host, 9) == {}
-    assert "rejected" in host.log()
+@pytest.mark.parametrize("text, reason", [
+    ("[[rule]\n", "cannot parse"),
+    # A rule of an older file that matched on the User-Agent must not turn into one matching all.
+    ('[[rule]]\nuser_agent = "; ARM64;"\n[rule.answer]\naction = 1\n',
+     '"user_agent" is no longer accepted; rules match only the signed event body'),
+])
+def test_a_rules_file_that_does_not_load_at_start_stops_the_start(start_host, text, reason):
+    with pytest.raises(RuntimeError) as stopped:
+        start_host(rules_name="rules.toml", rules_text=text)
+    assert "cannot start: rules file" in str(stopped.value) and reason in str(stopped.value)
 
 
 def test_setup_versions_compare_by_number():
     rules = parse_rules('[[rule]]\nsetup_version_below = "1.10"\n[rule.answer]\naction = 1\n', "toml")
-    for agent, hit in [
-        ("Setup/1.9 (Windows 10; x64; en)", True),
-        ("Setup/1 (Windows 10; x64; en)", True),
-        ("Setup/1.10 (Windows 10; x64; en)", False),
-        ("Setup/1.10.0 (Windows 10; x64; en)", False),
-        ("Setup/2.0 (Windows 10; x64; en)", False),
-        ("MySetup/1.0", False),
-        ("Mozilla/5.0", False),
+    for version, hit in [
+        ("1.9", True),
+        ("1", True),
+        ("1.10", False),
+        ("1.10.0", False),
+        ("2.0", False),
+        ("Setup/1.0", False),
+        ("1.0 ", False),
         ("", False),
+        (None, False),
     ]:
-        assert (answer_for(rules, 0, "p", agent) == {"action": 1}) is hit, agent
+        assert (answer_for(rules, Event(0, "p", "u", None, version)) == {"action": 1}) is hit, version
 
 
 @pytest.mark.parametrize(
@@ -144,7 +179,8 @@ def test_setup_versions_compare_by_number():
         '[[rule]]\nevent = 7\n',
         '[[rule]]\n[rule.answer]\nmessage = "typo in an answer key"\n',
         '[[rule]]\nproduct = []\n',
-        '[[rule]]\nuser_agent = ""\n',
+        '[[rule]]\nsystem = ""\n',
+        '[[rule]]\nuser_agent = "Setup/1.1"\n',
         '[[rule]]\nsetup_version_below = "1.x"\n',
         '[[rule]]\nevents = [true]\n',
         '[[rule]]\n[rule.answer]\nurl = 5\n',
@@ -161,6 +197,7 @@ def test_rule_mistakes_are_refused(text):
 def test_the_example_rules_file_loads_and_answers():
     example = Path(__file__).resolve().parents[2] / "tools" / "webhost" / "rules.example.toml"
     rules = parse_rules(example.read_text(encoding="utf-8"), "toml")
-    assert answer_for(rules, 1, "Tessaryn", OLD_UA)["action"] == 1
-    assert "url" in answer_for(rules, 9, "tessaryn", UA)
-    assert answer_for(rules, 7, "tessaryn", UA) == {}
+    assert answer_for(rules, Event(1, "Tessaryn", "u", OLD["sys"], OLD["ver"]))["action"] == 1
+    assert "url" in answer_for(rules, Event(9, "tessaryn", "u", ARM["sys"], ARM["ver"]))
+    assert answer_for(rules, Event(7, "tessaryn", "u", ARM["sys"], ARM["ver"])) == {}
+    assert "ARM64" in answer_for(rules, Event(5, "other", "u", ARM["sys"], ARM["ver"]))["msg"]

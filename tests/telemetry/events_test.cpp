@@ -24,6 +24,14 @@ TEST(MetricBody, IsCompactJsonWithSortedKeys) {
     EXPECT_EQ(metricBody(9, "n", "a", "b", 2),
               R"({"event":9,"nonce":"n","prod":"a","src":2,"uuid":"b"})");
     EXPECT_EQ(metricBody(9, "n", "a", "b", -1), R"({"event":9,"nonce":"n","prod":"a","uuid":"b"})");
+    // The system and the version, each in its sorted place and only when known.
+    EXPECT_EQ(metricBody(9, "n", "a", "b", 1, "Windows 10 Build 19045; x64; en-US", "1.1"),
+              R"({"event":9,"nonce":"n","prod":"a","src":1,)"
+              R"("sys":"Windows 10 Build 19045; x64; en-US","uuid":"b","ver":"1.1"})");
+    EXPECT_EQ(metricBody(9, "n", "a", "b", -1, "S", ""),
+              R"({"event":9,"nonce":"n","prod":"a","sys":"S","uuid":"b"})");
+    EXPECT_EQ(metricBody(9, "n", "a", "b", -1, "", "2"),
+              R"({"event":9,"nonce":"n","prod":"a","uuid":"b","ver":"2"})");
 }
 
 TEST(MetricBody, EscapesTextAndSurvivesBadUtf8) {
@@ -54,6 +62,13 @@ TEST(MetricBody, MatchesTheJsonLibrary) {
                 {"event", event}, {"nonce", "0a"}, {"prod", text}, {"uuid", text + "\n"}};
             EXPECT_EQ(metricBody(event, "0a", text, text + "\n"),
                       expected.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+                << testing::PrintToString(text);
+            nlohmann::json full = expected;
+            full["src"] = 3;
+            full["sys"] = "s" + text;
+            full["ver"] = text + "v";
+            EXPECT_EQ(metricBody(event, "0a", text, text + "\n", 3, "s" + text, text + "v"),
+                      full.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
                 << testing::PrintToString(text);
         }
     }

@@ -72,6 +72,7 @@ class Events : public ServerTest {
         config.productName = "Tessaryn";
         config.machineId = kMachineId;
         config.userAgent = "Setup/1.1 (Windows 10 Build 19045; x64; en-US)";
+        config.system = "Windows 10 Build 19045; x64; en-US";
         config.enabled = true;
         config.silent = false;
         config.answersKey = testing::answersKey();
@@ -99,7 +100,8 @@ TEST_F(Events, BodyBytesAndAgentArriveExactly) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["method"], "POST");
     const std::string body = requests[0]["body"];
-    const std::string rest = std::string(R"(","prod":"Tessaryn","uuid":")") + kMachineId + "\"}";
+    const std::string rest = std::string(R"(","prod":"Tessaryn","sys":"Windows 10 Build 19045; x64; )"
+                                         R"(en-US","uuid":")") + kMachineId + "\",\"ver\":\"1.1\"}";
     ASSERT_EQ(body.size(), 52 + rest.size()) << body;
     EXPECT_EQ(body.substr(0, 20), R"({"event":5,"nonce":")");
     EXPECT_EQ(body.find_first_not_of("0123456789abcdef", 20), 52u) << "32 hex digits";

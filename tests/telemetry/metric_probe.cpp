@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     if (argc != 2) return 2;
     tessaryn::configureTelemetry({argv[1], "Tessaryn", "anon-PROBE", "Setup/1.1 (Probe)",
                                   /*silent=*/true, /*enabled=*/true,
-                                  tessaryn::testing::answersKey()});
+                                  tessaryn::testing::answersKey(), "Probe"});
     tessaryn::sendMetric(tessaryn::UsageEvent::InstallCompleted, true);
     if (!tessaryn::waitForPendingMetrics(20000)) return 8;
     return tessaryn::hostAskedToEnd() ? 3 : 7;

@@ -14,13 +14,18 @@ from .answer_signing import HEADER
 from .events import BadEvent, parse_event
 from .files import installer_name, open_installer
 from .funnel import PAGE_SIZE, UPGRADE_WINDOW_S, BadPeriod, build_funnel, parse_page, parse_period
-from .funnel_access import ALLOWED, LOCAL_ONLY, MAX_LOGIN_BODY, FunnelAccess, period_query
+from .funnel_access import (ALLOWED, LOCAL_ONLY, MAX_LOGIN_BODY, NEEDS_TLS, FunnelAccess, Throttled,
+                            client_key, is_own_machine, over_tls, period_query)
 from .funnel_page import render_funnel, render_login
+from .limits import EventLimits
 from .storage import StoreError
 
 log = logging.getLogger("tessaryn_webhost.requests")
 
 METRICS_PATH = "/installers/metrics"
+# Set on the scope by KeepPeer: the peer is a trusted proxy, whose word on the scheme counts.
+VIA_PROXY = "tessaryn.via_proxy"
+PLAIN_SIGN_IN = "sign in over HTTPS: a token is not taken over plain HTTP from another machine"
 # Bodies a little over the limit are read and dropped so that the client sees the
 # 413 answer instead of a reset connection; bigger ones are not worth reading.
 DRAIN_LIMIT = 1 << 20
@@ -39,11 +44,16 @@ def _printable(text):
 
 
 class HttpError(Exception):
-    def __init__(self, status, message, allow=None, close=False):
+    def __init__(self, status, message, allow=None, close=False, extra=()):
         super().__init__(message)
         self.status = status
         self.allow = allow
         self.close = close
+        self.extra = extra
+
+
+def _too_many(message, retry_after, close=False):
+    return HttpError(429, message, close=close, extra=(("Retry-After", str(retry_after)),))
 
 
 class ClientGone(Exception):
@@ -95,10 +105,10 @@ class Exchange:
         await self.start(status, [*headers, *extra], close=close)
         await self.body(data)
 
-    async def send_json(self, status, value, allow=None, close=False, signer=None, request=None):
+    async def send_json(self, status, value, allow=None, close=False, signer=None, request=None, extra=()):
         data = json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
         # An answer to an event is signed together with the request it answers.
-        extra = [(HEADER, signer.sign(request, data))] if signer is not None else []
+        extra = [*extra, (HEADER, signer.sign(request, data))] if signer is not None else extra
         await self.send_body(status, "application/json", data, allow=allow, extra=extra,
                              close=close)
 
@@ -113,8 +123,9 @@ async def _until_gone(exchange):
 
 class HostApp:
     def __init__(self, store, rules, files_dir, max_body, workers, funnel_access=None,
-                 signer=None):
+                 signer=None, limits=None):
         self.funnel_access = funnel_access or FunnelAccess()
+        self.limits = limits or EventLimits()
         self.signer = signer
         self.store = store
         self.rules = rules
@@ -136,7 +147,7 @@ class HostApp:
             try:
                 await self._route(exchange, path, query)
             except HttpError as e:
-                await exchange.send_json(e.status, {"error": str(e)}, allow=e.allow, close=e.close)
+                await exchange.send_json(e.status, {"error": str(e)}, allow=e.allow, close=e.close, extra=e.extra)
             except ClientGone:
                 raise
             except Exception:
@@ -173,6 +184,9 @@ class HostApp:
         if path == "/funnel/login":
             self._only(exchange, "POST")
             return await self._funnel_login(exchange)
+        if path == "/funnel/logout":
+            self._only(exchange, "POST")
+            return await self._funnel_logout(exchange)
         raise HttpError(404, "not found")
 
     @staticmethod
@@ -250,30 +264,50 @@ class HostApp:
             more = message.get("more_body", False)
 
     async def _post_event(self, exchange):
+        # Counted before the body is read: a client over its limit costs no more than its head.
+        wait = self.limits.per_client.take(client_key(exchange.scope.get("client")))
+        if wait:
+            raise _too_many("too many events from this address", wait, close=True)
         body = await self._read_body(exchange)
         try:
-            code, product, machine_id = parse_event(body)
+            event = parse_event(body)
         except BadEvent as e:
             raise HttpError(400, str(e)) from None
         user_agent = exchange.header("user-agent")[:MAX_USER_AGENT]
         client = self._client(exchange.scope)
         try:
-            answer = await self._blocking(self._store_and_answer, code, product, machine_id, user_agent, client)
+            answer = await self._blocking(self._store_and_answer, event, user_agent, client)
         except StoreError as e:
             log.error("event not stored: %s", e)
             raise HttpError(503, "the event could not be stored; try again later") from None
         await exchange.send_json(200, answer, signer=self.signer, request=body)
 
-    def _store_and_answer(self, code, product, machine_id, user_agent, client):
-        self.store.add(code, product, machine_id, user_agent, client)
-        return self.rules.answer(code, product, user_agent)
+    def _store_and_answer(self, event, user_agent, client):
+        # The folder of served products is looked at here, off the event loop.
+        if not self.limits.serves(event.product):
+            raise HttpError(404, "unknown product")
+        wait = self.limits.per_machine.take(event.machine_id)
+        if wait:
+            raise _too_many("too many events from this machine", wait)
+        self.store.add(event.code, event.product, event.machine_id, user_agent, client)
+        # The answer is chosen from the signed body alone.
+        return self.rules.answer(event)
 
     # -- funnel --------------------------------------------------------------------------
 
+    def _over_tls(self, exchange):
+        return over_tls(exchange.scope, exchange.scope.get(VIA_PROXY, False))
+
     async def _send_funnel(self, exchange, query_text, html):
-        access = self.funnel_access.decide(exchange.headers, exchange.scope.get("client"))
+        try:
+            access = self.funnel_access.decide(exchange.headers, exchange.scope.get("client"),
+                                               self._over_tls(exchange))
+        except Throttled as e:
+            raise _too_many(str(e), e.retry_after) from None
         if access == LOCAL_ONLY:
             raise HttpError(403, "the funnel answers only this machine until a funnel token is set")
+        if access == NEEDS_TLS:
+            raise HttpError(403, PLAIN_SIGN_IN)
         if access != ALLOWED:
             if html:
                 return await self._send_page(exchange, render_login(False, period_query(query_text)), status=401)
@@ -296,7 +330,7 @@ class HostApp:
             data = json.dumps(report, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
             return await exchange.send_body(200, "application/json", data, extra=(("Cache-Control", "no-store"),))
         values = {key: values[0] for key, values in query.items() if key in ("from", "to", "days")}
-        await self._send_page(exchange, render_funnel(report, values))
+        await self._send_page(exchange, render_funnel(report, values, sign_out=self.funnel_access.token_set))
 
     @staticmethod
     async def _send_page(exchange, page, status=200, extra=()):
@@ -319,9 +353,35 @@ class HostApp:
     async def _funnel_login(self, exchange):
         if not self.funnel_access.token_set:
             raise HttpError(403, "no funnel token is set: the funnel answers only this machine")
+        tls = self._over_tls(exchange)
+        client = exchange.scope.get("client")
+        if not (tls or is_own_machine(exchange.headers, client)):
+            raise HttpError(403, PLAIN_SIGN_IN)
         body = await self._read_body(exchange, "application/x-www-form-urlencoded", MAX_LOGIN_BODY)
-        headers, back = self.funnel_access.login(body, secure=exchange.scope.get("scheme") == "https")
+        try:
+            headers, back = self.funnel_access.login(body, client, secure=tls)
+        except Throttled as e:
+            raise _too_many(str(e), e.retry_after) from None
         if headers is None:
             return await self._send_page(exchange, render_login(True, back), status=401)
         await exchange.start(303, [*headers, ("Content-Length", "0"), ("Cache-Control", "no-store")])
         await exchange.body(b"")
+
+    async def _funnel_logout(self, exchange):
+        headers = self.funnel_access.logout(exchange.headers, secure=self._over_tls(exchange))
+        await exchange.start(303, [*headers, ("Content-Length", "0"), ("Cache-Control", "no-store")])
+        await exchange.body(b"")
+
+
+class KeepPeer:
+    """Outermost layer: notes whether the peer itself is a trusted proxy, before the proxy layer
+    replaces the peer's address by the client's."""
+
+    def __init__(self, app, trusted):
+        self.app = app
+        self.trusted = trusted
+
+    async def __call__(self, scope, receive, send):
+        client = scope.get("client")
+        scope[VIA_PROXY] = bool(client) and client[0] in self.trusted
+        await self.app(scope, receive, send)

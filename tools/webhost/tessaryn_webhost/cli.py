@@ -8,16 +8,24 @@ import signal
 import socket
 import ssl
 import sys
+import threading
 from concurrent.futures import ThreadPoolExecutor
 
-from .app import MAX_HEAD, HostApp
-from .funnel_access import TOKEN_ENV, FunnelAccess, load_token
+from .app import MAX_HEAD, HostApp, KeepPeer
+from .files import ListedProducts, ServedProducts
+from .funnel_access import (LOGIN_TRIES, LOGIN_TRIES_TOTAL, SESSION_DAYS, TOKEN_ENV, FunnelAccess,
+                            load_token)
+from .limits import EventLimits, WindowCounter
 from .protocol import Limits, guarded_protocol
 from .rules import RulesFile
 
 DEFAULT_MAX_BODY = 16 * 1024
 MAX_BODY_CEILING = 64 * 1024
-DEFAULTS = {"max_connections": 1000, "idle_timeout": 15, "request_timeout": 15, "workers": 8}
+DEFAULTS = {"max_connections": 1000, "idle_timeout": 15, "request_timeout": 15, "workers": 8,
+            "rate_limit": 120, "uuid_limit": 200, "retention_days": 400, "limit_entries": 100000}
+RATE_WINDOW_S = 60
+UUID_WINDOW_S = 86400
+RETENTION_EVERY_S = 3600
 # Kept back from the file handle limit for the database, the log, the rules and files being served.
 SPARE_HANDLES = 64
 BACKLOG = 1024
@@ -29,6 +37,13 @@ def _positive(text):
     value = int(text)
     if value < 1:
         raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
+def _count(text):
+    value = int(text)
+    if value < 0:
+        raise argparse.ArgumentTypeError("must be 0 (no limit) or more")
     return value
 
 
@@ -68,6 +83,24 @@ def parse_args(argv):
     add("--funnel-token", metavar="FILE",
         help=f"file holding the token that opens /funnel and /funnel.json (else taken from {TOKEN_ENV}); "
         "without a token they answer only requests from this machine")
+    add("--rate-limit", type=_count, default=DEFAULTS["rate_limit"],
+        help="events one client address may post per minute, then 429; 0 for no limit (default %(default)s)")
+    add("--uuid-limit", type=_count, default=DEFAULTS["uuid_limit"],
+        help="events stored per machine identifier a day, then 429; 0 for no limit (default %(default)s)")
+    add("--limit-entries", type=_positive, default=DEFAULTS["limit_entries"],
+        help="addresses and identifiers each of those limits remembers at most (default %(default)s)")
+    add("--products", metavar="NAMES",
+        help="comma-separated products whose events are stored, * for any (default: the products "
+        "whose .dat or .pak file is in --files)")
+    add("--retention-days", type=_count, default=DEFAULTS["retention_days"],
+        help="events older than this many days are deleted at start and every hour; 0 keeps all "
+        "(default %(default)s)")
+    add("--login-tries", type=_positive, default=LOGIN_TRIES,
+        help="wrong funnel tokens one client address may send per minute, then 429 (default %(default)s)")
+    add("--login-tries-total", type=_positive, default=LOGIN_TRIES_TOTAL,
+        help="wrong funnel tokens from all clients together per minute (default %(default)s)")
+    add("--session-days", type=_positive, default=SESSION_DAYS,
+        help="days a funnel sign-in lasts (default %(default)s)")
     args = parser.parse_args(argv)
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0 to 65535")
@@ -131,16 +164,24 @@ def build_server(args, store, workers):
     if args.answers_key:
         from .answer_signing import AnswerSigner
         signer = AnswerSigner(args.answers_key)
-    app = HostApp(store, RulesFile(args.rules), args.files, args.max_body, workers,
-                  FunnelAccess(load_token(args.funnel_token)), signer)
+    # Proxy handling is layered here rather than by uvicorn, so that the application learns whether
+    # the peer was a trusted proxy before the peer's address is replaced by the client's.
+    from uvicorn.middleware.proxy_headers import ProxyHeadersMiddleware
+
+    app = HostApp(store, RulesFile(args.rules, strict=True), args.files, args.max_body, workers,
+                  FunnelAccess(load_token(args.funnel_token), args.login_tries, args.login_tries_total,
+                               args.session_days),
+                  signer, event_limits(args))
+    if args.trusted_proxy:
+        proxied = ProxyHeadersMiddleware(app, trusted_hosts=args.trusted_proxy)
+        app = KeepPeer(proxied, proxied.trusted_hosts)
     config = uvicorn.Config(
         app,
         http=guarded_protocol(limits),
         lifespan="off",
         log_config=None,
         access_log=False,  # the application logs each request itself, with its User-Agent
-        proxy_headers=bool(args.trusted_proxy),
-        forwarded_allow_ips=args.trusted_proxy or None,
+        proxy_headers=False,
         server_header=False,
         headers=[("Server", "TessarynHost/2.0")],
         timeout_keep_alive=args.idle_timeout,
@@ -156,6 +197,33 @@ def build_server(args, store, workers):
     return uvicorn.Server(config)
 
 
+def event_limits(args):
+    if args.products is None:
+        products = ServedProducts(args.files)
+    else:
+        products = ListedProducts([name.strip() for name in args.products.split(",") if name.strip()])
+    return EventLimits(WindowCounter(args.rate_limit, RATE_WINDOW_S, args.limit_entries),
+                       WindowCounter(args.uuid_limit, UUID_WINDOW_S, args.limit_entries), products)
+
+
+def _delete_old(store, days):
+    if days:
+        from .storage import StoreError, retention_cutoff
+
+        try:
+            deleted = store.delete_before(retention_cutoff(days))
+        except StoreError as e:
+            log.error("old events not deleted: %s", e)
+            return
+        if deleted:
+            log.info("deleted %d event(s) older than %d days", deleted, days)
+
+
+def _keep_deleting(store, days, stopped):
+    while not stopped.wait(RETENTION_EVERY_S):
+        _delete_old(store, days)
+
+
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
     logging.basicConfig(stream=sys.stderr, level=logging.INFO, format="%(asctime)s %(message)s")
@@ -166,6 +234,7 @@ def main(argv=None):
         from .storage import open_store
 
         store = open_store(args.db, args.workers)
+        _delete_old(store, args.retention_days)
         server = build_server(args, store, workers)
         sock = _listen(args.host, args.port)
     except Exception as e:  # any start-up failure ends with a clear line, not a trace
@@ -188,7 +257,15 @@ def main(argv=None):
     host, port = sock.getsockname()[:2]
     shown = f"[{host}]" if ":" in host else host
     print(f"listening on {'https' if args.tls_cert else 'http'}://{shown}:{port}", flush=True)
+    stopped = threading.Event()
+    deleting = threading.Thread(target=_keep_deleting, args=(store, args.retention_days, stopped),
+                                name="retention", daemon=True)
+    if args.retention_days:
+        deleting.start()
     asyncio.run(server.serve(sockets=[sock]))
+    stopped.set()
+    if deleting.is_alive():
+        deleting.join()
     workers.shutdown(wait=True)
     store.close()
     log.info("stopped")

@@ -1,6 +1,7 @@
 """Usage event codes and validation of the bodies that setups post."""
 
 import json
+from typing import NamedTuple
 
 EVENT_NAMES = {
     0: "package download needed",
@@ -25,6 +26,15 @@ EVENT_COMPLETED = 9
 MAX_TEXT_LENGTH = 256
 
 
+class Event(NamedTuple):
+    code: int
+    product: str
+    machine_id: str
+    # What the setup says of itself, inside the signed body; None from setups that send neither.
+    system: str | None
+    version: str | None
+
+
 class BadEvent(ValueError):
     """The body is not a valid usage event; the message is shown to the client."""
 
@@ -33,8 +43,10 @@ def _reject_constant(name):
     raise BadEvent(f"invalid JSON: {name} is not allowed")
 
 
-def _text_field(body, key):
+def _text_field(body, key, optional=False):
     if key not in body:
+        if optional:
+            return None
         raise BadEvent(f'missing key "{key}"')
     value = body[key]
     if not isinstance(value, str):
@@ -47,7 +59,7 @@ def _text_field(body, key):
 
 
 def parse_event(raw):
-    """Returns (code, product, machine id) from the raw request body or raises BadEvent."""
+    """Returns the Event in the raw request body or raises BadEvent."""
     try:
         text = raw.decode("utf-8")
     except UnicodeDecodeError:
@@ -68,4 +80,5 @@ def parse_event(raw):
         raise BadEvent('"event" must be an integer')
     if code not in EVENT_NAMES:
         raise BadEvent(f"unknown event code {code}; codes are 0 to {max(EVENT_NAMES)}")
-    return code, _text_field(body, "prod"), _text_field(body, "uuid")
+    return Event(code, _text_field(body, "prod"), _text_field(body, "uuid"),
+                 _text_field(body, "sys", optional=True), _text_field(body, "ver", optional=True))

@@ -39,3 +39,41 @@ def open_installer(folder, name):
         return None
     return handle, info.st_size
 
+
+
+class ServedProducts:
+    """The products whose .dat or .pak file the folder holds, named in lower case.
+
+    Read again whenever the folder's modification time changes, so that a product published
+    while the host runs is taken at once.
+    """
+
+    def __init__(self, folder):
+        self._folder = folder
+        self._seen = None
+        self._names = frozenset()
+
+    def names(self):
+        try:
+            seen = os.stat(self._folder).st_mtime_ns
+            if seen != self._seen:
+                found = {entry[:-4] for entry in os.listdir(self._folder)
+                         if installer_name("/installers/" + entry) is not None}
+                self._names, self._seen = frozenset(found), seen
+        except OSError:
+            pass  # a folder gone for a moment: the products last seen still count
+        return self._names
+
+    def __contains__(self, product):
+        return product.lower() in self.names()
+
+
+class ListedProducts:
+    """Products named on the command line, compared in lower case; "*" admits every product."""
+
+    def __init__(self, names):
+        self._any = "*" in names
+        self._names = frozenset(name.lower() for name in names)
+
+    def __contains__(self, product):
+        return self._any or product.lower() in self._names

@@ -160,8 +160,9 @@ def _document(title, body):
     )
 
 
-def render_funnel(report, query_values):
-    """The whole page; query_values are the raw period parameters, echoed into the form and links."""
+def render_funnel(report, query_values, sign_out=False):
+    """The whole page; query_values are the raw period parameters, echoed into the form and links.
+    With sign_out, a button that ends the browser's session."""
 
     def field(name):
         return escape(query_values.get(name, ""), quote=True)
@@ -170,8 +171,10 @@ def render_funnel(report, query_values):
     if not sections:
         sections = "<p>No events in this period.</p>" if report["page"] == 1 else "<p>No products on this page.</p>"
     minutes = report["upgrade_window_s"] // 60
+    button = ('<form method="post" action="/funnel/logout"><input type="submit" value="Sign out"></form>'
+              if sign_out else "")
     return _document("Install funnel", (
-        "<h1>Install funnel</h1>"
+        f"<h1>Install funnel</h1>{button}"
         f'<p>Period: <b>{escape(readable_period(report["from"], report["to"]))}</b> (UTC)</p>'
         '<form method="get" action="/funnel">'
         f'<label>From <input type="date" name="from" value="{field("from")}"></label>'

@@ -12,9 +12,15 @@ log = logging.getLogger("tessaryn_webhost.rules")
 
 ICON_TYPES = ("error", "warning", "info", "question")
 ANSWER_KEYS = {"url", "msg", "title", "icon_type", "action"}
-RULE_KEYS = {"events", "product", "user_agent", "setup_version_below", "answer"}
+RULE_KEYS = {"events", "product", "system", "setup_version_below", "answer"}
+# Keys of older rules files that no longer mean anything: refused with what to write instead,
+# so that a rule is never silently read as matching everything.
+RETIRED_KEYS = {
+    "user_agent": 'rules match only the signed event body, never the User-Agent: write "system" '
+                  '(matched in the system description the setup sends, such as "; arm64;")',
+}
 
-_SETUP_VERSION = re.compile(r"\bSetup/(\d+(?:\.\d+)*)")
+_VERSION = re.compile(r"\d+(\.\d+)*")
 
 
 class RulesError(ValueError):
@@ -22,7 +28,7 @@ class RulesError(ValueError):
 
 
 def _version_tuple(text, where):
-    if not isinstance(text, str) or not re.fullmatch(r"\d+(\.\d+)*", text):
+    if not isinstance(text, str) or not _VERSION.fullmatch(text):
         raise RulesError(f'{where}: "setup_version_below" must be a version text like "1.1"')
     return tuple(int(part) for part in text.split("."))
 
@@ -32,10 +38,11 @@ def _compare_versions(a, b):
     return (a + (0,) * (width - len(a))) < (b + (0,) * (width - len(b)))
 
 
-def setup_version(user_agent):
-    """The version in "Setup/1.1 (...)", or None when the agent carries none."""
-    found = _SETUP_VERSION.search(user_agent or "")
-    return tuple(int(p) for p in found.group(1).split(".")) if found else None
+def setup_version(text):
+    """The version an event names ("1.1"), or None when it names none or not a version."""
+    if not text or not _VERSION.fullmatch(text):
+        return None
+    return tuple(int(p) for p in text.split("."))
 
 
 def _check_answer(answer, where):
@@ -57,6 +64,9 @@ def _check_answer(answer, where):
 def _check_rule(rule, where):
     if not isinstance(rule, dict):
         raise RulesError(f"{where}: must be a table")
+    retired = sorted(set(rule) & set(RETIRED_KEYS))
+    if retired:
+        raise RulesError(f'{where}: "{retired[0]}" is no longer accepted; {RETIRED_KEYS[retired[0]]}')
     unknown = set(rule) - RULE_KEYS
     if unknown:
         raise RulesError(f"{where}: unknown keys {sorted(unknown)}")
@@ -74,10 +84,10 @@ def _check_rule(rule, where):
         if not products or not all(isinstance(p, str) for p in products):
             raise RulesError(f'{where}: "product" must be a name or a list of names')
         checked["product"] = frozenset(p.lower() for p in products)
-    if "user_agent" in rule:
-        if not isinstance(rule["user_agent"], str) or not rule["user_agent"]:
-            raise RulesError(f'{where}: "user_agent" must be a non-empty text')
-        checked["user_agent"] = rule["user_agent"].lower()
+    if "system" in rule:
+        if not isinstance(rule["system"], str) or not rule["system"]:
+            raise RulesError(f'{where}: "system" must be a non-empty text')
+        checked["system"] = rule["system"].lower()
     if "setup_version_below" in rule:
         checked["setup_version_below"] = _version_tuple(rule["setup_version_below"], where)
     return checked
@@ -105,23 +115,24 @@ def parse_rules(text, fmt):
     return [_check_rule(rule, f"rule {index + 1}") for index, rule in enumerate(rules)]
 
 
-def matches(rule, code, product, user_agent):
-    if "events" in rule and code not in rule["events"]:
+def matches(rule, event):
+    """Whether the rule holds for an Event; a condition on a field the event lacks does not hold."""
+    if "events" in rule and event.code not in rule["events"]:
         return False
-    if "product" in rule and product.lower() not in rule["product"]:
+    if "product" in rule and event.product.lower() not in rule["product"]:
         return False
-    if "user_agent" in rule and rule["user_agent"] not in (user_agent or "").lower():
+    if "system" in rule and (event.system is None or rule["system"] not in event.system.lower()):
         return False
     if "setup_version_below" in rule:
-        version = setup_version(user_agent)
+        version = setup_version(event.version)
         if version is None or not _compare_versions(version, rule["setup_version_below"]):
             return False
     return True
 
 
-def answer_for(rules, code, product, user_agent):
+def answer_for(rules, event):
     for rule in rules:
-        if matches(rule, code, product, user_agent):
+        if matches(rule, event):
             return dict(rule["answer"])
     return {}
 
@@ -133,14 +144,15 @@ class RulesFile:
     never silences or breaks the answers that setups already get.
     """
 
-    def __init__(self, path):
+    def __init__(self, path, strict=False):
+        """With strict, a file that does not load at once raises RulesError (start-up)."""
         self._path = path
         self._format = "json" if path and path.lower().endswith(".json") else "toml"
         self._lock = threading.Lock()
         self._rules = []
         self._seen = None
         if path:
-            self.refresh()
+            self.refresh(strict)
 
     def _signature(self):
         try:
@@ -149,11 +161,13 @@ class RulesFile:
             return "missing"
         return (info.st_mtime_ns, info.st_size, info.st_ino)
 
-    def refresh(self):
+    def refresh(self, strict=False):
         signature = self._signature()
         if signature == self._seen:
             return
         self._seen = signature
+        if signature == "missing" and strict:
+            raise RulesError(f"rules file {self._path} not found")
         if signature == "missing":
             log.error("rules file %s not found; keeping the last good rules (%d)",
                       self._path, len(self._rules))
@@ -164,13 +178,15 @@ class RulesFile:
             self._rules = parse_rules(text, self._format)
             log.info("rules file %s loaded: %d rule(s)", self._path, len(self._rules))
         except (OSError, UnicodeDecodeError, RulesError) as e:
+            if strict:
+                raise RulesError(f"rules file {self._path} rejected: {e}") from None
             log.error("rules file %s rejected, keeping the last good rules (%d): %s",
                       self._path, len(self._rules), e)
 
-    def answer(self, code, product, user_agent):
+    def answer(self, event):
         if not self._path:
             return {}
         with self._lock:
             self.refresh()
             rules = self._rules
-        return answer_for(rules, code, product, user_agent)
+        return answer_for(rules, event)

@@ -6,7 +6,7 @@ the key column, case folding and time arithmetic. Calls block and are made from 
 
 import sqlite3
 import threading
-from datetime import datetime, timezone
+from datetime import datetime, timedelta, timezone
 
 COLUMNS = "time, event, product, uuid, user_agent, client"
 
@@ -40,6 +40,7 @@ CREATE INDEX IF NOT EXISTS events_machine ON events (uuid, event, time);
 """
 
 INSERT = f"INSERT INTO events ({COLUMNS}) VALUES (?, ?, ?, ?, ?, ?)"
+DELETE_OLD = "DELETE FROM events WHERE time < ?"
 # The funnel folds product names to lower case in SQL, ASCII letters only, so that both
 # databases group, order and page alike whatever their locale.
 SQLITE_FOLD = "lower({})"
@@ -81,6 +82,11 @@ def utc_timestamp(moment=None):
     moment = moment or datetime.now(timezone.utc)
     moment = moment.astimezone(timezone.utc)
     return moment.strftime("%Y-%m-%dT%H:%M:%S.") + f"{moment.microsecond // 1000:03d}Z"
+
+
+def retention_cutoff(days, now=None):
+    """The stored time before which events are deleted when they are kept `days` days."""
+    return utc_timestamp((now or datetime.now(timezone.utc)) - timedelta(days=days))
 
 
 def open_store(target, connections=8):
@@ -130,6 +136,14 @@ class SqliteStore:
         except sqlite3.Error as e:
             raise StoreError(str(e)) from None
 
+    def delete_before(self, cutoff):
+        """Deletes the events stored before the time text cutoff; returns how many."""
+        try:
+            with self._lock:
+                return self._db.execute(DELETE_OLD, (cutoff,)).rowcount
+        except sqlite3.Error as e:
+            raise StoreError(str(e)) from None
+
     def funnel_page(self, start, end, limit, offset, window_s):
         """See _funnel_queries; under the lock, the three queries see the same rows."""
         try:
@@ -174,6 +188,13 @@ class PostgresStore:
         try:
             with self._pool.connection() as db:
                 db.execute(self._sql(INSERT), (utc_timestamp(), code, product, machine_id, user_agent, client))
+        except self._errors as e:
+            raise StoreError(str(e)) from None
+
+    def delete_before(self, cutoff):
+        try:
+            with self._pool.connection() as db:
+                return db.execute(self._sql(DELETE_OLD), (cutoff,)).rowcount
         except self._errors as e:
             raise StoreError(str(e)) from None
 
