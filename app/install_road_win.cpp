@@ -259,7 +259,7 @@ bool uninstallPreviousVersion(const RunContext& context, ProgressWindow& window,
     const SetupState& state = setupState();
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
     window.setStatusText(L"Removing previous version...");
-    runCommands(state.postCommands, context.installDir);
+    runCommands(state.postCommands, context.installDir, machineEnvironment(context.workDir));
     terminateProcessesInDirectory(context.installDir);
     // Both moves of the swap are tried first: one that cannot happen must fail while the old
     // version is whole.
@@ -272,7 +272,8 @@ bool uninstallPreviousVersion(const RunContext& context, ProgressWindow& window,
     const std::wstring program = context.installDir + kUninstallerFileName;
     const std::string shown = toUtf8(program) + " " + toUtf8(arguments);
     ProgramTree uninstaller;
-    if (uninstaller.start(program, arguments, context.installDir)) {
+    if (uninstaller.start(program, arguments, context.installDir,
+                          machineEnvironment(context.workDir))) {
         waitForOldUninstaller(uninstaller, context.installDir);
         DWORD exitCode = STILL_ACTIVE;
         (void)::GetExitCodeProcess(uninstaller.program(), &exitCode);
@@ -338,7 +339,7 @@ void registerAndStartProduct(const RunContext& context, ProgressWindow& window,
         context.installDir + toWide(lowerCaseAscii(state.productName) + ".exe");
     pumpMessages();
     window.setStatusText(L"Initializing product...");
-    runCommands(state.initCommands, context.installDir);
+    runCommands(state.initCommands, context.installDir, machineEnvironment(context.workDir));
     makeShortcuts(context, productExe);
     logLine("Shortcuts made");
     installUninstaller(context, productExe);

@@ -40,7 +40,7 @@ int runUninstallRoad(const RunContext& context) {
     sendMetric(UsageEvent::UninstallStarted, true);
     // The last moment a host's answer may end the run: from here on things are removed.
     if (hostAskedToEnd()) return kHostEndExitCode;
-    runCommands(state.postCommands, context.installDir);
+    runCommands(state.postCommands, context.installDir, machineEnvironment(context.workDir));
 
     const std::wstring name = toWide(state.productName);
     if (state.createDesktopShortcut) (void)deleteDesktopShortcut(name);

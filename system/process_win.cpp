@@ -31,11 +31,12 @@ std::wstring getModuleDirectory() {
 }
 
 bool runHidden(const std::string& command, const std::wstring& workingFolder,
-               std::chrono::milliseconds limit) {
+               const std::wstring& environment, std::chrono::milliseconds limit) {
     // The command processor by full path: a "cmd.exe" beside the program or in the working
     // folder would be found first. /d keeps the user's AutoRun commands out of this process.
     ProgramTree tree;
-    if (!tree.start(systemCommandProcessor(), L"/d /c " + toWide(command), workingFolder)) {
+    if (!tree.start(systemCommandProcessor(), L"/d /c " + toWide(command), workingFolder,
+                    environment)) {
         logLine("Command not started (error " + std::to_string(GetLastError()) + "): " + command);
         return false;
     }
@@ -54,8 +55,10 @@ bool runHidden(const std::string& command, const std::wstring& workingFolder,
     return exitCode == 0;
 }
 
-void runCommands(const std::vector<std::string>& commands, const std::wstring& workingFolder) {
-    for (const std::string& command : commands) (void)runHidden(command, workingFolder);
+void runCommands(const std::vector<std::string>& commands, const std::wstring& workingFolder,
+                 const std::wstring& environment) {
+    for (const std::string& command : commands)
+        (void)runHidden(command, workingFolder, environment);
 }
 
 namespace {

@@ -3,7 +3,7 @@
 namespace tessaryn {
 
 bool ProgramTree::start(const std::wstring& program, const std::wstring& arguments,
-                        const std::wstring& workingFolder) {
+                        const std::wstring& workingFolder, const std::wstring& environment) {
     job_.reset(::CreateJobObjectW(nullptr, nullptr));
     // CreateProcessW may write into the command line, so it gets a writable copy.
     std::wstring line = L"\"" + program + L"\" " + arguments;
@@ -13,8 +13,10 @@ bool ProgramTree::start(const std::wstring& program, const std::wstring& argumen
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
     // Suspended until it is in the job: nothing it starts can come before.
+    std::wstring block = environment;
     if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE,
-                          CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+                          CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                          block.data(),
                           workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
                           &info)) {
         job_.reset();

@@ -15,9 +15,10 @@ namespace tessaryn {
 class ProgramTree {
 public:
     // Starts the program by its full path (no shell between), hidden, with the arguments after
-    // its quoted path, in the working folder. False when it could not be started.
+    // its quoted path, in the working folder, with the environment block (machineEnvironment)
+    // and nothing of this process's own. False when it could not be started.
     [[nodiscard]] bool start(const std::wstring& program, const std::wstring& arguments,
-                             const std::wstring& workingFolder);
+                             const std::wstring& workingFolder, const std::wstring& environment);
     // The program's own process: signalled when it has ended.
     [[nodiscard]] HANDLE program() const { return process_.get(); }
     // True when the program has ended with exit code 0.

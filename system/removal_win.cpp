@@ -7,6 +7,7 @@
 #include "system/cleanup_script.h"
 #include "system/file_bytes_win.h"
 #include "system/handles_win.h"
+#include "system/machine_environment_win.h"
 #include "system/nt_files_win.h"
 #include "system/process_end_win.h"
 #include "system/process_win.h"
@@ -93,14 +94,16 @@ bool startCleanupScript(const std::wstring& installDir, const std::wstring& work
     const std::wstring script = workDir + L"cleanup.cmd";
     bool started = false;
     if (writeFileBytes(script, cleanupScriptText())) {
-        // The paths reach the script through its environment (see cleanupScriptText).
+        // The paths reach the script through its environment (see cleanupScriptText), the
+        // machine's, never this process's.
         const std::wstring system = systemFolder();
-        ::SetEnvironmentVariableW(L"TESSARYN_CLEANUP_SCRIPT", script.c_str());
-        ::SetEnvironmentVariableW(L"TESSARYN_PROGRAM", program.c_str());
-        ::SetEnvironmentVariableW(L"TESSARYN_INSTALL_DIR",
-                                  withoutTrailingSeparator(installDir).c_str());
-        ::SetEnvironmentVariableW(L"TESSARYN_WORK_DIR", withoutTrailingSeparator(workDir).c_str());
-        ::SetEnvironmentVariableW(L"TESSARYN_PING", (system + L"\\PING.EXE").c_str());
+        std::wstring paths;
+        setValue(paths, L"TESSARYN_CLEANUP_SCRIPT", script);
+        setValue(paths, L"TESSARYN_PROGRAM", program);
+        setValue(paths, L"TESSARYN_INSTALL_DIR", withoutTrailingSeparator(installDir));
+        setValue(paths, L"TESSARYN_WORK_DIR", withoutTrailingSeparator(workDir));
+        setValue(paths, L"TESSARYN_PING", system + L"\\PING.EXE");
+        std::wstring environment = machineEnvironment(workDir, paths);
         // /v:on: paths are read as "!NAME!", taken literally; /s /c ""..."": the quotes inside
         // stay. After the script the work folder goes, which the script cannot remove while cmd
         // reads it. It all runs in the system folder: never inside a folder it removes, and never
@@ -115,7 +118,8 @@ bool startCleanupScript(const std::wstring& installDir, const std::wstring& work
         startup.wShowWindow = SW_HIDE;
         PROCESS_INFORMATION info{};
         started = ::CreateProcessW(processor.c_str(), line.data(), nullptr, nullptr, FALSE,
-                                   CREATE_NO_WINDOW, nullptr, system.c_str(), &startup, &info);
+                                   CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                                   environment.data(), system.c_str(), &startup, &info);
         UniqueKernelHandle process(info.hProcess);
         UniqueKernelHandle thread(info.hThread);
     }

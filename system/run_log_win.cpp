@@ -6,6 +6,7 @@
 
 #include "system/handles_win.h"
 #include "system/nt_files_win.h"
+#include "system/private_folder_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
 
@@ -44,10 +45,10 @@ UniqueFile openNamedLog(const std::wstring& path) {
     return file;
 }
 
+// In the Windows folder's Temp, never where the user's TEMP points: an elevated write there would
+// go wherever the user's own environment says.
 UniqueFile openNewLog(const std::string& productName) {
-    wchar_t temp[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) return UniqueFile();
+    const std::wstring temp = windowsTempFolder();
     const LocalTime today = localTimeNow();
     for (int number = 1; number <= kMaxLogNumber; ++number) {
         const std::wstring path =

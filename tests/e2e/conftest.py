@@ -234,7 +234,7 @@ def make_product(folder: Path, version="1.0", settings=None, files=None, expires
     base = {
         "prod": "Tessaryn", "ver": version, "eula": "License of Tessaryn\nLine two\n",
         "www": "https://tessaryn.example/", "init": ["echo init>init-ran.txt"],
-        "post": ["echo post>%TEMP%\\post-ran.txt"], "desk": True, "metric": True,
+        "post": ["echo post %CD%>>\"%ProgramFiles%\\post-ran.txt\""], "desk": True, "metric": True,
     }
     base.update(settings or {})
     base = {k: v for k, v in base.items() if v is not None}

@@ -110,8 +110,9 @@ def test_upgrade_replaces_the_old_version(machine, host, tmp_path):
 
     assert code == 0
     # The old "post" commands ran, and the old uninstaller removed its folder before the swap.
-    temp_files = list((machine.c / "users").rglob("post-ran.txt"))
-    assert temp_files, "post commands of the old version did not run"
+    # (Once by the new setup, once by the old uninstaller.)
+    ran = (machine.program_files / "post-ran.txt").read_text().splitlines()
+    assert ran == [r"post C:\Program Files\Tessaryn"] * 2, "post commands did not run"
     assert not (machine.install_dir / "old-only.txt").exists()
     assert_installed(machine, new, setup)
     assert (machine.install_dir / "new-only.txt").read_bytes() == b"from 2.0"

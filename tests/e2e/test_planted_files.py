@@ -47,7 +47,7 @@ def test_silent_run_uses_no_planted_file(machine, host, product):
     assert ran == ""
     assert code == 0
     assert (machine.install_dir / "init-ran.txt").read_text().strip() == "init"
-    assert list((machine.c / "users").rglob("post-ran.txt")), "post commands did not run"
+    assert (machine.program_files / "post-ran.txt").exists(), "post commands did not run"
 
 
 def test_interactive_run_uses_no_planted_library(machine, host, product, driver):

@@ -14,8 +14,9 @@ IDOK = 1
 STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  ")
 
 
-def temp_folder(machine):
-    return next((machine.c / "users").glob("*/Temp"))
+def log_folder(machine):
+    """Where /LOG without a name writes: the Windows folder's Temp."""
+    return machine.c / "windows" / "temp"
 
 
 def log_lines(path):
@@ -46,7 +47,7 @@ def test_help_shows_switches_and_exit_codes_and_does_nothing_else(machine, test_
     assert process.wait(timeout=60) == 0
 
     assert test_host.requests() == [], "help fetched or reported something"
-    temp = temp_folder(machine)
+    temp = log_folder(machine)
     assert not (temp / "TessarynSetup").exists(), "help made a work folder"
     assert not list(temp.glob("Tessaryn Setup Log*")), "help wrote a log"
 
@@ -135,13 +136,13 @@ def test_record_without_publisher_and_help_has_neither(machine, host, product):
     assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
     values = machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")
     assert "Publisher" not in values and "HelpLink" not in values
-    assert not list(temp_folder(machine).glob("Tessaryn Setup Log*")), "a log without /LOG"
+    assert not list(log_folder(machine).glob("Tessaryn Setup Log*")), "a log without /LOG"
 
 
 def test_log_files_are_never_reused_or_followed(machine):
     """The default name is new every run; a planted link or hard link is never written through."""
     machine.put_setup()
-    temp = temp_folder(machine)
+    temp = log_folder(machine)
     today = datetime.date.today().isoformat()
     earlier = temp / f"Tessaryn Setup Log {today} #001.txt"
     earlier.write_bytes(b"an earlier run")

@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-from conftest import EXIT_FAILURE, url_switch, wait_until
+from conftest import EXIT_FAILURE, make_product, url_switch, wait_until
 
 LICENSE, CANCEL = "EulaWindowClass", 1005
 IDYES = 6
@@ -125,3 +125,60 @@ def test_log_through_a_folder_link_is_not_written(machine, name):
     (machine.downloads / "linked").mkdir()
     machine.run_setup("/VERYSILENT", "/URL:127.0.0.1:9", rf"/LOG=C:\dl\linked\{name}")
     assert "Command line:" in (machine.downloads / "linked" / name).read_text(encoding="utf-8")
+
+
+# What the user may put into their own environment, which an elevated process inherits.
+USER_ENVIRONMENT = {"TEMP": r"C:\windows\system32", "TMP": r"C:\windows\system32",
+                    "PATH": r"C:\dl", "ComSpec": r"C:\dl\cmd.exe", "TESSARYN_USER_MARK": "set"}
+WORK_FOLDER = re.compile(r"c:\\windows\\temp\\[0-9a-f]{32}", re.I)
+
+
+def stage_user_environment(machine):
+    for name, value in USER_ENVIRONMENT.items():
+        machine.wine("reg", "add", r"HKCU\Environment", "/v", name, "/t", "REG_SZ", "/d", value,
+                     "/f", check=True)
+
+
+def environment_dumps(path) -> list[dict]:
+    """Each `set` listing in the file, as {upper-case name: value}."""
+    dumps = []
+    for line in path.read_text(encoding="latin-1").splitlines():
+        name, _, value = line.partition("=")
+        if not dumps or name.upper() in dumps[-1]:
+            dumps.append({})
+        dumps[-1][name.upper()] = value
+    return dumps
+
+
+@pytest.mark.parametrize("road,dumps", [("install", 1), ("upgrade", 3), ("uninstall", 1)])
+def test_commands_see_only_the_machine_environment(machine, host, tmp_path, road, dumps):
+    """init and post commands (of the setup, and of the old uninstaller an upgrade runs) get the
+    machine's variables and a private TEMP, never what the user set for themselves. Each
+    listing goes beside the install folder, where the folder's removal leaves it."""
+    settings = {"init": [r'set>>"%CD%\..\env-dump.txt"'], "post": [r'set>>"%CD%\..\env-dump.txt"']}
+    old = make_product(tmp_path / "v1", "1.0", settings=settings)
+    new = make_product(tmp_path / "v2", "2.0", settings=settings)
+    machine.put_setup()
+    host.publish(old)
+    if road != "install":
+        assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+        (machine.program_files / "env-dump.txt").unlink()
+    stage_user_environment(machine)
+    host.publish(new)
+
+    exe = machine.install_dir / "unins000.exe" if road == "uninstall" else None
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url), "/LOG", exe=exe) == 0
+
+    found = environment_dumps(machine.program_files / "env-dump.txt")
+    assert len(found) == dumps, found
+    for env in found:
+        assert "TESSARYN_USER_MARK" not in env
+        for name in ("TEMP", "TMP"):
+            assert WORK_FOLDER.fullmatch(env.get(name, "")), env
+        assert env.get("COMSPEC", "").lower() == r"c:\windows\system32\cmd.exe", env
+        assert r"c:\windows\system32" in env.get("PATH", "").lower().split(";"), env
+        assert r"c:\dl" not in env["PATH"].lower().split(";"), env
+        assert env.get("SYSTEMROOT", "").lower() == r"c:\windows", env
+    # The default log is in the Windows folder's Temp, not where the user's TEMP points.
+    assert list((machine.c / "windows" / "temp").glob("Tessaryn Setup Log*.txt"))
+    assert not list((machine.c / "windows" / "system32").glob("Tessaryn Setup Log*"))

@@ -56,6 +56,10 @@ std::wstring scratchFolder() {
     return folder;
 }
 
+std::wstring machine() {
+    return machineEnvironment(windowsTempFolder());
+}
+
 TEST(ModulePath, NameAndFolderOfThisProgram) {
     std::wstring path = getModulePath();
     ASSERT_FALSE(path.empty());
@@ -141,13 +145,13 @@ TEST(PrivateFolder, FreshNameOpenOnlyToSystemAndAdministrators) {
 }
 
 TEST(RunHidden, SuccessOnlyOnExitCodeZero) {
-    EXPECT_TRUE(runHidden("exit 0", L""));
-    EXPECT_FALSE(runHidden("exit 1", L""));
-    EXPECT_FALSE(runHidden("exit 7", L""));
+    EXPECT_TRUE(runHidden("exit 0", L"", machine()));
+    EXPECT_FALSE(runHidden("exit 1", L"", machine()));
+    EXPECT_FALSE(runHidden("exit 7", L"", machine()));
 }
 
 TEST(RunHidden, CommandThatCannotStartGivesFalse) {
-    EXPECT_FALSE(runHidden("exit 0", L"C:\\tessaryn\\no such folder"));
+    EXPECT_FALSE(runHidden("exit 0", L"C:\\tessaryn\\no such folder", machine()));
 }
 
 // Under Wine the first process that needs the desktop starts the desktop's own process (the
@@ -161,7 +165,7 @@ TEST(RunHidden, ACommandPastItsLimitIsEnded) {
     startDesktopOutsideTheTrees();
     std::wstring folder = scratchFolder();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(runHidden("ping -n 4 127.0.0.1 >nul & echo late> late.txt", folder,
+    EXPECT_FALSE(runHidden("ping -n 4 127.0.0.1 >nul & echo late> late.txt", folder, machine(),
                            std::chrono::milliseconds(300)));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     Sleep(5000);
@@ -171,7 +175,7 @@ TEST(RunHidden, ACommandPastItsLimitIsEnded) {
 
 TEST(RunHidden, RunsInTheNonAsciiWorkingFolder) {
     std::wstring folder = scratchFolder();
-    ASSERT_TRUE(runHidden("echo made> marker.txt", folder));
+    ASSERT_TRUE(runHidden("echo made> marker.txt", folder, machine()));
     EXPECT_EQ(readText(folder + L"\\marker.txt"), "made\r\n");
     (void)deleteDirectoryTree(folder);
 }
@@ -186,14 +190,14 @@ TEST(ProgramTree, ExitCodeAndWhatTheProgramLeftRunning) {
     const std::wstring cmd = systemCommandProcessor();
     startDesktopOutsideTheTrees();
     ProgramTree done, failed, parent, missing;
-    ASSERT_TRUE(done.start(cmd, L"/d /c exit 0", L""));
-    ASSERT_TRUE(failed.start(cmd, L"/d /c exit 4", L""));
+    ASSERT_TRUE(done.start(cmd, L"/d /c exit 0", L"", machine()));
+    ASSERT_TRUE(failed.start(cmd, L"/d /c exit 4", L"", machine()));
     EXPECT_TRUE(endsWithin(done, std::chrono::seconds(30)) && done.succeeded());
     EXPECT_TRUE(endsWithin(failed, std::chrono::seconds(30)) && !failed.succeeded());
-    EXPECT_FALSE(missing.start(L"C:\\tessaryn\\missing.exe", L"", L""));
+    EXPECT_FALSE(missing.start(L"C:\\tessaryn\\missing.exe", L"", L"", machine()));
 
     // A grandchild that outlives the program keeps the tree going until it is ended.
-    ASSERT_TRUE(parent.start(cmd, L"/d /c start \"\" ping -n 60 127.0.0.1 & exit 0", L""));
+    ASSERT_TRUE(parent.start(cmd, L"/d /c start \"\" ping -n 60 127.0.0.1 & exit 0", L"", machine()));
     ASSERT_EQ(WaitForSingleObject(parent.program(), 30000), WAIT_OBJECT_0);
     EXPECT_TRUE(parent.succeeded());
     ASSERT_TRUE(parent.tracksWhatItStarts());
@@ -207,7 +211,7 @@ TEST(RunCommands, GoesOnAfterAFailedCommand) {
     std::wstring folder = scratchFolder();
     runCommands(
         {"echo first> first.txt", "exit 3", "no-such-program-tessaryn.exe", "echo last> last.txt"},
-        folder);
+        folder, machine());
     EXPECT_TRUE(exists(folder + L"\\first.txt"));
     EXPECT_TRUE(exists(folder + L"\\last.txt"));
     (void)deleteDirectoryTree(folder);
