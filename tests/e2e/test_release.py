@@ -117,6 +117,42 @@ def test_a_package_beside_the_setup_of_another_build_is_refused(machine, tmp_pat
     assert not machine.install_dir.exists()
 
 
+# An old signed release left beside the setup never takes the place of the host's newer one;
+# the one beside is used when it is the host's, newer, or the host gives no settings at all.
+@pytest.mark.parametrize("beside, served, installed, pak_fetched, said", [
+    ("1.0", "2.0", "2.0", True, ["Beside the setup: release 1.0; web host: release 2.0 - newer "
+                                 "or another build: files beside the setup ignored"]),
+    ("2.0", "2.0", "2.0", False, ["Beside the setup: release 2.0; web host: release 2.0 - the "
+                                  "same release: package from beside the setup"]),
+    ("2.0", "1.0", "2.0", False, ["Beside the setup: release 2.0; web host: release 1.0 - older: "
+                                  "the signed release beside the setup used"]),
+    ("1.0", None, "1.0", False, ["Beside the setup: release 1.0; web host: Could not connect to ",
+                                 " - the release beside the setup used"]),
+])
+def test_the_newer_of_the_release_beside_and_the_hosts_is_installed(machine, host, tmp_path,
+                                                                    beside, served, installed,
+                                                                    pak_fetched, said):
+    products = {v: make_product(tmp_path / v, version=v) for v in ("1.0", "2.0")}
+    machine.put_setup()
+    put_beside(machine, products[beside])
+    if served:
+        host.publish(products[served])
+    else:
+        host.stop()
+    log = machine.downloads / "log.txt"
+
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url),
+                             "/LOG=" + machine.windows_path(log))
+
+    text = log.read_text("utf-8")
+    assert code == 0, text
+    assert all(part in text for part in said), text
+    assert (machine.install_dir / "readme.txt").read_text() == f"Tessaryn {installed}\n"
+    requests = host.log.read_text("utf-8", "replace")
+    assert ('"GET /installers/tessaryn.dat' in requests) == bool(served), requests
+    assert ('"GET /installers/tessaryn.pak' in requests) == pak_fetched, requests
+
+
 # The answer to every event is {"action":1}: acted on only when signed for that very request.
 # The package arrives slowly, so that an answer has long arrived before it is checked.
 @pytest.mark.parametrize("signature, code", [("signed", HOST_ENDED), ("unsigned", 0),
