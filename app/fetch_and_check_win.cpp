@@ -135,8 +135,9 @@ Fetched fetchAndCheck(const FetchRequest& request) {
             },
             &kept, request.onOpened};
         const SetupState& state = setupState();
-        const DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{},
-                                request.statusSuffix};
+        DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{},
+                          request.statusSuffix};
+        if (request.tries) look.schedule.triesPerSource = request.tries;
         fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
                                                     request.statusText, look, &arrival);
         pumpMessages();

@@ -46,6 +46,7 @@ struct FetchRequest {
     std::function<std::string()> statusSuffix = nullptr;  // see DownloadLook
     // The most bytes copied from beside the program without a binding (with one, its size).
     uint64_t largest = TESSARYN_MAX_DOWNLOAD_BYTES;
+    int tries = 0;  // of each source when downloading; 0: the download's own number
 };
 
 struct Fetched {

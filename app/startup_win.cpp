@@ -40,6 +40,12 @@ std::wstring programFilesFolder() {
 // The largest setup information file taken: it is held in memory whole.
 constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
 
+// Settings beside the setup older than this are refused when the web host names no newer
+// release: without it, any release ever signed could be left beside the setup and installed.
+#ifndef TESSARYN_RELEASE_FLOOR
+#define TESSARYN_RELEASE_FLOOR ""
+#endif
+
 #ifdef TESSARYN_ACCEPT_UNBOUND_PACKAGE
 constexpr bool kAcceptUnboundPackage = true;
 #else
@@ -74,6 +80,14 @@ ReleaseTerms readSettings(const std::vector<uint8_t>& signedBytes, SetupSettings
                         state.verySilent, state.metricsEnabled, answersPublicKey(),
                         toUtf8(getSystemDescription())});
     return {settings.find("package"), settings.find("expires"), settings.find("blocks")};
+}
+
+// An older release than this machine may get: said, and the run ends with its exit code.
+int refuseOlder(const std::string& text) {
+    logLine("Message (Older version): " + text);
+    if (!setupState().verySilent)
+        MessageBoxW(nullptr, toWide(text).c_str(), L"Older version", MB_ICONERROR);
+    return kExitDowngradeRefused;
 }
 
 // The release's own terms, for an install: it names its package, is not past its time and is
@@ -119,13 +133,64 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, RunContext& cont
         logLine("Going back from " + installedText + " to " + state.version + " (/ALLOWDOWNGRADE)");
         return std::nullopt;
     }
-    const std::string text = state.productName + " " + installedText +
-                             " is installed; this setup holds the older version " +
-                             state.version + " and does not replace it.";
-    logLine("Message (Older version): " + text);
-    if (!state.verySilent)
-        MessageBoxW(nullptr, toWide(text).c_str(), L"Older version", MB_ICONERROR);
-    return kExitDowngradeRefused;
+    return refuseOlder(state.productName + " " + installedText +
+                       " is installed; this setup holds the older version " + state.version +
+                       " and does not replace it.");
+}
+
+// A fetched settings file that may be read, else the exit code (an invalid or oversized one).
+std::optional<int> refuseUnchecked(const Fetched& fetched) {
+    if (fetched.outcome == FetchOutcome::DownloadFailed)
+        return reportDownloadFailure(failureCause(fetched.download));
+    if (fetched.outcome == FetchOutcome::Checked && fetched.file.size() <= kLargestSettingsFile)
+        return std::nullopt;
+    sendMetric(UsageEvent::SignatureInvalid, true);
+    showInvalidDataBox();
+    return kExitFailure;
+}
+
+ReleaseMark releaseMark(const LockedFile& file) {
+    SetupSettings settings;
+    settings.loadBytes(file.data(), file.size() - kSignatureBytes);
+    const nlohmann::json* package = settings.find("package");
+    return {settings.getString("ver", ""),
+            package ? readPackageBinding(*package) : std::nullopt};
+}
+
+// Settings beside the setup: the web host's current ones are fetched too (through the same
+// request, now for the host alone), and the newer release wins. One try and no wait between
+// tries, so that an offline install goes on at once; a host that gives no settings (whatever the
+// reason: an attacker on the way can always cause one) leaves the files beside the setup, held
+// to the floor.
+std::optional<int> weighHostRelease(RunContext& context, FetchRequest& request,
+                                    Fetched& fetched) {
+    request.besideProgram.clear();
+    request.workCopy = context.workDir + L"host.dat";
+    request.tries = 1;
+    Fetched host = fetchAndCheck(request);
+    const bool answered = host.outcome != FetchOutcome::DownloadFailed;
+    if (answered || host.download.failure == DownloadFailure::Cancelled)
+        if (auto refused = refuseUnchecked(host)) return refused;
+    const ReleaseMark beside = releaseMark(fetched.file);
+    const ReleaseMark named = answered ? releaseMark(host.file) : ReleaseMark{};
+    const ReleaseChoice choice =
+        chooseRelease(beside, answered ? &named : nullptr, TESSARYN_RELEASE_FLOOR);
+    static const char* const kWhy[] = {
+        "the same release: package from beside the setup",
+        "newer or another build: files beside the setup ignored",
+        "older: the signed release beside the setup used",
+        "the release beside the setup used",
+        "the release beside the setup is below the floor " TESSARYN_RELEASE_FLOOR,
+    };
+    logLine("Beside the setup: release " + beside.version + "; web host: " +
+            (answered ? "release " + named.version : failureCause(host.download)) + " - " +
+            kWhy[static_cast<int>(choice)]);
+    if (choice == ReleaseChoice::BelowFloor)
+        return refuseOlder("The setup files are older than this setup accepts. Please download "
+                           "the setup again.");
+    if (choice == ReleaseChoice::Host) context.localPak.clear();
+    if (choice <= ReleaseChoice::Host) fetched.file = std::move(host.file);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -176,13 +241,10 @@ std::optional<int> obtainSettings(RunContext& context) {
         if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
         return kExitSuccess;
     }
-    if (fetched.outcome == FetchOutcome::DownloadFailed)
-        return reportDownloadFailure(failureCause(fetched.download));
-    if (fetched.outcome != FetchOutcome::Checked || fetched.file.size() > kLargestSettingsFile) {
-        sendMetric(UsageEvent::SignatureInvalid, true);
-        showInvalidDataBox();
-        return kExitFailure;
-    }
+    if (auto refused = refuseUnchecked(fetched)) return refused;
+    // Copied from beside the setup (no download): another release than the host's current one.
+    if (!state.uninstallMode && !fetched.download.complete)
+        if (auto refused = weighHostRelease(context, request, fetched)) return refused;
     // Read once: these bytes are parsed now and stored as the uninstaller's copy later.
     context.signedSettings.assign(fetched.file.data(), fetched.file.data() + fetched.file.size());
     // Signed settings of another product (same key) are no settings of this setup.

@@ -121,6 +121,21 @@ int compareVersions(std::string_view a, std::string_view b) {
     return 0;
 }
 
+ReleaseChoice chooseRelease(const ReleaseMark& beside, const ReleaseMark* host,
+                            std::string_view floor) {
+    if (host) {
+        const int order = compareVersions(host->version, beside.version);
+        const bool samePackage = host->package && beside.package &&
+                                 host->package->size == beside.package->size &&
+                                 host->package->sha256 == beside.package->sha256;
+        if (order == 0 && samePackage) return ReleaseChoice::Beside;
+        if (order >= 0) return ReleaseChoice::Host;
+    }
+    if (!floor.empty() && compareVersions(beside.version, floor) < 0)
+        return ReleaseChoice::BelowFloor;
+    return host ? ReleaseChoice::BesideNewer : ReleaseChoice::BesideAlone;
+}
+
 std::optional<int64_t> parseUtcTime(std::string_view text) {
     // YYYY-MM-DDTHH:MM:SS[.fraction]Z
     if (text.size() < 20 || text.back() != 'Z' || text[4] != '-' || text[7] != '-' ||

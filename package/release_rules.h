@@ -30,6 +30,24 @@ nlohmann::json packageBindingJson(const PackageBinding& binding);
 // text (2.0 > 2.0-beta, a pre-release), and two texts compare as ASCII, case ignored.
 int compareVersions(std::string_view a, std::string_view b);
 
+// Which release a run installs when settings lie beside the setup: the web host's current one
+// wins, so that files left beside the setup never take a machine back.
+enum class ReleaseChoice {
+    Beside,       // the host's release is the one beside the setup: its package is copied
+    Host,         // the host's is newer, or another build of that version: it is downloaded
+    BesideNewer,  // the host's is older: the signed, newer one beside the setup is installed
+    BesideAlone,  // the host gave no settings: the one beside the setup, at or above the floor
+    BelowFloor,   // the host gave no settings, or older ones, and the one beside is below the floor
+};
+struct ReleaseMark {
+    std::string version;
+    std::optional<PackageBinding> package;
+};
+// `host` null: the web host gave no settings. `floor` empty: no floor. Only a release beside the
+// setup that the host did not name is held to the floor.
+ReleaseChoice chooseRelease(const ReleaseMark& beside, const ReleaseMark* host,
+                            std::string_view floor);
+
 // Seconds since 1970-01-01 00:00:00 UTC of "YYYY-MM-DDTHH:MM:SSZ" (a fraction of a second such
 // as ".5" before the Z is allowed and ignored); empty for any other text or an impossible date.
 std::optional<int64_t> parseUtcTime(std::string_view text);

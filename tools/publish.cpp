@@ -58,6 +58,8 @@ Arguments parse(const std::string& command, const std::vector<std::string>& args
             parsed.help = true;
         } else if (std::find(valueOptions.begin(), valueOptions.end(), arg) != valueOptions.end()) {
             if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+            // The later of two would win unseen: one of them is a mistake.
+            if (parsed.values.count(arg)) throw UsageError(arg + " is given twice");
             parsed.values[arg] = args[++i];
         } else if (std::find(switches.begin(), switches.end(), arg) != switches.end()) {
             parsed.flags[arg] = true;
@@ -187,10 +189,14 @@ int sign(const Arguments& args) {
     const fs::path input = pathFromUtf8(args.positional[0]);
     const fs::path output = pathFromUtf8(required(args, "-o"));
     const fs::path package = pathFromUtf8(required(args, "--package"));
+    const int64_t signedAt = now();
+    const bool noExpiry = args.flags.count("--no-expiry") > 0;
     std::optional<std::string> expires;
+    std::string expiryNote;
     if (args.values.count("--expires")) {
+        if (noExpiry) throw UsageError("--expires and --no-expiry exclude each other");
         try {
-            expires = expiryFromOption(args.values.at("--expires"), now());
+            expires = expiryFromOption(args.values.at("--expires"), signedAt);
         } catch (const std::invalid_argument& error) {
             throw UsageError(error.what());
         }
@@ -221,6 +227,18 @@ int sign(const Arguments& args) {
         std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
         findings.problems = packageProblems(text, *view, package, publicKey);
     }
+    if (findings.problems.empty() && !expires && !noExpiry) {
+        // Settings that never expire can be served for ever: a time is written unless refused.
+        expires = settingsExpiry(text);
+        expiryNote = " (from the settings; --expires to choose, --no-expiry for none)";
+        if (expires && parseUtcTime(*expires) <= signedAt)
+            findings.problems.push_back("\"expires\" " + *expires + " is not in the future");
+        if (!expires) {
+            expires = formatUtcTime(signedAt + kDefaultExpiryDays * 86400);
+            expiryNote = " (" + std::to_string(kDefaultExpiryDays) +
+                         " days; --expires to choose, --no-expiry for none)";
+        }
+    }
     if (findings.problems.empty()) {
         const PackageTerms terms = packageTerms(view->data(), view->size(), blockSize);
         text = withBlockMap(bindSettings(text, terms.package, expires), terms.blocks);
@@ -235,7 +253,9 @@ int sign(const Arguments& args) {
     SignedOutput out(output, kSettingsContext);
     out.write(text.data(), text.size());
     out.finish(key);
-    std::cout << "signed " << text.size() << " bytes: " << pathText(output) << "\n";
+    std::cout << "signed " << text.size() << " bytes: " << pathText(output) << "\n"
+              << (expires ? "expires " + *expires + expiryNote : "never expires (--no-expiry)")
+              << "\n";
     return 0;
 }
 
@@ -438,8 +458,8 @@ const std::vector<Command>& commands() {
          {"--key", "-o", "--version", "--level", "--threads"}, {"--quiet"}, pack},
         {"sign", "check and sign a setup information file (.dat) bound to its package",
          "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE --package FILE.pak\n"
-         "                             -o OUT.dat [--expires 30d|DATE] [--allow-unknown]\n"
-         "                             [--block-size BYTES]\n"
+         "                             -o OUT.dat [--expires 30d|DATE | --no-expiry]\n"
+         "                             [--allow-unknown] [--block-size BYTES]\n"
          "Checks the setup information file (prod and ver present, a usable product name, the\n"
          "types of the keys the setup reads) and the package (signed with this key, of the\n"
          "version \"ver\", holding the main program <prod in lower case>.exe), writes the\n"
@@ -447,9 +467,12 @@ const std::vector<Command>& commands() {
          "\"blocks\" (--block-size, default 4194304, 65536 to 67108864), and signs the result\n"
          "for the settings context. --expires: the settings' end, as days from now (30d), a date (2027-06-30,\n"
          "its end in UTC) or a UTC time (2027-06-30T12:00:00Z); the setup refuses them after it.\n"
+         "Without it, an \"expires\" of the settings is kept, else they expire 90 days from now;\n"
+         "--no-expiry writes none (such settings can be served for ever).\n"
          "A key the setup does not read is refused as a likely misspelling, unless\n"
          "--allow-unknown is given.\n",
-         {"--key", "-o", "--package", "--expires", "--block-size"}, {"--allow-unknown"}, sign},
+         {"--key", "-o", "--package", "--expires", "--block-size"},
+         {"--allow-unknown", "--no-expiry"}, sign},
         {"verify", "check the signature of a .dat or .pak file, or a .dat with its .pak",
          "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
          "                               [--package FILE.pak]\n"

@@ -41,6 +41,13 @@ PackageBinding bindingOfFile(const fs::path& path) {
     return {view->size(), *digest};
 }
 
+std::optional<std::string> settingsExpiry(const std::string& settingsText) {
+    const ordered root = parseObject(settingsText);
+    const auto it = root.find("expires");
+    if (it == root.end() || !it->is_string()) return std::nullopt;
+    return it->get<std::string>();
+}
+
 std::string expiryFromOption(const std::string& option, int64_t now) {
     std::optional<int64_t> at;
     if (option.size() >= 2 && option.size() <= 6 && option.back() == 'd' &&
@@ -84,7 +91,10 @@ std::string bindSettings(const std::string& settingsText, const PackageBinding& 
                          const std::optional<std::string>& expires) {
     ordered root = parseObject(settingsText);
     root["package"] = ordered{{"size", binding.size}, {"sha256", sha256Hex(binding.sha256)}};
-    if (expires) root["expires"] = *expires;
+    if (expires)
+        root["expires"] = *expires;
+    else
+        root.erase("expires");
     return root.dump(2) + "\n";
 }
 

@@ -17,6 +17,12 @@ namespace tessaryn {
 // The size and SHA-256 of the whole file, signature included. Throws std::runtime_error.
 PackageBinding bindingOfFile(const std::filesystem::path& path);
 
+// Signed settings expire this many days after signing unless the publisher chooses.
+inline constexpr int64_t kDefaultExpiryDays = 90;
+
+// The "expires" text the settings themselves hold; empty when they hold none or no text.
+std::optional<std::string> settingsExpiry(const std::string& settingsText);
+
 // "--expires": "<N>d" (N days from `now`), a date "YYYY-MM-DD" (its end, 23:59:59 UTC) or a
 // full "YYYY-MM-DDTHH:MM:SSZ". Throws std::invalid_argument for anything else or a time past.
 std::string expiryFromOption(const std::string& option, int64_t now);
@@ -30,8 +36,8 @@ std::vector<std::string> packageProblems(const std::string& settingsText,
                                          const std::filesystem::path& path,
                                          const PublicKey& key);
 
-// The settings text with "package" (and "expires" when given) written in, the other keys as
-// they were and in their order. Throws std::runtime_error when the text is no JSON object.
+// The settings text with "package" and "expires" written in ("expires" left out when not
+// given), the other keys as they were and in their order. Throws std::runtime_error when the text is no JSON object.
 std::string bindSettings(const std::string& settingsText, const PackageBinding& binding,
                          const std::optional<std::string>& expires);
 

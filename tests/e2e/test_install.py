@@ -90,8 +90,9 @@ def test_files_beside_the_setup_are_used_without_download(machine, test_host, pr
 
     assert code == 0
     assert (machine.install_dir / "readme.txt").read_text() == "Tessaryn 1.0\n"
+    # The host is asked once whether it has a newer release; it has none (404): no package.
     gets = [r["path"] for r in test_host.requests() if r["method"] == "GET"]
-    assert gets == []
+    assert gets == ["/installers/tessaryn.dat"]
     events = [r for r in test_host.requests() if r["path"] == "/installers/metrics"]
     codes = sorted(json.loads(r["body"])["event"] for r in events)
     assert codes == [1, 5, 9, 10]

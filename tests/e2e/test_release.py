@@ -6,8 +6,8 @@ import time
 
 import pytest
 
-from conftest import (EXIT_FAILURE, UNINSTALL_KEY, Answer, make_product, package_binding,
-                      sign_settings, tree_files, url_switch)
+from conftest import (EXIT_FAILURE, FLOOR_SETUP_EXE, UNINSTALL_KEY, Answer, make_product,
+                      package_binding, sign_settings, tree_files, url_switch)
 
 DOWNGRADE_REFUSED = 3
 SETTINGS_EXPIRED = 4
@@ -115,6 +115,87 @@ def test_a_package_beside_the_setup_of_another_build_is_refused(machine, tmp_pat
 
     assert machine.run_setup("/VERYSILENT") == EXIT_FAILURE
     assert not machine.install_dir.exists()
+
+
+# An old signed release left beside the setup never takes the place of the host's newer one;
+# the one beside is used when it is the host's, newer, or the host gives no settings at all.
+@pytest.mark.parametrize("beside, served, installed, pak_fetched, said", [
+    ("1.0", "2.0", "2.0", True, ["Beside the setup: release 1.0; web host: release 2.0 - newer "
+                                 "or another build: files beside the setup ignored"]),
+    ("2.0", "2.0", "2.0", False, ["Beside the setup: release 2.0; web host: release 2.0 - the "
+                                  "same release: package from beside the setup"]),
+    ("2.0", "1.0", "2.0", False, ["Beside the setup: release 2.0; web host: release 1.0 - older: "
+                                  "the signed release beside the setup used"]),
+    ("1.0", None, "1.0", False, ["Beside the setup: release 1.0; web host: Could not connect to ",
+                                 " - the release beside the setup used"]),
+])
+def test_the_newer_of_the_release_beside_and_the_hosts_is_installed(machine, host, tmp_path,
+                                                                    beside, served, installed,
+                                                                    pak_fetched, said):
+    products = {v: make_product(tmp_path / v, version=v) for v in ("1.0", "2.0")}
+    machine.put_setup()
+    put_beside(machine, products[beside])
+    if served:
+        host.publish(products[served])
+    else:
+        host.stop()
+    log = machine.downloads / "log.txt"
+
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url),
+                             "/LOG=" + machine.windows_path(log))
+
+    text = log.read_text("utf-8")
+    assert code == 0, text
+    assert all(part in text for part in said), text
+    assert (machine.install_dir / "readme.txt").read_text() == f"Tessaryn {installed}\n"
+    requests = host.log.read_text("utf-8", "replace")
+    assert ('"GET /installers/tessaryn.dat' in requests) == bool(served), requests
+    assert ('"GET /installers/tessaryn.pak' in requests) == pak_fetched, requests
+
+
+# With files beside the setup, a host that answers 503 gets one try, not the five (waits of
+# 15 s in all) of a download the run cannot do without.
+def test_the_hosts_settings_get_one_try_beside_files(machine, test_host, tmp_path):
+    put_beside(machine, make_product(tmp_path / "p", version="1.0"))
+    machine.put_setup()
+    test_host.set_answer("/installers/tessaryn.dat", Answer(status=503))
+
+    assert machine.run_setup("/VERYSILENT", url_switch(test_host.base_url)) == 0
+    asked = [r for r in test_host.requests() if r["path"].endswith(".dat")]
+    assert len(asked) == 1, asked
+    assert (machine.install_dir / "readme.txt").read_text() == "Tessaryn 1.0\n"
+
+
+# A setup built with a release floor of 2.0 takes nothing older from beside itself unless its
+# web host names a release; the floor itself is allowed.
+@pytest.mark.parametrize("beside, served, code, installed", [
+    ("1.0", None, DOWNGRADE_REFUSED, None),
+    ("2.0", None, 0, "2.0"),
+    ("1.5", "1.0", DOWNGRADE_REFUSED, None),
+    ("1.0", "1.0", 0, "1.0"),  # the host's very release: no floor
+])
+def test_files_beside_a_setup_with_a_floor_are_held_to_it(machine, host, tmp_path, beside, served,
+                                                           code, installed):
+    assert FLOOR_SETUP_EXE.exists(), f"{FLOOR_SETUP_EXE} is missing: see scripts/test"
+    products = {v: make_product(tmp_path / v, version=v) for v in {beside, served} if v}
+    shutil.copyfile(FLOOR_SETUP_EXE, machine.downloads / "TessarynSetup.exe")
+    put_beside(machine, products[beside])
+    if served:
+        host.publish(products[served])
+    else:
+        host.stop()
+    log = machine.downloads / "log.txt"
+
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url),
+                             "/LOG=" + machine.windows_path(log)) == code
+    text = log.read_text("utf-8")
+    if installed:
+        assert (machine.install_dir / "readme.txt").read_text() == f"Tessaryn {installed}\n"
+        return
+    assert "the release beside the setup is below the floor 2.0" in text, text
+    assert "Message (Older version): The setup files are older than this setup accepts." in text
+    assert not machine.install_dir.exists()
+    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
 
 
 # The answer to every event is {"action":1}: acted on only when signed for that very request.

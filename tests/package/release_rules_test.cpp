@@ -37,6 +37,50 @@ TEST(VersionOrder, Table) {
     }
 }
 
+// Files beside the setup against the web host's current release, and the floor for the times
+// the host names none: a release beside is used only when the host names that very one, is
+// older, or gave no settings, and then never below the floor.
+TEST(ReleaseChoiceBesideTheSetup, Table) {
+    const PackageBinding one{100, {1}};
+    const PackageBinding sameSizeOtherHash{100, {2}};
+    const PackageBinding otherSize{101, {1}};
+    using C = ReleaseChoice;
+    struct Row {
+        const char* beside;
+        std::optional<PackageBinding> besidePackage;
+        bool hostAnswers;
+        const char* host;
+        std::optional<PackageBinding> hostPackage;
+        const char* floor;
+        ReleaseChoice choice;
+    };
+    const Row rows[] = {
+        {"2.0", one, true, "2.0", one, "", C::Beside},
+        {"2.0", one, true, "2.0.0", one, "3.0", C::Beside},  // named by the host: no floor
+        {"2.0", one, true, "2.0", sameSizeOtherHash, "", C::Host},
+        {"2.0", one, true, "2.0", otherSize, "", C::Host},
+        {"2.0", std::nullopt, true, "2.0", std::nullopt, "", C::Host},  // nothing to compare
+        {"2.0", one, true, "2.0", std::nullopt, "", C::Host},
+        {"1.0", one, true, "2.0", otherSize, "", C::Host},
+        {"2.0-beta", one, true, "2.0", one, "", C::Host},
+        {"2.1", one, true, "2.0", one, "", C::BesideNewer},
+        {"2.1", one, true, "2.0", otherSize, "2.1", C::BesideNewer},
+        {"2.1", one, true, "2.0", otherSize, "2.2", C::BelowFloor},
+        {"1.0", one, false, "", std::nullopt, "", C::BesideAlone},
+        {"2.0", one, false, "", std::nullopt, "2.0", C::BesideAlone},  // the floor itself
+        {"2.0.1", one, false, "", std::nullopt, "2.0", C::BesideAlone},
+        {"1.9.9", one, false, "", std::nullopt, "2.0", C::BelowFloor},
+        {"2.0-rc1", one, false, "", std::nullopt, "2.0", C::BelowFloor},
+    };
+    for (const Row& row : rows) {
+        const ReleaseMark beside{row.beside, row.besidePackage};
+        const ReleaseMark host{row.host, row.hostPackage};
+        EXPECT_EQ(chooseRelease(beside, row.hostAnswers ? &host : nullptr, row.floor), row.choice)
+            << row.beside << " beside, host " << (row.hostAnswers ? row.host : "(none)")
+            << ", floor " << row.floor;
+    }
+}
+
 TEST(UtcTime, ParsesOnlyTheWrittenForm) {
     EXPECT_EQ(parseUtcTime("1970-01-01T00:00:00Z"), 0);
     EXPECT_EQ(parseUtcTime("2000-03-01T00:00:00Z"), 951868800);

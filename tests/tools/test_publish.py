@@ -251,6 +251,53 @@ def test_sign_refuses_a_package_that_is_not_the_release(tmp_path, keys, case, re
     assert not out.exists()
 
 
+NO_CHOICE = " (90 days; --expires to choose, --no-expiry for none)"
+
+
+# What expiry the signed settings get, said on the output and shown by inspect: a time unless
+# refused, the settings' own kept only when no option chooses, one choice at a time.
+@pytest.mark.parametrize("options, own, written, code, said", [
+    ([], None, "90 days", 0, NO_CHOICE),
+    (["--no-expiry"], None, None, 0, "never expires (--no-expiry)"),
+    (["--no-expiry"], "2999-01-01T00:00:00Z", None, 0, "never expires (--no-expiry)"),
+    ([], "2999-01-01T00:00:00Z", "2999-01-01T00:00:00Z", 0, " (from the settings; --expires"),
+    (["--expires", "2999-06-30"], "2998-01-01T00:00:00Z", "2999-06-30T23:59:59Z", 0,
+     "expires 2999-06-30T23:59:59Z\n"),
+    (["--expires", "30d", "--expires", "60d"], None, None, 2, "--expires is given twice"),
+    (["--expires", "30d", "--no-expiry"], None, None, 2, "exclude each other"),
+    ([], "next week", None, 1, '"expires" must be a UTC time'),
+    ([], "2020-01-01T00:00:00Z", None, 1, '"expires" 2020-01-01T00:00:00Z is not in the future'),
+])
+def test_sign_writes_an_expiry_unless_refused(tmp_path, keys, options, own, written, code, said):
+    secret, public = keys
+    settings = {"prod": "Tessaryn", "ver": "1.2"}
+    if own:
+        settings["expires"] = own
+    (tmp_path / "s.json").write_text(json.dumps(settings))
+    pak = packed_product(tmp_path, secret)
+    out = tmp_path / "s.dat"
+    before = int(datetime.datetime.now(datetime.timezone.utc).timestamp())
+    result = run("sign", tmp_path / "s.json", "--key", secret, "--package", pak, "-o", out,
+                 *options)
+    after = int(datetime.datetime.now(datetime.timezone.utc).timestamp())
+    assert result.returncode == code and said in result.stdout + result.stderr, result
+    if code:
+        assert not out.exists()
+        return
+    signed = json.loads(out.read_bytes()[:-64])
+    shown = run("inspect", out, "--public", public).stdout
+    if written is None:
+        assert "expires" not in signed and "expires: never" in shown, shown
+        return
+    if written == "90 days":
+        at = datetime.datetime.strptime(signed["expires"], "%Y-%m-%dT%H:%M:%SZ")
+        seconds = int(at.replace(tzinfo=datetime.timezone.utc).timestamp())
+        assert before + 90 * 86400 <= seconds <= after + 90 * 86400, (before, seconds, after)
+        written = signed["expires"]
+    assert signed["expires"] == written
+    assert f"expires {written}" in result.stdout and f"expires: {written}" in shown, shown
+
+
 def test_sign_names_each_block_of_the_package(tmp_path, keys):
     secret, _ = keys
     tree = tmp_path / "tree"
