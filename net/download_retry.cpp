@@ -159,13 +159,12 @@ std::string downloadFailureMessage(DownloadFailure cause, long status, const std
                    (tries == 1 ? " time." : " times.");
         case DownloadFailure::Disk:
             return "The download could not be written to the disk.";
-        case DownloadFailure::WrongFile:
-            return "The server " + host + " sent a file other than the signed one.";
         case DownloadFailure::TimedOut:
             return "The download from " + host + " took too long.";
         case DownloadFailure::Cancelled:
             return "The download was cancelled.";
         case DownloadFailure::None:
+        case DownloadFailure::WrongFile:  // told as a file that fails its check
             break;
     }
     return "Download failed.";

@@ -165,7 +165,7 @@ TEST(RetryRules, EachCauseHasItsOwnWords) {
          {DownloadFailure::NoConnection, DownloadFailure::NameNotFound,
           DownloadFailure::Certificate, DownloadFailure::HttpStatus, DownloadFailure::ProxySignIn,
           DownloadFailure::Cut, DownloadFailure::Disk, DownloadFailure::Cancelled,
-          DownloadFailure::WrongFile, DownloadFailure::TimedOut}) {
+          DownloadFailure::TimedOut}) {
         const std::string text = downloadFailureMessage(cause, 404, "h.example", 5);
         EXPECT_TRUE(messages.insert(text).second) << text;
     }
