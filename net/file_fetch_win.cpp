@@ -308,8 +308,9 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
             }
             if (received == 0) break;
         }
-        // A length or bytes the file cannot have: the source serves another file (a mirror's or
-        // a cache's), so its further tries are spared, and nothing it sent is kept or resumed.
+        // A length or bytes the file cannot have: the source serves another file, and would
+        // serve it again (a stale mirror, a poisoned cache on the way), so its further tries are
+        // spared for the next source; nothing it sent is kept or resumed.
         if (wrong) {
             logged({}, wrong);
             return {startOver() ? Next::NextSource : Next::Stop, DownloadFailure::WrongFile, status};
