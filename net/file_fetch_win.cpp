@@ -287,7 +287,8 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
                 return logged({Next::Retry, DownloadFailure::Cut, status}, ", stalled");
             }
             // Past its time a try is cut like a stalled one; past the download's, it ends.
-            const DownloadFailure late = received != 0 ? deadlines.overdue() : DownloadFailure::None;
+            const DownloadFailure late =
+                received != 0 ? deadlines.overdue() : DownloadFailure::None;
             if (late != DownloadFailure::None)
                 return logged({late == DownloadFailure::Cut ? Next::Retry : Next::Stop, late,
                                status},
@@ -313,7 +314,8 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
         // spared for the next source; nothing it sent is kept or resumed.
         if (wrong) {
             logged({}, wrong);
-            return {startOver() ? Next::NextSource : Next::Stop, DownloadFailure::WrongFile, status};
+            return {startOver() ? Next::NextSource : Next::Stop, DownloadFailure::WrongFile,
+                    status};
         }
         // A connection that ends before the announced length is a cut transfer, however it
         // ended.
