@@ -69,6 +69,8 @@ FileDownloader::FetchResult downloadFileWithProgress(
 
         FileDownloader downloader;
         if (!look.userAgent.empty()) downloader.userAgent = look.userAgent;
+        downloader.maxDownloadBytes = look.largest;
+        downloader.exactSize = look.exactSize;
         // Nobody could answer a prompt in a silent run.
         if (!look.silent) downloader.signInOwner = window.handle();
 

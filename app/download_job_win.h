@@ -15,6 +15,9 @@ struct DownloadLook {
     RetrySchedule schedule;
     // When set, appended to each status line (what else happens while the file arrives).
     std::function<std::string()> statusSuffix = nullptr;
+    // The file's limit, and whether it is its exact (signed) size: FileDownloader's.
+    uint64_t largest = TESSARYN_MAX_DOWNLOAD_BYTES;
+    bool exactSize = false;
 };
 
 // Downloads the file from the first of `sources` that gives it (FileDownloader::fetch) into

@@ -125,8 +125,13 @@ Fetched fetchAndCheck(const FetchRequest& request) {
             [&check, &arrived, &request](const uint8_t* bytes, size_t size) {
                 check->add(bytes, size);
                 arrived += size;
-                if (request.onChecked && check->blocks())
-                    request.onChecked(check->blocks()->checkedEnd());
+                const ArrivingBlocks* blocks = check->blocks();
+                if (blocks && blocks->failed()) {
+                    logLine("Refused: INVALID (" + blocks->failure() + ")");
+                    return false;
+                }
+                if (request.onChecked && blocks) request.onChecked(blocks->checkedEnd());
+                return true;
             },
             [&check, &arrived, &request] {
                 if (request.onRestart) request.onRestart();
@@ -135,14 +140,18 @@ Fetched fetchAndCheck(const FetchRequest& request) {
             },
             &kept, request.onOpened};
         const SetupState& state = setupState();
+        // Every source is held to what was signed: a binding's exact size, else the limit.
         DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{},
-                          request.statusSuffix};
+                          request.statusSuffix, largest, request.binding != nullptr};
         if (request.tries) look.schedule.triesPerSource = request.tries;
         fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
                                                     request.statusText, look, &arrival);
         pumpMessages();
         if (!fetched.download.complete) {
-            fetched.outcome = FetchOutcome::DownloadFailed;
+            // What the last source sent cannot be the signed file: as a file that fails its check.
+            fetched.outcome = fetched.download.failure == DownloadFailure::WrongFile
+                                  ? FetchOutcome::InvalidSignature
+                                  : FetchOutcome::DownloadFailed;
             return fetched;
         }
         file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 
 namespace tessaryn {
 
@@ -20,7 +21,50 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
 }  // namespace
+
+uint64_t tryTimeMs(const RetrySchedule& schedule, uint64_t bytes) {
+    const uint64_t rate = schedule.minBytesPerSecond;
+    if (rate == 0 || bytes / rate > UINT64_MAX / 1000 - 1) return UINT64_MAX;
+    const uint64_t ms = bytes / rate * 1000 + (bytes % rate * 1000 + rate - 1) / rate;
+    return saturatingAdd(schedule.tryAllowanceMs, ms);
+}
+
+DownloadDeadlines::DownloadDeadlines(const RetrySchedule& schedule, uint64_t fileBytes)
+    : schedule_(schedule) {
+    const uint64_t whole = tryTimeMs(schedule, fileBytes);
+    runEnd_ = saturatingAdd(saturatingAdd(now(), saturatingAdd(whole, whole)),
+                            schedule.runMarginMs);
+}
+
+uint64_t DownloadDeadlines::now() const {
+    if (schedule_.clockMs) return schedule_.clockMs();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+void DownloadDeadlines::startTry(uint64_t bytes) {
+    tryEnd_ = saturatingAdd(now(), tryTimeMs(schedule_, bytes));
+}
+
+DownloadFailure DownloadDeadlines::overdue() const {
+    const uint64_t at = now();
+    if (at > runEnd_) return DownloadFailure::TimedOut;
+    return at > tryEnd_ ? DownloadFailure::Cut : DownloadFailure::None;
+}
+
+bool bodyEnd(uint64_t offset, uint64_t length, uint64_t largest, bool exact, uint64_t& end) {
+    end = largest;
+    if (length == 0) return offset <= largest;
+    if (length > UINT64_MAX - offset) return false;  // a length that wraps is no length
+    end = offset + length;
+    return exact ? end == largest : end <= largest;
+}
 
 uint32_t retryWaitMs(const RetrySchedule& schedule, int nextTry, long retryAfterSeconds) {
     if (retryAfterSeconds >= 0)
@@ -115,9 +159,12 @@ std::string downloadFailureMessage(DownloadFailure cause, long status, const std
                    (tries == 1 ? " time." : " times.");
         case DownloadFailure::Disk:
             return "The download could not be written to the disk.";
+        case DownloadFailure::TimedOut:
+            return "The download from " + host + " took too long.";
         case DownloadFailure::Cancelled:
             return "The download was cancelled.";
         case DownloadFailure::None:
+        case DownloadFailure::WrongFile:  // told as a file that fails its check
             break;
     }
     return "Download failed.";

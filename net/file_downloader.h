@@ -37,8 +37,9 @@ class FileDownloader {
     // What a download may do besides writing its file: see each part as it is written, and
     // keep the file open once it is complete.
     struct Arrival {
-        // The single place where the file's bytes are seen, in order, each once.
-        std::function<void(const uint8_t*, size_t)> received;
+        // The single place where the file's bytes are seen, in order, each once; false when
+        // they cannot be the file's (a block failed its hash): that source is done.
+        std::function<bool(const uint8_t*, size_t)> received;
         // Everything `received` saw so far is void: the file starts over from its first byte
         // (the server ignored the range asked for, or the file changed between tries).
         std::function<void()> restarted;
@@ -73,8 +74,10 @@ class FileDownloader {
     // it: each source gets schedule.triesPerSource tries with the schedule's waits between
     // them; a transfer that stops early continues with a range request (If-Range: the first
     // answer's validator) and starts over when the server answers with the whole file or a
-    // range that does not continue it. A failed fetch removes its file; a cancelled one keeps
-    // what arrived. Never throws.
+    // range that does not continue it. A try is cut past its time and the fetch ends past the
+    // schedule's run time. A length or bytes that cannot be the file's (maxDownloadBytes,
+    // exactSize, `received`) end that source and start the file over. A failed fetch removes
+    // its file; a cancelled one keeps what arrived. Never throws.
     FetchResult fetch(const std::vector<std::string>& sources, const std::string& filePath,
                       ProgressCallback callback, const Arrival* arrival,
                       const RetrySchedule& schedule, RetryCallback onRetry = nullptr);
@@ -95,8 +98,11 @@ class FileDownloader {
     bool disableCache = true;
     // A transfer that gets less than 16 KiB within this time (or nothing) counts as cut.
     uint32_t stallLimitMs = 60000;
-    // A body longer than this, or than its announced length, is cut.
+    // An answer announcing more than this is refused before a byte is written, a body running
+    // past it, or past its announced length, is cut. With exactSize the file has exactly this
+    // size (the signed one): any other announced length is refused, a shorter body is cut.
     uint64_t maxDownloadBytes = TESSARYN_MAX_DOWNLOAD_BYTES;
+    bool exactSize = false;
     size_t maxAnswerBytes = 65536;
     // When set, a proxy's 407 shows the system's sign-in prompt owned by this window, and the
     // request goes again with what was entered; unset (silent runs), a 407 ends the fetch.

@@ -128,6 +128,7 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
         logLine("Download starts over from its first byte");
         return truncateTo(file.get(), 0);
     };
+    DownloadDeadlines deadlines(schedule, maxDownloadBytes);
 
     auto attempt = [&](size_t source) -> Step {
         const std::string& url = sources[source];
@@ -195,7 +196,7 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
             kept.validator = resumeValidator(etag, queryHeader(request.get(),
                                                                HTTP_QUERY_LAST_MODIFIED));
             kept.etag = kept.validator == etag ? etag : std::string();
-            kept.total = length;
+            kept.total = exactSize ? maxDownloadBytes : length;
             kept.source = source;
         } else if (status == HTTP_STATUS_PARTIAL_CONTENT) {
             const std::string etag = queryHeader(request.get(), HTTP_QUERY_ETAG);
@@ -218,10 +219,14 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
                     parseRetryAfter(queryHeader(request.get(), HTTP_QUERY_RETRY_AFTER))};
         }
 
-        // Neither a longer body than announced nor one past the build's limit is taken in.
-        const uint64_t end = length != 0 ? kept.offset + length : 0;
-        if (end > maxDownloadBytes) return {Next::NextSource, DownloadFailure::Cut, status};
-        const uint64_t sizeLimit = end != 0 ? end : maxDownloadBytes;
+        // Neither a longer body than announced nor one past the file's limit is taken in; with
+        // its exact size known, a body that ends short of it is a cut one.
+        uint64_t sizeLimit = 0;
+        const char* wrong = bodyEnd(kept.offset, length, maxDownloadBytes, exactSize, sizeLimit)
+                                ? nullptr
+                                : ", another length announced";
+        const uint64_t end = exactSize || length != 0 ? sizeLimit : 0;
+        deadlines.startTry(sizeLimit - kept.offset);
         const uint64_t startedAt = kept.offset;
         const DWORD started = GetTickCount();
         ProgressInfo info;
@@ -239,7 +244,7 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
                     std::to_string((GetTickCount() - started) / 1000.0) + " s" + how);
             return step;
         };
-        for (;;) {
+        while (!wrong) {
             if (cancelled)
                 return logged({Next::Stop, DownloadFailure::Cancelled, status}, ", cancelled");
             // Asking what is there first lets a read return with what came instead of waiting
@@ -255,16 +260,22 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
                 return logged({Next::Retry, DownloadFailure::Cut, status}, ", cut off");
             if (received > 0) {
                 result.bytesReceived += received;
-                if (received > sizeLimit - kept.offset)
-                    return logged({Next::NextSource, DownloadFailure::Cut, status}, ", too long");
+                if (received > sizeLimit - kept.offset) {
+                    wrong = ", too long";
+                    break;
+                }
                 DWORD written = 0;
                 // A full disk must not pass for a finished download.
                 if (!WriteFile(file.get(), buffer.data(), received, &written, nullptr) ||
                     written != received)
                     return logged({Next::Stop, DownloadFailure::Disk, status}, ", not written");
-                if (arrival && arrival->received)
-                    arrival->received(reinterpret_cast<const uint8_t*>(buffer.data()), received);
                 kept.offset += received;
+                if (arrival && arrival->received &&
+                    !arrival->received(reinterpret_cast<const uint8_t*>(buffer.data()),
+                                       received)) {
+                    wrong = ", bad bytes";
+                    break;
+                }
                 bytesSinceReport += received;
                 stallWindowBytes += received;
             }
@@ -275,6 +286,13 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
             } else if (received != 0 && now - stallWindowStart >= stallLimitMs) {
                 return logged({Next::Retry, DownloadFailure::Cut, status}, ", stalled");
             }
+            // Past its time a try is cut like a stalled one; past the download's, it ends.
+            const DownloadFailure late =
+                received != 0 ? deadlines.overdue() : DownloadFailure::None;
+            if (late != DownloadFailure::None)
+                return logged({late == DownloadFailure::Cut ? Next::Retry : Next::Stop, late,
+                               status},
+                              ", past its time");
             const DWORD elapsed = now - lastTick;  // modulo 2^32: a wrap does no harm
             if (elapsed >= kReportIntervalMs) {
                 lastRate = bytesSinceReport * 1000 / elapsed;
@@ -290,6 +308,14 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
                 }
             }
             if (received == 0) break;
+        }
+        // A length or bytes the file cannot have: the source serves another file, and would
+        // serve it again (a stale mirror, a poisoned cache on the way), so its further tries are
+        // spared for the next source; nothing it sent is kept or resumed.
+        if (wrong) {
+            logged({}, wrong);
+            return {startOver() ? Next::NextSource : Next::Stop, DownloadFailure::WrongFile,
+                    status};
         }
         // A connection that ends before the announced length is a cut transfer, however it
         // ended.
@@ -320,8 +346,11 @@ FileDownloader::FetchResult FileDownloader::fetch(const std::vector<std::string>
                 const DWORD waitStart = GetTickCount();
                 while (!cancelled && GetTickCount() - waitStart < wait) Sleep(20);
             }
-            if (cancelled) {
-                step = {Next::Stop, DownloadFailure::Cancelled};
+            // A wait (a minute at most) may end past the download's time: no try follows then.
+            const DownloadFailure over =
+                cancelled ? DownloadFailure::Cancelled : deadlines.overdue();
+            if (over == DownloadFailure::Cancelled || over == DownloadFailure::TimedOut) {
+                step = {Next::Stop, over};
                 break;
             }
             try {

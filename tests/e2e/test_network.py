@@ -250,3 +250,94 @@ def test_proxy_sign_in_in_a_silent_run(machine, test_host, product):
         assert _AskingProxy.wanted in _AskingProxy.asked
     finally:
         proxy.shutdown()
+
+
+MIB = 1024 * 1024
+
+
+# A source that cannot serve the signed file is refused as soon as that shows, before it writes
+# past the signed size or sends the rest, and no further try asks it again: the mirror installs.
+@pytest.mark.parametrize("fault, flip", [
+    ({"extra": 8 * MIB}, False),                        # announces the package + 8 MiB
+    ({"claim": -1}, False),                             # announces one byte short of it
+    ({"extra": 8 * MIB, "unannounced": True}, False),   # runs on past it unannounced
+    ({"endless": True}, False),                         # never ends
+    ({"trickle": [65536, 0.03]}, True),                 # block 0 fails its hash
+], ids=["announced-longer", "announced-shorter", "longer", "endless", "bad-block-0"])
+def test_a_source_serving_another_file_is_left_for_the_mirror(machine, test_host, tmp_path,
+                                                              fault, flip):
+    with WebHost() as mirror:
+        mirror_url = mirror.base_url + "/m/tessaryn.pak"
+        product = make_product(tmp_path / "m", files={"data/big.bin": os.urandom(3 * MIB)},
+                               settings={"mirrors": [mirror_url]})
+        (test_host.files / "tessaryn.dat").write_bytes(product.dat.read_bytes())
+        body = bytearray(product.pak.read_bytes())
+        size = len(body)
+        if flip:
+            body[100] ^= 0x01
+        if fault.get("claim") == -1:
+            fault = {"claim": size - 1}
+        test_host.set_fault_file("/installers/tessaryn.pak", bytes(body), [fault] * 5)
+        serve_package(mirror, "/m/tessaryn.pak", product, [])
+        machine.put_setup()
+
+        code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\w.txt",
+                                 timeout=150)
+
+        log = log_text(machine, "w.txt")
+        assert code == 0, log[-3000:]
+        assert_installed(machine, product)
+        assert f"Download from source 1 ({mirror_url}) complete" in log
+        primary = test_host.fault_figures("/installers/tessaryn.pak")
+        assert primary["requests"] == 1, log[-3000:]
+        # Nothing past the signed size was written: the work copy's bytes, as logged.
+        taken = [int(n) for n in re.findall(r"tessaryn\.pak: HTTP 200, (\d+) bytes", log)]
+        assert taken and max(taken) <= size, taken
+        if flip:
+            assert "INVALID (block 0 of" in log, log[-3000:]
+            assert primary["sent"] < size // 2, primary
+
+
+# A settings file is held to 16 MiB however it comes: announced longer it is refused unread,
+# running on unannounced it is cut there.
+@pytest.mark.parametrize("fault", [{"extra": 48 * MIB}, {"extra": 48 * MIB, "unannounced": True}],
+                         ids=["announced", "unannounced"])
+def test_an_oversized_settings_download_is_cut_at_its_limit(machine, test_host, product, fault):
+    test_host.set_fault_file("/installers/tessaryn.dat", product.dat.read_bytes(), [fault] * 5)
+    machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\s.txt")
+
+    assert code == EXIT_FAILURE
+    log = log_text(machine, "s.txt")
+    assert "Message (Invalid data signature)" in log, log[-3000:]
+    sent = test_host.fault_figures("/installers/tessaryn.dat")
+    assert sent["requests"] == 1, sent
+    taken = [int(n) for n in re.findall(r"tessaryn\.dat: HTTP 200, (\d+) bytes", log)]
+    if "unannounced" in fault:
+        # What the host sent beyond the cut lay in the two sockets' buffers.
+        assert taken and 0 < taken[0] <= 16 * MIB and sent["sent"] < 32 * MIB, (taken, sent)
+    else:
+        # Nothing written; Wine reads an announced rest away unseen, so the host's count says
+        # nothing here.
+        assert taken == [0], taken
+
+
+def test_a_trickling_try_is_cut_at_its_time_and_resumed(machine, test_host, product):
+    (test_host.files / "tessaryn.dat").write_bytes(product.dat.read_bytes())
+    size = product.pak.stat().st_size
+    # 4 KiB/s: well above the stall rule, far below the rate a try must keep.
+    serve_package(test_host, "/installers/tessaryn.pak", product, [{"trickle": [1024, 0.25]}])
+    allowed = 20 + size / 32768
+    assert size / 4096 > allowed + 30, size
+    machine.put_setup()
+
+    start = time.monotonic()
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\t.txt")
+    took = time.monotonic() - start
+
+    log = log_text(machine, "t.txt")
+    assert code == 0, log[-3000:]
+    assert_installed(machine, product)
+    assert "past its time" in log and "Connection lost. Retrying in 1 s (try 2 of 5)" in log
+    assert took < allowed + 25, took

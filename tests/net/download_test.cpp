@@ -82,8 +82,11 @@ TEST_F(Download, KeptFileIsNewSeenAsWrittenAndLockedAgainstOthers) {
     std::string seen;
     UniqueFile kept;
     const FileDownloader::Arrival arrival{
-        [&seen](const uint8_t* bytes, size_t size) { seen.append(bytes, bytes + size); }, nullptr,
-        &kept};
+        [&seen](const uint8_t* bytes, size_t size) {
+            seen.append(bytes, bytes + size);
+            return true;
+        },
+        nullptr, &kept};
     FileDownloader downloader;
     ASSERT_TRUE(downloader.downloadFile(serverUrl() + "/bytes/300000?chunk=7000", path, nullptr,
                                         &arrival));

@@ -31,13 +31,21 @@ nlohmann::json figures(const std::string& path) {
     return nlohmann::json::parse(readFile(file));
 }
 
-// What the arrival consumer saw: the bytes since its last restart notice.
+// What the arrival consumer saw: the bytes since its last restart notice. With `expected`, it
+// refuses bytes that differ from it, as a block check does.
 struct Seen {
     std::string bytes;
     int restarts = 0;
     UniqueFile kept;
+    const std::string* expected = nullptr;
     FileDownloader::Arrival arrival{
-        [this](const uint8_t* data, size_t size) { bytes.append(data, data + size); },
+        [this](const uint8_t* data, size_t size) {
+            if (expected && expected->compare(bytes.size(), size,
+                                              reinterpret_cast<const char*>(data), size) != 0)
+                return false;
+            bytes.append(data, data + size);
+            return true;
+        },
         [this] {
             bytes.clear();
             ++restarts;
@@ -60,9 +68,12 @@ struct FetchRun {
 };
 
 void fetchInto(FetchRun& run, const std::vector<std::string>& sources, const std::string& file,
-               uint32_t stallLimitMs = 60000) {
+               uint32_t stallLimitMs = 60000, const RetrySchedule& schedule = kShortWaits) {
     FileDownloader downloader;
     downloader.stallLimitMs = stallLimitMs;
+    // The file's own size, as the settings would sign it: the download's time follows from it.
+    downloader.maxDownloadBytes = kSize;
+    downloader.exactSize = true;
     const DWORD start = GetTickCount();
     run.result = downloader.fetch(
         sources, file,
@@ -70,7 +81,7 @@ void fetchInto(FetchRun& run, const std::vector<std::string>& sources, const std
             run.progress.push_back(info.downloadedBytes);
             return true;
         },
-        &run.seen.arrival, kShortWaits,
+        &run.seen.arrival, schedule,
         [&run](const FileDownloader::RetryNotice& notice) { run.notices.push_back(notice); });
     run.ms = GetTickCount() - start;
 }
@@ -180,6 +191,43 @@ TEST_F(Resume, MirrorsServeWhenThePrimaryIsDeadAndAllDeadFailsInTime) {
     EXPECT_EQ(dead.notices.size(), 8u);
     EXPECT_LT(dead.ms, 15000u);
     EXPECT_FALSE(fileExists(none));
+}
+
+// Bytes the consumer refuses end their source at once, without its further tries; the next
+// source serves the file from its first byte.
+TEST_F(Resume, RefusedBytesEndTheirSource) {
+    // Paced, so that what the host sent shows where the client stopped reading.
+    script("/refused-bad", {{{"change", true}, {"trickle", {65536, 0.02}}}});
+    script("/refused-good", nlohmann::json::array());
+    const std::string pattern = patternBytes(kSize);
+    FetchRun run;
+    run.seen.expected = &pattern;
+    fetchInto(run, {serverUrl() + "/refused-bad", serverUrl() + "/refused-good"},
+              scratchDir() + "refused.bin");
+    ASSERT_TRUE(run.result.complete);
+    EXPECT_EQ(run.result.source, 1u);
+    EXPECT_EQ(run.seen.restarts, 1);
+    EXPECT_TRUE(run.seen.bytes == pattern);
+    EXPECT_TRUE(run.notices.empty());
+    const nlohmann::json bad = figures("/refused-bad");
+    EXPECT_EQ(bad["requests"], 1) << bad;
+    EXPECT_LT(bad["sent"].get<uint64_t>(), kSize / 2) << bad;
+}
+
+// A trickle: each try is cut at its own time (1 s + the bytes at 8 MB/s) and resumed, and the
+// run's time (twice one try's for the whole file) ends the fetch with a cause of its own.
+TEST_F(Resume, ATrickleIsCutAtEachTrysTimeAndEndsAtTheRunsTime) {
+    script("/trickle", nlohmann::json::array_t(10, nlohmann::json{{"trickle", {1000, 0.05}}}));
+    FetchRun run;
+    const std::string file = scratchDir() + "trickle.bin";
+    fetchInto(run, {serverUrl() + "/trickle"}, file, 60000,
+              RetrySchedule{5, {50}, 0, 1000, 8000000, 0});
+    EXPECT_EQ(run.result.failure, DownloadFailure::TimedOut);
+    ASSERT_FALSE(run.notices.empty());
+    EXPECT_EQ(run.notices[0].cause, DownloadFailure::Cut);
+    EXPECT_GE(run.ms, 3900u);
+    EXPECT_LT(run.ms, 8000u);
+    EXPECT_FALSE(fileExists(file));
 }
 
 TEST_F(Resume, CancelEndsAWaitBetweenTries) {

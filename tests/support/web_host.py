@@ -121,6 +121,11 @@ class FaultFile:
       change         the file changes before this answer (other bytes, another ETag)
       status: C      answer with status C (a short body), with retry_after: S as Retry-After
       wrong_range    answer 206 for a range one byte after the one asked for
+      extra: N       the body goes on for N pattern bytes past the file's end, announced
+      claim: L       announce a Content-Length of L, whatever is sent (then close)
+      unannounced    no Content-Length: the body ends when the connection does
+      endless        the body (from the range asked for) repeats for ever, unannounced
+      trickle: [K, S]  K bytes per write, S seconds before each
     """
     body: bytes
     faults: list
@@ -282,6 +287,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 if answer.chunk_delay:
                     time.sleep(answer.chunk_delay)
                 self._write_piece(body, answer.chunked)
+                self._count(answer, len(body))
             while sent < len(body):
                 if answer.chunk_delay:
                     time.sleep(answer.chunk_delay)
@@ -430,8 +436,12 @@ class WebHost:
             status = 206
             headers["Content-Range"] = f"bytes {start}-{len(body) - 1}/{len(body)}"
         cut = fault.get("cut", start if "stall" in fault else None)
-        return Answer(status=status, body=body[start:], headers=headers,
-                      chunk_size=65536,
+        chunk, delay = fault.get("trickle", (65536, 0))
+        endless = bool(fault.get("endless"))
+        return Answer(status=status, body=body[start:] + _pattern(int(fault.get("extra", 0))),
+                      headers=headers, chunk_size=int(chunk), chunk_delay=float(delay),
+                      length=not (endless or fault.get("unannounced")),
+                      claimed_length=fault.get("claim"), endless=endless,
                       cut_after=None if cut is None else max(0, int(cut) - start),
                       stall=float(fault.get("stall", 0)), counter=f,
                       clean_cut=not fault.get("reset"))
