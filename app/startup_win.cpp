@@ -37,9 +37,6 @@ std::wstring programFilesFolder() {
     return result;
 }
 
-// The largest setup information file taken: it is held in memory whole.
-constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
-
 #ifdef TESSARYN_ACCEPT_UNBOUND_PACKAGE
 constexpr bool kAcceptUnboundPackage = true;
 #else

@@ -36,7 +36,8 @@ LINK_READER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_link_reader.exe"
 PROBE_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_launch_probe.exe"
 PLANTED_DLL = WINDOWS_BUILD / "tests" / "e2e" / "e2e_planted_library.dll"
 PLANTED_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_planted_program.exe"
-LATE_REMOVER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_late_remover.exe"
+ACCESS_READER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_access_reader.exe"
+MARKER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_marker_program.exe"
 PUBLISH = NATIVE_BUILD / "tools" / "tessaryn-publish"
 SIGN_RAW = NATIVE_BUILD / "tests" / "e2e" / "e2e_sign_raw"
 
@@ -54,7 +55,7 @@ def wine_env(prefix: Path) -> dict:
 @pytest.fixture(scope="session")
 def built():
     for path in (SETUP_EXE, DRIVER_EXE, LINK_READER_EXE, PROBE_EXE, PLANTED_DLL, PLANTED_EXE,
-                 LATE_REMOVER_EXE, PUBLISH, SIGN_RAW, DEV_KEY / "tessaryn.key", ANSWERS_KEY):
+                 MARKER_EXE, ACCESS_READER_EXE, PUBLISH, SIGN_RAW, DEV_KEY / "tessaryn.key", ANSWERS_KEY):
         assert path.exists(), f"{path} is missing: build both presets first (scripts/test)"
     ARTIFACTS.mkdir(parents=True, exist_ok=True)
 

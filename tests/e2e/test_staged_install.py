@@ -6,7 +6,9 @@ import shutil
 import signal
 import time
 
-from conftest import (EXIT_FAILURE, LATE_REMOVER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
+import pytest
+
+from conftest import (EXIT_FAILURE, MARKER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
                       package_binding, sign_raw, sign_settings, tree_files, url_switch,
                       wait_until)
 from test_install import assert_installed
@@ -81,20 +83,67 @@ def test_damaged_packages_leave_nothing_new(machine, host, tmp_path):
     assert not (machine.desktop / "Tessaryn.lnk").exists()
 
 
-def test_upgrade_waits_for_what_the_old_uninstaller_left_running(machine, host, tmp_path):
-    # Its clean-up removes the folder by name, once at once and once again seconds later: the
-    # new version takes the name only after that clean-up has ended.
-    install_old(machine, host, tmp_path)
-    shutil.copyfile(LATE_REMOVER_EXE, machine.install_dir / "unins000.exe")
-    new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
+def first_line(log, text):
+    found = [i for i, line in enumerate(log) if text in line]
+    assert found, f"no line with {text!r} in the log"
+    return found[0]
+
+
+@pytest.mark.parametrize("old_dat, old_post_runs", [("as installed", True),
+                                                    ("its signature broken", False)])
+def test_upgrade_moves_the_old_version_aside_before_removing_it(machine, host, tmp_path, old_dat,
+                                                                old_post_runs):
+    old = make_product(tmp_path / "v1", "1.0", settings={"post": [r"echo old %CD%>>C:\post.txt"]})
+    setup = machine.put_setup()
+    host.publish(old)
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    # An old uninstaller that leaves a mark when it runs: the upgrade never starts it.
+    shutil.copyfile(MARKER_EXE, machine.install_dir / "unins000.exe")
+    if old_dat != "as installed":
+        dat = machine.install_dir / "unins000.dat"
+        dat.write_bytes(dat.read_bytes()[:-1] + b"\0")
+    new = make_product(tmp_path / "v2", "2.0", settings={"post": [r"echo new %CD%>>C:\post.txt"]})
     host.publish(new)
 
     assert machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt") == 0
-    assert_installed(machine, new, machine.downloads / "TessarynSetup.exe")
+    assert_installed(machine, new, setup)
+    assert not (machine.c / "marker-ran.txt").exists(), "the old uninstaller ran"
     assert side_folders(machine) == []
-    log = "\n".join(log_lines(machine.c / "up.txt"))
-    assert (r"Old uninstaller ended with exit code 0: C:\Program Files\Tessaryn\unins000.exe "
-            "/VERYSILENT /URL:http://127.0.0.1:") in log
+    # The new settings' post commands first, then the old version's own, both in its folder
+    # moved aside; a file whose signature does not check names no command that runs.
+    ran = (machine.c / "post.txt").read_text().splitlines()
+    assert [line.split()[0] for line in ran] == (["new", "old"] if old_post_runs else ["new"])
+    assert all(r"\.Tessaryn-backup-" in line for line in ran), ran
+    log = log_lines(machine.c / "up.txt")
+    assert any("Post commands of the previous version not run" in line
+               for line in log) != old_post_runs
+    # Nothing is lost before the last step that can fail: moved aside and held, new folder in
+    # place, registered; only then the post commands and the removal.
+    order = [first_line(log, text) for text in
+             ("Previous version moved aside and held", "Moved into place", "Registered",
+              r"echo new", "Previous version removed", "Shortcuts made")]
+    assert order == sorted(order), log
+
+
+@pytest.mark.parametrize("taken", ["unins000.exe", "unins000.dat"])
+def test_failure_after_the_move_aside_puts_the_old_version_back(machine, host, tmp_path, taken):
+    # The new package holds a folder under the name the uninstaller's file must take: its
+    # writing fails once the old version has moved aside and the new one is in place.
+    old_state = install_old(machine, host, tmp_path)
+    new = make_product(tmp_path / "v2", "2.0", files={f"{taken}/inside.txt": b"in the way"})
+    host.publish(new)
+
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt")
+
+    assert code == EXIT_FAILURE
+    assert installed_state(machine) == old_state
+    assert side_folders(machine) == []
+    assert sorted(host.events()[3:]) == [0, 3, 5], host.events()
+    log = log_lines(machine.c / "up.txt")
+    first_line(log, "Previous version moved aside and held")
+    message = log[first_line(log, "Message (Error): Failed to ")]
+    assert ("uninstaller" if taken.endswith(".exe") else "uninstall information") in message
+    assert not any(line == "Registered" for line in log)
 
 
 def test_upgrade_while_the_old_version_is_held_open(machine, host, tmp_path):
