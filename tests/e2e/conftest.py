@@ -162,6 +162,14 @@ class Machine:
         lines = result.stdout.decode("utf-8", "replace").splitlines()
         return dict(line.split("=", 1) for line in lines if "=" in line)
 
+    def read_access(self, *paths: Path) -> list[str]:
+        """The access list of each path (SDDL), read back through GetNamedSecurityInfoW."""
+        reader = self.downloads / "access_reader.exe"
+        if not reader.exists():
+            shutil.copyfile(ACCESS_READER_EXE, reader)
+        result = self.wine(self.windows_path(reader), *map(self.windows_path, paths))
+        return result.stdout.decode("utf-8", "replace").splitlines()
+
     def screenshot(self, name: str):
         display = os.environ.get("DISPLAY")
         if display and shutil.which("import"):

@@ -2,6 +2,7 @@
 package, a file of the old version held open by another program, a setup killed mid-way."""
 
 import os
+import re
 import shutil
 import signal
 import time
@@ -14,6 +15,8 @@ from conftest import (EXIT_FAILURE, MARKER_EXE, UNINSTALL_KEY, WindowDriver, mak
 from test_install import assert_installed
 from test_switches import log_lines
 
+# An entry that lets Users (or Everyone, or the signed-in users) read and run.
+USERS_READ = re.compile(r"\(A;[^;]*;(0x1200a9|FR|FX|GR|GX|FA|GA|0x1f01ff);;;(BU|WD|AU)\)")
 LAST = "zz-last.bin"  # packed after every other entry (names are packed sorted)
 
 
@@ -146,6 +149,29 @@ def test_failure_after_the_move_aside_puts_the_old_version_back(machine, host, t
     assert not any(line == "Registered" for line in log)
 
 
+def test_staging_folder_grants_users_nothing_until_it_is_in_place(machine, host, tmp_path):
+    big = make_product(tmp_path / "v1", "1.0", files={LAST: os.urandom(24_000_000)})
+    host.publish(big)
+    machine.put_setup()
+    setup = machine.start_setup("/VERYSILENT", url_switch(host.base_url))
+    staging = None
+    for _ in range(2400):
+        found = [p for p in machine.program_files.glob(".Tessaryn-staging-*") if (p / "data").exists()]
+        if found or setup.poll() is not None:
+            staging = found[0] if found else None
+            break
+        time.sleep(0.05)
+    assert staging is not None, "the setup ended before it unpacked"
+    # Read back through the system (Wine keeps no list, it answers from the Linux permissions it
+    # set from the one given, and lets files made inside keep their own: the folder is asked).
+    during = machine.read_access(staging)
+    assert setup.wait(timeout=240) == 0
+    machine.settle()
+    after = machine.read_access(machine.install_dir)
+    assert len(during) == 1 and during[0].startswith("D:") and not USERS_READ.search(during[0])
+    assert len(after) == 1 and USERS_READ.search(after[0]), after
+
+
 def test_upgrade_while_the_old_version_is_held_open(machine, host, tmp_path):
     old_state = install_old(machine, host, tmp_path)
     driver = WindowDriver(machine)  # started only now: it keeps the prefix from settling
@@ -159,14 +185,19 @@ def upgrade_beside_held_files(machine, host, tmp_path, driver, old_state):
     new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
     host.publish(new)
 
-    # A folder held as a console holds its current folder can be neither removed nor moved:
-    # the upgrade gives up before the old uninstaller runs, and 1.0 stays whole.
+    # A folder held as a console holds its current folder cannot be moved: the upgrade gives up
+    # before anything of the old version is touched (no event 7), and 1.0 stays whole.
     assert driver.ask(r"hold C:\Program Files\Tessaryn") == "ok"
-    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\held.txt",
+                             settle=False)
     assert code == EXIT_FAILURE
     assert installed_state(machine) == old_state
     assert side_folders(machine) == []
-    assert wait_until(lambda: 3 in host.events()[6:], timeout=10), host.events()
+    assert wait_until(lambda: sorted(host.events()[3:]) == [0, 3, 5], timeout=10), host.events()
+    message = [line for line in log_lines(machine.c / "held.txt") if "Message (Error)" in line]
+    assert message and message[0].startswith(
+        "Message (Error): Files of the previous version are in use by another program. Close it "
+        "and run Setup again."), message
     assert driver.ask("release") == "ok"
 
     # A held file moves aside with its folder, and the upgrade completes.
