@@ -37,13 +37,12 @@ std::vector<std::string> installedPostCommands(const std::wstring& folder) {
                                       GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     LARGE_INTEGER size{};
-    std::vector<uint8_t> bytes;
     DWORD got = 0;
     SetupSettings settings;
     // No larger than the setup reads a setup information file; checked as its uninstaller
     // checks it, with the same context and key.
     if (file && GetFileSizeEx(file.get(), &size) && static_cast<uint64_t>(size.QuadPart) <= kLargestSettingsFile) {
-        bytes.resize(static_cast<size_t>(size.QuadPart));
+        std::vector<uint8_t> bytes(static_cast<size_t>(size.QuadPart));
         if (ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) &&
             got == bytes.size() &&
             verifySignedBytes(bytes.data(), got, kSettingsContext, publisherPublicKey()))

@@ -29,8 +29,10 @@ F entry(HMODULE library, const char* name) {
 }  // namespace
 
 std::vector<FileHolder> folderHolders(const std::wstring& folder) {
-    // Loaded on first use, from the system folder only: the import table names no more.
-    static const HMODULE library = loadSystemLibrary(L"Rstrtmgr.dll");
+    // Loaded on use (once, by a run that fails), from the system folder only: the import table
+    // names no more.
+    const UniqueModule module(loadSystemLibrary(L"Rstrtmgr.dll"));
+    const HMODULE library = module.get();
     if (!library) return {};
     const auto start = entry<StartSession>(library, "RmStartSession");
     const auto add = entry<RegisterResources>(library, "RmRegisterResources");
@@ -51,11 +53,10 @@ std::vector<FileHolder> folderHolders(const std::wstring& folder) {
     UINT needed = 0;
     UINT count = kListed;
     DWORD reasons = 0;
-    std::vector<FileHolder> holders;
-    if (list(session, &needed, &count, found, &reasons) == ERROR_SUCCESS) {
-        for (UINT i = 0; i < count && i < kListed; ++i)
-            holders.push_back({toUtf8(found[i].strAppName), found[i].Process.dwProcessId});
-    }
+    if (list(session, &needed, &count, found, &reasons) != ERROR_SUCCESS) count = 0;
+    std::vector<FileHolder> holders(count < kListed ? count : kListed);
+    for (size_t i = 0; i < holders.size(); ++i)
+        holders[i] = {toUtf8(found[i].strAppName), found[i].Process.dwProcessId};
     end(session);
     return holders;
 }
