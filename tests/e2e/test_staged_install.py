@@ -128,22 +128,33 @@ def test_upgrade_moves_the_old_version_aside_before_removing_it(machine, host, t
     assert order == sorted(order), log
 
 
-@pytest.mark.parametrize("taken", ["unins000.exe", "unins000.dat"])
-def test_failure_after_the_move_aside_puts_the_old_version_back(machine, host, tmp_path, taken):
+@pytest.mark.parametrize("taken, upgrade", [("unins000.exe", True), ("unins000.dat", True),
+                                            ("unins000.exe", False)])
+def test_failure_after_the_move_aside_puts_the_old_version_back(machine, host, tmp_path, taken,
+                                                                 upgrade):
     # The new package holds a folder under the name the uninstaller's file must take: its
     # writing fails once the old version has moved aside and the new one is in place.
-    old_state = install_old(machine, host, tmp_path)
+    before = set(machine.program_files.iterdir())
+    old_state = install_old(machine, host, tmp_path) if upgrade else None
     new = make_product(tmp_path / "v2", "2.0", files={f"{taken}/inside.txt": b"in the way"})
     host.publish(new)
+    if not upgrade:
+        machine.put_setup()
 
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt")
 
     assert code == EXIT_FAILURE
-    assert installed_state(machine) == old_state
-    assert side_folders(machine) == []
-    assert sorted(host.events()[3:]) == [0, 3, 5], host.events()
+    if upgrade:
+        assert installed_state(machine) == old_state
+        assert side_folders(machine) == []
+    else:  # a fresh install leaves nothing: no folder, no record
+        assert set(machine.program_files.iterdir()) == before
+        assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
+    events = host.events()
+    assert sorted(events[3:] if upgrade else events) == [0, 3, 5], events
     log = log_lines(machine.c / "up.txt")
-    first_line(log, "Previous version moved aside and held")
+    if upgrade:
+        first_line(log, "Previous version moved aside and held")
     message = log[first_line(log, "Message (Error): Failed to ")]
     assert ("uninstaller" if taken.endswith(".exe") else "uninstall information") in message
     assert not any(line == "Registered" for line in log)
