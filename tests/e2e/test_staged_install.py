@@ -104,7 +104,9 @@ def test_upgrade_moves_the_old_version_aside_before_removing_it(machine, host, t
     shutil.copyfile(MARKER_EXE, machine.install_dir / "unins000.exe")
     if old_dat != "as installed":
         dat = machine.install_dir / "unins000.dat"
-        dat.write_bytes(dat.read_bytes()[:-1] + b"\0")
+        signed = bytearray(dat.read_bytes())
+        signed[-1] ^= 0x01
+        dat.write_bytes(bytes(signed))
     new = make_product(tmp_path / "v2", "2.0", settings={"post": [r"echo new %CD%>>C:\post.txt"]})
     host.publish(new)
 
