@@ -12,7 +12,7 @@ StagedInstall::~StagedInstall() { discard(); }
 
 bool StagedInstall::begin() {
     removeLeftoverSideFolders(installFolder_, product_);
-    // Held from creation to the rename, so that no other run (the old uninstaller among them)
+    // Held from creation to the rename, so that no other run (an uninstaller among them)
     // mistakes it for a leftover and no other program can hold it against the rename.
     stagingHold_ = createStagingFolder(installFolder_, product_, staging_);
     return static_cast<bool>(stagingHold_);

@@ -1,6 +1,6 @@
 #pragma once
 // Whole folders moved within one volume: the staging folder an install unpacks into, the backup
-// an old version is moved to when it cannot be removed, and what a killed run left behind.
+// an old version is moved aside to during an upgrade, and what a killed run left behind.
 // Folder paths here carry no trailing separator.
 #include <string>
 
