@@ -248,9 +248,11 @@ std::string moveIntoPlace(const RunContext& context, StagedInstall& staged, bool
 
 // Step 8: the old version's removal, by this program, against the folder moved aside (where its
 // files are): the new settings' post commands, then those its own checked settings name; its
-// shortcuts. Its record was overwritten by the new one already.
+// shortcuts. Its record was overwritten by the new one already. Its uninstallation is reported
+// as its uninstaller did, so that the web host still counts 7 then 8 as an upgrade.
 void removePreviousVersion(ProgressWindow& window, const StagedInstall& staged) {
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
+    sendMetric(UsageEvent::UninstallStarted, true);
     window.setStatusText(L"Removing previous version...");
     const std::wstring old = staged.oldFolder();
     runCommands(setupState().postCommands, old);

@@ -99,9 +99,9 @@ def test_upgrade_replaces_the_old_version(machine, host, tmp_path):
     assert (machine.install_dir / "new-only.txt").read_bytes() == b"from 2.0"
     values = machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")
     assert values["DisplayVersion"] == ("REG_SZ", "2.0")
-    # First install 0,5,9; the upgrade adds 0,5,7 and 9 last (no old uninstaller runs to send 8).
+    # First install 0,5,9; the upgrade adds 0,5,7, 8 for the old version's removal, and 9 last.
     events = host.events()
-    assert sorted(events[3:]) == [0, 5, 7, 9] and events[-1] == 9, events
+    assert sorted(events[3:]) == [0, 5, 7, 8, 9] and events[-1] == 9, events
 
 
 def test_host_asking_to_end_during_unpacking_ends_the_run_after_the_install(machine, test_host,
