@@ -13,23 +13,22 @@
 #include "app/staged_install_win.h"
 #include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
+#include "app/uninstall_road_win.h"
 #include "app/download_job_win.h"
 #include "package/public_key.h"
 #include "package/release_rules.h"
 #include "system/ascii_text.h"
-#include "system/cleanup_script.h"
 #include "system/file_tree_win.h"
 #include "system/file_bytes_win.h"
 #include "system/handles_win.h"
+#include "system/held_files.h"
 #include "system/process_win.h"
 #include "system/program_file_win.h"
-#include "system/program_tree_win.h"
 #include "system/registry_win.h"
 #include "system/run_log.h"
 #include "system/shell_launch_win.h"
 #include "system/shortcuts_win.h"
 #include "system/unicode_win.h"
-#include "system/web_address.h"
 #include "telemetry/events_win.h"
 #include "ui/eula_window_win.h"
 #include "ui/progress_window_win.h"
@@ -37,12 +36,6 @@
 
 namespace tessaryn {
 namespace {
-
-constexpr auto kOldFolderRemovalLimit = std::chrono::seconds(30);
-// The old uninstaller's clean-up script must have ended, done or given up, before its folder is
-// moved aside: were it still at work, it would remove the new installation in its place.
-static_assert(kOldFolderRemovalLimit >= std::chrono::seconds(kCleanupDeleteTries + 5));
-constexpr auto kOldUninstallerLimit = std::chrono::minutes(3);
 
 bool isDirectory(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -235,60 +228,39 @@ void unpackIntoStaging(RunContext& context, StagedInstall& staged, bool stagingM
     unpackWholePackage(context, staged.folder(), window, worker);
 }
 
-// The old uninstaller removes its folder from a script that runs after it has ended, by the
-// folder's name: were that script still at work when the new folder takes the name, it would
-// delete the new files. So the wait lasts until everything the uninstaller started has ended
-// (or only until its folder is gone, where the system cannot follow what it starts).
-void waitForOldUninstaller(const ProgramTree& uninstaller, const std::wstring& installDir) {
-    const std::chrono::milliseconds programLimit = kOldUninstallerLimit;
-    (void)pumpUntilSignalled(uninstaller.program(), static_cast<DWORD>(programLimit.count()));
-    const auto waiting = [&] {
-        if (uninstaller.tracksWhatItStarts()) return !uninstaller.ended();
-        return uninstaller.succeeded() && isDirectory(installDir);
-    };
-    const auto end = std::chrono::steady_clock::now() + kOldFolderRemovalLimit;
-    while (waiting() && std::chrono::steady_clock::now() < end)
-        pumpFor(std::chrono::milliseconds(50));
+// Step 6: the old version's processes end and its folder moves aside, held; the new folder takes
+// its name. Empty when both moved, else why not: the old folder is then where it was.
+std::string moveIntoPlace(const RunContext& context, StagedInstall& staged, bool upgrade) {
+    if (upgrade) {
+        terminateProcessesInDirectory(context.installDir);
+        if (!staged.moveOldAside()) {
+            const std::string holders = holderList(folderHolders(staged.installFolder()));
+            logLine("Previous version not moved aside, held by another program" + holders);
+            return "Files of the previous version are in use by another program. Close it and "
+                   "run Setup again." + holders;
+        }
+        logLine("Previous version moved aside and held: " + toUtf8(staged.oldFolder()));
+    }
+    if (!staged.takeInstallName()) return "Failed to move the installed files into place";
+    logLine("Moved into place");
+    return {};
 }
 
-// Step 6: runs the earlier version's clean-up commands, ends its processes, tries both moves of
-// the swap and runs its uninstaller. False, before its uninstaller has run, when its folder or
-// the staging folder would not move: the old version then stays installed.
-bool uninstallPreviousVersion(const RunContext& context, ProgressWindow& window,
-                           StagedInstall& staged) {
-    const SetupState& state = setupState();
+// Step 8: the old version's removal, by this program, against the folder moved aside (where its
+// files are): the new settings' post commands, then those its own checked settings name; its
+// shortcuts. Its record was overwritten by the new one already. Its uninstallation is reported
+// as its uninstaller did, so that the web host still counts 7 then 8 as an upgrade.
+void removePreviousVersion(const RunContext& context, ProgressWindow& window,
+                           const StagedInstall& staged) {
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
+    sendMetric(UsageEvent::UninstallStarted, true);
     window.setStatusText(L"Removing previous version...");
-    runCommands(state.postCommands, context.installDir, machineEnvironment(context.workDir));
-    terminateProcessesInDirectory(context.installDir);
-    // Both moves of the swap are tried first: one that cannot happen must fail while the old
-    // version is whole.
-    if (!staged.trialMoveOfStaging() || !staged.trialMoveOfOldFolder()) return false;
-    // A run pointed at another web host points the old uninstaller there too, so that its
-    // events reach the same host; an address with other characters is not passed on.
-    std::wstring arguments = L"/VERYSILENT";
-    if (isPlainWebAddress(state.serverOverride))
-        arguments += L" /URL:" + toWide(state.serverOverride);
-    const std::wstring program = context.installDir + kUninstallerFileName;
-    const std::string shown = toUtf8(program) + " " + toUtf8(arguments);
-    ProgramTree uninstaller;
-    if (uninstaller.start(program, arguments, context.installDir,
-                          machineEnvironment(context.workDir))) {
-        waitForOldUninstaller(uninstaller, context.installDir);
-        DWORD exitCode = STILL_ACTIVE;
-        (void)::GetExitCodeProcess(uninstaller.program(), &exitCode);
-        logLine(exitCode == STILL_ACTIVE
-                    ? "Old uninstaller still running, ended: " + shown
-                    : "Old uninstaller ended with exit code " +
-                          std::to_string(static_cast<int>(exitCode)) + ": " + shown);
-        // Whatever of it runs still would act on the folder's name, where the new files go next.
-        uninstaller.end();
-    } else {
-        logLine("Old uninstaller not started (error " + std::to_string(::GetLastError()) +
-                "): " + shown);
-    }
-    terminateProcessesInDirectory(context.installDir);
-    return true;
+    const std::wstring old = staged.oldFolder();
+    const std::wstring environment = machineEnvironment(context.workDir);
+    runCommands(setupState().postCommands, old, environment);
+    runCommands(installedPostCommands(old), old, environment);
+    removeShortcuts(true);
+    logLine("Previous version removed");
 }
 
 void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
@@ -317,33 +289,36 @@ UninstallRecord uninstallRecord(const RunContext& context, const std::wstring& u
             toWide(state.helpUrl),     productExe,            kilobytesOf(bytes)};
 }
 
-// The uninstaller is this program; beside it goes the setup information file, signed again.
-void installUninstaller(const RunContext& context, const std::wstring& productExe) {
+// Step 7, the last that can fail: the uninstaller (this program) and beside it the setup
+// information file, signed again; the folder opened to Users; the record. Empty when all is
+// done, else what failed.
+std::string installUninstaller(const RunContext& context, StagedInstall& staged,
+                               const std::wstring& productExe) {
     const std::wstring uninstaller = context.installDir + kUninstallerFileName;
     // Held since start-up: the name may lead to another file by now.
-    if (!copyOpenFile(context.programFile, uninstaller)) return;
+    if (!copyOpenFile(context.programFile, uninstaller)) return "Failed to copy the uninstaller";
     logLine("Uninstaller copied");
-    (void)registerUninstallEntry(uninstallRecord(context, uninstaller, productExe));
     // Written from the bytes that were checked, never read again from the work folder.
     const std::wstring dat = context.installDir + toWide(kUninstallerDatFileName);
     DeleteFileW(dat.c_str());
-    (void)writeFileBytes(dat, {reinterpret_cast<const char*>(context.signedSettings.data()),
-                               context.signedSettings.size()});
+    if (!writeFileBytes(dat, {reinterpret_cast<const char*>(context.signedSettings.data()),
+                              context.signedSettings.size()}))
+        return "Failed to write the uninstall information";
+    if (!staged.openToUsers()) return "Failed to set the access of the installed files";
+    if (!registerUninstallEntry(uninstallRecord(context, uninstaller, productExe)))
+        return "Failed to register the uninstaller";
+    logLine("Registered");
+    return {};
 }
 
-// Step 8: init commands, shortcuts, uninstaller and its record, start of the product.
-void registerAndStartProduct(const RunContext& context, ProgressWindow& window,
-                             PreparedLaunch& productLaunch) {
-    const SetupState& state = setupState();
-    const std::wstring productExe =
-        context.installDir + toWide(lowerCaseAscii(state.productName) + ".exe");
+// Step 9: init commands, shortcuts, start of the product.
+void startProduct(const RunContext& context, ProgressWindow& window,
+                  PreparedLaunch& productLaunch, const std::wstring& productExe) {
     pumpMessages();
     window.setStatusText(L"Initializing product...");
-    runCommands(state.initCommands, context.installDir, machineEnvironment(context.workDir));
+    runCommands(setupState().initCommands, context.installDir, machineEnvironment(context.workDir));
     makeShortcuts(context, productExe);
     logLine("Shortcuts made");
-    installUninstaller(context, productExe);
-    logLine("Registered");
     // As the signed-in user: the product must not inherit the setup's elevation.
     productLaunch.launch(productExe, context.installDir);
     logLine("Product started");
@@ -375,13 +350,14 @@ void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
 //   5. "Installing files...": the unpacking ends (or, without block hashes or when it could not
 //      follow the download, the checked package is unpacked now), each file written through to
 //      the disk by the worker that wrote it;
-//   6. "Removing previous version...": the old version's post commands and the end of its
-//      processes; trial moves of its folder and of the staging folder (one that cannot move is
-//      left whole, and the run fails); its uninstaller;
-//   7. one rename puts the staging folder in place (the old folder moved aside if still there);
-//   8. init commands, shortcuts, uninstaller, uninstall record and start of the product.
-// Nothing in the staging folder is used before step 4 has checked the whole package. A failure up
-// to step 7 removes the staging folder and ends the run with -1 after event 3. A host's answer
+//   6. the end of the old version's processes; its folder moved aside and held (a folder another
+//      program holds stays, and the run fails); one rename puts the staging folder in place;
+//   7. uninstaller, its settings, the folder's final access list, uninstall record;
+//   8. "Removing previous version...": post commands in the folder moved aside, its shortcuts;
+//   9. init commands, shortcuts and start of the product; the old folder removed.
+// Nothing in the staging folder is used before step 4 has checked the whole package. Nothing is
+// lost before step 8: a failure up to step 7 puts the old folder back, removes the staging
+// folder and ends the run with -1 after event 3. A host's answer
 // may ask the run to end; it ends only between steps, never while files are swapped or the
 // product registered.
 int runInstallRoad(RunContext& context) {
@@ -407,16 +383,16 @@ int runInstallRoad(RunContext& context) {
     unpackIntoStaging(context, staged, stagingMade, early, installing, worker);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
-    if (!worker.failed && isDirectory(context.installDir) &&
-        !uninstallPreviousVersion(context, installing, staged))
-        worker.fail("Files of the previous version are in use by another program. "
-                    "Close it and run Setup again.");
+    const bool upgrade = isDirectory(context.installDir);
+    const std::wstring productExe =
+        context.installDir + toWide(lowerCaseAscii(setupState().productName) + ".exe");
     if (!worker.failed) {
-        terminateProcessesInDirectory(context.installDir);
-        if (!staged.swapIntoPlace())
-            worker.fail("Failed to move the installed files into place");
-        else
-            logLine("Moved into place");
+        std::string error = moveIntoPlace(context, staged, upgrade);
+        if (error.empty()) error = installUninstaller(context, staged, productExe);
+        if (!error.empty()) {
+            staged.putOldBack();
+            worker.fail(error);
+        }
     }
 
     int exitCode = kExitSuccess;
@@ -425,8 +401,10 @@ int runInstallRoad(RunContext& context) {
         reportWorkerFailure(installing, worker);
         exitCode = kExitFailure;
     } else {
-        registerAndStartProduct(context, installing, productLaunch);
-        staged.removeBackup();
+        staged.commit();
+        if (upgrade) removePreviousVersion(context, installing, staged);
+        startProduct(context, installing, productLaunch, productExe);
+        staged.removeOld();
     }
     // The installation is complete: an end asked for now is only a shorter goodbye.
     if (exitCode == kExitSuccess && hostAskedToEnd()) return kExitSuccess;

@@ -7,6 +7,9 @@
 
 namespace tessaryn {
 
+SetupSettings::SetupSettings() = default;
+SetupSettings::~SetupSettings() = default;
+
 SetupSettings::SetupSettings(const std::string& fileName) : fileName_(fileName) {
     if (!fileName.empty()) load(executableDirectory() + fileName);
 }

@@ -10,7 +10,11 @@ namespace tessaryn {
 
 class SetupSettings {
   public:
-    SetupSettings() = default;
+    SetupSettings();
+    // Out of line: the document's clean-up is then in the program once, not in each user.
+    ~SetupSettings();
+    SetupSettings(const SetupSettings&) = delete;
+    SetupSettings& operator=(const SetupSettings&) = delete;
     // Loads the file of this name from the executable's folder; an empty name loads nothing.
     explicit SetupSettings(const std::string& fileName);
 

@@ -4,13 +4,6 @@
 #include "system/unicode_win.h"
 
 namespace tessaryn {
-namespace {
-
-bool exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-}  // namespace
 
 StagedInstall::StagedInstall(const std::wstring& installDir, const std::string& productName)
     : installFolder_(withoutTrailingSeparator(installDir)), product_(toWide(productName)) {}
@@ -19,64 +12,67 @@ StagedInstall::~StagedInstall() { discard(); }
 
 bool StagedInstall::begin() {
     removeLeftoverSideFolders(installFolder_, product_);
-    // Held from creation to the rename, so that no other run (the old uninstaller among them)
+    // Held from creation to the rename, so that no other run (an uninstaller among them)
     // mistakes it for a leftover and no other program can hold it against the rename.
     stagingHold_ = createStagingFolder(installFolder_, product_, staging_);
     return static_cast<bool>(stagingHold_);
 }
 
 void StagedInstall::discard() {
-    if (staging_.empty()) return;
+    // A new folder in place is the install folder now, never a staging folder to remove.
+    if (staging_.empty() || inPlace_) return;
     stagingHold_.reset();
     (void)removeFolderNowOrAtRestart(staging_);
     staging_.clear();
 }
 
-bool StagedInstall::trialMoveOfStaging() {
-    if (!stagingHold_) return false;
-    const std::wstring trial =
-        freshSideFolderPath(installFolder_, product_, SideFolderKind::Staging);
-    if (trial.empty() || !renameHeldFolder(stagingHold_.get(), trial)) return false;
-    staging_ = trial;
-    return true;
-}
-
-bool StagedInstall::trialMoveOfOldFolder() {
-    const std::wstring trial =
+bool StagedInstall::moveOldAside() {
+    backupHold_ = openFolderToMove(installFolder_);
+    const std::wstring aside =
         freshSideFolderPath(installFolder_, product_, SideFolderKind::Backup);
-    if (trial.empty() || !moveFolder(installFolder_, trial)) return false;
-    if (moveFolder(trial, installFolder_)) return true;
-    // It would not move back: it stays aside as the backup, and the new folder takes its place.
-    backup_ = trial;
-    backupHold_ = holdFolder(backup_);
+    if (!backupHold_ || aside.empty() || !renameHeldFolder(backupHold_.get(), aside)) {
+        backupHold_.reset();
+        return false;
+    }
+    backup_ = aside;
     return true;
 }
 
-bool StagedInstall::swapIntoPlace() {
-    if (staging_.empty()) return false;
-    if (exists(installFolder_)) {
-        backup_ = freshSideFolderPath(installFolder_, product_, SideFolderKind::Backup);
-        if (backup_.empty() || !moveFolder(installFolder_, backup_)) {
-            backup_.clear();
-            return false;
-        }
-        backupHold_ = holdFolder(backup_);
-    }
-    if (stagingHold_ && renameHeldFolder(stagingHold_.get(), installFolder_)) {
-        stagingHold_.reset();
-        staging_.clear();
-        return true;
-    }
-    if (!backup_.empty()) {
-        backupHold_.reset();
-        if (moveFolder(backup_, installFolder_)) backup_.clear();
-    }
-    return false;
+bool StagedInstall::takeInstallName() {
+    if (!stagingHold_ || !renameHeldFolder(stagingHold_.get(), installFolder_)) return false;
+    inPlace_ = true;
+    return true;
 }
 
-void StagedInstall::removeBackup() {
-    if (backup_.empty()) return;
+void StagedInstall::putOldBack() {
+    if (inPlace_) {
+        const std::wstring away =
+            freshSideFolderPath(installFolder_, product_, SideFolderKind::Staging);
+        if (!away.empty() && renameHeldFolder(stagingHold_.get(), away)) {
+            staging_ = away;
+            inPlace_ = false;
+        }
+    }
+    if (!backup_.empty() && !inPlace_ && renameHeldFolder(backupHold_.get(), installFolder_))
+        backup_.clear();
     backupHold_.reset();
+}
+
+bool StagedInstall::openToUsers() { return inheritParentAccess(installFolder_); }
+
+void StagedInstall::commit() {
+    stagingHold_.reset();
+    staging_.clear();
+    inPlace_ = false;
+    if (backup_.empty()) return;
+    // Held on, but so that commands may start in it.
+    backupHold_.reset();
+    backupHold_ = holdFolder(backup_);
+}
+
+void StagedInstall::removeOld() {
+    backupHold_.reset();
+    if (backup_.empty()) return;
     (void)removeFolderNowOrAtRestart(backup_);
     backup_.clear();
 }

@@ -21,30 +21,42 @@ public:
     // staging folder. False when it could not be made.
     bool begin();
 
+    const std::wstring& installFolder() const { return installFolder_; }
+
     // Where the worker unpacks to, with a trailing backslash.
     std::wstring folder() const { return staging_ + L"\\"; }
 
     // Removes the staging folder; the install folder is left as it is.
     void discard();
 
-    // Tries whether the install folder can be moved aside, by moving it there and back. On
-    // Windows a folder cannot be renamed while another program holds it or a file in it (a
-    // running program, a console's current folder); its uninstaller could not remove it then
-    // either, so the old version is better left whole. True when it moved.
-    bool trialMoveOfOldFolder();
+    // Moves the install folder aside to a fresh backup name beside it, through a handle opened
+    // with delete access and no delete sharing and held until the run ends, so that nobody can
+    // move it back or put a link in its place. On Windows a folder cannot be renamed while
+    // another program holds it or a file in it (a running program, a console's current folder):
+    // false then, and it stays where it was.
+    bool moveOldAside();
 
-    // Renames the staging folder, through the handle held since its creation, to a fresh side
-    // name: the rename of the final swap is tried before the old version's uninstaller runs.
-    // False when it would not move (the old version is then still whole).
-    bool trialMoveOfStaging();
+    // The moved-aside folder with a trailing backslash; empty when nothing was moved aside.
+    std::wstring oldFolder() const { return backup_.empty() ? backup_ : backup_ + L"\\"; }
 
-    // Renames the staging folder into the install folder. An install folder that is still there
-    // (its uninstaller could not remove it) is first moved aside to a backup folder; when the
-    // rename fails after all, the backup is moved back. False when the new folder is not in place.
-    bool swapIntoPlace();
+    // Renames the staging folder, through the handle held since its creation, to the install
+    // folder's name. False when the new folder is not in place.
+    bool takeInstallName();
 
-    // Removes the backup, now or, for files another program still holds, at the next restart.
-    void removeBackup();
+    // Undoes the moves: the new folder goes back to a staging name (and is removed with the
+    // object), the old one back to the install folder's name.
+    void putOldBack();
+
+    // Gives the folder in place the access list of an install folder, through to its files.
+    bool openToUsers();
+
+    // The new version is registered: the new folder is let go, and the old one stays held in a
+    // way that lets its commands start in it. Nothing is undone from here on.
+    void commit();
+
+    // Removes the moved-aside folder, now or, for files another program still holds, at the
+    // next restart.
+    void removeOld();
 
 private:
     std::wstring installFolder_;  // without a trailing separator
@@ -53,6 +65,7 @@ private:
     std::wstring backup_;
     UniqueFile stagingHold_;
     UniqueFile backupHold_;
+    bool inPlace_ = false;  // the staging folder has the install folder's name
 };
 
 }  // namespace tessaryn

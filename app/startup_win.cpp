@@ -37,9 +37,6 @@ std::wstring programFilesFolder() {
     return result;
 }
 
-// The largest setup information file taken: it is held in memory whole.
-constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
-
 // Settings beside the setup older than this are refused when the web host names no newer
 // release: without it, any release ever signed could be left beside the setup and installed.
 #ifndef TESSARYN_RELEASE_FLOOR

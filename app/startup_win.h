@@ -8,6 +8,9 @@
 
 namespace tessaryn {
 
+// The largest setup information file taken: it is held in memory whole.
+inline constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
+
 void initialiseState(const std::string& commandLine, RunContext& context);
 
 // Empty when the run goes on to its road; otherwise the exit code that ends it.

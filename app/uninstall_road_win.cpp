@@ -5,8 +5,13 @@
 
 #include <string>
 
+#include "app/setup_paths.h"
+#include "app/setup_settings.h"
 #include "app/setup_state.h"
+#include "app/startup_win.h"
+#include "package/public_key.h"
 #include "system/folder_swap_win.h"
+#include "system/handles_win.h"
 #include "system/process_win.h"
 #include "system/registry_win.h"
 #include "system/removal_win.h"
@@ -27,6 +32,36 @@ std::wstring commonProgramsFolder() {
 
 }  // namespace
 
+std::vector<std::string> installedPostCommands(const std::wstring& folder) {
+    const UniqueFile file(CreateFileW((folder + toWide(kUninstallerDatFileName)).c_str(),
+                                      GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    LARGE_INTEGER size{};
+    DWORD got = 0;
+    SetupSettings settings;
+    // No larger than the setup reads a setup information file; checked as its uninstaller
+    // checks it, with the same context and key.
+    if (file && GetFileSizeEx(file.get(), &size) && static_cast<uint64_t>(size.QuadPart) <= kLargestSettingsFile) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(size.QuadPart));
+        if (ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+            got == bytes.size() &&
+            verifySignedBytes(bytes.data(), got, kSettingsContext, publisherPublicKey()))
+            settings.loadBytes(bytes.data(), got - kSignatureBytes);
+    }
+    if (!settings.loaded() || settings.getString("prod", "") != setupState().productName) {
+        logLine("Post commands of the previous version not run: its setup information file is "
+                "missing or not signed for this product");
+        return {};
+    }
+    return settings.getStringArray("post", {});
+}
+
+void removeShortcuts(bool desktop) {
+    const std::wstring name = toWide(setupState().productName);
+    if (desktop) (void)deleteDesktopShortcut(name);
+    (void)deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
+}
+
 int runUninstallRoad(const RunContext& context) {
     const SetupState& state = setupState();
     if (!state.verySilent) {
@@ -43,8 +78,7 @@ int runUninstallRoad(const RunContext& context) {
     runCommands(state.postCommands, context.installDir, machineEnvironment(context.workDir));
 
     const std::wstring name = toWide(state.productName);
-    if (state.createDesktopShortcut) (void)deleteDesktopShortcut(name);
-    (void)deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
+    removeShortcuts(state.createDesktopShortcut);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
     // What a killed setup left beside the folder goes with the product; a setup running now
     // holds its folders, and they stay.

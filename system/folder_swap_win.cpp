@@ -4,6 +4,7 @@
 // RtlGenRandom comes from advapi32, which the program links already.
 #include <ntsecapi.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "system/nt_files_win.h"
 #include "system/path_parts.h"
+#include "system/private_folder_win.h"
 #include "system/removal_win.h"
 
 namespace tessaryn {
@@ -82,7 +84,7 @@ UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& p
         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (!parent || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-                       kStagingFolderAccess, SDDL_REVISION_1, &raw, nullptr))
+                       kPrivateFolderAccess, SDDL_REVISION_1, &raw, nullptr))
         return UniqueFile();
     std::unique_ptr<void, decltype(&::LocalFree)> descriptor(raw, &::LocalFree);
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
@@ -124,6 +126,23 @@ UniqueFile holdFolder(const std::wstring& folder) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
+}
+
+UniqueFile openFolderToMove(const std::wstring& folder) {
+    return UniqueFile(::CreateFileW(folder.c_str(), kStagingAccess,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+}
+
+bool inheritParentAccess(const std::wstring& folder) {
+    // An empty list that is not protected: the entries inherited are the only ones, and the
+    // system hands them on to every file and folder below.
+    ACL empty{};
+    if (!::InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return false;
+    return ::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, &empty, nullptr) == ERROR_SUCCESS;
 }
 
 bool moveFolder(const std::wstring& from, const std::wstring& to) {

@@ -1,6 +1,6 @@
 #pragma once
 // Whole folders moved within one volume: the staging folder an install unpacks into, the backup
-// an old version is moved to when it cannot be removed, and what a killed run left behind.
+// an old version is moved aside to during an upgrade, and what a killed run left behind.
 // Folder paths here carry no trailing separator.
 #include <string>
 
@@ -18,12 +18,9 @@ std::wstring parentFolder(const std::wstring& folder);
 std::wstring freshSideFolderPath(const std::wstring& folder, const std::wstring& product,
                                  SideFolderKind kind);
 
-// The staging folder's access list (it becomes the install folder): protected, full access for
-// SYSTEM and Administrators, reading and running for Users.
-inline constexpr wchar_t kStagingFolderAccess[] =
-    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-
-// Creates a new hidden staging folder beside the folder, with kStagingFolderAccess, and gives
+// Creates a new hidden staging folder beside the folder, with kPrivateFolderAccess (no entry for
+// Users: until it is in place, no program of the user can open a file in it and so hold the
+// folder against its rename), and gives
 // the handle it was made with: delete access, no delete sharing, so that nothing else can hold
 // it against a rename. Never opens one that already exists. Sets `path`; invalid on failure.
 UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& product,
@@ -34,8 +31,17 @@ UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& p
 [[nodiscard]] bool renameHeldFolder(HANDLE folder, const std::wstring& to);
 
 // Opens the folder without delete sharing: while the handle lives, no other run of the setup
-// takes the folder for a leftover, and nothing renames or deletes it.
+// takes the folder for a leftover, and nothing renames or deletes it. Programs may still start
+// in it (their current folder is opened without delete sharing, which delete access would bar).
 UniqueFile holdFolder(const std::wstring& folder);
+
+// The same with delete access, for renameHeldFolder, the folder opened as itself (a link is not
+// followed). Invalid when another program holds the folder so that it could not be moved.
+UniqueFile openFolderToMove(const std::wstring& folder);
+
+// The access list a folder in place gets, passed on to everything in it: what its parent passes
+// on (Program Files: Users may read and run), nothing of its own.
+[[nodiscard]] bool inheritParentAccess(const std::wstring& folder);
 
 // Renames a folder on the same volume; never copies. False when the target exists.
 [[nodiscard]] bool moveFolder(const std::wstring& from, const std::wstring& to);

@@ -39,7 +39,8 @@ LINK_READER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_link_reader.exe"
 PROBE_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_launch_probe.exe"
 PLANTED_DLL = WINDOWS_BUILD / "tests" / "e2e" / "e2e_planted_library.dll"
 PLANTED_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_planted_program.exe"
-LATE_REMOVER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_late_remover.exe"
+ACCESS_READER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_access_reader.exe"
+MARKER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_marker_program.exe"
 PUBLISH = NATIVE_BUILD / "tools" / "tessaryn-publish"
 SIGN_RAW = NATIVE_BUILD / "tests" / "e2e" / "e2e_sign_raw"
 
@@ -57,7 +58,7 @@ def wine_env(prefix: Path) -> dict:
 @pytest.fixture(scope="session")
 def built():
     for path in (SETUP_EXE, DRIVER_EXE, LINK_READER_EXE, PROBE_EXE, PLANTED_DLL, PLANTED_EXE,
-                 LATE_REMOVER_EXE, PUBLISH, SIGN_RAW, DEV_KEY / "tessaryn.key", ANSWERS_KEY):
+                 MARKER_EXE, ACCESS_READER_EXE, PUBLISH, SIGN_RAW, DEV_KEY / "tessaryn.key", ANSWERS_KEY):
         assert path.exists(), f"{path} is missing: build both presets first (scripts/test)"
     ARTIFACTS.mkdir(parents=True, exist_ok=True)
 
@@ -163,6 +164,14 @@ class Machine:
         assert result.returncode == 0, f"cannot read {link}"
         lines = result.stdout.decode("utf-8", "replace").splitlines()
         return dict(line.split("=", 1) for line in lines if "=" in line)
+
+    def read_access(self, *paths: Path) -> list[str]:
+        """The access list of each path (SDDL), read back through GetNamedSecurityInfoW."""
+        reader = self.downloads / "access_reader.exe"
+        if not reader.exists():
+            shutil.copyfile(ACCESS_READER_EXE, reader)
+        result = self.wine(self.windows_path(reader), *map(self.windows_path, paths))
+        return result.stdout.decode("utf-8", "replace").splitlines()
 
     def screenshot(self, name: str):
         display = os.environ.get("DISPLAY")

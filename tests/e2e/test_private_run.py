@@ -80,7 +80,7 @@ def test_url_value_never_runs_as_a_command(machine, tmp_path):
     shutil.copyfile(PLANTED_EXE, machine.downloads / "planted.exe")
     beside(machine, make_product(tmp_path / "v2", "2.0"))
 
-    # The upgrade passes the address on to the old uninstaller.
+    # On an upgrade too, the address is only ever used as an address.
     code = machine.run_setup("/VERYSILENT", "/URL:http://127.0.0.1:9/x&C:\\dl\\planted.exe")
 
     assert code == 0

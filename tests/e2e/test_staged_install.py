@@ -2,16 +2,21 @@
 package, a file of the old version held open by another program, a setup killed mid-way."""
 
 import os
+import re
 import shutil
 import signal
 import time
 
-from conftest import (EXIT_FAILURE, LATE_REMOVER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
+import pytest
+
+from conftest import (EXIT_FAILURE, MARKER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
                       package_binding, sign_raw, sign_settings, tree_files, url_switch,
                       wait_until)
 from test_install import assert_installed
 from test_switches import log_lines
 
+# An entry that lets Users (or Everyone, or the signed-in users) read and run.
+USERS_READ = re.compile(r"\(A;[^;]*;(0x1200a9|FR|FX|GR|GX|FA|GA|0x1f01ff);;;(BU|WD|AU)\)")
 LAST = "zz-last.bin"  # packed after every other entry (names are packed sorted)
 
 
@@ -81,20 +86,103 @@ def test_damaged_packages_leave_nothing_new(machine, host, tmp_path):
     assert not (machine.desktop / "Tessaryn.lnk").exists()
 
 
-def test_upgrade_waits_for_what_the_old_uninstaller_left_running(machine, host, tmp_path):
-    # Its clean-up removes the folder by name, once at once and once again seconds later: the
-    # new version takes the name only after that clean-up has ended.
-    install_old(machine, host, tmp_path)
-    shutil.copyfile(LATE_REMOVER_EXE, machine.install_dir / "unins000.exe")
-    new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
+def first_line(log, text):
+    found = [i for i, line in enumerate(log) if text in line]
+    assert found, f"no line with {text!r} in the log"
+    return found[0]
+
+
+@pytest.mark.parametrize("old_dat, old_post_runs", [("as installed", True),
+                                                    ("its signature broken", False)])
+def test_upgrade_moves_the_old_version_aside_before_removing_it(machine, host, tmp_path, old_dat,
+                                                                old_post_runs):
+    old = make_product(tmp_path / "v1", "1.0", settings={"post": [r"echo old %CD%>>C:\post.txt"]})
+    setup = machine.put_setup()
+    host.publish(old)
+    assert machine.run_setup("/VERYSILENT", url_switch(host.base_url)) == 0
+    # An old uninstaller that leaves a mark when it runs: the upgrade never starts it.
+    shutil.copyfile(MARKER_EXE, machine.install_dir / "unins000.exe")
+    if old_dat != "as installed":
+        dat = machine.install_dir / "unins000.dat"
+        signed = bytearray(dat.read_bytes())
+        signed[-1] ^= 0x01
+        dat.write_bytes(bytes(signed))
+    new = make_product(tmp_path / "v2", "2.0", settings={"post": [r"echo new %CD%>>C:\post.txt"]})
     host.publish(new)
 
     assert machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt") == 0
-    assert_installed(machine, new, machine.downloads / "TessarynSetup.exe")
+    assert_installed(machine, new, setup)
+    assert not (machine.c / "marker-ran.txt").exists(), "the old uninstaller ran"
     assert side_folders(machine) == []
-    log = "\n".join(log_lines(machine.c / "up.txt"))
-    assert (r"Old uninstaller ended with exit code 0: C:\Program Files\Tessaryn\unins000.exe "
-            "/VERYSILENT /URL:http://127.0.0.1:") in log
+    # The new settings' post commands first, then the old version's own, both in its folder
+    # moved aside; a file whose signature does not check names no command that runs.
+    ran = (machine.c / "post.txt").read_text().splitlines()
+    assert [line.split()[0] for line in ran] == (["new", "old"] if old_post_runs else ["new"])
+    assert all(r"\.Tessaryn-backup-" in line for line in ran), ran
+    log = log_lines(machine.c / "up.txt")
+    assert any("Post commands of the previous version not run" in line
+               for line in log) != old_post_runs
+    # Nothing is lost before the last step that can fail: moved aside and held, new folder in
+    # place, registered; only then the post commands and the removal.
+    order = [first_line(log, text) for text in
+             ("Previous version moved aside and held", "Moved into place", "Registered",
+              r"echo new", "Previous version removed", "Shortcuts made")]
+    assert order == sorted(order), log
+
+
+@pytest.mark.parametrize("taken, upgrade", [("unins000.exe", True), ("unins000.dat", True),
+                                            ("unins000.exe", False)])
+def test_failure_after_the_move_aside_puts_the_old_version_back(machine, host, tmp_path, taken,
+                                                                 upgrade):
+    # The new package holds a folder under the name the uninstaller's file must take: its
+    # writing fails once the old version has moved aside and the new one is in place.
+    before = set(machine.program_files.iterdir())
+    old_state = install_old(machine, host, tmp_path) if upgrade else None
+    new = make_product(tmp_path / "v2", "2.0", files={f"{taken}/inside.txt": b"in the way"})
+    host.publish(new)
+    if not upgrade:
+        machine.put_setup()
+
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt")
+
+    assert code == EXIT_FAILURE
+    if upgrade:
+        assert installed_state(machine) == old_state
+        assert side_folders(machine) == []
+    else:  # a fresh install leaves nothing: no folder, no record
+        assert set(machine.program_files.iterdir()) == before
+        assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
+    events = host.events()
+    assert sorted(events[3:] if upgrade else events) == [0, 3, 5], events
+    log = log_lines(machine.c / "up.txt")
+    if upgrade:
+        first_line(log, "Previous version moved aside and held")
+    message = log[first_line(log, "Message (Error): Failed to ")]
+    assert ("uninstaller" if taken.endswith(".exe") else "uninstall information") in message
+    assert not any(line == "Registered" for line in log)
+
+
+def test_staging_folder_grants_users_nothing_until_it_is_in_place(machine, host, tmp_path):
+    big = make_product(tmp_path / "v1", "1.0", files={LAST: os.urandom(24_000_000)})
+    host.publish(big)
+    machine.put_setup()
+    setup = machine.start_setup("/VERYSILENT", url_switch(host.base_url))
+    staging = None
+    for _ in range(2400):
+        found = [p for p in machine.program_files.glob(".Tessaryn-staging-*") if (p / "data").exists()]
+        if found or setup.poll() is not None:
+            staging = found[0] if found else None
+            break
+        time.sleep(0.05)
+    assert staging is not None, "the setup ended before it unpacked"
+    # Read back through the system (Wine keeps no list, it answers from the Linux permissions it
+    # set from the one given, and lets files made inside keep their own: the folder is asked).
+    during = machine.read_access(staging)
+    assert setup.wait(timeout=240) == 0
+    machine.settle()
+    after = machine.read_access(machine.install_dir)
+    assert len(during) == 1 and during[0].startswith("D:") and not USERS_READ.search(during[0])
+    assert len(after) == 1 and USERS_READ.search(after[0]), after
 
 
 def test_upgrade_while_the_old_version_is_held_open(machine, host, tmp_path):
@@ -110,14 +198,19 @@ def upgrade_beside_held_files(machine, host, tmp_path, driver, old_state):
     new = make_product(tmp_path / "v2", "2.0", files={"new-only.txt": b"from 2.0"})
     host.publish(new)
 
-    # A folder held as a console holds its current folder can be neither removed nor moved:
-    # the upgrade gives up before the old uninstaller runs, and 1.0 stays whole.
+    # A folder held as a console holds its current folder cannot be moved: the upgrade gives up
+    # before anything of the old version is touched (no event 7), and 1.0 stays whole.
     assert driver.ask(r"hold C:\Program Files\Tessaryn") == "ok"
-    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), settle=False)
+    code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\held.txt",
+                             settle=False)
     assert code == EXIT_FAILURE
     assert installed_state(machine) == old_state
     assert side_folders(machine) == []
-    assert wait_until(lambda: 3 in host.events()[6:], timeout=10), host.events()
+    assert wait_until(lambda: sorted(host.events()[3:]) == [0, 3, 5], timeout=10), host.events()
+    message = [line for line in log_lines(machine.c / "held.txt") if "Message (Error)" in line]
+    assert message and message[0].startswith(
+        "Message (Error): Files of the previous version are in use by another program. Close it "
+        "and run Setup again."), message
     assert driver.ask("release") == "ok"
 
     # A held file moves aside with its folder, and the upgrade completes.

@@ -8,6 +8,7 @@
 
 #include "system/ascii_text.h"
 #include "system/cleanup_script.h"
+#include "system/held_files.h"
 #include "system/path_parts.h"
 #include "system/side_folder_name.h"
 #include "system/run_log.h"
@@ -15,6 +16,27 @@
 
 namespace tessaryn {
 namespace {
+
+TEST(HeldFiles, HoldersNamedUpToTheBound) {
+    const FileHolder notepad{"Notepad", 1234};
+    const FileHolder shell{"Windows Explorer", 8};
+    const FileHolder console{"Console Window Host", 4294967295UL};
+    struct Case {
+        std::vector<FileHolder> holders;
+        const char* text;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{}, ""},
+             {{notepad}, " (Notepad, process 1234)"},
+             {{notepad, shell, console},  // exactly the bound: all named, nothing left out
+              " (Notepad, process 1234; Windows Explorer, process 8; Console Window Host, "
+              "process 4294967295)"},
+             {{notepad, shell, console, notepad},
+              " (Notepad, process 1234; Windows Explorer, process 8; Console Window Host, "
+              "process 4294967295; ...)"}})
+        EXPECT_EQ(holderList(c.holders), c.text) << c.holders.size();
+    static_assert(kNamedHolders == 3, "the rows above name the bound");
+}
 
 TEST(AsciiText, OnlyAsciiLettersChangeCase) {
     struct Case {
