@@ -51,3 +51,35 @@ def test_every_call_on_an_input_has_its_row():
     code, table = calls_in_code(), calls_in_table()
     assert sorted(code - table) == [], "calls without a row in the README's inventory"
     assert sorted(table - code) == [], "rows for calls the code no longer makes"
+
+
+def defined_tests() -> tuple[set, set]:
+    """pytest functions and GoogleTest cases (as "Suite.Name") defined under tests/."""
+    functions, cases = set(), set()
+    for path in (ROOT / "tests").rglob("*.py"):
+        functions |= set(re.findall(r"^\s*def (test_\w+)", path.read_text(encoding="utf-8"), re.M))
+    for path in (ROOT / "tests").rglob("*.cpp"):
+        for suite, name in re.findall(r"\bTEST(?:_F|_P)?\(\s*(\w+),\s*(\w+)\)",
+                                      path.read_text(encoding="utf-8")):
+            cases.add(f"{suite}.{name}")
+    return functions, cases
+
+
+def test_every_test_a_row_names_exists():
+    text = (ROOT / "README.md").read_text(encoding="utf-8")
+    section = text.split("## What the setup guards against", 1)[1].split("\n## ", 1)[0]
+    rows = [line for line in section.splitlines() if line.startswith("| ")][2:]
+    functions, cases = defined_tests()
+    missing = []
+    for row in rows:
+        for name in re.findall(r"`([\w.*]+)`", row.split("|")[-2]):
+            if name.startswith("test_"):
+                found = name in functions
+            elif "." in name:
+                suite, case = name.split(".", 1)
+                found = any(c.startswith(suite + ".") for c in cases) if case == "*" else name in cases
+            else:
+                continue  # a target name, not a test
+            if not found:
+                missing.append(name)
+    assert missing == [], "rows name tests that do not exist"
