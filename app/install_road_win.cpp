@@ -177,55 +177,43 @@ std::optional<int> downloadAndCheckPackage(RunContext& context, UnpackWhileDownl
 }
 
 // Step 5 on the whole road: the checked package unpacked into the staging folder.
-void unpackWholePackage(RunContext& context, const std::wstring& target,
-                        ProgressWindow& window, WorkerState& worker) {
+UnpackResult unpackWholePackage(RunContext& context, const std::wstring& target,
+                                ProgressWindow& window) {
     // Checked before the first file is written: a full disk stops nothing half-way.
     const std::string shortfall = diskSpaceShortfall(context, target);
-    if (!shortfall.empty()) {
-        worker.fail(shortfall);
-        return;
-    }
-    std::thread extraction([&context, &target, &window, &worker] {
-        extractPackage(context, target, window, worker);
-    });
-    waitForWorker(worker);
-    extraction.join();
+    if (!shortfall.empty()) return UnpackResult::failed(0, shortfall);
+    return unpackWhilePumping([&] { return extractPackage(context, target, window); });
 }
 
 // Step 5: every file of the checked package in the staging folder, unpacked while it arrived
 // or now. An unpacking that could not follow the download (a restart, a form of the document
 // read whole, the free space) is discarded and done again whole.
-void unpackIntoStaging(RunContext& context, StagedInstall& staged, bool stagingMade,
-                       std::optional<UnpackWhileDownloading>& early, ProgressWindow& window,
-                       WorkerState& worker) {
+UnpackResult unpackIntoStaging(RunContext& context, StagedInstall& staged, bool stagingMade,
+                               std::optional<UnpackWhileDownloading>& early,
+                               ProgressWindow& window) {
     if (early) {
-        std::string error;
-        const UnpackWhileDownloading::Outcome outcome = early->finish(error, window);
+        UnpackResult outcome = early->finish(window);
         early.reset();
-        if (outcome == UnpackWhileDownloading::Outcome::Unpacked) {
+        if (outcome.isDone()) {
             if (logActive()) {
                 const std::vector<TreeFile> files = listFiles(staged.folder());
                 logLine("Unpacked: " + std::to_string(files.size()) + " files, " +
                         std::to_string(totalSize(files)) + " bytes");
             }
             window.setProgress(100);
-            worker.succeed();
-            return;
+            return outcome;
         }
-        if (outcome == UnpackWhileDownloading::Outcome::Failed) {
-            logLine("Unpacking failed: " + error);
-            worker.fail(error);
-            return;
+        if (outcome.isFailed()) {
+            logLine("Unpacking failed: " + outcome.text());
+            return outcome;
         }
-        logLine("Unpacking again from the checked package: " + error);
+        logLine("Unpacking again from the checked package: " + outcome.text());
         staged.discard();
         stagingMade = staged.begin();
     }
-    if (!stagingMade) {
-        worker.fail("Failed to create a folder for the installation files");
-        return;
-    }
-    unpackWholePackage(context, staged.folder(), window, worker);
+    if (!stagingMade)
+        return UnpackResult::failed(0, "Failed to create a folder for the installation files");
+    return unpackWholePackage(context, staged.folder(), window);
 }
 
 // Step 6: the old version's processes end and its folder moves aside, held; the new folder takes
@@ -329,12 +317,12 @@ void startProduct(const RunContext& context, ProgressWindow& window,
     holdForTheEye(std::chrono::seconds(1));
 }
 
-void reportWorkerFailure(ProgressWindow& window, const WorkerState& worker) {
+void reportWorkerFailure(ProgressWindow& window, const std::string& error) {
     sendMetric(UsageEvent::InstallFailed, true);
-    logLine("Message (Error): " + worker.error);
+    logLine("Message (Error): " + error);
     if (!setupState().verySilent) {
         HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
-        MessageBoxW(owner, toWide(worker.error).c_str(), L"Error", MB_ICONERROR);
+        MessageBoxW(owner, toWide(error).c_str(), L"Error", MB_ICONERROR);
     }
     holdForTheEye(std::chrono::seconds(3));
 }
@@ -379,26 +367,28 @@ int runInstallRoad(RunContext& context) {
     ProgressWindow installing(false, L"Setup");
     installing.setStatusText(L"Installing the application...");
     showProgressWindow(installing, context);
-    WorkerState worker;
-    unpackIntoStaging(context, staged, stagingMade, early, installing, worker);
+    const UnpackResult unpacked =
+        unpackIntoStaging(context, staged, stagingMade, early, installing);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     const bool upgrade = isDirectory(context.installDir);
     const std::wstring productExe =
         context.installDir + toWide(lowerCaseAscii(setupState().productName) + ".exe");
-    if (!worker.failed) {
+    std::optional<std::string> failure;
+    if (!unpacked.isDone()) failure = unpacked.text();
+    if (!failure) {
         std::string error = moveIntoPlace(context, staged, upgrade);
         if (error.empty()) error = installUninstaller(context, staged, productExe);
         if (!error.empty()) {
             staged.putOldBack();
-            worker.fail(error);
+            failure = error;
         }
     }
 
     int exitCode = kExitSuccess;
-    if (worker.failed) {
+    if (failure) {
         staged.discard();
-        reportWorkerFailure(installing, worker);
+        reportWorkerFailure(installing, *failure);
         exitCode = kExitFailure;
     } else {
         staged.commit();

@@ -1,11 +1,14 @@
 #include "app/install_worker_win.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "package/bundle.h"
 #include "package/signature_check.h"
 #include "system/file_tree_win.h"
+#include "system/handles_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
 #include "ui/pump_win.h"
@@ -39,8 +42,8 @@ std::string diskSpaceShortfall(const RunContext& context, const std::wstring& fo
            std::to_string(available / kMegabyte) + " MB are free.";
 }
 
-void extractPackage(const RunContext& context, const std::wstring& destination,
-                    ProgressWindow& window, WorkerState& worker) {
+UnpackResult extractPackage(const RunContext& context, const std::wstring& destination,
+                            ProgressWindow& window) {
     // Only stores into the window's shared state: safe from any number of threads, and the bar
     // keeps the highest fraction reported, whatever order the threads report in.
     const std::wstring status = L"Installing files...";
@@ -48,41 +51,59 @@ void extractPackage(const RunContext& context, const std::wstring& destination,
         window.setStatusText(status);
         window.advanceProgress(std::clamp(static_cast<int>(fraction * 100), 0, 100));
     };
+    UnpackResult result = UnpackResult::failed(0, "Unknown error while installing files");
     try {
         // The checked view: its last 64 bytes are the signature, the rest is the bundle.
         if (context.package.size() < kSignatureBytes) {
-            throw std::runtime_error("Failed to read file: " + toUtf8(context.tempPak) +
-                                     " (Error code: 200)");
+            result = UnpackResult::failed(0, readFailedText(toUtf8(context.tempPak)));
+        } else {
+            logLine("Unpacking into " + toUtf8(destination));
+            // Each file is written through to the disk by its worker, before the folder can
+            // take the install folder's place.
+            result = extractBundle(toUtf8(destination), context.package.data(),
+                                   context.package.size() - kSignatureBytes, progress, 0, true);
         }
-        logLine("Unpacking into " + toUtf8(destination));
-        // Each file is written through to the disk by its worker, before the folder can take
-        // the install folder's place.
-        extractBundle(toUtf8(destination), context.package.data(),
-                      context.package.size() - kSignatureBytes, progress, 0, true);
-        if (logActive()) {
-            const std::vector<TreeFile> files = listFiles(destination);
-            logLine("Unpacked: " + std::to_string(files.size()) + " files, " +
-                    std::to_string(totalSize(files)) + " bytes");
+        if (result.isDone()) {
+            if (logActive()) {
+                const std::vector<TreeFile> files = listFiles(destination);
+                logLine("Unpacked: " + std::to_string(files.size()) + " files, " +
+                        std::to_string(totalSize(files)) + " bytes");
+            }
+            progress(1.0f, "Complete");
+            return result;
         }
-        progress(1.0f, "Complete");
-        worker.succeed();
     } catch (const std::exception& error) {
-        worker.fail(error.what());
-        logLine("Unpacking failed: " + worker.error);
+        result = UnpackResult::failed(0, error.what());
     } catch (...) {
-        worker.fail("Unknown error while installing files");
+        return result;
     }
+    logLine("Unpacking failed: " + result.text());
+    return result;
 }
 
-void waitForWorker(const WorkerState& worker) {
-    while (!worker.done && !worker.failed) {
-        if (worker.finished) {
-            pumpUntilSignalled(worker.finished.get());
+UnpackResult unpackWhilePumping(const std::function<UnpackResult()>& unpack) {
+    const UniqueKernelHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> ended{false};
+    std::optional<UnpackResult> result;
+    std::thread worker([&] {
+        try {
+            result = unpack();
+        } catch (...) {
+            result = UnpackResult::failed(0, "Unknown error while installing files");
+        }
+        ended = true;  // after the result: the waiting thread reads it once it sees this
+        if (finished) SetEvent(finished.get());
+    });
+    while (!ended) {
+        if (finished) {
+            pumpUntilSignalled(finished.get());
         } else {
             // No event could be made: look again now and then.
             pumpFor(std::chrono::milliseconds(20));
         }
     }
+    worker.join();
+    return *result;
 }
 
 }  // namespace tessaryn

@@ -101,8 +101,7 @@ void UnpackWhileDownloading::run() {
         changed_.wait_for(lock, kLongestWait, [&] { return viewTried_ || stopped_; });
         if (!stopped_) view = view_;
     }
-    Outcome outcome = Outcome::ReadWhole;
-    std::string error = "no view of the arriving package";
+    UnpackResult outcome = UnpackResult::readWhole("no view of the arriving package");
     if (view) {
         logLine("Unpacking into " + destination_ + " as the package arrives");
         BundleStream stream(view, static_cast<size_t>(packageSize_ - kSignatureBytes),
@@ -118,19 +117,16 @@ void UnpackWhileDownloading::run() {
         };
         try {
             // Each file written through to the disk by its worker, as on the whole road.
-            (void)extractBundleStream(destination_, stream, view, spaceBudget_, progress, 0, true);
-            outcome = Outcome::Unpacked;
-            error.clear();
-        } catch (const BundleReadWhole& stopped) {
-            error = stopped.what();
-        } catch (const std::exception& failure) {
-            outcome = Outcome::Failed;
-            error = failure.what();
+            outcome = extractBundleStream(destination_, stream, view, spaceBudget_, progress, 0,
+                                          true);
+        } catch (const std::exception& unexpected) {
+            // No memory, no thread: nothing of it to keep, and the whole road may still fare
+            // better.
+            outcome = UnpackResult::readWhole(unexpected.what());
         }
     }
     std::lock_guard lock(mutex_);
-    outcome_ = outcome;
-    error_ = std::move(error);
+    outcome_ = std::move(outcome);
     ended_ = true;
     changed_.notify_all();
 }
@@ -144,8 +140,7 @@ void UnpackWhileDownloading::leaveView() {
     view_ = nullptr;
 }
 
-UnpackWhileDownloading::Outcome UnpackWhileDownloading::finish(std::string& error,
-                                                               ProgressWindow& window) {
+UnpackResult UnpackWhileDownloading::finish(ProgressWindow& window) {
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -159,7 +154,6 @@ UnpackWhileDownloading::Outcome UnpackWhileDownloading::finish(std::string& erro
     }
     thread_.join();
     std::lock_guard lock(mutex_);
-    error = error_;
     return outcome_;
 }
 

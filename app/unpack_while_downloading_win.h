@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "package/unpack_result.h"
 #include "system/handles_win.h"
 
 namespace tessaryn {
@@ -20,12 +21,6 @@ class ProgressWindow;
 
 class UnpackWhileDownloading {
   public:
-    enum class Outcome {
-        Unpacked,   // every entry written, the document confirmed whole
-        ReadWhole,  // nothing of it to keep: unpack the checked package whole instead
-        Failed,     // the bundle's own failure, the text extraction gives
-    };
-
     // For a package of packageSize bytes (signature included), into destination (UTF-8), with
     // the unpacked files kept within spaceBudget bytes.
     UnpackWhileDownloading(uint64_t packageSize, std::string destination, uint64_t spaceBudget);
@@ -43,9 +38,10 @@ class UnpackWhileDownloading {
 
     // Stops the unpacking (a failed or refused download); it ends with ReadWhole.
     void stop();
-    // Waits for the unpacking to end, showing in the window how far it has come. Error: the
-    // failure's text, or for ReadWhole why.
-    Outcome finish(std::string& error, ProgressWindow& window);
+    // Waits for the unpacking to end, showing in the window how far it has come: Done (every
+    // entry written, the document confirmed whole), ReadWhole (nothing of it to keep: unpack
+    // the checked package whole instead) or the bundle's own failure, as extraction tells it.
+    UnpackResult finish(ProgressWindow& window);
 
     // ", 1,200 of 3,066 files" for the download's status line.
     std::string statusSuffix() const;
@@ -69,8 +65,7 @@ class UnpackWhileDownloading {
     bool stopped_ = false;
     bool ended_ = false;
     uint64_t checkedEnd_ = 0;
-    Outcome outcome_ = Outcome::ReadWhole;
-    std::string error_;
+    UnpackResult outcome_ = UnpackResult::readWhole("the unpacking has not ended");
     std::atomic<size_t> handed_{0};
     std::atomic<size_t> listed_{0};
     std::thread thread_;

@@ -221,8 +221,10 @@ int main(int argc, char** argv) {
             });
             const auto view = tessaryn::LockedFile::open(argv[2]);
             if (!view) throw std::runtime_error("cannot open the package");
-            tessaryn::extractBundle(argv[3], view->data(), view->size() - tessaryn::kSignatureBytes,
-                                    {}, static_cast<unsigned>(std::atoi(argv[4])));
+            const tessaryn::UnpackResult unpacked = tessaryn::extractBundle(
+                argv[3], view->data(), view->size() - tessaryn::kSignatureBytes, {},
+                static_cast<unsigned>(std::atoi(argv[4])));
+            if (!unpacked.isDone()) throw std::runtime_error(unpacked.text());
             done = true;
             sampler.join();
             peak = std::max(peak.load(), statusKib("RssAnon:"));

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     try {
-        tessaryn::extractBundle(s.destination.string(), s.bundle.string(), [](float fraction, const std::string&) {
+        (void)tessaryn::extractBundle(s.destination.string(), s.bundle.string(), [](float fraction, const std::string&) {
             if (!(fraction >= 0.0f && fraction < 1.0f)) std::abort();
         });
     } catch (const std::exception&) {

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <optional>
 #include <set>
-#include <stdexcept>
 #include <thread>
 
 #include "package/bundle_document.h"
@@ -29,11 +28,6 @@ std::string foldedName(const std::string& name) {
     return folded;
 }
 
-void makeFolder(const std::string& path) {
-    const std::string failure = makeDirectories(path);
-    if (!failure.empty()) throw std::runtime_error(failure);
-}
-
 std::string parentOf(const std::string& path) {
     size_t end = path.size();
     while (end > 0 && !isPathSeparator(path[end - 1])) --end;
@@ -41,128 +35,129 @@ std::string parentOf(const std::string& path) {
     return path.substr(0, end);
 }
 
-// The walk both roads share: folders made in order, files handed to the pool. `next` gives the
-// entries in extraction order (none at the end) and `announce` hears of each before it is
-// handled.
-void walkEntries(const std::string& destination, const uint8_t* bundle,
-                 const std::function<std::optional<BundleEntry>()>& next,
-                 const std::function<void(size_t, const BundleEntry&)>& announce, unsigned threads,
-                 bool flushFiles) {
-    makeFolder(destination);
+// What the walk both roads share holds between entries: folders made in order, files handed to
+// the pool (or, with one thread, decoded on the calling thread).
+class EntryWalk {
+  public:
+    EntryWalk(const std::string& destination, const uint8_t* bundle, unsigned threads,
+              bool flushFiles)
+        : bundle_(bundle), flush_(flushFiles) {
+        // A flush waits on the disk, not the processor: with every file flushed, all eight
+        // workers run whatever the number of cores, so that flushes overlap each other and the
+        // decoding.
+        if (threads == 0) threads = flushFiles ? 8 : defaultExtractThreads();
+        if (threads > 1) pool_.emplace(bundle, threads, flushFiles, kExtractWindowBudget);
+        base_ = destination;
+        if (!base_.empty() && !isPathSeparator(base_.back())) base_ += joinsWithSlash_ ? '/' : '\\';
+    }
 
-    // A flush waits on the disk, not the processor: with every file flushed, all eight workers
-    // run whatever the number of cores, so that flushes overlap each other and the decoding.
-    if (threads == 0) threads = flushFiles ? 8 : defaultExtractThreads();
-    std::optional<WriterPool> pool;
-    if (threads > 1) pool.emplace(bundle, threads, flushFiles, kExtractWindowBudget);
-    EntryDecoder decoder;  // for the calling thread, when it decodes itself
+    // Makes the entry's folder, or hands its file on. Done to go on; Cancelled once the pool
+    // has stopped (its failure is the one finish() tells).
+    UnpackResult handle(size_t index, BundleEntry& entry);
+
+    // A failure met here still waits for the pool: an entry before it may have failed first.
+    UnpackResult failHere(UnpackResult failure) {
+        if (pool_) {
+            pool_->failAt(failure.entry());
+            UnpackResult earlier = pool_->close();
+            if (!earlier.isDone()) return earlier;
+        }
+        return failure;
+    }
+
+    UnpackResult finish() { return pool_ ? pool_->close() : UnpackResult::done(); }
+
+  private:
     // File names handed to the pool since it was last empty, folded as Windows compares them:
     // a later entry of one of these names, or a folder through one, waits until the pool is
     // empty, so that entries of one name land in the bundle's order.
-    std::set<std::string> pending;
-    std::string lastParent;
-    const auto ensureAlone = [&](const std::string& folded) {
-        if (!pool || pending.empty()) return;
-        bool clash = pending.count(folded) != 0;
+    void ensureAlone(const std::string& folded) {
+        if (!pool_ || pending_.empty()) return;
+        bool clash = pending_.count(folded) != 0;
         for (size_t at = 0; !clash && at < folded.size(); ++at) {
-            if (folded[at] == '/') clash = pending.count(folded.substr(0, at)) != 0;
+            if (folded[at] == '/') clash = pending_.count(folded.substr(0, at)) != 0;
         }
         if (!clash) return;
-        pool->drain();
-        pending.clear();
-        lastParent.clear();
-    };
-    // The pool's first failure, once its workers have ended; an entry whose bytes stopped
-    // arriving is none, and sends the whole bundle to be read whole.
-    const auto closePool = [&] {
-        auto failure = pool->close();
-        if (pool->gaveUp()) throw BundleReadWhole("the package's bytes stopped coming");
-        return failure;
-    };
-    // A failure met here still waits for the pool: an entry before it may have failed first.
-    const auto failHere = [&](size_t index, const std::string& message) {
-        if (pool) {
-            pool->failAt(index);
-            if (auto earlier = closePool()) throw std::runtime_error(earlier->second);
-        }
-        throw std::runtime_error(message);
-    };
+        pool_->drain();
+        pending_.clear();
+        lastParent_.clear();
+    }
 
-    const bool joinsWithSlash = isPathSeparator('/') && !isPathSeparator('\\');
-    std::string base = destination;
-    if (!base.empty() && !isPathSeparator(base.back())) base += joinsWithSlash ? '/' : '\\';
+    const uint8_t* bundle_;
+    const bool flush_;
+    const bool joinsWithSlash_ = isPathSeparator('/') && !isPathSeparator('\\');
+    std::string base_;
+    std::optional<WriterPool> pool_;
+    EntryDecoder decoder_;  // for the calling thread, when it decodes itself
+    std::set<std::string> pending_;
+    std::string lastParent_;
+};
+
+UnpackResult EntryWalk::handle(size_t index, BundleEntry& entry) {
+    const std::string& name = entry.name;
+    std::string joined = name;
+    if (joinsWithSlash_) std::replace(joined.begin(), joined.end(), '\\', '/');
+    const std::string target = base_ + joined;
+    const std::string folded = foldedName(name);
+    ensureAlone(folded);
+    if (entry.kind == EntryKind::Folder) {
+        UnpackResult made = makeDirectories(target, index);
+        return made.isDone() ? made : failHere(std::move(made));
+    }
+    // Folders exist before their files are handed to a worker.
+    const std::string parent = parentOf(target);
+    if (parent != lastParent_) {
+        const UnpackResult made = makeDirectories(parent, index);
+        if (!made.isDone()) {
+            return failHere(
+                UnpackResult::failed(index, "Failed to extract file " + name + ": " + made.text()));
+        }
+        lastParent_ = parent;
+    }
+    FileJob job{index, name, target, std::move(entry.data), std::move(entry.arriving)};
+    if (!pool_) return writeEntry(bundle_, job, decoder_, flush_, [] { return false; });
+    pending_.insert(folded);
+    return pool_->add(std::move(job)) ? UnpackResult::done() : UnpackResult::cancelled();
+}
+
+using AnnounceEntry = std::function<std::optional<std::string>(size_t, const BundleEntry&)>;
+
+// `next` gives the entries in extraction order (none at the end, or when the bundle is to be read
+// whole: `readWhole` then says why); `announce` hears of each before it is handled and may ask
+// for the bundle to be read whole. Leaving early cancels what the pool still holds.
+UnpackResult walkEntries(const std::string& destination, const uint8_t* bundle,
+                         const std::function<std::optional<BundleEntry>()>& next,
+                         const std::function<std::optional<std::string>()>& readWhole,
+                         const AnnounceEntry& announce,
+                         unsigned threads, bool flushFiles) {
+    UnpackResult made = makeDirectories(destination, 0);
+    if (!made.isDone()) return made;
+    EntryWalk walk(destination, bundle, threads, flushFiles);
     for (size_t index = 0;; ++index) {
         std::optional<BundleEntry> read;
         try {
             read = next();
-        } catch (const BundleReadWhole&) {
-            throw;
         } catch (const std::exception& error) {
-            failHere(index, error.what());
+            // The document's own failure (BundleDocument's texts).
+            return walk.failHere(UnpackResult::failed(index, error.what()));
         }
-        if (!read) break;
-        BundleEntry& entry = *read;
-        if (entry.kind == EntryKind::Ignored) continue;
-        announce(index, entry);
-        const std::string& name = entry.name;
-        std::string joined = name;
-        if (joinsWithSlash) std::replace(joined.begin(), joined.end(), '\\', '/');
-        const std::string target = base + joined;
-        const std::string folded = foldedName(name);
-        const std::string prefix = "Failed to extract file " + name + ": ";
-        if (entry.kind == EntryKind::Folder) {
-            ensureAlone(folded);
-            try {
-                makeFolder(target);
-            } catch (const std::exception& error) {
-                failHere(index, error.what());
-            }
-            continue;
+        if (!read) {
+            if (std::optional<std::string> why = readWhole()) return UnpackResult::readWhole(*why);
+            break;
         }
-        ensureAlone(folded);
-        // Folders exist before their files are handed to a worker.
-        const std::string parent = parentOf(target);
-        if (parent != lastParent) {
-            try {
-                makeFolder(parent);
-            } catch (const std::exception& error) {
-                failHere(index, prefix + error.what());
-            }
-            lastParent = parent;
-        }
-        FileJob job{index, name, target, std::move(entry.data), std::move(entry.arriving)};
-        if (!pool) {
-            const std::string failure =
-                writeEntry(bundle, job, decoder, flushFiles, [] { return false; });
-            if (!failure.empty()) throw std::runtime_error(prefix + failure);
-            continue;
-        }
-        pending.insert(folded);
-        if (!pool->add(std::move(job))) break;  // a worker failed: its failure is reported below
+        if (read->kind == EntryKind::Ignored) continue;
+        if (std::optional<std::string> why = announce(index, *read))
+            return UnpackResult::readWhole(*why);
+        UnpackResult handled = walk.handle(index, *read);
+        if (handled.kind() == UnpackResult::Kind::Cancelled) break;
+        if (!handled.isDone()) return handled;
     }
-    if (pool) {
-        if (auto failure = closePool()) throw std::runtime_error(failure->second);
-    }
+    return walk.finish();
 }
 
-// The bytes an entry's file takes once unpacked: its size from its LZMA header (its packed size
-// when the header does not say).
+// The bytes an entry's file takes once unpacked.
 uint64_t unpackedBytesOf(const uint8_t* bundle, const BundleEntry& entry) {
-    // An LZMA-Alone item starts with its properties (5 bytes), then its unpacked size (8 bytes,
-    // little-endian).
-    constexpr size_t kLzmaHeaderBytes = 13;
-    uint8_t header[kLzmaHeaderBytes] = {};
-    size_t held = 0;
-    uint64_t packed = 0;
-    for (const auto& [offset, length] : entry.data) {
-        packed += length;
-        for (size_t i = 0; i < length && held < sizeof(header); ++i)
-            header[held++] = bundle[offset + i];
-    }
-    uint64_t unpacked = 0;
-    for (size_t i = 0; i < 8; ++i) unpacked |= static_cast<uint64_t>(header[5 + i]) << (8 * i);
-    // No size in the header (the stream ends with a marker): the packed size at least.
-    return held < sizeof(header) || unpacked == UINT64_MAX ? packed : unpacked;
+    return ItemHeader::of(bundle, entry.data).unpackedBytes();
 }
 
 }  // namespace
@@ -172,57 +167,65 @@ unsigned defaultExtractThreads() {
     return std::clamp(cores, 1u, 8u);
 }
 
-void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
-                   ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
+UnpackResult extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
+                           ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
     if (callback) callback(0.0f, "Reading bundle file...");
     if (callback) callback(0.05f, "Parsing bundle...");
-    const BundleDocument document(bundle, size);
+    std::optional<BundleDocument> document;
+    try {
+        document.emplace(bundle, size);
+    } catch (const std::exception& error) {
+        return UnpackResult::failed(0, error.what());
+    }
     if (callback) callback(0.1f, "Creating extraction directory...");
-    const size_t count = document.entryCount();
+    const size_t count = document->entryCount();
     size_t index = 0;
-    walkEntries(
+    return walkEntries(
         destination, bundle,
         [&]() -> std::optional<BundleEntry> {
             if (index == count) return std::nullopt;
-            return document.entry(index++);
+            return document->entry(index++);
         },
+        [] { return std::optional<std::string>(); },
         [&](size_t at, const BundleEntry& entry) {
-            if (!callback) return;
-            const float fraction = static_cast<float>(at) / static_cast<float>(count) * 0.9f + 0.1f;
-            callback(fraction, (entry.kind == EntryKind::Folder ? "Creating directory: "
-                                                                  : "Extracting: ") +
-                                   entry.name);
+            if (callback) {
+                const float fraction =
+                    static_cast<float>(at) / static_cast<float>(count) * 0.9f + 0.1f;
+                callback(fraction, (entry.kind == EntryKind::Folder ? "Creating directory: "
+                                                                      : "Extracting: ") +
+                                       entry.name);
+            }
+            return std::optional<std::string>();
         },
         threads, flushFiles);
 }
 
-std::string extractBundleStream(const std::string& destination, BundleStream& stream,
-                                const uint8_t* bundle, uint64_t spaceBudget,
-                                const StreamProgressCallback& progress, unsigned threads,
-                                bool flushFiles) {
+UnpackResult extractBundleStream(const std::string& destination, BundleStream& stream,
+                                 const uint8_t* bundle, uint64_t spaceBudget,
+                                 const StreamProgressCallback& progress, unsigned threads,
+                                 bool flushFiles) {
     uint64_t unpacked = 0;
+    const UnpackResult walked = walkEntries(
+        destination, bundle, [&] { return stream.next(); }, [&] { return stream.readWhole(); },
+        [&](size_t index, const BundleEntry& entry) -> std::optional<std::string> {
+            if (entry.kind == EntryKind::File) {
+                const uint64_t bytes = unpackedBytesOf(bundle, entry);
+                unpacked = bytes > UINT64_MAX - unpacked ? UINT64_MAX : unpacked + bytes;
+                if (unpacked > spaceBudget) return "the files would not fit in the free space";
+            }
+            if (progress) progress(index, stream.listed());
+            return std::nullopt;
+        },
+        threads, flushFiles);
+    if (walked.kind() == UnpackResult::Kind::ReadWhole) return walked;
     try {
-        walkEntries(
-            destination, bundle, [&] { return stream.next(); },
-            [&](size_t index, const BundleEntry& entry) {
-                if (entry.kind == EntryKind::File) {
-                    const uint64_t bytes = unpackedBytesOf(bundle, entry);
-                    unpacked = bytes > UINT64_MAX - unpacked ? UINT64_MAX : unpacked + bytes;
-                    if (unpacked > spaceBudget)
-                        throw BundleReadWhole("the files would not fit in the free space");
-                }
-                if (progress) progress(index, stream.listed());
-            },
-            threads, flushFiles);
-    } catch (const BundleReadWhole&) {
-        throw;
-    } catch (const std::exception&) {
         // The whole document's own error, found further on, comes first, as when it is read
         // whole before any entry.
-        (void)stream.confirm(false);
-        throw;
+        const UnpackResult whole = stream.confirm(walked.isDone());
+        return walked.isDone() || !whole.isDone() ? whole : walked;
+    } catch (const std::exception& error) {
+        return UnpackResult::failed(0, error.what());
     }
-    return stream.confirm(true);
 }
 
 uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size) {
@@ -237,13 +240,11 @@ uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size) {
     return total;
 }
 
-void extractBundle(const std::string& destination, const std::string& bundlePath,
-                   ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
+UnpackResult extractBundle(const std::string& destination, const std::string& bundlePath,
+                           ExtractProgressCallback callback, unsigned threads, bool flushFiles) {
     const std::optional<LockedFile> file = LockedFile::open(bundlePath);
-    if (!file) {
-        throw std::runtime_error("Failed to read file: " + bundlePath + " (Error code: 200)");
-    }
-    extractBundle(destination, file->data(), file->size(), std::move(callback), threads,
+    if (!file) return UnpackResult::failed(0, readFailedText(bundlePath));
+    return extractBundle(destination, file->data(), file->size(), std::move(callback), threads,
                   flushFiles);
 }
 

@@ -8,6 +8,7 @@
 
 // decompressEntry, for the callers that decode one entry themselves.
 #include "package/lzma_entry.h"
+#include "package/unpack_result.h"
 
 namespace tessaryn {
 
@@ -25,13 +26,12 @@ unsigned defaultExtractThreads();
 // written through to the disk by its worker before it is closed. The decoder windows of the
 // pool's running entries stay within kExtractWindowBudget bytes, whatever the number of workers
 // (an entry whose window alone is larger runs by itself), plus up to 1 MiB kept by each worker
-// between entries. Throws
-// std::runtime_error with the failure of the first failing entry in the bundle's order; files
+// between entries. Done, or Failed with the first failing entry in the bundle's order; files
 // written before it stay, the failing entry's partial file does not, and no worker is left
-// running.
-void extractBundle(const std::string& destination, const uint8_t* bundle, size_t size,
-                   ExtractProgressCallback callback, unsigned threads = 0,
-                   bool flushFiles = false);
+// running either way.
+[[nodiscard]] UnpackResult extractBundle(const std::string& destination, const uint8_t* bundle,
+                                         size_t size, ExtractProgressCallback callback,
+                                         unsigned threads = 0, bool flushFiles = false);
 
 // The bytes the bundle's files take once unpacked: each entry's size from its LZMA header (its
 // packed size when the header does not say). Throws std::runtime_error for a bundle that is no
@@ -39,9 +39,10 @@ void extractBundle(const std::string& destination, const uint8_t* bundle, size_t
 uint64_t bundleUnpackedBytes(const uint8_t* bundle, size_t size);
 
 // The same from a bundle file (all of the file is the bundle).
-void extractBundle(const std::string& destination, const std::string& bundlePath,
-                   ExtractProgressCallback callback, unsigned threads = 0,
-                   bool flushFiles = false);
+[[nodiscard]] UnpackResult extractBundle(const std::string& destination,
+                                         const std::string& bundlePath,
+                                         ExtractProgressCallback callback, unsigned threads = 0,
+                                         bool flushFiles = false);
 
 // Told, from the extracting thread, of each entry as it is handed on: its index and the number
 // of entries the list announces (0 when it does not say).
@@ -52,14 +53,15 @@ class BundleStream;
 // Unpacks the entries of a bundle whose bytes are still arriving, each as soon as it lies in
 // the stream's available bytes, a file the stream hands out by its head while its data arrives
 // (`bundle` is where the stream reads them, the same base). Takes and refuses what
-// extractBundle does, with the same texts; throws BundleReadWhole (nothing of the destination
-// to be kept) when the document must be read whole, when the bytes stopped coming (for the
-// walk or for a worker), or when the files would take more than spaceBudget bytes. Returns the
-// bundle's version.
-std::string extractBundleStream(const std::string& destination, BundleStream& stream,
-                                const uint8_t* bundle, uint64_t spaceBudget,
-                                const StreamProgressCallback& progress, unsigned threads = 0,
-                                bool flushFiles = false);
+// extractBundle does, with the same texts; ReadWhole (nothing of the destination to be kept)
+// when the document must be read whole, when the bytes stopped coming (for the walk or for a
+// worker), or when the files would take more than spaceBudget bytes. Once Done, the stream
+// tells the bundle's version.
+[[nodiscard]] UnpackResult extractBundleStream(const std::string& destination,
+                                               BundleStream& stream, const uint8_t* bundle,
+                                               uint64_t spaceBudget,
+                                               const StreamProgressCallback& progress,
+                                               unsigned threads = 0, bool flushFiles = false);
 
 inline constexpr size_t kExtractWindowBudget = size_t{32} << 20;
 

@@ -10,27 +10,22 @@
 // the whole document (waited for) is read by BundleDocument, whose error is thrown as it is. So
 // the stream accepts and refuses exactly what BundleDocument does, with the same texts. Forms
 // that cannot be read in one pass (a map of files, taken in key order; null; a second "files"
-// whose list wins over the one read) end with BundleReadWhole: the caller then reads the
-// document whole.
+// whose list wins over the one read) end the stream with a reason to read it whole: the caller
+// then reads the document whole.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "package/bundle_document.h"
+#include "package/unpack_result.h"
 
 namespace tessaryn {
 
-// The document cannot be read in one pass, or the bytes stopped coming: read it whole once it
-// has arrived (and checked). Not a failure of the bundle.
-class BundleReadWhole : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+class CborCursor;
 
 class BundleStream {
   public:
@@ -43,31 +38,46 @@ class BundleStream {
     // many of them can be read.
     BundleStream(const uint8_t* data, size_t size, WaitFor waitFor);
 
-    // The next entry in extraction order, or none once the list has ended. Throws what
-    // BundleDocument's construction would throw for this document, the entry's error (which
-    // an error further on in the document precedes: confirm(false) tells), or BundleReadWhole.
+    // The next entry in extraction order, or none once the list has ended or when the document
+    // is to be read whole (readWhole() then says why). Throws what BundleDocument's
+    // construction would throw for this document, or the entry's error (which an error further
+    // on in the document precedes: confirm(false) tells).
     std::optional<BundleEntry> next();
+    // Why the document is to be read whole, once it is: it cannot be read in one pass, or the
+    // bytes stopped coming. Not a failure of the bundle.
+    const std::optional<std::string>& readWhole() const { return readWhole_; }
 
     // The entries the list announces (0 when it does not say); known after the first next().
     size_t listed() const { return listed_; }
 
-    // Waits for the whole document and reads it as BundleDocument: throws its error, or
-    // BundleReadWhole when the entries read so far (complete: all entries) are not the ones it
-    // lists. Returns the document's version.
-    std::string confirm(bool complete);
+    // Waits for the whole document and reads it as BundleDocument: throws its error; else
+    // Done, or ReadWhole when the bytes stopped coming or the entries read so far (complete:
+    // all entries) are not the ones it lists.
+    UnpackResult confirm(bool complete);
+    // The document's version, once confirmed.
+    const std::string& version() const { return version_; }
 
   private:
     enum class Phase { Head, List, Ended };
+    using Span = std::optional<std::pair<size_t, size_t>>;
     // Runs `parse` on a cursor at the current position over the available bytes, waiting for
-    // more while it meets their end; the position moves only when it succeeds.
+    // more while it meets their end; the position moves only when it succeeds. None once the
+    // document is to be read whole.
     template <typename Parse>
-    auto withBytes(Parse parse);
-    void awaitBytes(size_t wanted);
+    auto withBytes(Parse parse) -> std::optional<decltype(parse(std::declval<CborCursor&>()))>;
+    // False once the bytes stopped coming.
+    bool awaitBytes(size_t wanted);
     // Where the next entry's data lies (start, length) when it may be handed out before it
-    // has arrived; the position is left anywhere within the entry.
-    std::optional<std::pair<size_t, size_t>> streamableData();
-    void openList();
-    [[noreturn]] void judgeWhole();
+    // has arrived; the position is left anywhere within the entry. None when the document is
+    // to be read whole.
+    std::optional<Span> streamableData();
+    // False when the document is to be read whole.
+    bool openList();
+    // The document (whole) says what is wrong, or else that it is to be read whole.
+    void judgeWhole();
+    void readWholeFor(std::string why) {
+        if (!readWhole_) readWhole_ = std::move(why);
+    }
 
     const uint8_t* data_;
     size_t size_;
@@ -79,6 +89,8 @@ class BundleStream {
     uint64_t listCount_ = 0;
     size_t listed_ = 0;
     std::vector<size_t> places_;  // where each entry read starts
+    std::optional<std::string> readWhole_;
+    std::string version_;
 };
 
 }  // namespace tessaryn

@@ -12,7 +12,8 @@ namespace tessaryn {
 
 namespace {
 
-constexpr size_t kHeaderBytes = LZMA_PROPS_SIZE + 8;
+constexpr size_t kHeaderBytes = kItemHeaderBytes;
+static_assert(kHeaderBytes == LZMA_PROPS_SIZE + 8);
 constexpr size_t kRangeCoderStartBytes = 5;
 constexpr size_t kChunkBytes = 1024 * 1024;
 constexpr size_t kSmallestWindow = 4096;  // the SDK's smallest dictionary
@@ -45,19 +46,18 @@ struct StreamPlan {
     size_t window = 0;
 };
 
-StreamPlan planStream(const uint8_t* header, size_t size) {
+// For an item with a whole header.
+StreamPlan planStream(const ItemHeader& header) {
     StreamPlan plan;
-    for (size_t i = 0; i < 8; ++i) {
-        const uint8_t byte = header[LZMA_PROPS_SIZE + i];
-        plan.declared |= static_cast<uint64_t>(byte) << (8 * i);
-        plan.unknown = plan.unknown && byte == 0xFF;
-    }
-    const size_t bound = producibleBound(size - kHeaderBytes);
+    const std::optional<uint64_t> declared = header.declaredSize();
+    plan.unknown = !declared;
+    plan.declared = declared.value_or(UINT64_MAX);
+    const size_t bound = producibleBound(static_cast<size_t>(header.itemBytes) - kHeaderBytes);
     // Output stops at the declared size, or, for an unknown size, at the end marker.
     plan.limit = plan.unknown ? UINT64_MAX : std::min<uint64_t>(plan.declared, bound);
     // A dictionary larger than all the output there can be is never filled: cap it. Matches
     // never reach back further than the output so far, so the capped stream decodes the same.
-    for (int i = 0; i < 4; ++i) plan.dictionary |= static_cast<uint32_t>(header[1 + i]) << (8 * i);
+    plan.dictionary = header.dictionary();
     const uint64_t reach = std::min<uint64_t>(plan.limit, bound);
     if (plan.dictionary > reach) plan.dictionary = static_cast<uint32_t>(reach);
     plan.window = std::max<size_t>({kSmallestWindow, plan.dictionary,
@@ -65,13 +65,83 @@ StreamPlan planStream(const uint8_t* header, size_t size) {
     return plan;
 }
 
+// The SDK's results that decoding can meet, each as itself.
+DecodeStatus statusOf(SRes result) {
+    switch (result) {
+        case SZ_OK: return DecodeStatus::Ok;
+        case SZ_ERROR_MEM: return DecodeStatus::Memory;
+        case SZ_ERROR_UNSUPPORTED: return DecodeStatus::Properties;
+        case SZ_ERROR_INPUT_EOF: return DecodeStatus::InputEnded;
+        default: return DecodeStatus::Data;
+    }
+}
+
+// How a stream that stopped without an error ended.
+DecodeStatus endOf(const StreamPlan& plan, ELzmaStatus status, uint64_t outputLeft) {
+    if (plan.unknown) {
+        // Without a size the end marker is the only proof that the stream is complete.
+        return status == LZMA_STATUS_FINISHED_WITH_MARK ? DecodeStatus::Ok : DecodeStatus::Data;
+    }
+    if (status == LZMA_STATUS_NEEDS_MORE_INPUT) return DecodeStatus::InputEnded;
+    // Output that stops at the bound, short of the declared size, means the input ran out first.
+    if (outputLeft == 0 && plan.limit < plan.declared) return DecodeStatus::InputEnded;
+    if (outputLeft != 0 && status != LZMA_STATUS_FINISHED_WITH_MARK) return DecodeStatus::Data;
+    return DecodeStatus::Ok;
+}
+
 }  // namespace
+
+ItemHeader ItemHeader::of(const uint8_t* bundle,
+                          const std::vector<std::pair<size_t, size_t>>& spans) {
+    ItemHeader header;
+    for (const auto& [at, length] : spans) {
+        for (size_t i = 0; i < length && header.held < kHeaderBytes; ++i)
+            header.bytes[header.held++] = bundle[at + i];
+        header.itemBytes += length;
+    }
+    return header;
+}
+
+ItemHeader ItemHeader::of(const uint8_t* item, size_t size) {
+    ItemHeader header = of(item, {{0, std::min(size, kHeaderBytes)}});
+    header.itemBytes = size;
+    return header;
+}
+
+std::optional<uint64_t> ItemHeader::declaredSize() const {
+    if (!complete()) return std::nullopt;
+    uint64_t declared = 0;
+    bool unknown = true;
+    for (size_t i = 0; i < 8; ++i) {
+        const uint8_t byte = bytes[LZMA_PROPS_SIZE + i];
+        declared |= static_cast<uint64_t>(byte) << (8 * i);
+        unknown = unknown && byte == 0xFF;
+    }
+    if (unknown) return std::nullopt;
+    return declared;
+}
+
+uint32_t ItemHeader::dictionary() const {
+    uint32_t dictionary = 0;
+    for (int i = 0; i < 4; ++i) dictionary |= static_cast<uint32_t>(bytes[1 + i]) << (8 * i);
+    return dictionary;
+}
 
 EntryDecoder::EntryDecoder() = default;
 EntryDecoder::~EntryDecoder() = default;
 
-size_t EntryDecoder::windowBytes(const uint8_t* header, size_t size) {
-    return size < kHeaderBytes ? 0 : planStream(header, size).window;
+size_t EntryDecoder::windowBytes(const ItemHeader& header) {
+    return header.complete() ? planStream(header).window : 0;
+}
+
+bool EntryDecoder::holdWindow(size_t bytes) {
+    if (bytes <= capacity_) return true;
+    window_.reset();
+    capacity_ = 0;
+    window_.reset(new (std::nothrow) uint8_t[bytes]);
+    if (!window_) return false;
+    capacity_ = bytes;
+    return true;
 }
 
 void EntryDecoder::shrink(size_t keep) {
@@ -80,44 +150,36 @@ void EntryDecoder::shrink(size_t keep) {
     capacity_ = 0;
 }
 
-int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& sink,
-                         const ArrivingInput& arriving) {
-    if (size < kHeaderBytes) return kHeaderTooShort;
+DecodeStatus EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& sink,
+                                  const ArrivingInput& arriving) {
+    if (size < kHeaderBytes) return DecodeStatus::HeaderTooShort;
     // The bytes that can be read now; the header is waited for before anything else.
     size_t readable = size;
     if (arriving) {
         readable = std::min(arriving(kHeaderBytes), size);
-        if (readable < kHeaderBytes) return kInputStopped;
+        if (readable < kHeaderBytes) return DecodeStatus::InputStopped;
     }
-    const StreamPlan plan = planStream(data, size);
+    const StreamPlan plan = planStream(ItemHeader::of(data, size));
     const bool unknown = plan.unknown;
-    const uint64_t declared = plan.declared;
-    const uint64_t limit = plan.limit;
     const size_t inputBytes = size - kHeaderBytes;
     uint8_t props[LZMA_PROPS_SIZE];
     std::copy(data, data + LZMA_PROPS_SIZE, props);
     for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<uint8_t>(plan.dictionary >> (8 * i));
     const size_t window = plan.window;
-    if (window > capacity_) {
-        window_.reset();
-        capacity_ = 0;
-        window_.reset(new (std::nothrow) uint8_t[window]);
-        if (!window_) return SZ_ERROR_MEM;
-        capacity_ = window;
-    }
-    if (!unknown && inputBytes < kRangeCoderStartBytes) return SZ_ERROR_INPUT_EOF;
+    if (!holdWindow(window)) return DecodeStatus::Memory;
+    if (!unknown && inputBytes < kRangeCoderStartBytes) return DecodeStatus::InputEnded;
 
     CLzmaDec state;
     LzmaDec_Construct(&state);
     SRes result = LzmaDec_AllocateProbs(&state, props, LZMA_PROPS_SIZE, &gAllocator);
-    if (result != SZ_OK) return result;
+    if (result != SZ_OK) return statusOf(result);
     state.dic = window_.get();
     state.dicBufSize = window;
     LzmaDec_Init(&state);
 
     const uint8_t* input = data + kHeaderBytes;
     size_t inputLeft = readable - kHeaderBytes;
-    uint64_t outputLeft = limit;
+    uint64_t outputLeft = plan.limit;
     ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
     bool refused = false;
     bool stopped = false;
@@ -155,21 +217,14 @@ int EntryDecoder::decode(const uint8_t* data, size_t size, const DecodedSink& si
         if (consumed == 0 && produced == 0) break;
     }
     LzmaDec_FreeProbs(&state, &gAllocator);
-    if (refused) return kOutputRefused;
-    if (stopped) return kInputStopped;
-    if (result != SZ_OK) return result;
-    if (unknown) {
-        // Without a size the end marker is the only proof that the stream is complete.
-        return status == LZMA_STATUS_FINISHED_WITH_MARK ? SZ_OK : SZ_ERROR_DATA;
-    }
-    if (status == LZMA_STATUS_NEEDS_MORE_INPUT) return SZ_ERROR_INPUT_EOF;
-    // Output that stops at the bound, short of the declared size, means the input ran out first.
-    if (outputLeft == 0 && limit < declared) return SZ_ERROR_INPUT_EOF;
-    if (outputLeft != 0 && status != LZMA_STATUS_FINISHED_WITH_MARK) return SZ_ERROR_DATA;
-    return SZ_OK;
+    if (refused) return DecodeStatus::OutputRefused;
+    if (stopped) return DecodeStatus::InputStopped;
+    if (result != SZ_OK) return statusOf(result);
+    return endOf(plan, status, outputLeft);
 }
 
-int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& output) {
+DecodeStatus decompressEntry(const std::vector<uint8_t>& compressed,
+                             std::vector<uint8_t>& output) {
     try {
         EntryDecoder decoder;
         return decoder.decode(compressed.data(), compressed.size(),
@@ -178,9 +233,9 @@ int decompressEntry(const std::vector<uint8_t>& compressed, std::vector<uint8_t>
                                   return true;
                               });
     } catch (const std::bad_alloc&) {
-        return SZ_ERROR_MEM;
+        return DecodeStatus::Memory;
     } catch (const std::length_error&) {
-        return SZ_ERROR_MEM;
+        return DecodeStatus::Memory;
     }
 }
 

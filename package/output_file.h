@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "package/unpack_result.h"
+
 namespace tessaryn {
 
 // One file being written: created (or truncated) by create, closed by finish or, with its
@@ -26,8 +28,9 @@ class OutputFile {
     std::string path_;
 };
 
-// Makes the folder and any missing parents. Empty on success, else the failure's text.
-std::string makeDirectories(const std::string& path);
+// Makes the folder and any missing parents, for the bundle's entry at `entry`: Done, or Failed
+// with the system's text.
+UnpackResult makeDirectories(const std::string& path, size_t entry);
 
 // True for the separators a path of this system may contain.
 bool isPathSeparator(char c);

@@ -48,7 +48,7 @@ void OutputFile::discard() noexcept {
     ::unlink(path_.c_str());
 }
 
-std::string makeDirectories(const std::string& path) {
+UnpackResult makeDirectories(const std::string& path, size_t entry) {
     for (size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/') continue;
         if (path[at - 1] == '/') continue;
@@ -57,10 +57,11 @@ std::string makeDirectories(const std::string& path) {
         const int error = errno;
         struct stat info {};
         if (::stat(prefix.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
-        return "filesystem error: create_directories: " + std::string(std::strerror(error)) +
-               " [" + path + "]";
+        return UnpackResult::failed(entry, "filesystem error: create_directories: " +
+                                               std::string(std::strerror(error)) + " [" + path +
+                                               "]");
     }
-    return {};
+    return UnpackResult::done();
 }
 
 }  // namespace tessaryn

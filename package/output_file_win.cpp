@@ -69,7 +69,7 @@ void OutputFile::discard() noexcept {
     ::DeleteFileW(toWide(path_).c_str());
 }
 
-std::string makeDirectories(const std::string& path) {
+UnpackResult makeDirectories(const std::string& path, size_t entry) {
     const std::wstring wide = toWide(path);
     // Every prefix that ends before a separator is a folder to have; the drive or share part
     // ("C:", "\\host\share") fails to be made and is taken as it is.
@@ -83,9 +83,10 @@ std::string makeDirectories(const std::string& path) {
         if (isDirectory(prefix)) continue;
         // Parts of a share name ("\\host") cannot be made but are no failure.
         if (at < wide.size() && error != ERROR_ALREADY_EXISTS) continue;
-        return "filesystem error: create_directories: " + systemMessage(error) + " [" + path + "]";
+        return UnpackResult::failed(entry, "filesystem error: create_directories: " +
+                                               systemMessage(error) + " [" + path + "]");
     }
-    return {};
+    return UnpackResult::done();
 }
 
 }  // namespace tessaryn

@@ -2,29 +2,11 @@
 
 #include <exception>
 
-#include "package/bundle_stream.h"
 #include "package/output_file.h"
 
 namespace tessaryn {
 
-namespace {
-
-// The decoder window the job's item asks for (its header may lie across chunks). Reads the
-// header only: of an arriving item, nothing more may be there yet.
-size_t windowOf(const uint8_t* bundle, const FileJob& job) {
-    uint8_t header[13];
-    size_t have = 0;
-    size_t size = 0;
-    for (const auto& [at, length] : job.data) {
-        for (size_t i = 0; i < length && have < sizeof header; ++i) header[have++] = bundle[at + i];
-        size += length;
-    }
-    return EntryDecoder::windowBytes(header, size);
-}
-
-}  // namespace
-
-std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
+UnpackResult writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
                        bool flush, const std::function<bool()>& cancelled) {
     // Chunked byte strings are rare (our packer never writes them): they are joined first.
     std::vector<uint8_t> joined;
@@ -73,22 +55,25 @@ std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& 
         }
         return true;
     };
-    const int status = decoder.decode(input, inputSize, sink, arriving);
-    const std::string writeFailure = "Failed to write file: " + job.target + " (Error code: 100)";
-    if (writeFailed) return writeFailure;
-    if (status == kOutputRefused) return {};  // cancelled: the file goes with `file`
-    if (status == kInputStopped) {
-        if (cancelledWhileWaiting) return {};
+    const DecodeStatus status = decoder.decode(input, inputSize, sink, arriving);
+    const auto failed = [&job](const std::string& text) {
+        return UnpackResult::failed(job.index, "Failed to extract file " + job.name + ": " + text);
+    };
+    if (writeFailed) return failed(writeFailedText(job.target));
+    // Cancelled: the file goes with `file`.
+    if (status == DecodeStatus::OutputRefused) return UnpackResult::cancelled();
+    if (status == DecodeStatus::InputStopped) {
+        if (cancelledWhileWaiting) return UnpackResult::cancelled();
         // Not the entry's failure: the bytes stopped coming (a stop, a restart, a time limit).
-        throw BundleReadWhole("the package's bytes stopped coming");
+        return UnpackResult::readWhole("the package's bytes stopped coming");
     }
-    if (status != 0) {
-        return "Decompression failed for file: " + job.name +
-               " (Status code: " + std::to_string(status) + ")";
+    if (status != DecodeStatus::Ok) {
+        return failed("Decompression failed for file: " + job.name + " (Status code: " +
+                      std::to_string(static_cast<int>(status)) + ")");
     }
-    if (!opened && !file.create(job.target)) return writeFailure;
-    if (!file.finish(flush)) return writeFailure;
-    return {};
+    if (!opened && !file.create(job.target)) return failed(writeFailedText(job.target));
+    if (!file.finish(flush)) return failed(writeFailedText(job.target));
+    return UnpackResult::done();
 }
 
 WriterPool::WriterPool(const uint8_t* bundle, unsigned threads, bool flush, size_t windowBudget)
@@ -124,7 +109,7 @@ void WriterPool::drain() {
     room_.wait(lock, [&] { return busy_ == 0; });
 }
 
-std::optional<std::pair<size_t, std::string>> WriterPool::close() {
+UnpackResult WriterPool::close() {
     {
         std::lock_guard<WaitLock> lock(mutex_);
         closing_ = true;
@@ -133,7 +118,8 @@ std::optional<std::pair<size_t, std::string>> WriterPool::close() {
     for (auto& worker : workers_) {
         if (worker.joinable()) worker.join();
     }
-    return failure_;
+    if (gaveUp_) return *gaveUp_;
+    return failure_ ? *failure_ : UnpackResult::done();
 }
 
 void WriterPool::failAt(size_t index) {
@@ -159,33 +145,36 @@ void WriterPool::work() {
             queue_.pop_front();
             if (queue_.size() == queueCapacity_ / 2) room_.notifyOne();
         }
-        std::string failure;
-        bool gaveUp = false;
-        const size_t window = windowOf(bundle_, job);
-        if (reserveWindow(window, job.index)) {
-            try {
-                failure = writeEntry(bundle_, job, decoder, flush_,
-                                     [this, &job] { return isCancelled(job.index); });
-            } catch (const BundleReadWhole&) {
-                gaveUp = true;
-            } catch (const std::exception& error) {
-                failure = error.what();
-            }
-            decoder.shrink(kKeptWindow);
-            releaseWindow(window);
-        }
+        UnpackResult result = runJob(job, decoder);
         std::lock_guard<WaitLock> lock(mutex_);
-        if (gaveUp) {
+        if (result.kind() == UnpackResult::Kind::ReadWhole) {
             // Stops what comes after, as a failure would; close() then tells of it.
-            gaveUp_ = true;
+            gaveUp_ = result;
             stopAfterLocked(job.index);
         }
-        if (!failure.empty() && (!failure_ || job.index < failure_->first)) {
-            failure_.emplace(job.index, "Failed to extract file " + job.name + ": " + failure);
+        if (result.isFailed() && (!failure_ || job.index < failure_->entry())) {
+            failure_ = std::move(result);
             stopAfterLocked(job.index);
         }
         if (--busy_ == 0) room_.notifyAll();
     }
+}
+
+UnpackResult WriterPool::runJob(const FileJob& job, EntryDecoder& decoder) {
+    const size_t window = EntryDecoder::windowBytes(ItemHeader::of(bundle_, job.data));
+    if (!reserveWindow(window, job.index)) return UnpackResult::cancelled();
+    UnpackResult result = UnpackResult::cancelled();
+    try {
+        result = writeEntry(bundle_, job, decoder, flush_,
+                            [this, &job] { return isCancelled(job.index); });
+    } catch (const std::exception& error) {
+        // Unexpected (no memory for a name): still the entry's failure, not the worker's end.
+        result = UnpackResult::failed(job.index,
+                                      "Failed to extract file " + job.name + ": " + error.what());
+    }
+    decoder.shrink(kKeptWindow);
+    releaseWindow(window);
+    return result;
 }
 
 bool WriterPool::isCancelled(size_t index) {

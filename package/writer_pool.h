@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "package/lzma_entry.h"
+#include "package/unpack_result.h"
 #include "system/wait_lock.h"
 
 namespace tessaryn {
@@ -28,10 +29,9 @@ struct FileJob {
 };
 
 // Decodes one entry into its file, written through to the disk before it is closed when flush
-// is set. Empty on success (or when cancelled), else the failure's
-// text without the "Failed to extract file" prefix; a failed or cancelled entry leaves no file.
-// Throws BundleReadWhole when the entry's bytes stopped arriving (its partial file gone too).
-std::string writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
+// is set. Failed with the whole message ("Failed to extract file ..."), Cancelled, or ReadWhole
+// when the entry's bytes stopped arriving; any of them leaves no file.
+UnpackResult writeEntry(const uint8_t* bundle, const FileJob& job, EntryDecoder& decoder,
                        bool flush, const std::function<bool()>& cancelled);
 
 // Workers that write the files handed to them. The first failure in the bundle's order wins:
@@ -60,11 +60,10 @@ class WriterPool {
     // Waits until every job handed over has ended.
     void drain();
 
-    // Ends the workers (after their jobs) and returns the first failure (index, full message).
-    std::optional<std::pair<size_t, std::string>> close();
-    // After close(): an entry's bytes stopped arriving. That stops the pool like a failure but
+    // Ends the workers (after their jobs): Done, the first failure in the bundle's order, or
+    // ReadWhole when an entry's bytes stopped arriving. That stops the pool like a failure but
     // is none: the bundle is then read whole, whatever else failed.
-    bool gaveUp() const { return gaveUp_; }
+    UnpackResult close();
 
     // Stops the pool from outside at an entry that failed before reaching it.
     void failAt(size_t index);
@@ -72,6 +71,7 @@ class WriterPool {
   private:
     bool stopped() const { return firstFailed_.has_value(); }
     void work();
+    UnpackResult runJob(const FileJob& job, EntryDecoder& decoder);
     bool isCancelled(size_t index);
     bool cancelledLocked(size_t index) const;
     // Entries after `index` are cancelled and whoever waits for room is woken; mutex_ held.
@@ -98,8 +98,8 @@ class WriterPool {
     bool closing_ = false;
     bool abandoned_ = false;
     std::optional<size_t> firstFailed_;
-    std::optional<std::pair<size_t, std::string>> failure_;
-    bool gaveUp_ = false;
+    std::optional<UnpackResult> failure_;
+    std::optional<UnpackResult> gaveUp_;
     std::vector<std::thread> workers_;
 };
 

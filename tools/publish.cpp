@@ -344,7 +344,9 @@ int unpack(const Arguments& args) {
         std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
         return 1;
     }
-    extractBundle(pathText(destination), view->data(), view->size() - kSignatureBytes, {});
+    const UnpackResult unpacked =
+        extractBundle(pathText(destination), view->data(), view->size() - kSignatureBytes, {});
+    if (!unpacked.isDone()) throw std::runtime_error(unpacked.text());
     std::cout << "extracted " << pathText(file) << " into " << pathText(destination) << "\n";
     return 0;
 }

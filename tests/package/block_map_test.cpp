@@ -92,6 +92,18 @@ TEST(BlockMapTest, SettingsValuesAreReadStrictly) {
     PackageBinding otherHash = single.binding;
     otherHash.sha256[0] ^= 1;
     EXPECT_FALSE(readBlockMap(single.blocks, otherHash));
+    // Each bound of the block size alone: a small package is one block at any size, so that
+    // the count of hashes agrees and only the bound can refuse.
+    const Published small = publish(patternBytes(100, 4), kBlock);
+    for (const auto& [size, valid] : std::vector<std::pair<uint64_t, bool>>{
+             {kSmallestBlock - 1, false},
+             {kSmallestBlock, true},
+             {kLargestBlock, true},
+             {kLargestBlock + 1, false}}) {
+        json blocks = small.blocks;
+        blocks["size"] = size;
+        EXPECT_EQ(readBlockMap(blocks, small.binding).has_value(), valid) << size;
+    }
 }
 
 // Feeds `package` in parts of `part` bytes; returns the check.
@@ -155,6 +167,15 @@ TEST(BlockMapTest, AChangedByteIsFoundInItsBlock) {
     EXPECT_EQ(blocks.checkedEnd(), 0u);
     EXPECT_TRUE(blocks.add(package.data(), package.size()));
     EXPECT_EQ(blocks.checkedEnd(), package.size());
+    // A transfer whose block 1 differed, started again: the failure went with the old bytes.
+    std::vector<uint8_t> changed = package;
+    changed[kBlock + 5] ^= 1;
+    ArrivingBlocks again(map, package.size());
+    ASSERT_FALSE(again.add(changed.data(), changed.size()));
+    again.restart();
+    EXPECT_FALSE(again.failed());
+    EXPECT_TRUE(again.add(package.data(), package.size()));
+    EXPECT_EQ(again.checkedEnd(), package.size());
 }
 
 }  // namespace

@@ -24,15 +24,15 @@ TEST(DecompressEntry, DecodesXzOutputWithUnknownAndKnownSize) {
     // xz writes an unknown size and an end marker.
     ASSERT_EQ(withSize(kXzSampleLzma, UINT64_MAX), kXzSampleLzma);
     std::vector<uint8_t> out = {'x'};  // decoded bytes are appended
-    ASSERT_EQ(decompressEntry(kXzSampleLzma, out), 0);
+    ASSERT_EQ(decompressEntry(kXzSampleLzma, out), DecodeStatus::Ok);
     EXPECT_EQ(std::vector<uint8_t>(out.begin() + 1, out.end()), kXzSamplePlain);
 
     out.clear();
-    EXPECT_EQ(decompressEntry(withSize(kXzSampleLzma, kXzSamplePlain.size()), out), 0);
+    EXPECT_EQ(decompressEntry(withSize(kXzSampleLzma, kXzSamplePlain.size()), out), DecodeStatus::Ok);
     EXPECT_EQ(out, kXzSamplePlain);
     // A declared size far above what the input can hold still ends at the end marker.
     out.clear();
-    EXPECT_EQ(decompressEntry(withSize(kXzSampleLzma, uint64_t{1} << 62), out), 0);
+    EXPECT_EQ(decompressEntry(withSize(kXzSampleLzma, uint64_t{1} << 62), out), DecodeStatus::Ok);
     EXPECT_EQ(out, kXzSamplePlain);
 }
 
@@ -40,7 +40,7 @@ TEST(DecompressEntry, HighestRatiosAndHugeDictionariesDecodeInFull) {
     constexpr size_t kZeros = 64 * 1024 * 1024;
     for (const uint64_t size : {uint64_t{kZeros}, UINT64_MAX}) {
         std::vector<uint8_t> out;
-        ASSERT_EQ(decompressEntry(withSize(kXzZerosLzma, size), out), 0);
+        ASSERT_EQ(decompressEntry(withSize(kXzZerosLzma, size), out), DecodeStatus::Ok);
         ASSERT_EQ(out.size(), kZeros);
         EXPECT_EQ(std::count(out.begin(), out.end(), 0), static_cast<std::ptrdiff_t>(kZeros));
     }
@@ -48,7 +48,7 @@ TEST(DecompressEntry, HighestRatiosAndHugeDictionariesDecodeInFull) {
     auto wide = kXzSampleLzma;
     std::fill(wide.begin() + 1, wide.begin() + 5, 0xFF);
     std::vector<uint8_t> out;
-    EXPECT_EQ(decompressEntry(wide, out), 0);
+    EXPECT_EQ(decompressEntry(wide, out), DecodeStatus::Ok);
     EXPECT_EQ(out, kXzSamplePlain);
 }
 
@@ -58,7 +58,7 @@ TEST(DecompressEntry, RoundTripsOurEncoderAtKnownSizes) {
         const auto plain = test::patternBytes(size, static_cast<uint32_t>(size));
         const auto packed = encode(plain);
         std::vector<uint8_t> out;
-        ASSERT_EQ(decompressEntry(packed, out), 0);
+        ASSERT_EQ(decompressEntry(packed, out), DecodeStatus::Ok);
         EXPECT_EQ(out, plain);
     }
     EXPECT_EQ(encode({}).size(), 13u + 5u);  // header plus the range coder's start bytes
@@ -68,23 +68,23 @@ TEST(DecompressEntry, ReportsTheStatusOfEachKindOfDamage) {
     std::vector<uint8_t> out;
     const auto packed = encode(std::vector<uint8_t>(kXzSamplePlain.begin(), kXzSamplePlain.end()));
 
-    EXPECT_EQ(decompressEntry(std::vector<uint8_t>(packed.begin(), packed.begin() + 12), out), 100);
-    EXPECT_EQ(decompressEntry({}, out), 100);
+    EXPECT_EQ(decompressEntry(std::vector<uint8_t>(packed.begin(), packed.begin() + 12), out), DecodeStatus::HeaderTooShort);
+    EXPECT_EQ(decompressEntry({}, out), DecodeStatus::HeaderTooShort);
     // Known size, input ends inside the range coder's start bytes or inside the stream.
-    EXPECT_EQ(decompressEntry(std::vector<uint8_t>(packed.begin(), packed.begin() + 17), out), 6);
-    EXPECT_EQ(decompressEntry(std::vector<uint8_t>(packed.begin(), packed.end() - 20), out), 6);
-    EXPECT_EQ(decompressEntry(withSize(encode({1, 2, 3}), uint64_t{1} << 62), out), 6);
+    EXPECT_EQ(decompressEntry(std::vector<uint8_t>(packed.begin(), packed.begin() + 17), out), DecodeStatus::InputEnded);
+    EXPECT_EQ(decompressEntry(std::vector<uint8_t>(packed.begin(), packed.end() - 20), out), DecodeStatus::InputEnded);
+    EXPECT_EQ(decompressEntry(withSize(encode({1, 2, 3}), uint64_t{1} << 62), out), DecodeStatus::InputEnded);
     // Unknown size without the end marker.
-    EXPECT_EQ(decompressEntry(withSize(packed, UINT64_MAX), out), 1);
+    EXPECT_EQ(decompressEntry(withSize(packed, UINT64_MAX), out), DecodeStatus::Data);
     // Unknown size cut before the end marker.
     EXPECT_EQ(
         decompressEntry(std::vector<uint8_t>(kXzSampleLzma.begin(), kXzSampleLzma.end() - 8), out),
-        1);
+        DecodeStatus::Data);
     // Properties byte 225 and above are not LZMA properties.
     for (const uint64_t size : {uint64_t{kXzSamplePlain.size()}, UINT64_MAX}) {
         auto bad = withSize(kXzSampleLzma, size);
         bad[0] = 225;
-        EXPECT_EQ(decompressEntry(bad, out), 4);
+        EXPECT_EQ(decompressEntry(bad, out), DecodeStatus::Properties);
     }
 }
 
@@ -116,19 +116,19 @@ TEST(DecompressEntry, ArrivingBytesDecodeAsWhole) {
     };
     for (size_t i = 0; i < items.size(); ++i) {
         std::vector<uint8_t> whole;
-        const int status = decompressEntry(items[i], whole);
+        const DecodeStatus status = decompressEntry(items[i], whole);
         for (size_t step : {size_t{1}, size_t{7}, size_t{4096}}) {
             std::vector<uint8_t> out;
             EXPECT_EQ(decode(items[i], step, SIZE_MAX, out), status) << i << ", " << step;
             // A damaged item may yield some output first, in smaller pieces: its file goes.
-            if (status == 0) {
+            if (status == DecodeStatus::Ok) {
                 EXPECT_EQ(out, whole) << i << ", " << step;
             }
         }
     }
     for (size_t stopAt : {size_t{0}, size_t{12}, size_t{20}, packed.size() - 1}) {
         std::vector<uint8_t> out;
-        EXPECT_EQ(decode(packed, 3, stopAt, out), kInputStopped) << stopAt;
+        EXPECT_EQ(decode(packed, 3, stopAt, out), DecodeStatus::InputStopped) << stopAt;
     }
 }
 

@@ -176,5 +176,71 @@ TEST(BoundCheckOfPackage, FindsAnotherSignedPackageBesideAndInADownload) {
     }
 }
 
+// With a block map the arrival check also tells which block differed, and holds what checked;
+// each of its checks refuses alone, in the order the log names them.
+TEST(BoundCheckOfPackage, TheBlockMapRoadNamesTheBlockAndEachCheckRefusesAlone) {
+    const auto keys = makeKeyPair();
+    const std::vector<uint8_t> named =
+        signedBytes(patternBytes(3 * kSmallestBlock + 10, 5), kPackageContext, keys.secret);
+    Sha256 whole;
+    whole.add(named.data(), named.size());
+    const PackageBinding binding{named.size(), *whole.finish()};
+    const auto blocksOf = [](const std::vector<uint8_t>& file) {
+        BlockMap map{kSmallestBlock, {}};
+        for (size_t at = 0; at < file.size(); at += kSmallestBlock) {
+            Sha256 block;
+            block.add(file.data() + at, std::min<size_t>(kSmallestBlock, file.size() - at));
+            map.sha256.push_back(*block.finish());
+        }
+        return map;
+    };
+    const BlockMap map = blocksOf(named);
+    BlockMap otherBlock = map;
+    otherBlock.sha256[2][0] ^= 1;
+    PackageBinding otherHash = binding;
+    otherHash.sha256[3] ^= 1;
+    PackageBinding otherSize = binding;
+    otherSize.size += 1;
+    // Another signature, with the size, hash and blocks of its own file: only it can refuse.
+    std::vector<uint8_t> badSignature = named;
+    badSignature.back() ^= 1;
+    Sha256 badHash;
+    badHash.add(badSignature.data(), badSignature.size());
+    const PackageBinding badBinding{badSignature.size(), *badHash.finish()};
+    const BlockMap badBlocks = blocksOf(badSignature);
+    struct Row {
+        const char* what;
+        const std::vector<uint8_t>* file;
+        const PackageBinding* binding;
+        const BlockMap* blocks;
+        std::string failure;  // its start
+        uint64_t checkedEnd;
+    };
+    const std::vector<Row> rows = {
+        {"intact", &named, &binding, &map, "", named.size()},
+        {"a block's hash", &named, &binding, &otherBlock, "INVALID (block 2 of 4: SHA-256 ",
+         2 * kSmallestBlock},
+        {"the whole hash", &named, &otherHash, &map, "INVALID (SHA-256 ", named.size()},
+        // The map is of one byte more: its last block never ends.
+        {"the size", &named, &otherSize, &map, "INVALID (size ", 3 * kSmallestBlock},
+        {"the signature", &badSignature, &badBinding, &badBlocks, "INVALID", named.size()},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        BoundCheck check(kPackageContext, row.binding, row.blocks);
+        for (size_t at = 0; at < row.file->size(); at += 5000)
+            check.add(row.file->data() + at, std::min<size_t>(5000, row.file->size() - at));
+        ASSERT_NE(check.blocks(), nullptr);
+        EXPECT_EQ(check.blocks()->checkedEnd(), row.checkedEnd);
+        const std::string failure = check.failure(row.file->size(), keys.publicKey);
+        EXPECT_EQ(failure.substr(0, row.failure.size()), row.failure) << failure;
+        if (row.failure.size() <= std::string("INVALID").size()) {
+            EXPECT_EQ(failure, row.failure);
+        }
+    }
+    // A map is taken only with a binding.
+    EXPECT_EQ(BoundCheck(kPackageContext, nullptr, &map).blocks(), nullptr);
+}
+
 }  // namespace
 }  // namespace tessaryn

@@ -67,12 +67,13 @@ TEST(PackageRoundTrip, TreeComesBackByteIdentical) {
 
     const fs::path installed = scratch.path() / "installed";
     float last = 0;
-    extractBundle(pathText(installed), payload.data(), payload.size(),
-                  [&last](float fraction, const std::string&) {
-                      EXPECT_GE(fraction, last);
-                      EXPECT_LT(fraction, 1.0f);
-                      last = fraction;
-                  });
+    EXPECT_TRUE(extractBundle(pathText(installed), payload.data(), payload.size(),
+                              [&last](float fraction, const std::string&) {
+                                  EXPECT_GE(fraction, last);
+                                  EXPECT_LT(fraction, 1.0f);
+                                  last = fraction;
+                              })
+                    .isDone());
     EXPECT_EQ(snapshot(installed), snapshot(source));
 }
 
