@@ -54,16 +54,13 @@ TEST(InstallWorker, FreeSpaceIsCheckedAgainstTheUnpackedSizes) {
         << shortfall;
 }
 
-TEST(InstallWorker, FailureIsStoredWithItsTextNotThrown) {
+TEST(InstallWorker, FailureIsReturnedWithItsTextNotThrown) {
     ProgressWindow window(false, L"Setup");
-    WorkerState worker;
     const RunContext context = contextWithPackage(L"C:\\no\\such\\setup.pak");
-    std::thread thread([&] { extractPackage(context, context.installDir, window, worker); });
-    waitForWorker(worker);
-    thread.join();
-    EXPECT_TRUE(worker.failed);
-    EXPECT_FALSE(worker.done);
-    EXPECT_EQ(worker.error.rfind("Failed to read file: ", 0), 0u) << worker.error;
+    const UnpackResult result =
+        unpackWhilePumping([&] { return extractPackage(context, context.installDir, window); });
+    EXPECT_TRUE(result.isFailed());
+    EXPECT_EQ(result.text().rfind("Failed to read file: ", 0), 0u) << result.text();
 }
 
 // The window can vanish while files are still being written; the road must not go on (and
@@ -71,28 +68,29 @@ TEST(InstallWorker, FailureIsStoredWithItsTextNotThrown) {
 TEST(InstallWorker, WaitOutlastsAVanishedWindow) {
     ProgressWindow window(false, L"Setup");
     ShowWindow(window.handle(), SW_SHOW);
-    WorkerState worker;
-    std::atomic<int> reports{0};
-    std::thread thread([&] {
+    static std::atomic<int> reports{0};
+    static HWND shown = nullptr;
+    reports = 0;
+    shown = window.handle();
+    // The window goes, on its own thread as it must, while the worker still reports into it.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
+        if (reports < 5) return;
+        KillTimer(nullptr, id);
+        DestroyWindow(shown);
+    });
+    ASSERT_NE(timer, 0u);
+    const UnpackResult result = unpackWhilePumping([&] {
         for (int i = 0; i < 40; ++i) {
             window.setStatusText(L"Installing files...");
             window.setProgress(i);
             ++reports;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        worker.succeed();
+        return UnpackResult::done();
     });
-    while (reports < 5) {
-        pumpMessages();
-        Sleep(5);
-    }
-    DestroyWindow(window.handle());
-
-    waitForWorker(worker);
-
-    EXPECT_TRUE(worker.done);
+    EXPECT_FALSE(IsWindow(window.handle()));
+    EXPECT_TRUE(result.isDone());
     EXPECT_EQ(reports, 40);
-    thread.join();
 }
 
 // A download as the setup makes it: a new file written through a handle opened for reading too,
@@ -133,17 +131,16 @@ TEST(UnpackWhileDownloading, FollowsTheCheckedMarkAndLeavesTheFileOnARestart) {
             Sleep(10);
         EXPECT_NE(GetFileAttributesW((dest + L"a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(GetFileAttributesW((dest + L"b.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-        std::string error;
         if (restart) {
             early.restarted();
             LARGE_INTEGER start = {};
             EXPECT_TRUE(SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) &&
                         SetEndOfFile(file.get()));
-            EXPECT_EQ(early.finish(error, window), UnpackWhileDownloading::Outcome::ReadWhole);
+            EXPECT_EQ(early.finish(window).kind(), UnpackResult::Kind::ReadWhole);
         } else {
             early.checked(bytes.size());
-            EXPECT_EQ(early.finish(error, window), UnpackWhileDownloading::Outcome::Unpacked)
-                << error;
+            const UnpackResult unpacked = early.finish(window);
+            EXPECT_TRUE(unpacked.isDone()) << unpacked.text();
             EXPECT_NE(GetFileAttributesW((dest + L"b.txt").c_str()), INVALID_FILE_ATTRIBUTES);
             EXPECT_EQ(early.statusSuffix(), ", 2 of 2 files");
         }

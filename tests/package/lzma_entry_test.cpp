@@ -132,5 +132,26 @@ TEST(DecompressEntry, ArrivingBytesDecodeAsWhole) {
     }
 }
 
+// Bytes said to have arrived past the item's end belong to what follows it: an item cut short
+// stays cut short however much of the bundle has arrived, at the first wait or a later one.
+TEST(DecompressEntry, ArrivingBytesAreClampedToTheirItem) {
+    const auto packed = encode(std::vector<uint8_t>(kXzSamplePlain.begin(), kXzSamplePlain.end()));
+    const size_t item = packed.size() - 20;  // the rest of the stream follows it in the bundle
+    struct Row {
+        const char* what;
+        size_t first;  // told at the first wait; all of the bundle at every later one
+    };
+    for (const Row& row : {Row{"at once", packed.size()}, Row{"later", kItemHeaderBytes},
+                           Row{"a part first", item / 2}}) {
+        SCOPED_TRACE(row.what);
+        EntryDecoder decoder;
+        int waits = 0;
+        const DecodeStatus status = decoder.decode(
+            packed.data(), item, [](const uint8_t*, size_t) { return true; },
+            [&](size_t) { return ++waits == 1 ? row.first : packed.size(); });
+        EXPECT_EQ(status, DecodeStatus::InputEnded);
+    }
+}
+
 }  // namespace
 }  // namespace tessaryn
