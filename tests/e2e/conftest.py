@@ -246,7 +246,7 @@ def make_product(folder: Path, version="1.0", settings=None, files=None, expires
     pak = folder / "tessaryn.pak"
     dat = folder / "tessaryn.dat"
     key = DEV_KEY / "tessaryn.key"
-    publish("pack", tree, "--key", key, "-o", pak, "--version", version)
+    publish("pack", tree, "--key", key, "-o", pak, "--version", version, "--allow-no-main")
     more = ["--expires", expires] if expires else []
     # Small blocks, so that even a small package has several.
     signed = publish("sign", settings_file, "--key", key, "--package", pak, "-o", dat, *more,
@@ -289,7 +289,7 @@ class ReferenceHost:
         with open(self.log, "wb") as log:
             self.process = subprocess.Popen(
                 [sys.executable, str(ROOT / "tools" / "webhost" / "tessaryn_host.py"), "--port",
-                 "0", "--files", str(self.files), "--db", str(self.db),
+                 "0", "--files", str(self.files), "--db", str(self.db), "--allow-empty",
                  "--answers-key", str(ANSWERS_KEY), *extra_args],
                 stdout=subprocess.PIPE, stderr=log, text=True)
         line = self.process.stdout.readline()
