@@ -34,6 +34,9 @@ SETUP_EXE = WINDOWS_BUILD / "app" / "TessarynSetup.exe"
 # The same setup built with -DTESSARYN_RELEASE_FLOOR=2.0 (scripts/test builds it).
 FLOOR_SETUP_EXE = Path(os.environ.get("TESSARYN_FLOOR_BUILD", ROOT / "build" / "windows-floor")) \
     / "app" / "TessarynSetup.exe"
+# The same setup built with -DTESSARYN_PRODUCT_NAME=Brightpad (scripts/test builds it).
+OWN_PRODUCT_SETUP_EXE = Path(os.environ.get("TESSARYN_OWN_PRODUCT_BUILD",
+                                            ROOT / "build" / "windows-brightpad")) / "app" / "TessarynSetup.exe"
 DRIVER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_window_driver.exe"
 LINK_READER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_link_reader.exe"
 PROBE_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_launch_probe.exe"
