@@ -276,6 +276,11 @@ std::string productProblem(const std::string& settingsText, const std::string& e
            "\" and would refuse these settings";
 }
 
+// Names a public key in signed settings: its first 16 hex digits, as keygen prints it.
+std::string fingerprint(const PublicKey& key) {
+    return lowerHex(key.data(), key.size()).substr(0, 16);
+}
+
 int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
 }
@@ -321,12 +326,12 @@ int sign(const Arguments& args) {
     }
     // One view of the package: the bytes checked are the bytes the settings bind.
     std::optional<LockedFile> view;
+    // The secret key's second half is its public key.
+    PublicKey publicKey;
+    std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
     if (findings.problems.empty()) {
         view = LockedFile::open(pathText(package));
         if (!view) throw std::runtime_error("cannot read " + pathText(package));
-        // The secret key's second half is its public key.
-        PublicKey publicKey;
-        std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
         findings.problems = packageProblems(text, *view, package, publicKey);
     }
     if (findings.problems.empty() && !expires && !noExpiry) {
@@ -343,7 +348,8 @@ int sign(const Arguments& args) {
     }
     if (findings.problems.empty()) {
         const PackageTerms terms = packageTerms(view->data(), view->size(), blockSize);
-        text = withBlockMap(bindSettings(text, terms.package, expires), terms.blocks);
+        text = withBlockMap(bindSettings(text, terms.package, expires, fingerprint(publicKey)),
+                            terms.blocks);
         findings.problems = checkSettings(text, allowUnknown).problems;
     }
     if (!findings.problems.empty()) {
@@ -408,6 +414,21 @@ bool reportPair(const fs::path& settings, const fs::path& package) {
     return report.problems.empty();
 }
 
+// Settings signed by sign name their key: one named but not given was signed with another key,
+// the one given was changed after signing. Without a name the two cannot be told apart.
+std::string whyInvalid(const fs::path& file, const PublicKey& key) {
+    const std::string text = readText(file);
+    if (text.size() < kSignatureBytes) return "";
+    const nlohmann::json root =
+        nlohmann::json::parse(text.substr(0, text.size() - kSignatureBytes), nullptr, false);
+    const auto it = root.is_object() ? root.find("signer") : root.end();
+    const std::string* signer = it != root.end() ? it->get_ptr<const std::string*>() : nullptr;
+    if (!signer) return "";
+    if (*signer == fingerprint(key)) return ": changed after it was signed with this key";
+    return ": signed with another key (the settings name the key " + *signer +
+           "..., --public is " + fingerprint(key) + "...)";
+}
+
 int verify(const Arguments& args) {
     expectPositional(args, 1, "one FILE");
     const fs::path file = pathFromUtf8(args.positional[0]);
@@ -416,7 +437,8 @@ int verify(const Arguments& args) {
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
     const std::string product = expectedProduct(args);
     if (!signatureValid(file, context, key)) {
-        std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
+        std::cerr << kProgram << ": " << pathText(file) << ": invalid signature"
+                  << (context == kSettingsContext ? whyInvalid(file, key) : "") << "\n";
         return 1;
     }
     std::cout << pathText(file) << ": valid signature\n";

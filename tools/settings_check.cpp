@@ -35,7 +35,7 @@ struct KnownKey {
 };
 
 // Every key a setup reads. "package" and "expires" are written by sign --package and --expires,
-// "mirrors" and "blocks" by the hosting side; their values are checked where they are made.
+// "mirrors" and "blocks" by the hosting side, "signer" by sign (the setup reads no "signer"); their values are checked where they are made.
 constexpr KnownKey kKnownKeys[] = {
     {"prod", Kind::String, true, "the product name, e.g. \"Tessaryn\""},
     {"ver", Kind::String, true, "the version, e.g. \"2.0\", shown as DisplayVersion"},
@@ -51,6 +51,7 @@ constexpr KnownKey kKnownKeys[] = {
     {"expires", Kind::Any, false, ""},
     {"mirrors", Kind::Any, false, ""},
     {"blocks", Kind::Any, false, ""},
+    {"signer", Kind::Any, false, ""},
 };
 
 bool knownKey(const std::string& name) {

@@ -212,6 +212,7 @@ def test_sign_binds_the_settings_to_their_package(tmp_path, keys):
     data = pak.read_bytes()
     assert signed.pop("package") == {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}
     assert signed.pop("blocks") == {"size": 4194304, "sha256": [hashlib.sha256(data).hexdigest()]}
+    assert signed.pop("signer") == public.read_text()[:16]
     expires = datetime.datetime.strptime(signed.pop("expires"), "%Y-%m-%dT%H:%M:%SZ")
     days = (expires - datetime.datetime.utcnow()).total_seconds() / 86400
     assert 29.9 < days < 30.1
@@ -876,3 +877,29 @@ def test_offline_puts_the_files_beside_the_setup_under_the_names_it_looks_for(tm
     # The bundle's files are the inputs of a second run into the same folder.
     again = run("offline", bundle / "TessarynSetup.exe", "--settings", dat, "--package", pak, "-o", bundle)
     assert again.returncode == 2 and "is the input" in again.stderr
+
+
+# An invalid signature of settings says which of the two it is, from the key the settings name.
+@pytest.mark.parametrize("case, said", [
+    ("other key", "invalid signature: signed with another key (the settings name the key {signer}..., "
+                  "--public is {given}...)\n"),
+    ("changed", "invalid signature: changed after it was signed with this key\n"),
+    ("no signer", ": invalid signature\n"),
+])
+def test_verify_tells_another_key_from_a_changed_file(tmp_path, keys, case, said):
+    secret, public = keys
+    settings, pak = signing_inputs(tmp_path, keys)
+    dat = tmp_path / "s.dat"
+    assert run("sign", settings, "--key", secret, "--package", pak, "-o", dat).returncode == 0
+    given = public
+    data = dat.read_bytes()
+    if case == "other key":
+        given = tmp_path / "o.pub"
+        run("keygen", "--secret", tmp_path / "o.key", "--public", given)
+    elif case == "changed":
+        dat.write_bytes(data.replace(b'"1.2"', b'"9.9"'))
+    else:
+        dat.write_bytes(data.replace(b'"signer"', b'"signet"'))
+    result = run("verify", dat, "--public", given)
+    expected = said.format(signer=public.read_text()[:16], given=given.read_text()[:16])
+    assert result.returncode == 1 and result.stderr.endswith(expected), result.stderr
