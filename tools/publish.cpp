@@ -285,6 +285,16 @@ int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
 }
 
+uint64_t blockSizeOption(const Arguments& args) {
+    if (!args.values.count("--block-size")) return kDefaultBlock;
+    const std::string& given = args.values.at("--block-size");
+    if (given.empty() || given.size() > 9 ||
+        given.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
+        throw UsageError("--block-size must be a number from 65536 to 67108864");
+    return std::stoull(given);
+}
+
 int sign(const Arguments& args) {
     expectPositional(args, 1, "one SETTINGS.json");
     const fs::path input = pathFromUtf8(args.positional[0]);
@@ -302,15 +312,7 @@ int sign(const Arguments& args) {
             throw UsageError(error.what());
         }
     }
-    uint64_t blockSize = kDefaultBlock;
-    if (args.values.count("--block-size")) {
-        const std::string& given = args.values.at("--block-size");
-        if (given.empty() || given.size() > 9 ||
-            given.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
-            throw UsageError("--block-size must be a number from 65536 to 67108864");
-        blockSize = std::stoull(given);
-    }
+    const uint64_t blockSize = blockSizeOption(args);
     const fs::path keyPath = pathFromUtf8(required(args, "--key"));
     refuseOutputOverInputs(output, {input, package, keyPath});
     const std::string product = expectedProduct(args);
