@@ -80,7 +80,7 @@ def test_start_up_mistakes_are_refused_in_plain_words(tmp_path, case, options, c
             pytest.skip("the release key is made by the native build's tessaryn-publish")
         options = [str(key_of_kind(tmp_path, "release")) if o == "release" else o for o in options]
     options = [o.replace("{tmp}", str(tmp_path)) for o in options]
-    refused = run("--files", str(files), "--port", "0", "--db", str(tmp_path / "e.db"), *options)
+    refused = run("--files", str(files), "--port", "0", "--db", str(tmp_path / "e.db"), *options, cwd=tmp_path)
     assert refused.returncode == code and said.replace("{tmp}", str(tmp_path)) in refused.stderr, refused.stderr
     assert "secret" not in refused.stderr
 
