@@ -46,9 +46,8 @@ class Post : public ServerTest {};
 
 TEST_F(Post, BodyAndHeadersArriveAsSent) {
     const std::string body = R"({"event":3,"prod":"Tessaryn","text":"grüße \"quoted\""})";
-    const json echo =
-        json::parse(postJson(serverUrl() + "/echo?t=exact", body, {"Setup/1.1 (Test System)", 10000})
-                        .body);
+    const JsonPost how{"Setup/1.1 (Test System)", 10000};
+    const json echo = json::parse(postJson(serverUrl() + "/echo?t=exact", body, how).body);
     EXPECT_EQ(echo["method"], "POST");
     EXPECT_EQ(echo["body"], body);
     auto headers = headerMap(echo["headers"]);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "net/file_downloader.h"
 #include "net/json_post_win.h"
@@ -85,6 +87,22 @@ void fetchInto(FetchRun& run, const std::vector<std::string>& sources, const std
     run.ms = GetTickCount() - start;
 }
 
+// The If-Range header of each request the host recorded for `path`, in order ("" for none).
+std::vector<std::string> ifRangesOf(const std::string& path) {
+    FileDownloader reader;
+    const std::string file = scratchDir() + "requests.json";
+    EXPECT_TRUE(reader.downloadFile(serverUrl() + "/__requests", file, nullptr));
+    std::vector<std::string> found;
+    for (const auto& request : nlohmann::json::parse(readFile(file))) {
+        if (request["path"] != path) continue;
+        std::string value;
+        for (const auto& header : request["headers"])
+            if (header[0] == "If-Range") value = header[1];
+        found.push_back(value);
+    }
+    return found;
+}
+
 class Resume : public ServerTest {};
 
 // Cut anywhere, the transfer continues where it stopped: the file and what the consumer saw
@@ -106,6 +124,11 @@ TEST_F(Resume, CutTransfersContinueWhereTheyStopped) {
         EXPECT_EQ(run.result.restarts, 0) << faults;
         EXPECT_EQ(run.seen.restarts, 0) << faults;
         EXPECT_EQ(run.result.tries, static_cast<int>(faults.size()) + 1) << faults;
+        EXPECT_EQ(run.result.status, 206) << faults;
+        // Each resumed request holds the server to the first answer's file.
+        std::vector<std::string> ifRanges(faults.size() + 1, "\"v1-8000000\"");
+        ifRanges[0] = "";
+        EXPECT_EQ(ifRangesOf(path), ifRanges) << faults;
         EXPECT_TRUE(run.seen.bytes == patternBytes(kSize)) << faults;
         run.seen.kept.reset();
         EXPECT_TRUE(readFile(file) == patternBytes(kSize)) << faults;
