@@ -37,11 +37,6 @@
 namespace tessaryn {
 namespace {
 
-bool isDirectory(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // A pause that lets the user read a window's last line; nobody looks in a /VERYSILENT run.
 void holdForTheEye(std::chrono::steady_clock::duration span) {
     if (!setupState().verySilent) pumpFor(span);

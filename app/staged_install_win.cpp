@@ -1,6 +1,7 @@
 #include "app/staged_install_win.h"
 
 #include "system/folder_swap_win.h"
+#include "system/path_parts.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {

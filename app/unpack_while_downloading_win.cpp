@@ -61,7 +61,7 @@ void UnpackWhileDownloading::opened(HANDLE file) {
                 "): it is unpacked once it has arrived");
     }
     std::lock_guard lock(mutex_);
-    view_ = static_cast<const uint8_t*>(view);
+    view_.reset(view);
     mapping_ = std::move(mapping);
     viewTried_ = true;
     changed_.notify_all();
@@ -99,7 +99,7 @@ void UnpackWhileDownloading::run() {
     {
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, kLongestWait, [&] { return viewTried_ || stopped_; });
-        if (!stopped_) view = view_;
+        if (!stopped_) view = static_cast<const uint8_t*>(view_.get());
     }
     UnpackResult outcome = UnpackResult::readWhole("no view of the arriving package");
     if (view) {
@@ -135,9 +135,8 @@ void UnpackWhileDownloading::leaveView() {
     std::unique_lock lock(mutex_);
     // Nothing reads the view once the unpacking has ended (its pool is joined by then).
     changed_.wait(lock, [&] { return ended_; });
-    if (view_) UnmapViewOfFile(view_);
+    view_.reset();
     mapping_.reset();
-    view_ = nullptr;
 }
 
 UnpackResult UnpackWhileDownloading::finish(ProgressWindow& window) {

@@ -59,7 +59,7 @@ class UnpackWhileDownloading {
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    const uint8_t* view_ = nullptr;  // read-only, packageSize_ bytes
+    UniqueMappedView view_;  // read-only, packageSize_ bytes
     UniqueKernelHandle mapping_;
     bool viewTried_ = false;
     bool stopped_ = false;

@@ -1,6 +1,7 @@
 #pragma once
-// The program's only HTTP client (WinINet): GET into a file with progress reports, resuming cut
-// transfers and trying further sources; JSON POST with redirects followed by hand.
+// The program's GET into a file (WinINet), with progress reports, resuming cut transfers and
+// trying further sources. One try is a TransferAttempt (transfer_attempt_win.h); the JSON POST
+// has a file of its own (json_post_win.h).
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -28,12 +29,6 @@ class FileDownloader {
     explicit FileDownloader(std::string agent = "Setup/1.0", uint32_t timeout = 30000);
     FileDownloader(const FileDownloader&) = delete;
     FileDownloader& operator=(const FileDownloader&) = delete;
-    ~FileDownloader();
-
-    static bool parseUrl(const std::string& url, std::string& host, std::string& path,
-                         uint16_t& port, bool& secure);
-    bool connect(const std::string& url);
-    UniqueInternet openGetRequest(const std::string& url, const std::string& path);
     // What a download may do besides writing its file: see each part as it is written, and
     // keep the file open once it is complete.
     struct Arrival {
@@ -84,15 +79,9 @@ class FileDownloader {
     // One source, one try.
     bool downloadFile(const std::string& url, const std::string& filePath,
                       ProgressCallback callback, const Arrival* arrival = nullptr);
-    // Answers over maxAnswerBytes are refused (throws). When `headerName` is given, the final
-    // answer's header of that name goes to `headerValue` (empty when it has none).
-    std::string postJson(const std::string& url, const std::string& body,
-                         const char* headerName = nullptr, std::string* headerValue = nullptr);
     // From any thread: the running download stops at its next read and returns false.
     void cancel() noexcept;
 
-    UniqueInternet session;
-    UniqueInternet connection;
     std::string userAgent;
     uint32_t timeoutMs;
     bool disableCache = true;
@@ -103,7 +92,6 @@ class FileDownloader {
     // size (the signed one): any other announced length is refused, a shorter body is cut.
     uint64_t maxDownloadBytes = TESSARYN_MAX_DOWNLOAD_BYTES;
     bool exactSize = false;
-    size_t maxAnswerBytes = 65536;
     // When set, a proxy's 407 shows the system's sign-in prompt owned by this window, and the
     // request goes again with what was entered; unset (silent runs), a 407 ends the fetch.
     HWND signInOwner = nullptr;

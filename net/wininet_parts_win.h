@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "net/url.h"
+#include "system/handles_win.h"
+
 namespace tessaryn::wininet_parts {
 
 // Always from the origin, never into the cache, never a dialog.
@@ -38,6 +41,17 @@ constexpr int kMaxRequestsPerPost = 10;
 // Less than this within the stall limit is no progress: a byte now and then must not hold the
 // setup for ever.
 constexpr uint64_t kProgressBytesPerStallLimit = 16384;
+
+// A session and its connection to one host, closed together.
+struct Connection {
+    UniqueInternet session;
+    UniqueInternet connection;
+};
+
+// A session with these timeouts (no wait for data outlasts `receiveTimeoutMs`) connected to the
+// address's host; null handles (the error in GetLastError) when either cannot be made.
+Connection openConnection(const UrlParts& url, const std::string& userAgent, DWORD timeoutMs,
+                          DWORD receiveTimeoutMs);
 
 inline DWORD requestFlags(bool secure) {
     return secure ? kSecureRequestFlags : kPlainRequestFlags;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "system/ascii_text.h"
+
 namespace tessaryn {
 
 namespace {
@@ -11,18 +13,10 @@ using nlohmann::json;
 // Lower case only, as the hash of "package": one text means one hash.
 std::optional<Sha256Digest> readDigest(const json& value) {
     if (!value.is_string()) return std::nullopt;
-    const std::string& hex = value.get_ref<const std::string&>();
-    if (hex.size() != 2 * kSha256Bytes) return std::nullopt;
-    const auto digit = [](char c) {
-        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-    };
     Sha256Digest digest{};
-    for (size_t i = 0; i < kSha256Bytes; ++i) {
-        const int high = digit(hex[2 * i]);
-        const int low = digit(hex[2 * i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        digest[i] = static_cast<uint8_t>(high * 16 + low);
-    }
+    if (!decodeHex(value.get_ref<const std::string&>(), digest.data(), digest.size(),
+                   HexLetters::LowerOnly))
+        return std::nullopt;
     return digest;
 }
 

@@ -1,32 +1,11 @@
 #include <windows.h>
 
 #include "package/output_file.h"
+#include "system/file_tree_win.h"
+#include "system/system_reason.h"
 #include "system/unicode_win.h"
 
 namespace tessaryn {
-
-namespace {
-
-std::string systemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    if (!length || !text) return "error " + std::to_string(code);
-    std::wstring message(text, length);
-    ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L' ' || message.back() == L'.'))
-        message.pop_back();
-    return toUtf8(message);
-}
-
-bool isDirectory(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-}  // namespace
 
 bool isPathSeparator(char c) {
     return c == '\\' || c == '/';
@@ -84,7 +63,8 @@ UnpackResult makeDirectories(const std::string& path, size_t entry) {
         // Parts of a share name ("\\host") cannot be made but are no failure.
         if (at < wide.size() && error != ERROR_ALREADY_EXISTS) continue;
         return UnpackResult::failed(entry, "filesystem error: create_directories: " +
-                                               systemMessage(error) + " [" + path + "]");
+                                               systemReason(static_cast<int>(error)) + " [" +
+                                               path + "]");
     }
     return UnpackResult::done();
 }

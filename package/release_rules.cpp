@@ -12,12 +12,6 @@ namespace {
 
 using nlohmann::json;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;  // upper case is not the written form: refused, so that one text means one hash
-}
-
 struct VersionPart {
     std::string_view digits;  // without leading zeros
     std::string_view text;
@@ -89,15 +83,11 @@ std::optional<PackageBinding> readPackageBinding(const json& value) {
         !hash->is_string())
         return std::nullopt;
     const std::string& hex = hash->get_ref<const std::string&>();
-    if (hex.size() != 2 * kSha256Bytes) return std::nullopt;
     PackageBinding binding;
     binding.size = size->get<uint64_t>();
-    for (size_t i = 0; i < kSha256Bytes; ++i) {
-        const int high = hexValue(hex[2 * i]);
-        const int low = hexValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        binding.sha256[i] = static_cast<uint8_t>(high * 16 + low);
-    }
+    // Upper case is not the written form: refused, so that one text means one hash.
+    if (!decodeHex(hex, binding.sha256.data(), binding.sha256.size(), HexLetters::LowerOnly))
+        return std::nullopt;
     return binding;
 }
 

@@ -63,4 +63,21 @@ std::string lowerHex(const uint8_t* bytes, size_t size) {
     return hexOf(bytes, size, "0123456789abcdef");
 }
 
+bool decodeHex(std::string_view text, uint8_t* bytes, size_t size, HexLetters letters) {
+    const auto digit = [letters](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (letters == HexLetters::AnyCase && c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    if (text.size() != 2 * size) return false;
+    for (size_t i = 0; i < size; ++i) {
+        const int high = digit(text[2 * i]);
+        const int low = digit(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        bytes[i] = static_cast<uint8_t>(high * 16 + low);
+    }
+    return true;
+}
+
 }  // namespace tessaryn

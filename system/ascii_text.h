@@ -22,4 +22,10 @@ bool startsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view prefi
 std::string upperHex(const uint8_t* bytes, size_t size);
 std::string lowerHex(const uint8_t* bytes, size_t size);
 
+enum class HexLetters { AnyCase, LowerOnly };
+// Exactly 2 * size hex digits into size bytes; any other length or character gives false (and
+// bytes of no meaning). LowerOnly is for texts whose one written form is compared as text.
+bool decodeHex(std::string_view text, uint8_t* bytes, size_t size,
+               HexLetters letters = HexLetters::AnyCase);
+
 }  // namespace tessaryn

@@ -42,4 +42,9 @@ uint64_t totalSize(const std::vector<TreeFile>& files) {
     return total;
 }
 
+bool isDirectory(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace tessaryn

@@ -20,6 +20,9 @@ std::vector<TreeFile> listFiles(const std::wstring& folder);
 
 uint64_t totalSize(const std::vector<TreeFile>& files);
 
+// True for a folder (a link to one too); false for a file or when nothing is there.
+bool isDirectory(const std::wstring& path);
+
 // Kibibytes, rounded up, as the DWORD of the uninstall record ("EstimatedSize"); capped.
 inline uint32_t kilobytesOf(uint64_t bytes) {
     const uint64_t kb = bytes / 1024 + (bytes % 1024 != 0);

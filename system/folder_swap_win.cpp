@@ -58,11 +58,6 @@ bool heldByAnotherRun(const std::wstring& folder) {
 
 }  // namespace
 
-std::wstring withoutTrailingSeparator(std::wstring path) {
-    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path;
-}
-
 std::wstring parentFolder(const std::wstring& folder) {
     return directoryOf(withoutTrailingSeparator(folder));
 }
@@ -86,7 +81,7 @@ UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& p
     if (!parent || !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
                        kPrivateFolderAccess, SDDL_REVISION_1, &raw, nullptr))
         return UniqueFile();
-    std::unique_ptr<void, decltype(&::LocalFree)> descriptor(raw, &::LocalFree);
+    const UniqueLocalMemory descriptor(raw);
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         const std::wstring fresh = freshSideFolderPath(folder, product, SideFolderKind::Staging);
         if (fresh.empty()) return UniqueFile();

@@ -10,7 +10,6 @@
 namespace tessaryn {
 
 // The folder's path without a trailing separator, and the folder it lies in.
-std::wstring withoutTrailingSeparator(std::wstring path);
 std::wstring parentFolder(const std::wstring& folder);
 
 // A path beside the folder for a side folder of the product, with fresh random digits; empty

@@ -72,6 +72,8 @@ inline void destroyWindow(HWND w) noexcept { ::DestroyWindow(w); }
 inline void deleteDc(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void releaseCryptContext(HCRYPTPROV p) noexcept { ::CryptReleaseContext(p, 0); }
 inline void destroyCryptHash(HCRYPTHASH h) noexcept { ::CryptDestroyHash(h); }
+inline void unmapView(const void* view) noexcept { ::UnmapViewOfFile(view); }
+inline void freeLocalMemory(HLOCAL memory) noexcept { ::LocalFree(memory); }
 
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueFind = UniqueHandle<FindHandleTraits>;
@@ -85,6 +87,24 @@ using UniqueWindow = UniqueHandle<HandleTraits<HWND, nullptr, destroyWindow>>;
 using UniqueMemoryDc = UniqueHandle<HandleTraits<HDC, nullptr, deleteDc>>;
 using UniqueCryptProvider = UniqueHandle<HandleTraits<HCRYPTPROV, 0, releaseCryptContext>>;
 using UniqueCryptHash = UniqueHandle<HandleTraits<HCRYPTHASH, 0, destroyCryptHash>>;
+using UniqueMappedView = UniqueHandle<HandleTraits<const void*, nullptr, unmapView>>;
+// Memory the system allocated for the caller with LocalAlloc: FormatMessageW's text, security
+// descriptors and their string forms, CommandLineToArgvW's list.
+using UniqueLocalMemory = UniqueHandle<HandleTraits<HLOCAL, nullptr, freeLocalMemory>>;
+
+// LocalFree'd memory of a known type, for calls that hand out a typed pointer.
+template <typename T>
+class LocalMemoryOf {
+public:
+    LocalMemoryOf() noexcept = default;
+    explicit LocalMemoryOf(T* memory) noexcept : memory_(memory) {}
+    T* get() const noexcept { return static_cast<T*>(memory_.get()); }
+    T** put() noexcept { return reinterpret_cast<T**>(memory_.put()); }
+    explicit operator bool() const noexcept { return static_cast<bool>(memory_); }
+
+private:
+    UniqueLocalMemory memory_;
+};
 
 // A device context obtained with GetDC, given back with ReleaseDC.
 class WindowDc {
@@ -100,6 +120,23 @@ public:
 private:
     HWND window_;
     HDC dc_;
+};
+
+// A GDI object selected into a device context for the object's lifetime; the one it replaced is
+// selected again at the end, so that the context never outlives a selection of a deleted object.
+class SelectedGdiObject {
+public:
+    SelectedGdiObject(HDC dc, HGDIOBJ object) noexcept
+        : dc_(dc), old_(object ? ::SelectObject(dc, object) : nullptr) {}
+    SelectedGdiObject(const SelectedGdiObject&) = delete;
+    SelectedGdiObject& operator=(const SelectedGdiObject&) = delete;
+    ~SelectedGdiObject() {
+        if (old_ && old_ != HGDI_ERROR) ::SelectObject(dc_, old_);
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
 };
 
 // A COM interface pointer, released once.
@@ -129,7 +166,8 @@ private:
 // COM initialised for the current thread for the lifetime of the object (when it succeeded).
 class ComInit {
 public:
-    ComInit() noexcept : result_(::CoInitialize(nullptr)) {}
+    explicit ComInit(DWORD model = COINIT_APARTMENTTHREADED) noexcept
+        : result_(::CoInitializeEx(nullptr, model)) {}
     ComInit(const ComInit&) = delete;
     ComInit& operator=(const ComInit&) = delete;
     ~ComInit() {

@@ -22,6 +22,13 @@ std::wstring baseNameOf(std::wstring_view path) {
     return name;
 }
 
+std::wstring withoutTrailingSeparator(std::wstring path) {
+    while (path.size() > 1 && kSeparators.find(path.back()) != std::wstring_view::npos &&
+           path[path.size() - 2] != L':')
+        path.pop_back();
+    return path;
+}
+
 std::wstring directoryOf(std::wstring_view path) {
     size_t cut = path.find_last_of(kSeparators);
     return std::wstring(cut == std::wstring_view::npos ? path : path.substr(0, cut));

@@ -14,6 +14,10 @@ std::wstring baseNameOf(std::wstring_view path);
 // The text before the last separator, without it; the whole path when there is none.
 std::wstring directoryOf(std::wstring_view path);
 
+// The path without separators at its end, but a root keeps its own: "C:\" (a drive's root,
+// also behind "\\?\") and "\" stay as they are, as "C:" would name the drive's current folder.
+std::wstring withoutTrailingSeparator(std::wstring path);
+
 // True when the path holds a "\" or "/".
 bool hasSeparator(std::wstring_view path);
 

@@ -19,10 +19,6 @@ namespace {
 
 constexpr int kNameTries = 16;
 
-struct LocalFreeDeleter {
-    void operator()(void* memory) const noexcept { ::LocalFree(memory); }
-};
-
 }  // namespace
 
 std::wstring windowsTempFolder() {
@@ -40,14 +36,12 @@ std::wstring folderAccessText(const std::wstring& folder) {
     if (::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                 nullptr, nullptr, nullptr, nullptr, &raw) != ERROR_SUCCESS)
         return {};
-    std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
-    wchar_t* text = nullptr;
+    const UniqueLocalMemory descriptor(raw);
+    LocalMemoryOf<wchar_t> text;
     if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            raw, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+            raw, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, text.put(), nullptr))
         return {};
-    std::wstring result = text;
-    ::LocalFree(text);
-    return result;
+    return text.get();
 }
 
 std::wstring randomFolderName() {
@@ -63,7 +57,7 @@ std::wstring createPrivateFolder(const std::wstring& parent,
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
             kPrivateFolderAccess, SDDL_REVISION_1, &raw, nullptr))
         throw std::runtime_error("Cannot make the work folder's access list");
-    std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
+    const UniqueLocalMemory descriptor(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     std::wstring base = parent;
     if (!base.empty() && base.back() != L'\\') base += L'\\';

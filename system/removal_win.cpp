@@ -9,6 +9,7 @@
 #include "system/handles_win.h"
 #include "system/machine_environment_win.h"
 #include "system/nt_files_win.h"
+#include "system/path_parts.h"
 #include "system/process_end_win.h"
 #include "system/process_win.h"
 #include "system/system_folder_win.h"
@@ -24,11 +25,6 @@ constexpr int kMaxDepth = 64;
 constexpr ACCESS_MASK kRemovalAccess =
     DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-std::wstring withoutTrailingSeparator(std::wstring path) {
-    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path;
-}
 
 void clearReadOnly(HANDLE item, DWORD attributes) {
     if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;

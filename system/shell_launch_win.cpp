@@ -138,11 +138,11 @@ PreparedLaunch::~PreparedLaunch() {
 
 void PreparedLaunch::run() {
     // Its own apartment, which needs no message loop while the thread waits.
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const ComInit com(COINIT_MULTITHREADED);
     {
         ComPtr<IShellDispatch2> shell;
         try {
-            if (SUCCEEDED(com)) (void)desktopShellDispatch(shell);
+            if (SUCCEEDED(com.result())) (void)desktopShellDispatch(shell);
         } catch (...) {
         }
         std::unique_lock<WaitLock> lock(mutex_);
@@ -160,7 +160,6 @@ void PreparedLaunch::run() {
             changed_.notifyAll();
         }
     }
-    if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
 LaunchRoad PreparedLaunch::launch(const std::wstring& file, const std::wstring& directory) {

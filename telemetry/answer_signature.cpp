@@ -8,13 +8,6 @@ namespace tessaryn {
 
 namespace {
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::string newAnswerNonce() {
@@ -36,14 +29,8 @@ std::string answerSignedMessage(std::string_view request, std::string_view answe
 bool answerSignatureValid(std::string_view request, std::string_view answer,
                           std::string_view signatureHex, const AnswersPublicKey& key) noexcept {
     static_assert(sizeof(AnswersPublicKey) == hydro_sign_PUBLICKEYBYTES);
-    if (signatureHex.size() != 2 * hydro_sign_BYTES) return false;
     uint8_t signature[hydro_sign_BYTES];
-    for (size_t i = 0; i < hydro_sign_BYTES; ++i) {
-        const int high = hexDigit(signatureHex[2 * i]);
-        const int low = hexDigit(signatureHex[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        signature[i] = static_cast<uint8_t>(high * 16 + low);
-    }
+    if (!decodeHex(signatureHex, signature, sizeof signature)) return false;
     try {
         const std::string message = answerSignedMessage(request, answer);
         return hydro_sign_verify(signature, message.data(), message.size(), kAnswerContext,

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "net/file_downloader.h"
+#include "net/json_post_win.h"
 #include "system/run_log.h"
 #include "system/shell_launch_win.h"
 #include "system/unicode_win.h"
@@ -45,8 +45,13 @@ void post(const std::shared_ptr<Exchange>& exchange, const std::string& body,
           const TelemetryConfig& settings) {
     std::string answer, signature, error;
     try {
-        FileDownloader downloader(settings.userAgent, kAnswerDeadlineMs);
-        answer = downloader.postJson(settings.address, body, kAnswerSignatureHeader, &signature);
+        JsonPost how;
+        how.userAgent = settings.userAgent;
+        how.timeoutMs = kAnswerDeadlineMs;
+        how.headerName = kAnswerSignatureHeader;
+        JsonAnswer got = postJson(settings.address, body, how);
+        answer = std::move(got.body);
+        signature = std::move(got.header);
     } catch (const std::exception& failure) {
         error = failure.what();
         if (error.empty()) error = "failed";

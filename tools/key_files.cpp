@@ -8,18 +8,11 @@
 
 #include "package/path_text.h"
 #include "system/ascii_text.h"
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 namespace tessaryn {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::string readKeyText(const std::filesystem::path& path, const char* kind) {
     std::ifstream file(path, std::ios::binary);
@@ -37,14 +30,7 @@ std::array<uint8_t, N> hexKey(std::string text, const std::filesystem::path& pat
                               const char* kind) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
     std::array<uint8_t, N> key{};
-    bool valid = text.size() == 2 * N;
-    for (size_t i = 0; valid && i < N; ++i) {
-        const int high = hexValue(text[2 * i]);
-        const int low = hexValue(text[2 * i + 1]);
-        valid = high >= 0 && low >= 0;
-        key[i] = static_cast<uint8_t>(high * 16 + low);
-    }
-    if (!valid) {
+    if (!decodeHex(text, key.data(), N)) {
         throw std::runtime_error("bad " + std::string(kind) + " key file " + pathText(path) +
                                  ": expected " + std::to_string(2 * N) +
                                  " hexadecimal digits on one line");

@@ -8,7 +8,7 @@
 #include "package/path_text.h"
 #include "system/handles_win.h"
 #include "tools/key_files.h"
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 namespace tessaryn {
 

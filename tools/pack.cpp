@@ -13,7 +13,7 @@
 #include "package/signature_check.h"
 #include "tools/lzma_encode.h"
 #include "tools/signed_output.h"
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 namespace tessaryn {
 

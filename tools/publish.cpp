@@ -27,7 +27,7 @@
 #include "tools/settings_check.h"
 #include "tools/sign_exe.h"
 #include "tools/signed_output.h"
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 namespace tessaryn {
 

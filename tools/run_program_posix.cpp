@@ -15,7 +15,7 @@
 
 #include "package/path_text.h"
 #include "tools/run_program.h"
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 extern char** environ;
 

@@ -7,7 +7,7 @@
 #include "system/handles_win.h"
 #include "system/unicode_win.h"
 #include "tools/run_program.h"
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 namespace tessaryn {
 

@@ -5,7 +5,7 @@
 
 #include "package/path_text.h"
 #include "package/signature_check.h"
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 namespace tessaryn {
 

@@ -444,7 +444,7 @@ void EulaWindow::paintButton(HWND button) {
     UniqueMemoryDc dc(CreateCompatibleDC(target));
     UniqueGdiObject bitmap(CreateCompatibleBitmap(target, width, height));
     if (dc && bitmap) {
-        HGDIOBJ oldBitmap = SelectObject(dc.get(), bitmap.get());
+        const SelectedGdiObject selectedBitmap(dc.get(), bitmap.get());
         FillRect(dc.get(), &client, look_.background());
 
         const LONG_PTR state = GetWindowLongPtrW(button, GWLP_USERDATA);
@@ -454,12 +454,12 @@ void EulaWindow::paintButton(HWND button) {
                           (state & kHoverBit) != 0, (state & kPressedBit) != 0);
         UniqueGdiObject pen(CreatePen(PS_SOLID, 1, colours.border));
         UniqueGdiObject fill(CreateSolidBrush(colours.fill));
-        HGDIOBJ oldPen = SelectObject(dc.get(), pen.get());
-        HGDIOBJ oldBrush = SelectObject(dc.get(), fill.get());
+        const SelectedGdiObject selectedPen(dc.get(), pen.get());
+        const SelectedGdiObject selectedBrush(dc.get(), fill.get());
         RoundRect(dc.get(), client.left, client.top, client.right, client.bottom, 4, 4);
 
         HFONT font = reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0));
-        HGDIOBJ oldFont = SelectObject(
+        const SelectedGdiObject selectedFont(
             dc.get(), font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
         SetBkMode(dc.get(), TRANSPARENT);
         SetTextColor(dc.get(), colours.text);
@@ -475,10 +475,6 @@ void EulaWindow::paintButton(HWND button) {
         }
 
         BitBlt(target, 0, 0, width, height, dc.get(), 0, 0, SRCCOPY);
-        SelectObject(dc.get(), oldFont);
-        SelectObject(dc.get(), oldBrush);
-        SelectObject(dc.get(), oldPen);
-        SelectObject(dc.get(), oldBitmap);
     }
     EndPaint(button, &paint);
 }

@@ -6,6 +6,7 @@ import shutil
 
 import pytest
 
+from cbor_bytes import cbor
 from conftest import EXIT_FAILURE, Answer, make_product, sign_raw, url_switch
 from test_install import assert_installed
 from test_switches import log_lines
@@ -132,24 +133,3 @@ def test_package_whose_files_cannot_be_unpacked(machine, test_host, tmp_path, pr
     assert 3 in metric_codes(test_host) and 9 not in metric_codes(test_host)
 
 
-def cbor_head(major: int, value: int) -> bytes:
-    if value < 24:
-        return bytes([major << 5 | value])
-    if value < 256:
-        return bytes([major << 5 | 24, value])
-    if value < 65536:
-        return bytes([major << 5 | 25]) + value.to_bytes(2, "big")
-    return bytes([major << 5 | 26]) + value.to_bytes(4, "big")
-
-
-def cbor(value) -> bytes:
-    if isinstance(value, bytes):
-        return cbor_head(2, len(value)) + value
-    if isinstance(value, str):
-        raw = value.encode()
-        return cbor_head(3, len(raw)) + raw
-    if isinstance(value, list):
-        return cbor_head(4, len(value)) + b"".join(cbor(v) for v in value)
-    if isinstance(value, dict):
-        return cbor_head(5, len(value)) + b"".join(cbor(k) + cbor(v) for k, v in value.items())
-    raise TypeError(value)

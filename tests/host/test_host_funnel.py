@@ -4,7 +4,7 @@ import asyncio
 import json
 import sys
 from concurrent.futures import ThreadPoolExecutor
-from datetime import datetime, timedelta, timezone
+from datetime import date, datetime, timedelta, timezone
 from html.parser import HTMLParser
 
 import pytest
@@ -12,7 +12,10 @@ import pytest
 from conftest import ROOT
 
 sys.path.insert(0, str(ROOT / "tools" / "webhost"))
+from tessaryn_webhost import storage  # noqa: E402
 from tessaryn_webhost.app import HostApp  # noqa: E402
+from tessaryn_webhost.funnel import (  # noqa: E402
+    MAX_DAYS, MAX_PAGE, PAGE_SIZE, BadPeriod, build_funnel, parse_page, parse_period)
 from tessaryn_webhost.funnel_access import FunnelAccess  # noqa: E402
 from tessaryn_webhost.rules import RulesFile  # noqa: E402
 from tessaryn_webhost.storage import SqliteStore  # noqa: E402
@@ -140,6 +143,100 @@ def test_bad_periods_are_400(shared_host, query):
     status, answer = get_json(shared_host, query)
     assert status == 400 and answer["error"]
     assert shared_host.request("GET", "/funnel?" + query)[0] == 400
+
+
+NOW = datetime(2024, 6, 15, 12, 30, tzinfo=timezone.utc)
+FIRST = date(2000, 1, 1)
+
+
+def days_after(count):
+    return str(FIRST + timedelta(days=count))
+
+
+# Each bound of a period at its exact value and one past it; "to" is a whole day, so the period
+# ends at the start of the next one.
+@pytest.mark.parametrize("query, period", [
+    ({"from": [days_after(0)], "to": [days_after(MAX_DAYS - 1)]}, (0, MAX_DAYS)),
+    ({"from": [days_after(0)], "to": [days_after(MAX_DAYS)]}, None),
+    ({"from": [days_after(5)], "to": [days_after(5)]}, (5, 6)),
+    ({"from": [days_after(6)], "to": [days_after(5)]}, None),
+    ({"to": [days_after(40)]}, (11, 41)),
+    ({"days": [str(MAX_DAYS)]}, "days"),
+    ({"days": [str(MAX_DAYS + 1)]}, None),
+    ({"days": ["1"]}, "days"),
+])
+def test_a_period_ends_where_its_bounds_say(query, period):
+    if period is None:
+        with pytest.raises(BadPeriod):
+            parse_period(query, NOW)
+        return
+    start, end = parse_period(query, NOW)
+    if period == "days":
+        assert (start, end) == (NOW - timedelta(days=int(query["days"][0])), NOW)
+        return
+    midnight = datetime.combine(FIRST, datetime.min.time(), tzinfo=timezone.utc)
+    assert (start, end) == (midnight + timedelta(days=period[0]), midnight + timedelta(days=period[1]))
+
+
+@pytest.mark.parametrize("products, pages", [
+    (0, 1), (1, 1), (PAGE_SIZE, 1), (PAGE_SIZE + 1, 2), (2 * PAGE_SIZE, 2), (2 * PAGE_SIZE + 1, 3),
+])
+def test_pages_are_counted_up_to_exact_multiples(products, pages):
+    assert build_funnel(products, [], [], NOW, NOW, 1)["pages"] == pages
+
+
+@pytest.mark.parametrize("text, page", [("1", 1), (str(MAX_PAGE), MAX_PAGE), (str(MAX_PAGE + 1), None),
+                                        ("\u0661", None)])
+def test_a_page_number_is_a_whole_number_up_to_its_bound(text, page):
+    if page is None:
+        with pytest.raises(BadPeriod):
+            parse_page({"page": [text]})
+    else:
+        assert parse_page({"page": [text]}) == page
+
+
+def test_the_last_page_of_an_exact_multiple_is_full_and_the_next_is_empty(shared_host):
+    # Distinct totals, so that the order is known: p-00 has the most events.
+    rows = []
+    for i in range(2 * PAGE_SIZE):
+        rows += [("2022-02-10T12:00:00.000Z", 5, f"p-{i:02d}")] * (2 * PAGE_SIZE - i)
+    insert(shared_host, rows)
+    period = "from=2022-02-01&to=2022-02-28"
+    pages = []
+    for page in (1, 2, 3):
+        status, report = get_json(shared_host, f"{period}&page={page}")
+        assert status == 200 and (report["product_count"], report["pages"]) == (2 * PAGE_SIZE, 2)
+        pages.append([p["product"] for p in report["products"]])
+    assert pages == [[f"p-{i:02d}" for i in range(PAGE_SIZE)],
+                     [f"p-{i:02d}" for i in range(PAGE_SIZE, 2 * PAGE_SIZE)], []]
+
+
+# The count, the page and its rows come from one snapshot: an event stored between the queries
+# is in none of them, so the page never holds a product the count missed.
+def test_one_page_on_postgresql_reads_one_snapshot(pg_cluster, monkeypatch):
+    store = storage.PostgresStore(pg_cluster.new_database(), 2)
+    try:
+        store.add(5, "First", "m1", "ua", "1.2.3.4")
+        queries = storage._funnel_queries
+
+        def with_a_write_between(execute, *args):
+            def execute_then_write(sql, params):
+                result = execute(sql, params)
+                if sql.startswith("SELECT count(DISTINCT"):
+                    store.add(5, "Second", "m2", "ua", "1.2.3.4")  # another connection, committed
+                return result
+            return queries(execute_then_write, *args)
+
+        monkeypatch.setattr(storage, "_funnel_queries", with_a_write_between)
+        now = datetime.now(timezone.utc)
+        count, page, rows = store.funnel_page(now - timedelta(hours=1), now + timedelta(hours=1),
+                                              PAGE_SIZE, 0, 600)
+        assert (count, page, rows) == (1, [("first", 1)], [("first", 5, 1, 0)])
+        monkeypatch.setattr(storage, "_funnel_queries", queries)
+        assert store.funnel_page(now - timedelta(hours=1), now + timedelta(hours=1),
+                                 PAGE_SIZE, 0, 600)[0] == 2
+    finally:
+        store.close()
 
 
 def test_invented_products_are_paged_by_volume(shared_host):

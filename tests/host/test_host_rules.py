@@ -156,19 +156,25 @@ def test_a_rules_file_that_does_not_load_at_start_stops_the_start(start_host, te
 
 
 def test_setup_versions_compare_by_number():
-    rules = parse_rules('[[rule]]\nsetup_version_below = "1.10"\n[rule.answer]\naction = 1\n', "toml")
-    for version, hit in [
-        ("1.9", True),
-        ("1", True),
-        ("1.10", False),
-        ("1.10.0", False),
-        ("2.0", False),
-        ("Setup/1.0", False),
-        ("1.0 ", False),
-        ("", False),
-        (None, False),
+    # Either side may be the shorter one; missing parts count as 0 on both.
+    for below, version, hit in [
+        ("1.10", "1.9", True),
+        ("1.10", "1", True),
+        ("1.10", "1.10", False),
+        ("1.10", "1.10.0", False),
+        ("1.10", "1.10.1", False),
+        ("1.10", "2.0", False),
+        ("1.10.0", "1.10", False),
+        ("1.10.1", "1.10", True),
+        ("1.0.0", "1", False),
+        ("2", "1.99.99", True),
+        ("1.10", "Setup/1.0", False),
+        ("1.10", "1.0 ", False),
+        ("1.10", "", False),
+        ("1.10", None, False),
     ]:
-        assert (answer_for(rules, Event(0, "p", "u", None, version)) == {"action": 1}) is hit, version
+        rules = parse_rules(f'[[rule]]\nsetup_version_below = "{below}"\n[rule.answer]\naction = 1\n', "toml")
+        assert (answer_for(rules, Event(0, "p", "u", None, version)) == {"action": 1}) is hit, (below, version)
 
 
 @pytest.mark.parametrize(

@@ -1,8 +1,6 @@
 // The rules of a download that is tried again, and the texts the download job shows.
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "net/download_retry.h"
 #include "net/download_status.h"
 
@@ -154,25 +152,47 @@ TEST(DownloadBounds, ATryHasItsTimeAndTheRunItsOwn) {
 }
 
 TEST(RetryRules, EachCauseHasItsOwnWords) {
-    EXPECT_EQ(retryStatusLine(DownloadFailure::Cut, 0, 4000, 2, 5),
-              "Connection lost. Retrying in 4 s (try 2 of 5)...");
-    EXPECT_EQ(retryStatusLine(DownloadFailure::HttpStatus, 503, 1500, 3, 5),
-              "The server is busy (HTTP 503). Retrying in 2 s (try 3 of 5)...");
-    EXPECT_EQ(retryStatusLine(DownloadFailure::NoConnection, 0, 0, 5, 5),
-              "No connection to the server. Retrying in 0 s (try 5 of 5)...");
-    std::set<std::string> messages;
-    for (DownloadFailure cause :
-         {DownloadFailure::NoConnection, DownloadFailure::NameNotFound,
-          DownloadFailure::Certificate, DownloadFailure::HttpStatus, DownloadFailure::ProxySignIn,
-          DownloadFailure::Cut, DownloadFailure::Disk, DownloadFailure::Cancelled,
-          DownloadFailure::TimedOut}) {
-        const std::string text = downloadFailureMessage(cause, 404, "h.example", 5);
-        EXPECT_TRUE(messages.insert(text).second) << text;
-    }
-    EXPECT_EQ(downloadFailureMessage(DownloadFailure::HttpStatus, 404, "h.example", 1),
-              "The server h.example answered with HTTP status 404.");
-    EXPECT_EQ(downloadFailureMessage(DownloadFailure::ProxySignIn, 407, "proxy.lan:3128", 1),
-              "The proxy server proxy.lan:3128 requires a sign-in.");
+    struct {
+        DownloadFailure cause;
+        long status;
+        uint32_t waitMs;
+        const char* line;
+    } waiting[] = {
+        {DownloadFailure::Cut, 0, 4000, "Connection lost. Retrying in 4 s (try 2 of 5)..."},
+        {DownloadFailure::HttpStatus, 503, 1500,
+         "The server is busy (HTTP 503). Retrying in 2 s (try 2 of 5)..."},
+        {DownloadFailure::NoConnection, 0, 0,
+         "No connection to the server. Retrying in 0 s (try 2 of 5)..."},
+        {DownloadFailure::NameNotFound, 0, 1,
+         "The server name was not found. Retrying in 1 s (try 2 of 5)..."},
+        {DownloadFailure::Certificate, 0, 1001, "Connection lost. Retrying in 2 s (try 2 of 5)..."},
+    };
+    for (const auto& row : waiting)
+        EXPECT_EQ(retryStatusLine(row.cause, row.status, row.waitMs, 2, 5), row.line);
+    EXPECT_EQ(retryStatusLine(DownloadFailure::Cut, 0, 1000, 5, 7),
+              "Connection lost. Retrying in 1 s (try 5 of 7)...");
+
+    struct {
+        DownloadFailure cause;
+        int tries;
+        const char* message;
+    } failed[] = {
+        {DownloadFailure::NoConnection, 5,
+         "Could not connect to h.example. Please check your Internet connection."},
+        {DownloadFailure::NameNotFound, 5, "The server name h.example could not be found."},
+        {DownloadFailure::Certificate, 5, "The security certificate of h.example was refused."},
+        {DownloadFailure::HttpStatus, 1, "The server h.example answered with HTTP status 404."},
+        {DownloadFailure::ProxySignIn, 1, "The proxy server h.example requires a sign-in."},
+        {DownloadFailure::Cut, 1, "The connection to h.example was lost 1 time."},
+        {DownloadFailure::Cut, 2, "The connection to h.example was lost 2 times."},
+        {DownloadFailure::Disk, 5, "The download could not be written to the disk."},
+        {DownloadFailure::TimedOut, 5, "The download from h.example took too long."},
+        {DownloadFailure::Cancelled, 5, "The download was cancelled."},
+        {DownloadFailure::WrongFile, 5, "Download failed."},
+        {DownloadFailure::None, 5, "Download failed."},
+    };
+    for (const auto& row : failed)
+        EXPECT_EQ(downloadFailureMessage(row.cause, 404, "h.example", row.tries), row.message);
 }
 
 TEST(DownloadStatusLine, ShowsPercentOrKilobytesWithTheRate) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "net/file_downloader.h"
+#include "net/json_post_win.h"
 #include "tests/support/test_env_win.h"
 
 namespace tessaryn {
@@ -16,8 +17,7 @@ using namespace testing;
 
 std::string raisedText(const std::string& url, const std::string& body = "{}") {
     try {
-        FileDownloader downloader("Setup/1.1 (Test)", 10000);
-        downloader.postJson(url, body);
+        postJson(url, body, {"Setup/1.1 (Test)", 10000});
     } catch (const std::runtime_error& e) {
         return e.what();
     }
@@ -46,8 +46,8 @@ class Post : public ServerTest {};
 
 TEST_F(Post, BodyAndHeadersArriveAsSent) {
     const std::string body = R"({"event":3,"prod":"Tessaryn","text":"grüße \"quoted\""})";
-    FileDownloader downloader("Setup/1.1 (Test System)", 10000);
-    const json echo = json::parse(downloader.postJson(serverUrl() + "/echo?t=exact", body));
+    const JsonPost how{"Setup/1.1 (Test System)", 10000};
+    const json echo = json::parse(postJson(serverUrl() + "/echo?t=exact", body, how).body);
     EXPECT_EQ(echo["method"], "POST");
     EXPECT_EQ(echo["body"], body);
     auto headers = headerMap(echo["headers"]);
@@ -65,8 +65,7 @@ TEST_F(Post, NineRedirectsAreFollowedWithTheBodyEachTime) {
             const std::string marker = std::string("t=nine-") + mode + status;
             const std::string url =
                 serverUrl() + "/chain/" + mode + "/9/end?status=" + status + "&" + marker;
-            FileDownloader downloader;
-            const json echo = json::parse(downloader.postJson(url, R"({"n":9})"));
+            const json echo = json::parse(postJson(url, R"({"n":9})").body);
             EXPECT_EQ(echo["method"], "POST") << url;
             EXPECT_EQ(echo["body"], R"({"n":9})") << url;
             EXPECT_EQ(echo["path"],
@@ -84,9 +83,8 @@ TEST_F(Post, TheTenthRedirectFails) {
 }
 
 TEST_F(Post, RedirectToAnotherSchemeAndPort) {
-    FileDownloader downloader;
     const std::string url = serverUrl() + "/status/302?to=" + secureServerUrl() + "/echo";
-    const json echo = json::parse(downloader.postJson(url, "[1,2]"));
+    const json echo = json::parse(postJson(url, "[1,2]").body);
     EXPECT_EQ(echo["body"], "[1,2]");
     EXPECT_EQ("https://" + headerMap(echo["headers"])["Host"], secureServerUrl());
 }
@@ -102,11 +100,10 @@ TEST_F(Post, StatusesOtherThan200AreErrors) {
 }
 
 TEST_F(Post, AnswerBodiesComeBackWholeUpTo64KiB) {
-    FileDownloader downloader;
-    EXPECT_EQ(downloader.postJson(serverUrl() + "/bytes/0", "{}"), "");
-    EXPECT_EQ(downloader.postJson(serverUrl() + "/bytes/65536?chunked=1&chunk=30000", "{}"),
+    EXPECT_EQ(postJson(serverUrl() + "/bytes/0", "{}").body, "");
+    EXPECT_EQ(postJson(serverUrl() + "/bytes/65536?chunked=1&chunk=30000", "{}").body,
               testing::patternBytes(65536));
-    EXPECT_EQ(downloader.postJson(secureServerUrl() + "/bytes/5", "{}"), testing::patternBytes(5));
+    EXPECT_EQ(postJson(secureServerUrl() + "/bytes/5", "{}").body, testing::patternBytes(5));
     // Larger, or without end: dropped, not gathered in memory.
     EXPECT_EQ(raisedText(serverUrl() + "/bytes/65537?chunked=1&chunk=30000"), "Answer too large");
     EXPECT_EQ(raisedText(serverUrl() + "/endless"), "Answer too large");

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "net/file_downloader.h"
+#include "net/json_post_win.h"
 #include "tests/support/test_env_win.h"
 
 namespace tessaryn {
@@ -19,9 +21,8 @@ const RetrySchedule kShortWaits{5, {50, 100, 200, 400}, 60000};
 
 // Serves `path` as the pattern file of kSize bytes with these faults, one per request.
 void script(const std::string& path, const nlohmann::json& faults) {
-    FileDownloader downloader;
-    downloader.postJson(serverUrl() + "/__faults",
-                        nlohmann::json{{"path", path}, {"size", kSize}, {"faults", faults}}.dump());
+    postJson(serverUrl() + "/__faults",
+             nlohmann::json{{"path", path}, {"size", kSize}, {"faults", faults}}.dump());
 }
 
 nlohmann::json figures(const std::string& path) {
@@ -86,6 +87,22 @@ void fetchInto(FetchRun& run, const std::vector<std::string>& sources, const std
     run.ms = GetTickCount() - start;
 }
 
+// The If-Range header of each request the host recorded for `path`, in order ("" for none).
+std::vector<std::string> ifRangesOf(const std::string& path) {
+    FileDownloader reader;
+    const std::string file = scratchDir() + "requests.json";
+    EXPECT_TRUE(reader.downloadFile(serverUrl() + "/__requests", file, nullptr));
+    std::vector<std::string> found;
+    for (const auto& request : nlohmann::json::parse(readFile(file))) {
+        if (request["path"] != path) continue;
+        std::string value;
+        for (const auto& header : request["headers"])
+            if (header[0] == "If-Range") value = header[1];
+        found.push_back(value);
+    }
+    return found;
+}
+
 class Resume : public ServerTest {};
 
 // Cut anywhere, the transfer continues where it stopped: the file and what the consumer saw
@@ -107,6 +124,11 @@ TEST_F(Resume, CutTransfersContinueWhereTheyStopped) {
         EXPECT_EQ(run.result.restarts, 0) << faults;
         EXPECT_EQ(run.seen.restarts, 0) << faults;
         EXPECT_EQ(run.result.tries, static_cast<int>(faults.size()) + 1) << faults;
+        EXPECT_EQ(run.result.status, 206) << faults;
+        // Each resumed request holds the server to the first answer's file.
+        std::vector<std::string> ifRanges(faults.size() + 1, "\"v1-8000000\"");
+        ifRanges[0] = "";
+        EXPECT_EQ(ifRangesOf(path), ifRanges) << faults;
         EXPECT_TRUE(run.seen.bytes == patternBytes(kSize)) << faults;
         run.seen.kept.reset();
         EXPECT_TRUE(readFile(file) == patternBytes(kSize)) << faults;
@@ -230,18 +252,44 @@ TEST_F(Resume, ATrickleIsCutAtEachTrysTimeAndEndsAtTheRunsTime) {
     EXPECT_FALSE(fileExists(file));
 }
 
-TEST_F(Resume, CancelEndsAWaitBetweenTries) {
-    FileDownloader downloader;
-    std::thread canceller([&] {
-        Sleep(400);
-        downloader.cancel();
-    });
-    const DWORD start = GetTickCount();
-    const auto result = downloader.fetch({serverUrl() + "/status/503"}, scratchDir() + "c.bin",
-                                         nullptr, nullptr, RetrySchedule{5, {30000}, 60000});
-    canceller.join();
-    EXPECT_EQ(result.failure, DownloadFailure::Cancelled);
-    EXPECT_LT(GetTickCount() - start, 3000u);
+uint64_t clockNowMs = 0;
+
+uint64_t testClock() {
+    return clockNowMs;
+}
+
+// What happens during the wait before try 2 ends the fetch there: a cancel cuts the 30 s wait
+// short, and a wait that ends past the run's time starts no further try.
+TEST_F(Resume, ACancelOrTheRunsEndDuringAWaitEndsTheFetch) {
+    struct {
+        const char* name;
+        bool cancel;
+        uint64_t clockAfterWait;
+        DownloadFailure failure;
+    } rows[] = {
+        {"cancelled", true, 0, DownloadFailure::Cancelled},
+        {"past the run's end", false, 301001, DownloadFailure::TimedOut},
+        {"at the run's end", false, 301000, DownloadFailure::HttpStatus},
+    };
+    for (const auto& row : rows) {
+        FileDownloader downloader;
+        downloader.maxDownloadBytes = 0;  // the run's time: two allowances and the margin
+        clockNowMs = 0;
+        const RetrySchedule schedule{2, {row.cancel ? 30000u : 0u}, 60000, 500, 1, 300000,
+                                     testClock};
+        int notices = 0;
+        const DWORD start = GetTickCount();
+        const auto result = downloader.fetch(
+            {serverUrl() + "/status/503"}, scratchDir() + "c.bin", nullptr, nullptr, schedule,
+            [&](const FileDownloader::RetryNotice&) {
+                ++notices;
+                if (row.cancel) downloader.cancel();
+                clockNowMs = row.clockAfterWait;
+            });
+        EXPECT_EQ(result.failure, row.failure) << row.name;
+        EXPECT_EQ(notices, 1) << row.name;
+        EXPECT_LT(GetTickCount() - start, 3000u) << row.name;
+    }
 }
 
 }  // namespace

@@ -33,9 +33,11 @@ inline Capture capture(HWND window, const std::string& bmpPath = "") {
     WindowDc screen(nullptr);
     UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
     UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.get(), c.width, c.height));
-    const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
-    BitBlt(memory.get(), 0, 0, c.width, c.height, screen.get(), c.frame.left, c.frame.top, SRCCOPY);
-    SelectObject(memory.get(), old);
+    {
+        const SelectedGdiObject selected(memory.get(), bitmap.get());
+        BitBlt(memory.get(), 0, 0, c.width, c.height, screen.get(), c.frame.left, c.frame.top,
+               SRCCOPY);
+    }  // GetDIBits wants the bitmap selected into no context
 
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);

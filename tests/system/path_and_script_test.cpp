@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 #include <vector>
 #include <set>
 
@@ -61,6 +62,37 @@ TEST(AsciiText, OnlyAsciiLettersChangeCase) {
     EXPECT_EQ(upperHex(bytes, 0), "");
 }
 
+// Each digit range's edges, each case rule and the exact length.
+TEST(AsciiText, HexDecodesExactlyItsDigits) {
+    struct Case {
+        const char* text;
+        HexLetters letters;
+        bool decoded;
+        uint8_t first;
+    };
+    for (const Case& c : std::vector<Case>{{"09af", HexLetters::LowerOnly, true, 0x09},
+                                           {"AF09", HexLetters::AnyCase, true, 0xAF},
+                                           {"Af09", HexLetters::LowerOnly, false, 0},
+                                           {"/009", HexLetters::AnyCase, false, 0},
+                                           {":009", HexLetters::AnyCase, false, 0},
+                                           {"@009", HexLetters::AnyCase, false, 0},
+                                           {"G009", HexLetters::AnyCase, false, 0},
+                                           {"`009", HexLetters::AnyCase, false, 0},
+                                           {"g009", HexLetters::AnyCase, false, 0},
+                                           {"000g", HexLetters::AnyCase, false, 0},
+                                           {"09a", HexLetters::AnyCase, false, 0},
+                                           {"09af0", HexLetters::AnyCase, false, 0}}) {
+        uint8_t bytes[2] = {};
+        EXPECT_EQ(decodeHex(c.text, bytes, sizeof bytes, c.letters), c.decoded) << c.text;
+        if (c.decoded) {
+            EXPECT_EQ(bytes[0], c.first) << c.text;
+        }
+    }
+    uint8_t bytes[2] = {};
+    ASSERT_TRUE(decodeHex("09af", bytes, sizeof bytes));
+    EXPECT_EQ(bytes[1], 0xAF);
+}
+
 TEST(PathParts, BaseNameStopsAtTheFirstDot) {
     EXPECT_EQ(baseNameOf(L"C:\\Apps\\Tessaryn.1.2.exe"), L"Tessaryn");
     EXPECT_EQ(baseNameOf(L"C:\\Apps\\unins000.exe"), L"unins000");
@@ -77,6 +109,25 @@ TEST(PathParts, DirectoryIsTheTextBeforeTheLastSeparator) {
     EXPECT_EQ(directoryOf(L"C:\\dir\\"), L"C:\\dir");
     EXPECT_TRUE(hasSeparator(L"a/b"));
     EXPECT_FALSE(hasSeparator(L"ab.exe"));
+}
+
+// A root keeps its separator: without it, "C:" names the drive's current folder.
+TEST(PathParts, TrailingSeparatorsGoButARootKeepsItsOwn) {
+    const std::pair<const wchar_t*, const wchar_t*> rows[] = {
+        {L"C:\\Program Files\\Tessaryn\\", L"C:\\Program Files\\Tessaryn"},
+        {L"C:\\Tessaryn\\/\\", L"C:\\Tessaryn"},
+        {L"C:\\Tessaryn", L"C:\\Tessaryn"},
+        {L"C:\\", L"C:\\"},
+        {L"C:\\\\", L"C:\\"},
+        {L"D:/", L"D:/"},
+        {L"\\\\?\\C:\\", L"\\\\?\\C:\\"},
+        {L"\\\\server\\share\\", L"\\\\server\\share"},
+        {L"\\", L"\\"},
+        {L"ab\\", L"ab"},
+        {L"", L""},
+    };
+    for (const auto& [path, expected] : rows)
+        EXPECT_EQ(withoutTrailingSeparator(path), expected) << path;
 }
 
 // Only folders made for this very product are ever taken for leftovers and removed.

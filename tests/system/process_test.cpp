@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "system/handles_win.h"
+#include "tests/support/file_checks_win.h"
 #include "system/private_folder_win.h"
 #include "system/process_win.h"
 #include "system/program_file_win.h"
@@ -31,9 +32,7 @@
 namespace tessaryn {
 namespace {
 
-bool exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using testing::exists;
 
 std::string readText(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
@@ -104,6 +103,7 @@ void expectOnlySystemAndAdministrators(const std::wstring& folder) {
     ASSERT_EQ(::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                       nullptr, nullptr, &dacl, nullptr, &descriptor),
               ERROR_SUCCESS);
+    const UniqueLocalMemory ownedDescriptor(descriptor);
     ASSERT_NE(dacl, nullptr);
     UniqueKernelHandle token;
     ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()));
@@ -117,15 +117,13 @@ void expectOnlySystemAndAdministrators(const std::wstring& folder) {
         PSID sid = &ace->SidStart;
         const bool isSelf = ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
         self |= isSelf;
-        wchar_t* text = nullptr;
-        ::ConvertSidToStringSidW(sid, &text);
+        LocalMemoryOf<wchar_t> text;
+        ::ConvertSidToStringSidW(sid, text.put());
         EXPECT_TRUE(isSelf || sidIs(sid, WinLocalSystemSid) ||
                     sidIs(sid, WinBuiltinAdministratorsSid))
-            << "entry for " << (text ? toUtf8(text) : "?");
-        ::LocalFree(text);
+            << "entry for " << (text ? toUtf8(text.get()) : "?");
     }
     EXPECT_TRUE(!self || underWine());
-    ::LocalFree(descriptor);
 }
 
 TEST(PrivateFolder, FreshNameOpenOnlyToSystemAndAdministrators) {

@@ -8,6 +8,7 @@
 
 #include "system/folder_swap_win.h"
 #include "system/handles_win.h"
+#include "tests/support/file_checks_win.h"
 #include "system/path_parts.h"
 #include "system/removal_win.h"
 #include "system/unicode_win.h"
@@ -15,9 +16,7 @@
 namespace tessaryn {
 namespace {
 
-bool exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using testing::exists;
 
 void writeFile(const std::wstring& path, bool readOnly = false) {
     { std::ofstream(path.c_str(), std::ios::binary) << "data"; }

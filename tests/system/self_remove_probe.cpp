@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include "system/handles_win.h"
 #include "system/private_folder_win.h"
 #include "system/removal_win.h"
 #include "system/unicode_win.h"
@@ -11,9 +12,9 @@
 int main() {
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    const tessaryn::LocalMemoryOf<wchar_t*> owned(arguments);
     if (!arguments || count != 2) return 2;
-    std::wstring folder = arguments[1];
-    ::LocalFree(arguments);
+    const std::wstring folder = arguments[1];
     using namespace tessaryn;
     selfRemove(folder, createPrivateFolder(windowsTempFolder(), randomFolderName));
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "system/handles_win.h"
+#include "tests/support/file_checks_win.h"
 #include "system/shortcuts_win.h"
 
 namespace tessaryn {
@@ -62,9 +63,7 @@ std::string readBytes(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using testing::exists;
 
 class Shortcuts : public ::testing::Test {
   protected:

@@ -7,12 +7,14 @@
 
 #include <string>
 
+#include "system/handles_win.h"
 #include "system/registry_win.h"
 
 int main() {
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (!arguments) return 2;
+    const tessaryn::LocalMemoryOf<wchar_t*> owned(arguments);
     std::wstring verb = count > 1 ? arguments[1] : L"";
     int result = 2;
     if (verb == L"add" && count == 11) {
@@ -27,6 +29,5 @@ int main() {
                      ? 0
                      : 1;
     }
-    ::LocalFree(arguments);
     return result;
 }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "net/file_downloader.h"
+#include "net/json_post_win.h"
 #include "system/process_win.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -43,8 +44,7 @@ void scriptAnswer(const std::string& path, const std::string& body, double delay
         else
             answer[key] = value;
     }
-    FileDownloader control;
-    ASSERT_EQ(control.postJson(serverUrl() + "/__answers", answer.dump()), "ok");
+    ASSERT_EQ(postJson(serverUrl() + "/__answers", answer.dump()).body, "ok");
 }
 
 // The requests the host recorded for `path`.

@@ -14,6 +14,7 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tests" / "support"))
+from cbor_bytes import cbor as cbor_encode  # noqa: E402
 from code_signing import make_code_signing_certificate  # noqa: E402
 TOOL = Path(os.environ.get("TESSARYN_PUBLISH", ROOT / "build/native/tools/tessaryn-publish"))
 
@@ -263,6 +264,7 @@ NO_CHOICE = " (90 days; --expires to choose, --no-expiry for none)"
 # refused, the settings' own kept only when no option chooses, one choice at a time.
 @pytest.mark.parametrize("options, own, written, code, said", [
     ([], None, "90 days", 0, NO_CHOICE),
+    (["--expires", "30d"], "2999-01-01T00:00:00Z", "30 days", 0, "expires "),
     (["--no-expiry"], None, None, 0, "never expires (--no-expiry)"),
     (["--no-expiry"], "2999-01-01T00:00:00Z", None, 0, "never expires (--no-expiry)"),
     ([], "2999-01-01T00:00:00Z", "2999-01-01T00:00:00Z", 0, " (from the settings; --expires"),
@@ -294,13 +296,39 @@ def test_sign_writes_an_expiry_unless_refused(tmp_path, keys, options, own, writ
     if written is None:
         assert "expires" not in signed and "expires: never" in shown, shown
         return
-    if written == "90 days":
+    if written.endswith(" days"):
+        span = int(written.split()[0]) * 86400
         at = datetime.datetime.strptime(signed["expires"], "%Y-%m-%dT%H:%M:%SZ")
         seconds = int(at.replace(tzinfo=datetime.timezone.utc).timestamp())
-        assert before + 90 * 86400 <= seconds <= after + 90 * 86400, (before, seconds, after)
+        assert before + span <= seconds <= after + span, (before, seconds, after)
         written = signed["expires"]
     assert signed["expires"] == written
     assert f"expires {written}" in result.stdout and f"expires: {written}" in shown, shown
+
+
+# verify with the package reads the expiry back as the setup would: passed, not a time, or none.
+@pytest.mark.parametrize("expires, code, said", [
+    ("2020-01-01T00:00:00Z", 1, ["expires: 2020-01-01T00:00:00Z (expired)\n",
+                                 "the settings expired at 2020-01-01T00:00:00Z\n"]),
+    ("2999-01-01T00:00:00Z", 0, ["expires: 2999-01-01T00:00:00Z\n"]),
+    ("2999-01-01", 1, ['"expires" is not a UTC time']),
+    (32503680000, 1, ['"expires" is not a UTC time']),
+    (None, 0, ["expires: never\n"]),
+])
+def test_verify_of_a_pair_says_when_the_settings_expire(tmp_path, keys, expires, code, said):
+    secret, public = keys
+    pak = packed_product(tmp_path, secret)
+    data = pak.read_bytes()
+    settings = {"prod": "Tessaryn", "ver": "1.2",
+                "package": {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}}
+    if expires is not None:
+        settings["expires"] = expires
+    out = tmp_path / "s.dat"
+    sign_package(json.dumps(settings).encode(), secret, out, context="SETUP100")
+    result = run("verify", out, "--public", public, "--package", pak)
+    assert result.returncode == code, result
+    for text in said:
+        assert text in result.stdout + result.stderr, result
 
 
 def test_sign_names_each_block_of_the_package(tmp_path, keys):
@@ -336,6 +364,7 @@ def test_sign_names_each_block_of_the_package(tmp_path, keys):
     # The names the setup itself refuses: COM0, a superscript digit, blanks before the dot.
     ("com0", "reserved device name"), ("LPT\u00b9", "reserved device name"),
     ("Con .txt", "reserved device name"), ("Product.", "ends with a dot"),
+    ("Product ", "ends with a dot or a space"),
 ])
 def test_sign_refuses_unusable_product_names(tmp_path, keys, prod, reason):
     secret, _ = keys
@@ -400,6 +429,11 @@ BAD_SETTINGS = [
                                              "it with \" or write a line break as \\n"]),
     ('{"prod": "T", "eula": "open', ["not valid JSON at line 1, column 23: the string starting "
                                      'here is never closed with "']),
+    # Escaped quotes inside are passed over: the string starts at its own opening quote.
+    ('{"prod": "T", "eula": "say \\"hi\\" open', ["not valid JSON at line 1, column 23: the string "
+                                                "starting here is never closed with \""]),
+    ('{"prod" "a\\"b"}', ["not valid JSON at line 1, column 9: expected ':' after the key, found a "
+                          "string"]),
     ('{"desk": yes}', ["not valid JSON at line 1, column 10: found the word yes, but JSON knows "
                        'only true, false and null; text takes double quotes "']),
     ('{"prod": "T"} // end', ["not valid JSON at line 1, column 15: found a comment, but JSON has "
@@ -546,30 +580,12 @@ def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
     assert result.returncode == 1 and "is not a package" in result.stderr
 
 
-def cbor_encode(value):
-    """The CBOR the packer writes (definite lengths), for documents it would never write."""
-    def head(major, n):
-        if n < 24:
-            return bytes([major << 5 | n])
-        width = next(w for w in (1, 2, 4, 8) if n < 1 << (8 * w))
-        return bytes([major << 5 | {1: 24, 2: 25, 4: 26, 8: 27}[width]]) + n.to_bytes(width, "big")
-    if isinstance(value, bytes):
-        return head(2, len(value)) + value
-    if isinstance(value, str):
-        return head(3, len(value.encode())) + value.encode()
-    if isinstance(value, list):
-        return head(4, len(value)) + b"".join(map(cbor_encode, value))
-    if isinstance(value, dict):
-        return head(5, len(value)) + b"".join(cbor_encode(k) + cbor_encode(v)
-                                              for k, v in value.items())
-    raise TypeError(value)
-
-
-def sign_package(payload: bytes, secret, out):
+def sign_package(payload: bytes, secret, out, context="SETUPPAK"):
+    """Signs bytes sign or pack would refuse to write."""
     signer = TOOL.parents[1] / "tests" / "e2e" / "e2e_sign_raw"
     raw = out.with_suffix(".raw")
     raw.write_bytes(payload)
-    subprocess.run([signer, secret, "SETUPPAK", raw, out], check=True, capture_output=True)
+    subprocess.run([signer, secret, context, raw, out], check=True, capture_output=True)
 
 
 # inspect lists through the reader the setup extracts with: it takes and refuses what unpack

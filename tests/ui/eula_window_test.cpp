@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "tests/support/screen_capture_win.h"
 #include "ui/eula_window_win.h"
+#include "ui/pump_win.h"
 
 namespace tessaryn {
 namespace {
@@ -36,16 +38,8 @@ void setAppsUseLightTheme(int value) {
     RegCloseKey(key);
 }
 
-void pump(DWORD milliseconds = 50) {
-    const DWORD start = GetTickCount();
-    do {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        Sleep(5);
-    } while (GetTickCount() - start < milliseconds);
+void pump(int milliseconds = 50) {
+    pumpFor(std::chrono::milliseconds(milliseconds));
 }
 
 std::wstring textOf(HWND control) {

@@ -54,18 +54,10 @@ class ThemeSetting {
     std::optional<DWORD> saved_;
 };
 
-void pumpFor(int milliseconds) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < static_cast<DWORD>(milliseconds)) {
-        pumpMessages();
-        Sleep(10);
-    }
-}
-
 void show(ProgressWindow& window) {
     ShowWindow(window.handle(), SW_SHOW);
     UpdateWindow(window.handle());
-    pumpFor(300);
+    pumpFor(std::chrono::milliseconds(300));
 }
 
 std::wstring textOf(HWND control) {
@@ -157,7 +149,7 @@ TEST(ProgressWindow, UserCannotCloseIt) {
     SendMessageW(window.handle(), WM_CLOSE, 0, 0);
     PostMessageW(window.handle(), WM_CLOSE, 0, 0);
     SendMessageW(window.handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
-    pumpFor(100);
+    pumpFor(std::chrono::milliseconds(100));
     EXPECT_TRUE(IsWindow(window.handle()));
     // Without WS_SYSMENU some systems give no system menu at all; where there is one, its
     // close command must be greyed.
@@ -206,12 +198,12 @@ TEST(ProgressWindow, WorkerReportsNeverWaitForTheOwner) {
     const DWORD start = GetTickCount();
     while (ended < 2 && GetTickCount() - start < 20000) Sleep(10);
     const bool endedWithoutPump = ended == 2;
-    pumpFor(200);  // lets a blocked worker go before joining it
+    pumpFor(std::chrono::milliseconds(200));  // lets a blocked worker go before joining it
     worker.join();
     late.join();
     EXPECT_TRUE(endedWithoutPump);
     for (int i = 0; i < 100 && textOf(window.statusHandle()) != L"Installing files... 60"; ++i)
-        pumpFor(20);
+        pumpFor(std::chrono::milliseconds(20));
     EXPECT_EQ(textOf(window.statusHandle()), L"Installing files... 60");
     EXPECT_EQ(SendMessageW(window.progressBarHandle(), PBM_GETPOS, 0, 0), 60);
 }
@@ -284,7 +276,7 @@ TEST(ProgressWindow, DpiChangeMovesAndLaysOutAgain) {
 COLORREF settledPixel(HWND window, int x, int y, COLORREF expected) {
     COLORREF seen = capture(window).atClient(window, x, y);
     for (int i = 0; i < 60 && seen != expected; ++i) {
-        pumpFor(50);
+        pumpFor(std::chrono::milliseconds(50));
         seen = capture(window).atClient(window, x, y);
     }
     return seen;
@@ -297,7 +289,7 @@ TEST(ProgressWindow, ThemeChangesAreFollowed) {
     window.setStatusText(L"Installing files...");
     const auto settingChange = [&](const wchar_t* area) {
         SendMessageW(window.handle(), WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(area));
-        pumpFor(100);
+        pumpFor(std::chrono::milliseconds(100));
     };
 
     settingChange(L"Environment");
@@ -316,7 +308,7 @@ TEST(ProgressWindow, ThemeChangesAreFollowed) {
     theme.set(1);
     window.setStatusText(L"Installing files...");
     SendMessageW(window.handle(), WM_THEMECHANGED, 0, 0);
-    pumpFor(100);
+    pumpFor(std::chrono::milliseconds(100));
     EXPECT_FALSE(window.isDark());
     EXPECT_EQ(textOf(window.statusHandle()), L"Initializing...");
     EXPECT_EQ(settledPixel(window.handle(), 5, 5, GetSysColor(COLOR_WINDOW)),

@@ -1,4 +1,4 @@
-#include "tools/system_reason.h"
+#include "system/system_reason.h"
 
 namespace tessaryn {
 
