@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "app/setup_state.h"
 
 #include "app/download_job_win.h"
 #include "package/public_key.h"
@@ -139,9 +138,8 @@ Fetched fetchAndCheck(const FetchRequest& request) {
                 arrived = 0;
             },
             &kept, request.onOpened};
-        const SetupState& state = setupState();
         // Every source is held to what was signed: a binding's exact size, else the limit.
-        DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{},
+        DownloadLook look{request.silent, request.userAgent, RetrySchedule{},
                           request.statusSuffix, largest, request.binding != nullptr};
         if (request.tries) look.schedule.triesPerSource = request.tries;
         fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
