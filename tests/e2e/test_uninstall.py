@@ -43,7 +43,8 @@ def test_uninstall_keeps_desktop_link_when_desk_is_false(machine, host, tmp_path
 
 
 @pytest.mark.parametrize("recorded, code, said", [
-    (True, 255, "Message (Error): Error uninstalling.\nTessaryn is installed, but its setup "
+    # The log writes a line feed as \n.
+    (True, 255, "Message (Error): Error uninstalling.\\nTessaryn is installed, but its setup "
                 "information file unins000.dat is missing"),
     (False, 0, "Message (Uninstall): Tessaryn is not installed: there is nothing to remove."),
 ])
