@@ -17,25 +17,28 @@ struct Expected {
     int code;
     int event;  // -1: none sent as the run ends
     bool box;   // shown when the run is not silent
+    BoxIcon icon;
+    bool support;  // the release's help or web page named: the release is at fault
 };
+constexpr BoxIcon N = BoxIcon::None, I = BoxIcon::Information, E = BoxIcon::Error;
 constexpr Expected kExpected[] = {
-    {Outcome::Finished, 0, -1, false},
-    {Outcome::UninstallCompleted, 0, -1, true},
-    {Outcome::NothingToRemove, 0, -1, true},
-    {Outcome::Declined, 1, -1, false},
-    {Outcome::HostEnded, 2, -1, false},
-    {Outcome::OlderVersion, 3, -1, true},
-    {Outcome::BelowFloor, 3, -1, true},
-    {Outcome::Expired, 4, -1, true},
-    {Outcome::InvalidSignature, -1, 2, true},
-    {Outcome::SettingsMalformed, -1, 2, true},
-    {Outcome::OtherProduct, -1, 2, true},
-    {Outcome::UninstallerForeign, -1, -1, true},
-    {Outcome::UninstallerInfoMissing, -1, -1, true},
-    {Outcome::PackageMismatch, -1, 2, true},
-    {Outcome::DownloadFailed, -1, 4, true},
-    {Outcome::InstallFailed, -1, 3, true},
-    {Outcome::Unexpected, -1, -1, true},
+    {Outcome::Finished, 0, -1, false, N, false},
+    {Outcome::UninstallCompleted, 0, -1, true, I, false},
+    {Outcome::NothingToRemove, 0, -1, true, I, false},
+    {Outcome::Declined, 1, -1, false, N, false},
+    {Outcome::HostEnded, 2, -1, false, N, false},
+    {Outcome::OlderVersion, 3, -1, true, E, false},
+    {Outcome::BelowFloor, 3, -1, true, E, false},
+    {Outcome::Expired, 4, -1, true, E, true},
+    {Outcome::InvalidSignature, -1, 2, true, E, false},
+    {Outcome::SettingsMalformed, -1, 2, true, E, true},
+    {Outcome::OtherProduct, -1, 2, true, E, true},
+    {Outcome::UninstallerForeign, -1, -1, true, E, false},
+    {Outcome::UninstallerInfoMissing, -1, -1, true, E, false},
+    {Outcome::PackageMismatch, -1, 2, true, E, true},
+    {Outcome::DownloadFailed, -1, 4, true, E, false},
+    {Outcome::InstallFailed, -1, 3, true, E, false},
+    {Outcome::Unexpected, -1, -1, true, E, false},
 };
 
 TEST(RunOutcome, EachEndHasItsCodeEventAndBoxAndNoBoxWhenSilent) {
@@ -52,6 +55,9 @@ TEST(RunOutcome, EachEndHasItsCodeEventAndBoxAndNoBoxWhenSilent) {
         // Silence hides the box, never the message in the log.
         EXPECT_EQ(silent.message, shown.message) << name;
         EXPECT_EQ(shown.message.empty(), !row.box) << name;
+        EXPECT_EQ(shown.icon, static_cast<uint32_t>(row.icon)) << name;
+        const EndPlan helped = planEnd({row.outcome, "x"}, false, "https://help.example");
+        EXPECT_EQ(helped.message != shown.message, row.support) << name;
     }
 }
 
