@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,8 +21,7 @@ int hexValue(char c) {
     return -1;
 }
 
-template <size_t N>
-std::array<uint8_t, N> readHexKey(const std::filesystem::path& path, const char* kind) {
+std::string readKeyText(const std::filesystem::path& path, const char* kind) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         throw std::runtime_error("cannot read " + std::string(kind) + " key file " +
@@ -29,7 +29,12 @@ std::array<uint8_t, N> readHexKey(const std::filesystem::path& path, const char*
     }
     std::ostringstream content;
     content << file.rdbuf();
-    std::string text = content.str();
+    return content.str();
+}
+
+template <size_t N>
+std::array<uint8_t, N> hexKey(std::string text, const std::filesystem::path& path,
+                              const char* kind) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
     std::array<uint8_t, N> key{};
     bool valid = text.size() == 2 * N;
@@ -49,12 +54,39 @@ std::array<uint8_t, N> readHexKey(const std::filesystem::path& path, const char*
 
 }  // namespace
 
-SecretKey readSecretKey(const std::filesystem::path& path) {
-    return readHexKey<kSecretKeyBytes>(path, "secret");
+std::string secretKeyHeading(KeyKind kind) {
+    return kind == KeyKind::Release ? "tessaryn release secret key"
+                                    : "tessaryn answers secret key";
+}
+
+SecretKey readSecretKey(const std::filesystem::path& path, KeyKind expected) {
+    std::string text = readKeyText(path, "secret");
+    const size_t end = text.find('\n');
+    const std::string first = text.substr(0, end);
+    const KeyKind other = expected == KeyKind::Release ? KeyKind::Answers : KeyKind::Release;
+    if (first == secretKeyHeading(other)) {
+        throw std::runtime_error(
+            pathText(path) +
+            (expected == KeyKind::Release
+                 ? ": this is the answers key; releases are signed with the release key made "
+                   "with `keygen` without --answers"
+                 : ": this is the release key; the web host needs the answers key made with "
+                   "`keygen --answers`"));
+    }
+    const bool named = first == secretKeyHeading(expected);
+    if (named) text.erase(0, end + 1);
+    const SecretKey key = hexKey<kSecretKeyBytes>(text, path, "secret");
+    if (!named) {
+        std::cerr << "tessaryn-publish: warning: " << pathText(path)
+                  << " does not say whether it is a release or an answers key; make sure it is "
+                     "the "
+                  << (expected == KeyKind::Release ? "release" : "answers") << " key\n";
+    }
+    return key;
 }
 
 PublicKey readPublicKey(const std::filesystem::path& path) {
-    return readHexKey<kPublicKeyBytes>(path, "public");
+    return hexKey<kPublicKeyBytes>(readKeyText(path, "public"), path, "public");
 }
 
 std::string cppInitialiser(const PublicKey& key) {

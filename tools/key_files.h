@@ -1,5 +1,6 @@
 #pragma once
-// Key files of the publisher tool: one line of hexadecimal digits each.
+// Key files of the publisher tool: one line of hexadecimal digits each; a secret key file says
+// on a line before it which of the two pairs it belongs to, so that neither is used for the other.
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -13,8 +14,16 @@ inline constexpr size_t kSecretKeyBytes = 64;
 using SecretKey = std::array<uint8_t, kSecretKeyBytes>;
 
 
-// Throw std::runtime_error naming the file when it is unreadable or not a key of the right size.
-SecretKey readSecretKey(const std::filesystem::path& path);
+// Releases' signing key, or the web host's answers key (keygen --answers).
+enum class KeyKind { Release, Answers };
+
+// The first line of a secret key file of that kind.
+std::string secretKeyHeading(KeyKind kind);
+
+// Throw std::runtime_error naming the file when it is unreadable, not a key of the right size or
+// a key of the other kind. A file without its kind (made before kinds were written) is taken,
+// with a warning on the error output.
+SecretKey readSecretKey(const std::filesystem::path& path, KeyKind expected);
 PublicKey readPublicKey(const std::filesystem::path& path);
 
 // The key as a C++ initialiser: {0x12, 0x34, ...}.

@@ -1,6 +1,7 @@
 #include "tools/publish.h"
 
 #include <hydrogen.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,6 +36,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kProgram = "tessaryn-publish";
+
+#ifndef TESSARYN_PRODUCT_NAME
+#define TESSARYN_PRODUCT_NAME "Tessaryn"
+#endif
+// The product this tool's build was configured for: pack's default main program.
+constexpr const char* kBuildProduct = TESSARYN_PRODUCT_NAME;
 
 class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -93,15 +100,37 @@ std::string readText(const fs::path& path) {
     return content.str();
 }
 
+// One file under two names (another spelling of its path, a link, a hard link: the same device
+// and inode), or one path not yet made.
+bool sameFile(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    const fs::path x = fs::weakly_canonical(a, error);
+    if (error) return false;
+    return x == fs::weakly_canonical(b, error) && !error;
+}
+
+// An output written over one of its inputs would destroy the input it is made from.
+void refuseOutputOverInputs(const fs::path& output, const std::vector<fs::path>& inputs) {
+    for (const fs::path& input : inputs) {
+        if (sameFile(output, input))
+            throw UsageError("the output " + pathText(output) + " is the input " +
+                             pathText(input) + "; write it elsewhere");
+    }
+}
+
 int keygen(const Arguments& args) {
     expectPositional(args, 0, "no file names besides --secret and --public");
     const fs::path secretPath = pathFromUtf8(required(args, "--secret"));
     const fs::path publicPath = pathFromUtf8(required(args, "--public"));
+    refuseOutputOverInputs(publicPath, {secretPath});
+    const KeyKind kind = args.flags.count("--answers") ? KeyKind::Answers : KeyKind::Release;
     makeOwnerOnlyFolders(secretPath.parent_path());
     makeOwnerOnlyFolders(publicPath.parent_path());
     hydro_sign_keypair pair;
     hydro_sign_keygen(&pair);
-    writeSecretKeyFile(secretPath, lowerHex(pair.sk, sizeof pair.sk) + "\n",
+    writeSecretKeyFile(secretPath,
+                       secretKeyHeading(kind) + "\n" + lowerHex(pair.sk, sizeof pair.sk) + "\n",
                        args.flags.count("--force") > 0);
     PublicKey publicKey;
     std::copy(std::begin(pair.pk), std::end(pair.pk), publicKey.begin());
@@ -113,12 +142,26 @@ int keygen(const Arguments& args) {
     if (!file) {
         throw std::runtime_error("cannot write " + pathText(publicPath) + ": " + errnoReason());
     }
-    std::cout << "public key: " << hex << "\n" << cppInitialiser(publicKey) << "\n";
-    if (args.flags.count("--answers"))
+    std::cout << "public key: " << hex << "\n" << cppInitialiser(publicKey) << "\n"
+              << (kind == KeyKind::Answers ? "answers" : "release")
+              << " secret key written to " << pathText(secretPath) << " (keep it private)\n"
+              << "public key written to " << pathText(publicPath) << "\n";
+    if (kind == KeyKind::Answers)
         std::cout << "answers key: give the secret half to the web host (--answers-key), build "
                      "the setup with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE="
                   << pathText(publicPath) << "\n";
     return 0;
+}
+
+// The setup starts <product in lower case>.exe from the top of the installed folder.
+bool holdsMainProgram(const fs::path& folder, const std::string& product) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        if (lowerCaseAscii(pathText(entry.path().filename())) == lowerCaseAscii(product) + ".exe" &&
+            entry.is_regular_file(error))
+            return true;
+    }
+    return false;
 }
 
 int pack(const Arguments& args) {
@@ -145,11 +188,20 @@ int pack(const Arguments& args) {
         }
         options.threads = static_cast<unsigned>(std::stoi(threads));
     }
+    refuseOutputOverInputs(options.output, {keyPath});
     std::error_code error;
     if (!fs::is_directory(options.folder, error)) {
         throw std::runtime_error("folder not found: " + pathText(options.folder));
     }
-    const SecretKey key = readSecretKey(keyPath);
+    const std::string product =
+        args.values.count("--product") ? args.values.at("--product") : kBuildProduct;
+    if (!args.flags.count("--allow-no-main") && !holdsMainProgram(options.folder, product)) {
+        throw std::runtime_error(pathText(options.folder) + " has no main program " +
+                                 lowerCaseAscii(product) + ".exe of the product " + product +
+                                 " (--product NAME for another product, --allow-no-main to "
+                                 "pack it anyway)");
+    }
+    const SecretKey key = readSecretKey(keyPath, KeyKind::Release);
     if (defaultVersion && !quiet) {
         // A package labelled by default is easy to ship by mistake; say which label it got.
         std::cerr << kProgram << " pack: no --version given, so the package is labelled "
@@ -180,8 +232,67 @@ int pack(const Arguments& args) {
     return 0;
 }
 
+// The product name in the setup program's version information: the UTF-16 string after the key
+// "ProductName" and its padding.
+std::string setupProductName(const fs::path& setup) {
+    const std::string bytes = readText(setup);
+    static const std::u16string key = u"ProductName";
+    std::string pattern;
+    for (char16_t c : key) pattern += {static_cast<char>(c), '\0'};
+    pattern += std::string(2, '\0');
+    const size_t at = bytes.find(pattern);
+    if (at == std::string::npos)
+        throw std::runtime_error(pathText(setup) + " has no product name in its version "
+                                 "information: is it the setup program?");
+    size_t pos = at + pattern.size();
+    while (pos + 1 < bytes.size() && bytes[pos] == 0 && bytes[pos + 1] == 0) pos += 2;
+    std::string name;
+    for (; pos + 1 < bytes.size() && (bytes[pos] || bytes[pos + 1]); pos += 2) {
+        if (bytes[pos + 1] != 0 || static_cast<unsigned char>(bytes[pos]) >= 0x80)
+            throw std::runtime_error(pathText(setup) + ": its product name is not plain ASCII");
+        name += bytes[pos];
+    }
+    return name;
+}
+
+// The product that --product or --setup names; empty when neither is given.
+std::string expectedProduct(const Arguments& args) {
+    if (args.values.count("--product") && args.values.count("--setup"))
+        throw UsageError("--product and --setup exclude each other");
+    if (args.values.count("--product")) return args.values.at("--product");
+    if (args.values.count("--setup")) return setupProductName(pathFromUtf8(args.values.at("--setup")));
+    return {};
+}
+
+// The setup takes settings only for the product it was built for, and says so only in its log.
+std::string productProblem(const std::string& settingsText, const std::string& expected) {
+    if (expected.empty()) return {};
+    const nlohmann::json root = nlohmann::json::parse(settingsText, nullptr, false);
+    const auto it = root.is_object() ? root.find("prod") : root.end();
+    const std::string* name = it != root.end() ? it->get_ptr<const std::string*>() : nullptr;
+    if (name && *name == expected) return {};
+    return "\"prod\" is " + (name ? "\"" + *name + "\"" : std::string("not a name")) +
+           ", but the setup is built for the product \"" + expected +
+           "\" and would refuse these settings";
+}
+
+// Names a public key in signed settings: its first 16 hex digits, as keygen prints it.
+std::string fingerprint(const PublicKey& key) {
+    return lowerHex(key.data(), key.size()).substr(0, 16);
+}
+
 int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
+}
+
+uint64_t blockSizeOption(const Arguments& args) {
+    if (!args.values.count("--block-size")) return kDefaultBlock;
+    const std::string& given = args.values.at("--block-size");
+    if (given.empty() || given.size() > 9 ||
+        given.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
+        throw UsageError("--block-size must be a number from 65536 to 67108864");
+    return std::stoull(given);
 }
 
 int sign(const Arguments& args) {
@@ -201,30 +312,28 @@ int sign(const Arguments& args) {
             throw UsageError(error.what());
         }
     }
-    uint64_t blockSize = kDefaultBlock;
-    if (args.values.count("--block-size")) {
-        const std::string& given = args.values.at("--block-size");
-        if (given.empty() || given.size() > 9 ||
-            given.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoull(given) < kSmallestBlock || std::stoull(given) > kLargestBlock)
-            throw UsageError("--block-size must be a number from 65536 to 67108864");
-        blockSize = std::stoull(given);
-    }
-    const SecretKey key = readSecretKey(pathFromUtf8(required(args, "--key")));
+    const uint64_t blockSize = blockSizeOption(args);
+    const fs::path keyPath = pathFromUtf8(required(args, "--key"));
+    refuseOutputOverInputs(output, {input, package, keyPath});
+    const std::string product = expectedProduct(args);
+    const SecretKey key = readSecretKey(keyPath, KeyKind::Release);
     std::string text = readText(input);
     const bool allowUnknown = args.flags.count("--allow-unknown") > 0;
     SettingsFindings findings = checkSettings(text, allowUnknown);
+    if (findings.problems.empty())
+        if (std::string why = productProblem(text, product); !why.empty())
+            findings.problems.push_back(why);
     for (const std::string& note : findings.notes) {
         std::cerr << kProgram << ": " << pathText(input) << ": " << note << "\n";
     }
     // One view of the package: the bytes checked are the bytes the settings bind.
     std::optional<LockedFile> view;
+    // The secret key's second half is its public key.
+    PublicKey publicKey;
+    std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
     if (findings.problems.empty()) {
         view = LockedFile::open(pathText(package));
         if (!view) throw std::runtime_error("cannot read " + pathText(package));
-        // The secret key's second half is its public key.
-        PublicKey publicKey;
-        std::copy(key.begin() + kPublicKeyBytes, key.end(), publicKey.begin());
         findings.problems = packageProblems(text, *view, package, publicKey);
     }
     if (findings.problems.empty() && !expires && !noExpiry) {
@@ -241,7 +350,8 @@ int sign(const Arguments& args) {
     }
     if (findings.problems.empty()) {
         const PackageTerms terms = packageTerms(view->data(), view->size(), blockSize);
-        text = withBlockMap(bindSettings(text, terms.package, expires), terms.blocks);
+        text = withBlockMap(bindSettings(text, terms.package, expires, fingerprint(publicKey)),
+                            terms.blocks);
         findings.problems = checkSettings(text, allowUnknown).problems;
     }
     if (!findings.problems.empty()) {
@@ -306,17 +416,40 @@ bool reportPair(const fs::path& settings, const fs::path& package) {
     return report.problems.empty();
 }
 
+// Settings signed by sign name their key: one named but not given was signed with another key,
+// the one given was changed after signing. Without a name the two cannot be told apart.
+std::string whyInvalid(const fs::path& file, const PublicKey& key) {
+    const std::string text = readText(file);
+    if (text.size() < kSignatureBytes) return "";
+    const nlohmann::json root =
+        nlohmann::json::parse(text.substr(0, text.size() - kSignatureBytes), nullptr, false);
+    const auto it = root.is_object() ? root.find("signer") : root.end();
+    const std::string* signer = it != root.end() ? it->get_ptr<const std::string*>() : nullptr;
+    if (!signer) return "";
+    if (*signer == fingerprint(key)) return ": changed after it was signed with this key";
+    return ": signed with another key (the settings name the key " + *signer +
+           "..., --public is " + fingerprint(key) + "...)";
+}
+
 int verify(const Arguments& args) {
     expectPositional(args, 1, "one FILE");
     const fs::path file = pathFromUtf8(args.positional[0]);
     const bool pair = args.values.count("--package") > 0;
     const std::string context = pair ? kSettingsContext : contextFor(args, file);
     const PublicKey key = readPublicKey(pathFromUtf8(required(args, "--public")));
+    const std::string product = expectedProduct(args);
     if (!signatureValid(file, context, key)) {
-        std::cerr << kProgram << ": " << pathText(file) << ": invalid signature\n";
+        std::cerr << kProgram << ": " << pathText(file) << ": invalid signature"
+                  << (context == kSettingsContext ? whyInvalid(file, key) : "") << "\n";
         return 1;
     }
     std::cout << pathText(file) << ": valid signature\n";
+    if (context == kSettingsContext) {
+        if (const std::string why = productProblem(settingsPayload(file), product); !why.empty()) {
+            std::cerr << kProgram << ": " << pathText(file) << ": " << why << "\n";
+            return 1;
+        }
+    }
     if (!pair) return 0;
     const fs::path package = pathFromUtf8(args.values.at("--package"));
     if (!signatureValid(package, kPackageContext, key)) {
@@ -385,6 +518,8 @@ int signExeCommand(const Arguments& args) {
         options.passwordFile = pathFromUtf8(args.values.at("--password-file"));
     }
     if (args.values.count("--timestamp")) options.timestampUrl = args.values.at("--timestamp");
+    if (!options.output.empty())
+        refuseOutputOverInputs(options.output, {options.pkcs12, options.passwordFile});
     signExe(options);
     const fs::path output = options.output.empty() ? options.input : options.output;
     std::cout << "signed " << pathText(output) << "\n";
@@ -424,6 +559,36 @@ int verifyExeCommand(const Arguments& args) {
     return 0;
 }
 
+// The setup with its two files beside it, under the names the setup looks for there.
+int offline(const Arguments& args) {
+    expectPositional(args, 1, "one SETUP.exe");
+    const fs::path setup = pathFromUtf8(args.positional[0]);
+    const fs::path settings = pathFromUtf8(required(args, "--settings"));
+    const fs::path package = pathFromUtf8(required(args, "--package"));
+    const fs::path folder = pathFromUtf8(required(args, "-o"));
+    const std::string product = setupProductName(setup);
+    // The setup's own rule: a prefix only for names longer than two characters.
+    const std::string prefix = product.size() > 2 ? product + "-" : "";
+    const std::vector<std::pair<fs::path, fs::path>> copies = {
+        {setup, folder / setup.filename()},
+        {settings, folder / pathFromUtf8(prefix + "setup.dat")},
+        {package, folder / pathFromUtf8(prefix + "setup.pak")}};
+    for (const auto& [from, to] : copies) refuseOutputOverInputs(to, {setup, settings, package});
+    if (const std::string why = productProblem(settingsPayload(settings), product); !why.empty())
+        throw std::runtime_error(pathText(settings) + ": " + why);
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) throw std::runtime_error("cannot create " + pathText(folder) + ": " + error.message());
+    for (const auto& [from, to] : copies) {
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+        if (error)
+            throw std::runtime_error("cannot copy " + pathText(from) + " to " + pathText(to) +
+                                     ": " + error.message());
+        std::cout << "wrote " << pathText(to) << "\n";
+    }
+    return 0;
+}
+
 // One row per command: its name, its line in the overview, its --help text, the options that
 // take a value, the plain switches, and the handler. The overview, the option parser and the
 // dispatch all read this table, so a command exists in all of them or in none.
@@ -440,9 +605,10 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"keygen", "make a signing key pair (releases, or the host's answers)",
          "Usage: tessaryn-publish keygen --secret FILE --public FILE [--force] [--answers]\n"
-         "Makes a signing key pair. The secret key (128 hex digits) is written readable by its\n"
-         "owner only; an existing secret key file is kept unless --force is given. The public key\n"
-         "(64 hex digits) is printed as hex and as a C++ initialiser.\n"
+         "Makes a signing key pair. The secret key (128 hex digits after a line naming its kind,\n"
+         "release or answers) is written readable by its owner only; an existing secret key file\n"
+         "is kept unless --force is given. The public key (64 hex digits) is printed as hex and\n"
+         "as a C++ initialiser, then the paths of both files.\n"
          "--answers: the pair that signs the web host's answers to events (the host holds the\n"
          "secret half, the setup is built with -DTESSARYN_ANSWERS_PUBLIC_KEY_FILE=the public\n"
          "one); keep it apart from the key that signs releases.\n",
@@ -450,16 +616,21 @@ const std::vector<Command>& commands() {
         {"pack", "pack a folder into a signed package (.pak)",
          "Usage: tessaryn-publish pack FOLDER --key SECRETFILE -o OUT.pak [--version V]\n"
          "                             [--level N] [--threads N] [--quiet]\n"
+         "                             [--product NAME] [--allow-no-main]\n"
+         "FOLDER must hold the main program <NAME in lower case>.exe at its top (NAME: the\n"
+         "product this tool was built for, " TESSARYN_PRODUCT_NAME "), unless --allow-no-main.\n"
          "Packs every folder and file under FOLDER (LZMA, level N from 0 to 9, default 5) into a\n"
          "bundle with the given version (default 1.0) and signs it for the package context.\n"
          "Files are compressed on N threads at once (default: one per core); the package is the\n"
          "same for every N. Progress goes to the error output: a bar on a terminal, a line every\n"
          "few seconds otherwise. --quiet prints nothing but errors.\n",
-         {"--key", "-o", "--version", "--level", "--threads"}, {"--quiet"}, pack},
+         {"--key", "-o", "--version", "--level", "--threads", "--product"},
+         {"--quiet", "--allow-no-main"}, pack},
         {"sign", "check and sign a setup information file (.dat) bound to its package",
          "Usage: tessaryn-publish sign SETTINGS.json --key SECRETFILE --package FILE.pak\n"
          "                             -o OUT.dat [--expires 30d|DATE | --no-expiry]\n"
          "                             [--allow-unknown] [--block-size BYTES]\n"
+         "                             [--product NAME | --setup SETUP.exe]\n"
          "Checks the setup information file (prod and ver present, a usable product name, the\n"
          "types of the keys the setup reads) and the package (signed with this key, of the\n"
          "version \"ver\", holding the main program <prod in lower case>.exe), writes the\n"
@@ -470,17 +641,22 @@ const std::vector<Command>& commands() {
          "Without it, an \"expires\" of the settings is kept, else they expire 90 days from now;\n"
          "--no-expiry writes none (such settings can be served for ever).\n"
          "A key the setup does not read is refused as a likely misspelling, unless\n"
-         "--allow-unknown is given.\n",
-         {"--key", "-o", "--package", "--expires", "--block-size"},
+         "--allow-unknown is given. Mirrors the setup would ignore are refused.\n"
+         "--product, or --setup with the product read from the setup program: refuse settings\n"
+         "whose \"prod\" is another product (the setup would refuse them).\n",
+         {"--key", "-o", "--package", "--expires", "--block-size", "--product", "--setup"},
          {"--allow-unknown", "--no-expiry"}, sign},
         {"verify", "check the signature of a .dat or .pak file, or a .dat with its .pak",
          "Usage: tessaryn-publish verify FILE --public PUBFILE [--kind dat|pak]\n"
          "                               [--package FILE.pak]\n"
+         "                               [--product NAME | --setup SETUP.exe]\n"
          "Checks the trailing signature of FILE without changing it. The kind is taken from the\n"
          "file's extension unless given. With --package, FILE is settings (.dat) and the pair is\n"
          "checked as the setup checks it: both signatures, the size and SHA-256 the settings\n"
-         "name, the version, and the settings' expiry. Exit code 0 when valid, 1 when not.\n",
-         {"--public", "--kind", "--package"}, {}, verify},
+         "name, the version, and the settings' expiry. --product or --setup: settings for\n"
+         "another product are refused as the setup refuses them. Exit code 0 when valid, 1 when\n"
+         "not.\n",
+         {"--public", "--kind", "--package", "--product", "--setup"}, {}, verify},
         {"unpack", "check a package and extract it into a folder",
          "Usage: tessaryn-publish unpack FILE.pak --public PUBFILE DEST\n"
          "Checks the package's signature and extracts it into DEST as the setup would.\n",
@@ -507,6 +683,14 @@ const std::vector<Command>& commands() {
          "Checks the program's Authenticode signature with osslsigncode, trusting the certificate\n"
          "authorities of CERTFILE (PEM) when given. Exit code 0 when valid, 1 when not.\n",
          {"--ca"}, {}, verifyExeCommand},
+        {"offline", "put the setup and its two files into a folder for a machine without network",
+         "Usage: tessaryn-publish offline SETUP.exe --settings FILE.dat --package FILE.pak\n"
+         "                                -o FOLDER\n"
+         "Copies the setup program into FOLDER with the settings and the package beside it,\n"
+         "named <product>-setup.dat and <product>-setup.pak after the product in the setup's\n"
+         "version information, the names under which the setup takes them without a web host.\n"
+         "Settings for another product are refused.\n",
+         {"--settings", "--package", "-o"}, {}, offline},
     };
     return table;
 }

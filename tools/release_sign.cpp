@@ -88,9 +88,10 @@ std::vector<std::string> packageProblems(const std::string& settingsText,
 }
 
 std::string bindSettings(const std::string& settingsText, const PackageBinding& binding,
-                         const std::optional<std::string>& expires) {
+                         const std::optional<std::string>& expires, const std::string& signer) {
     ordered root = parseObject(settingsText);
     root["package"] = ordered{{"size", binding.size}, {"sha256", sha256Hex(binding.sha256)}};
+    root["signer"] = signer;
     if (expires)
         root["expires"] = *expires;
     else

@@ -36,10 +36,12 @@ std::vector<std::string> packageProblems(const std::string& settingsText,
                                          const std::filesystem::path& path,
                                          const PublicKey& key);
 
-// The settings text with "package" and "expires" written in ("expires" left out when not
-// given), the other keys as they were and in their order. Throws std::runtime_error when the text is no JSON object.
+// The settings text with "package", "expires" ("expires" left out when not given) and "signer"
+// (the signing key's fingerprint, which lets verify tell another key from a changed file)
+// written in, the other keys as they were and in their order. Throws std::runtime_error when
+// the text is no JSON object.
 std::string bindSettings(const std::string& settingsText, const PackageBinding& binding,
-                         const std::optional<std::string>& expires);
+                         const std::optional<std::string>& expires, const std::string& signer);
 
 // What a signed pair's settings say about their package, and what does not match; for
 // `inspect` and `verify`. `package` may be empty (the binding is only shown).

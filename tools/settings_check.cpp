@@ -7,6 +7,7 @@
 #include "package/entry_name.h"
 #include "package/release_rules.h"
 #include "system/ascii_text.h"
+#include "system/web_address.h"
 #include "tools/json_error_text.h"
 
 namespace tessaryn {
@@ -34,7 +35,7 @@ struct KnownKey {
 };
 
 // Every key a setup reads. "package" and "expires" are written by sign --package and --expires,
-// "mirrors" and "blocks" by the hosting side; their values are checked where they are made.
+// "mirrors" and "blocks" by the hosting side, "signer" by sign (the setup reads no "signer"); their values are checked where they are made.
 constexpr KnownKey kKnownKeys[] = {
     {"prod", Kind::String, true, "the product name, e.g. \"Tessaryn\""},
     {"ver", Kind::String, true, "the version, e.g. \"2.0\", shown as DisplayVersion"},
@@ -50,6 +51,7 @@ constexpr KnownKey kKnownKeys[] = {
     {"expires", Kind::Any, false, ""},
     {"mirrors", Kind::Any, false, ""},
     {"blocks", Kind::Any, false, ""},
+    {"signer", Kind::Any, false, ""},
 };
 
 bool knownKey(const std::string& name) {
@@ -105,6 +107,31 @@ std::string quoted(const char* key) {
     text += key;
     text += '"';
     return text;
+}
+
+// The setup leaves out, each with only a log line, a mirror that is no http or https address,
+// holds a space or control character, is longer than 2048 bytes, or comes after the eighth;
+// signing such a list would promise mirrors no user ever reaches.
+void addMirrorProblems(const json& list, std::vector<std::string>& problems) {
+    if (!list.is_array()) {
+        problems.push_back("\"mirrors\" must be an array of addresses, found " + typeName(list));
+        return;
+    }
+    constexpr size_t kMostMirrors = 8, kLongestMirror = 2048;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string* address = list[i].get_ptr<const std::string*>();
+        const bool plain = address && address->size() <= kLongestMirror &&
+                           std::none_of(address->begin(), address->end(), [](char c) {
+                               return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
+                           });
+        if (!plain || !isWebAddress(*address))
+            problems.push_back("\"mirrors\"[" + std::to_string(i) +
+                               "] is no http or https address of at most 2048 bytes without "
+                               "spaces: the setup would ignore it");
+    }
+    if (list.size() > kMostMirrors)
+        problems.push_back("\"mirrors\" names " + std::to_string(list.size()) +
+                           " addresses; the setup uses only the first 8");
 }
 
 }  // namespace
@@ -173,6 +200,7 @@ SettingsFindings checkSettings(const std::string& jsonText, bool allowUnknown) {
         it != root.end() && (!it->is_string() || !parseUtcTime(it->get<std::string>()))) {
         problems.push_back("\"expires\" must be a UTC time such as \"2027-06-30T12:00:00Z\"");
     }
+    if (const auto it = root.find("mirrors"); it != root.end()) addMirrorProblems(*it, problems);
     const auto prod = root.find("prod");
     if (prod != root.end() && prod->is_string()) {
         if (const std::string why = productNameProblem(prod->get<std::string>()); !why.empty()) {

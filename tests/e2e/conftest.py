@@ -34,6 +34,9 @@ SETUP_EXE = WINDOWS_BUILD / "app" / "TessarynSetup.exe"
 # The same setup built with -DTESSARYN_RELEASE_FLOOR=2.0 (scripts/test builds it).
 FLOOR_SETUP_EXE = Path(os.environ.get("TESSARYN_FLOOR_BUILD", ROOT / "build" / "windows-floor")) \
     / "app" / "TessarynSetup.exe"
+# The same setup built with -DTESSARYN_PRODUCT_NAME=Brightpad (scripts/test builds it).
+OWN_PRODUCT_SETUP_EXE = Path(os.environ.get("TESSARYN_OWN_PRODUCT_BUILD",
+                                            ROOT / "build" / "windows-brightpad")) / "app" / "TessarynSetup.exe"
 DRIVER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_window_driver.exe"
 LINK_READER_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_link_reader.exe"
 PROBE_EXE = WINDOWS_BUILD / "tests" / "e2e" / "e2e_launch_probe.exe"
@@ -255,7 +258,7 @@ def make_product(folder: Path, version="1.0", settings=None, files=None, expires
     pak = folder / "tessaryn.pak"
     dat = folder / "tessaryn.dat"
     key = DEV_KEY / "tessaryn.key"
-    publish("pack", tree, "--key", key, "-o", pak, "--version", version)
+    publish("pack", tree, "--key", key, "-o", pak, "--version", version, "--allow-no-main")
     more = ["--expires", expires] if expires else []
     # Small blocks, so that even a small package has several.
     signed = publish("sign", settings_file, "--key", key, "--package", pak, "-o", dat, *more,
@@ -298,7 +301,7 @@ class ReferenceHost:
         with open(self.log, "wb") as log:
             self.process = subprocess.Popen(
                 [sys.executable, str(ROOT / "tools" / "webhost" / "tessaryn_host.py"), "--port",
-                 "0", "--files", str(self.files), "--db", str(self.db),
+                 "0", "--files", str(self.files), "--db", str(self.db), "--allow-empty",
                  "--answers-key", str(ANSWERS_KEY), *extra_args],
                 stdout=subprocess.PIPE, stderr=log, text=True)
         line = self.process.stdout.readline()

@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
         tessaryn::SignedOutput out(argv[4], argv[2]);
         out.write(bytes.data(), bytes.size());
-        out.finish(tessaryn::readSecretKey(argv[1]));
+        out.finish(tessaryn::readSecretKey(argv[1], std::string(argv[2]) == "TSANSWER"
+                                                         ? tessaryn::KeyKind::Answers
+                                                         : tessaryn::KeyKind::Release));
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "e2e_sign_raw: %s\n", error.what());

@@ -173,5 +173,17 @@ def test_demo_refuses_what_it_cannot_do(demo_dir):
     assert missing_build.returncode != 0
     assert "TessarynSetup.exe is missing" in missing_build.stderr
 
+    # A Windows build configured with a publisher's own key: the demo's files would be refused.
+    own_build = demo_dir / "own-key-build"
+    own_build.mkdir()
+    (demo_dir / "own.pub").write_text("ab" * 32 + "\n")
+    (own_build / "CMakeCache.txt").write_text(f"TESSARYN_PUBLIC_KEY_FILE:FILEPATH={demo_dir / 'own.pub'}\n")
+    own_key = subprocess.run(
+        [str(DEMO), "--no-build"], capture_output=True, text=True, timeout=30,
+        env=dict(os.environ, TESSARYN_DEMO_DIR=str(demo_dir), TESSARYN_WINDOWS_BUILD=str(own_build)))
+    assert own_key.returncode != 0
+    assert f"is built with the key {demo_dir / 'own.pub'} for the product Tessaryn" in own_key.stderr
+    assert "a build folder of its own" in own_key.stderr
+
     helped = subprocess.run([str(DEMO), "--help"], capture_output=True, text=True, timeout=30)
     assert helped.returncode == 0 and "--uninstall" in helped.stdout

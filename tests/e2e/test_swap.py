@@ -44,7 +44,8 @@ def test_files_swapped_after_their_check_are_never_used(machine, test_host, prod
     (evil_tree / "data").mkdir(parents=True)
     (evil_tree / "planted.txt").write_bytes(b"never signed")
     evil_pak = machine.downloads.parent / "evil.pak"
-    publish("pack", evil_tree, "--key", DEV_KEY / "tessaryn.key", "-o", evil_pak, "--version", "6.6")
+    publish("pack", evil_tree, "--key", DEV_KEY / "tessaryn.key", "-o", evil_pak, "--version", "6.6",
+            "--allow-no-main")
     bare_bundle = evil_pak.read_bytes()[:-64]
 
     run = machine.start_setup(url_switch(test_host.base_url))

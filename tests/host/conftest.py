@@ -36,7 +36,8 @@ class Host:
             self.rules.write_text(rules_text, encoding="utf-8")
         self.log_path = self.folder / "host.log"
         self.scheme = "http"
-        args = [sys.executable, str(HOST_SCRIPT), "--port", "0", "--files", str(self.files), "--db", str(self.db)]
+        args = [sys.executable, str(HOST_SCRIPT), "--port", "0", "--files", str(self.files), "--db", str(self.db),
+                "--allow-empty"]
         if self.rules:
             args += ["--rules", str(self.rules)]
         args += [*(NO_LIMITS if store_all else ()), *extra_args]

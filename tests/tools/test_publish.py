@@ -102,7 +102,9 @@ def test_help_and_usage_errors():
 def test_keygen_writes_owner_only_secret_and_refuses_to_overwrite(tmp_path, keys):
     secret, public = keys
     assert stat.S_IMODE(secret.stat().st_mode) == 0o600
-    assert len(secret.read_text()) == 129 and secret.read_text().endswith("\n")
+    heading, hex_secret = secret.read_text().split("\n", 1)
+    assert heading == "tessaryn release secret key" and len(hex_secret) == 129
+    assert hex_secret.endswith("\n") and int(hex_secret, 16) >= 0
     pub = public.read_text()
     assert len(pub) == 65 and pub.endswith("\n") and int(pub, 16) >= 0
     before = secret.read_bytes()
@@ -115,6 +117,8 @@ def test_keygen_writes_owner_only_secret_and_refuses_to_overwrite(tmp_path, keys
     assert secret.read_bytes() != before and stat.S_IMODE(secret.stat().st_mode) == 0o600
     hex_key = public.read_text().strip()
     assert hex_key in result.stdout
+    assert f"release secret key written to {secret}" in result.stdout
+    assert f"public key written to {public}" in result.stdout
     initialiser = result.stdout.splitlines()[1]
     assert initialiser.startswith("{0x") and initialiser.endswith("}")
     assert bytes(int(b, 16) for b in initialiser[1:-1].split(", ")) == bytes.fromhex(hex_key)
@@ -125,7 +129,7 @@ def test_pack_verify_unpack_and_independent_decoding(tmp_path, keys):
     source = tmp_path / "src"
     make_tree(source)
     pak = tmp_path / "product.pak"
-    result = run("pack", source, "--key", secret, "-o", pak, "--version", "2.5")
+    result = run("pack", source, "--allow-no-main", "--key", secret, "-o", pak, "--version", "2.5")
     assert result.returncode == 0, result.stderr
     # Not a terminal: plain progress lines, no bar redrawn with carriage returns.
     assert result.stderr.startswith("packing: ") and "\r" not in result.stderr
@@ -162,7 +166,7 @@ def test_tampered_or_mismatched_packages_are_invalid(tmp_path, keys):
     source = tmp_path / "src"
     make_tree(source)
     pak = tmp_path / "p.pak"
-    result = run("pack", source, "--key", secret, "-o", pak)
+    result = run("pack", source, "--allow-no-main", "--key", secret, "-o", pak)
     assert result.returncode == 0
     assert result.stderr.startswith(
         "tessaryn-publish pack: no --version given, so the package is labelled 1.0\n")
@@ -190,7 +194,7 @@ def packed_product(tmp_path, secret, version="1.2", main="tessaryn.exe", name="p
     tree.mkdir()
     (tree / main).write_bytes(os.urandom(1000))
     pak = tmp_path / name
-    result = run("pack", tree, "--key", secret, "-o", pak, "--version", version, "--quiet")
+    result = run("pack", tree, "--allow-no-main", "--key", secret, "-o", pak, "--version", version, "--quiet")
     assert result.returncode == 0, result.stderr
     return pak
 
@@ -210,6 +214,7 @@ def test_sign_binds_the_settings_to_their_package(tmp_path, keys):
     data = pak.read_bytes()
     assert signed.pop("package") == {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}
     assert signed.pop("blocks") == {"size": 4194304, "sha256": [hashlib.sha256(data).hexdigest()]}
+    assert signed.pop("signer") == public.read_text()[:16]
     expires = datetime.datetime.strptime(signed.pop("expires"), "%Y-%m-%dT%H:%M:%SZ")
     days = (expires - datetime.datetime.utcnow()).total_seconds() / 86400
     assert 29.9 < days < 30.1
@@ -304,7 +309,7 @@ def test_sign_names_each_block_of_the_package(tmp_path, keys):
     tree.mkdir()
     (tree / "tessaryn.exe").write_bytes(os.urandom(200_000))
     pak = tmp_path / "p.pak"
-    assert run("pack", tree, "--key", secret, "-o", pak, "--version", "1.2").returncode == 0
+    assert run("pack", tree, "--allow-no-main", "--key", secret, "-o", pak, "--version", "1.2").returncode == 0
     settings = tmp_path / "s.json"
     settings.write_text('{"prod": "Tessaryn", "ver": "1.2"}')
     out = tmp_path / "s.dat"
@@ -446,9 +451,9 @@ def test_one_line_errors_for_missing_and_bad_inputs(tmp_path, keys):
     missing, not_dir = "No such file or directory", "Not a directory"
     cases = [
         (("pack", tmp_path / "nope", "--key", secret, "-o", tmp_path / "x.pak"), "folder not found"),
-        (("pack", tmp_path, "--key", tmp_path / "none.key", "-o", tmp_path / "x.pak"),
+        (("pack", tmp_path, "--allow-no-main", "--key", tmp_path / "none.key", "-o", tmp_path / "x.pak"),
          f"cannot read secret key file {tmp_path / 'none.key'}: {missing}"),
-        (("pack", tmp_path, "--key", public, "-o", tmp_path / "x.pak"), "bad secret key file"),
+        (("pack", tmp_path, "--allow-no-main", "--key", public, "-o", tmp_path / "x.pak"), "bad secret key file"),
         (("verify", tmp_path / "none.pak", "--public", public),
          f"cannot read {tmp_path / 'none.pak'}: {missing}"),
         (("verify", secret, "--public", secret, "--kind", "dat"), "bad public key file"),
@@ -460,7 +465,7 @@ def test_one_line_errors_for_missing_and_bad_inputs(tmp_path, keys):
           packed_product(tmp_path, secret, version="1", main="t.exe", name="t1.pak"), "-o",
           tmp_path / "nodir/x.dat"),
          f"cannot create {tmp_path / 'nodir/x.dat.part'}: {missing}"),
-        (("pack", tmp_path, "--key", secret, "-o", a_file / "x.pak", "--quiet"),
+        (("pack", tmp_path, "--allow-no-main", "--key", secret, "-o", a_file / "x.pak", "--quiet"),
          f"cannot create {a_file / 'x.pak.part'}: {not_dir}"),
         (("keygen", "--secret", a_file / "x.key", "--public", tmp_path / "x.pub"),
          f"cannot create {a_file / 'x.key'}: {not_dir}"),
@@ -483,7 +488,7 @@ def test_pack_output_depends_on_neither_thread_count_nor_display(tmp_path, keys)
     paks = []
     for threads in ("1", "3", "8"):
         pak = tmp_path / f"t{threads}.pak"
-        result = run("pack", source, "--key", secret, "-o", pak, "--threads", threads, "--quiet")
+        result = run("pack", source, "--allow-no-main", "--key", secret, "-o", pak, "--threads", threads, "--quiet")
         assert result.returncode == 0, result.stderr
         assert result.stdout == "" and result.stderr == ""
         assert run("verify", pak, "--public", public).returncode == 0
@@ -497,7 +502,7 @@ def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
     source = tmp_path / "src"
     make_tree(source)
     pak = tmp_path / "p.pak"
-    assert run("pack", source, "--key", secret, "-o", pak, "--version", "3.1").returncode == 0
+    assert run("pack", source, "--allow-no-main", "--key", secret, "-o", pak, "--version", "3.1").returncode == 0
     result = run("inspect", pak, "--public", public, "--json")
     assert result.returncode == 0, result.stderr
     listing = json.loads(result.stdout)
@@ -524,7 +529,7 @@ def test_inspect_lists_entries_and_refuses_a_tampered_package(tmp_path, keys):
     single = tmp_path / "single"
     (single / "only").mkdir(parents=True)
     (single / "only/one.txt").write_text("1")
-    assert run("pack", single, "--key", secret, "-o", pak, "--quiet").returncode == 0
+    assert run("pack", single, "--allow-no-main", "--key", secret, "-o", pak, "--quiet").returncode == 0
     assert run("inspect", pak).stdout.startswith("version 1.0, 1 file, 1 folder\n")
     assert any(line.split()[:3] == ["file", str(packed["bin/app.bin"]), "200000"]
                for line in text.stdout.splitlines())
@@ -694,3 +699,200 @@ def test_sign_exe_runs_osslsigncode_from_path_with_literal_arguments(tmp_path, c
     assert args[args.index("-ts") + 1] == "http://127.0.0.1:9/tsa"
     assert not any("correct horse" in a for a in args) and "-pass" not in args
     assert (tmp_path / "out.exe").read_bytes() == b"signed"
+
+
+def signing_inputs(tmp_path, keys, settings=None):
+    secret, _ = keys
+    path = tmp_path / "settings.json"
+    path.write_text(json.dumps(settings or {"prod": "Tessaryn", "ver": "1.2"}))
+    return path, packed_product(tmp_path, secret)
+
+
+# An output path that is one of the command's inputs, by the same name, another spelling of it
+# or a hard link: refused before anything is written, and the input left as it was.
+@pytest.mark.parametrize("case", ["sign over package", "sign over settings", "sign over key",
+                                  "sign over package by another path", "sign over hard link",
+                                  "pack over key", "keygen public over secret"])
+def test_outputs_never_overwrite_inputs(tmp_path, keys, case):
+    secret, _ = keys
+    settings, pak = signing_inputs(tmp_path, keys)
+    (tmp_path / "sub").mkdir()
+    os.link(pak, tmp_path / "link.pak")
+    output = {"sign over package": pak, "sign over settings": settings, "sign over key": secret,
+              "sign over package by another path": tmp_path / "sub" / ".." / pak.name,
+              "sign over hard link": tmp_path / "link.pak", "pack over key": secret,
+              "keygen public over secret": tmp_path / "sub" / ".." / "new.key"}[case]
+    before = {path: path.read_bytes() for path in (settings, pak, secret)}
+    if case.startswith("sign"):
+        result = run("sign", settings, "--key", secret, "--package", pak, "-o", output)
+    elif case.startswith("pack"):
+        result = run("pack", pak.parent / "tree-p.pak", "--key", secret, "-o", output)
+    else:
+        result = run("keygen", "--secret", tmp_path / "new.key", "--public", output)
+        assert not (tmp_path / "new.key").exists()
+    assert result.returncode == 2 and f"the output {output} is the input" in result.stderr, result.stderr
+    assert {path: path.read_bytes() for path in before} == before
+
+
+# Each secret key file names its kind; one kind is never taken for the other, and a file from
+# before kinds were written is taken with a warning.
+@pytest.mark.parametrize("command, kind, code, said", [
+    ("pack", "answers", 1, "this is the answers key; releases are signed with the release key"),
+    ("sign", "answers", 1, "this is the answers key; releases are signed with the release key"),
+    ("pack", "bare", 0, "does not say whether it is a release or an answers key"),
+    ("sign", "bare", 0, "does not say whether it is a release or an answers key"),
+])
+def test_secret_keys_of_the_wrong_kind_are_refused(tmp_path, keys, command, kind, code, said):
+    secret, _ = keys
+    settings, pak = signing_inputs(tmp_path, keys)
+    key = tmp_path / "other.key"
+    if kind == "answers":
+        assert run("keygen", "--answers", "--secret", key, "--public", tmp_path / "a.pub").returncode == 0
+    else:
+        key.write_text(secret.read_text().splitlines()[1] + "\n")
+    out = tmp_path / "out"
+    if command == "pack":
+        result = run("pack", tmp_path / "tree-p.pak", "--key", key, "-o", out, "--quiet")
+    else:
+        result = run("sign", settings, "--key", key, "--package", pak, "-o", out)
+    assert result.returncode == code and said in result.stderr, result.stderr
+    assert out.exists() == (code == 0)
+
+
+# pack finds the main program the setup starts at the top of the folder only.
+@pytest.mark.parametrize("files, options, code", [
+    (["tessaryn.exe"], [], 0),
+    (["TESSARYN.EXE"], [], 0),
+    (["bin/tessaryn.exe"], [], 1),
+    (["tessaryn.exe/x"], [], 1),
+    (["other.exe"], [], 1),
+    (["other.exe"], ["--allow-no-main"], 0),
+    (["brightpad.exe"], ["--product", "Brightpad"], 0),
+    (["tessaryn.exe"], ["--product", "Brightpad"], 1),
+])
+def test_pack_refuses_a_folder_without_the_main_program(tmp_path, keys, files, options, code):
+    secret, _ = keys
+    tree = tmp_path / "tree"
+    for name in files:
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        (tree / name).write_bytes(b"MZ")
+    out = tmp_path / "p.pak"
+    result = run("pack", tree, "--key", secret, "-o", out, "--quiet", *options)
+    assert result.returncode == code, result.stderr
+    if code:
+        product = "Brightpad" if "Brightpad" in options else "Tessaryn"
+        assert f"has no main program {product.lower()}.exe of the product {product}" in result.stderr
+        assert "--allow-no-main" in result.stderr and not out.exists()
+
+
+def longest_mirror(length):
+    base = "https://m.example/"
+    return base + "a" * (length - len(base))
+
+
+# Mirrors the setup would leave out are refused where they are signed.
+@pytest.mark.parametrize("mirrors, said", [
+    (["https://m.example/p.pak", "http://n.example/p.pak"], None),
+    ([f"https://m{i}.example/p.pak" for i in range(8)], None),
+    ([longest_mirror(2048)], None),
+    ([longest_mirror(2049)], '"mirrors"[0] is no http or https address'),
+    (["https://m.example/p.pak", "ftp://m.example/p.pak"], '"mirrors"[1] is no http or https'),
+    (["https://m.example/a b.pak"], '"mirrors"[0]'),
+    (["https://m.example/a\tb.pak"], '"mirrors"[0]'),
+    (["file:///c:/p.pak"], '"mirrors"[0]'),
+    ([42], '"mirrors"[0]'),
+    ([f"https://m{i}.example/p.pak" for i in range(9)], "names 9 addresses; the setup uses only the first 8"),
+    ("https://m.example/p.pak", '"mirrors" must be an array of addresses, found a string'),
+])
+def test_sign_refuses_mirrors_the_setup_would_ignore(tmp_path, keys, mirrors, said):
+    secret, _ = keys
+    settings, pak = signing_inputs(tmp_path, keys, {"prod": "Tessaryn", "ver": "1.2", "mirrors": mirrors})
+    out = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out)
+    assert result.returncode == (1 if said else 0), result.stderr
+    assert said is None or said in result.stderr
+    assert out.exists() == (said is None)
+
+
+SETUP_EXE = ROOT / "build/windows/app/TessarynSetup.exe"
+
+
+# Settings for another product than the setup's are refused by sign, verify and offline, as the
+# setup would refuse them; the product comes from --product or from the setup's own version
+# information.
+@pytest.mark.parametrize("prod, options, refused", [
+    ("Tessaryn", ["--product", "Tessaryn"], False),
+    ("Tessaryn", ["--product", "Brightpad"], True),
+    ("tessaryn", ["--product", "Tessaryn"], True),
+    ("Tessaryn", ["--setup", SETUP_EXE], False),
+    ("Brightpad", ["--setup", SETUP_EXE], True),
+])
+def test_sign_and_verify_refuse_settings_for_another_product(tmp_path, keys, prod, options, refused):
+    if "--setup" in options and not SETUP_EXE.exists():
+        pytest.skip("needs the Windows build's setup program")
+    secret, public = keys
+    settings, pak = signing_inputs(tmp_path, keys, {"prod": prod, "ver": "1.2"})
+    out = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", out, *options)
+    said = f'"prod" is "{prod}", but the setup is built for the product'
+    assert (result.returncode == 1) == refused and (said in result.stderr) == refused, result.stderr
+    assert out.exists() != refused
+    if not refused:
+        checked = run("verify", out, "--public", public, *options)
+        assert checked.returncode == 0, checked.stderr
+        other = run("verify", out, "--public", public, "--product", "Brightpad")
+        assert other.returncode == 1 and '"prod" is "Tessaryn", but the setup is built for the product' \
+            in other.stderr
+
+
+def test_offline_puts_the_files_beside_the_setup_under_the_names_it_looks_for(tmp_path, keys):
+    if not SETUP_EXE.exists():
+        pytest.skip("needs the Windows build's setup program")
+    secret, _ = keys
+    settings, pak = signing_inputs(tmp_path, keys)
+    dat = tmp_path / "tessaryn.dat"
+    assert run("sign", settings, "--key", secret, "--package", pak, "-o", dat).returncode == 0
+    bundle = tmp_path / "usb"
+    result = run("offline", SETUP_EXE, "--settings", dat, "--package", pak, "-o", bundle)
+    assert result.returncode == 0, result.stderr
+    assert sorted(p.name for p in bundle.iterdir()) == [
+        "Tessaryn-setup.dat", "Tessaryn-setup.pak", "TessarynSetup.exe"]
+    assert (bundle / "Tessaryn-setup.dat").read_bytes() == dat.read_bytes()
+    assert (bundle / "Tessaryn-setup.pak").read_bytes() == pak.read_bytes()
+    # Settings of another product would not be taken by this setup: nothing is written.
+    settings.write_text(json.dumps({"prod": "Brightpad", "ver": "1.2"}))
+    other_pak = packed_product(tmp_path, secret, main="brightpad.exe", name="b.pak")
+    other = tmp_path / "brightpad.dat"
+    assert run("sign", settings, "--key", secret, "--package", other_pak, "-o", other).returncode == 0
+    refused = run("offline", SETUP_EXE, "--settings", other, "--package", other_pak, "-o", tmp_path / "x")
+    assert refused.returncode == 1 and not (tmp_path / "x").exists(), refused.stderr
+    assert '"prod" is "Brightpad", but the setup is built for the product "Tessaryn"' in refused.stderr
+    # The bundle's files are the inputs of a second run into the same folder.
+    again = run("offline", bundle / "TessarynSetup.exe", "--settings", dat, "--package", pak, "-o", bundle)
+    assert again.returncode == 2 and "is the input" in again.stderr
+
+
+# An invalid signature of settings says which of the two it is, from the key the settings name.
+@pytest.mark.parametrize("case, said", [
+    ("other key", "invalid signature: signed with another key (the settings name the key {signer}..., "
+                  "--public is {given}...)\n"),
+    ("changed", "invalid signature: changed after it was signed with this key\n"),
+    ("no signer", ": invalid signature\n"),
+])
+def test_verify_tells_another_key_from_a_changed_file(tmp_path, keys, case, said):
+    secret, public = keys
+    settings, pak = signing_inputs(tmp_path, keys)
+    dat = tmp_path / "s.dat"
+    assert run("sign", settings, "--key", secret, "--package", pak, "-o", dat).returncode == 0
+    given = public
+    data = dat.read_bytes()
+    if case == "other key":
+        given = tmp_path / "o.pub"
+        run("keygen", "--secret", tmp_path / "o.key", "--public", given)
+    elif case == "changed":
+        dat.write_bytes(data.replace(b'"1.2"', b'"9.9"'))
+    else:
+        dat.write_bytes(data.replace(b'"signer"', b'"signet"'))
+    result = run("verify", dat, "--public", given)
+    expected = said.format(signer=public.read_text()[:16], given=given.read_text()[:16])
+    assert result.returncode == 1 and result.stderr.endswith(expected), result.stderr

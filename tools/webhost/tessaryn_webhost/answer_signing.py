@@ -8,12 +8,17 @@ sources as the setup (build/native/libtessaryn_hydrogen.so), loaded with ctypes.
 """
 
 import ctypes
+import logging
 import os
 import struct
 from pathlib import Path
 
 CONTEXT = b"TSANSWER"
 HEADER = "Tessaryn-Answer-Signature"
+# The first line of each kind of secret key file tessaryn-publish keygen writes.
+RELEASE_HEADING = "tessaryn release secret key"
+ANSWERS_HEADING = "tessaryn answers secret key"
+log = logging.getLogger("tessaryn_webhost")
 _DEFAULT_LIBRARY = Path(__file__).resolve().parents[3] / "build" / "native" / "libtessaryn_hydrogen.so"
 
 
@@ -36,8 +41,17 @@ class AnswerSigner:
     """Holds the answers secret key (a file of 128 hex digits, as tessaryn-publish keygen writes)."""
 
     def __init__(self, key_file, library=None):
-        text = Path(key_file).read_text("ascii").strip()
-        key = bytes.fromhex(text)
+        lines = Path(key_file).read_text("ascii").strip().splitlines() or [""]
+        # keygen names the kind on the first line; the release key must never be online.
+        if lines[0] == RELEASE_HEADING:
+            raise ValueError(f"{key_file}: this is the release key; the web host needs the answers "
+                             "key made with `keygen --answers`")
+        if lines[0] == ANSWERS_HEADING:
+            lines = lines[1:]
+        else:
+            log.warning("%s does not say whether it is a release or an answers key; make sure it "
+                        "is the answers key", key_file)
+        key = bytes.fromhex(lines[0] if len(lines) == 1 else "")
         if len(key) != 64:
             raise ValueError(f"{key_file}: expected 128 hex digits of a secret key")
         self._key = key

@@ -58,6 +58,8 @@ def parse_args(argv):
     add("--host", default="127.0.0.1", help="address to listen on (default 127.0.0.1)")
     add("--port", type=int, default=8080, help="port; 0 picks a free one (default 8080)")
     add("--files", default="installers", help="folder of the .dat and .pak files (default ./installers)")
+    add("--allow-empty", action="store_true",
+        help="start even when the files folder holds no .dat file yet (a warning is logged)")
     add("--db", default="events.sqlite3",
         help="SQLite database file of events (default ./events.sqlite3), or a postgresql:// URL "
         "for a PostgreSQL database that several hosts share")
@@ -110,7 +112,15 @@ def parse_args(argv):
         parser.error("--tls-cert and --tls-key go together")
     if not os.path.isdir(args.files):
         parser.error(f"files folder {args.files} does not exist")
+    if not args.allow_empty and not _has_settings(args.files):
+        parser.error(f"files folder {args.files} holds no .dat file, so every setup would get 404; "
+                     "publish one first, or give --allow-empty")
     return args
+
+
+def _has_settings(folder):
+    return any(name.lower().endswith(".dat") and os.path.isfile(os.path.join(folder, name))
+               for name in os.listdir(folder))
 
 
 def _fit_connections(wanted):
@@ -143,9 +153,9 @@ def _listen(host, port):
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         sock.bind((host, port))
         sock.listen(BACKLOG)
-    except OSError:
+    except OSError as e:
         sock.close()
-        raise
+        raise OSError(f"cannot listen on {host}:{port}: {e.strerror or e}") from None
     return sock
 
 
@@ -227,6 +237,9 @@ def _keep_deleting(store, days, stopped):
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
     logging.basicConfig(stream=sys.stderr, level=logging.INFO, format="%(asctime)s %(message)s")
+    if not _has_settings(args.files):
+        log.warning("files folder %s holds no .dat file yet: setups get 404 until one is published",
+                    args.files)
 
     workers = ThreadPoolExecutor(max_workers=args.workers, thread_name_prefix="db")
     store = sock = None

@@ -92,7 +92,15 @@ def retention_cutoff(days, now=None):
 def open_store(target, connections=8):
     if target.startswith(("postgresql://", "postgres://")):
         return PostgresStore(target, connections)
-    return SqliteStore(target)
+    # An address meant for PostgreSQL but misspelt would otherwise become a SQLite file name.
+    if "://" in target or target.startswith(("postgres:", "postgresql:")) or "dbname=" in target:
+        scheme = target.split(":", 1)[0]
+        raise StoreError(f"--db {scheme}:... is no SQLite file and no PostgreSQL address; for "
+                         "PostgreSQL write postgresql://USER@HOST/DATABASE")
+    try:
+        return SqliteStore(target)
+    except sqlite3.Error as e:
+        raise StoreError(f"database {target}: {e}") from None
 
 
 def _funnel_queries(execute, fold, window_start, start, end, limit, offset, window_s):
