@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "app/setup_paths.h"
-#include "app/setup_state.h"
+#include "app/run_outcome.h"
 #include "system/ascii_text.h"
 #include "system/run_log.h"
 #include "system/web_address.h"
@@ -90,20 +90,7 @@ std::string helpText(const std::string& productName, bool uninstaller) {
             "/LOG=\"file\"\tWrite the log to this file.\n"
             "/?, /HELP\tShow this text.\n"
             "Other switches are ignored; /LOG names them in the log.\n\n"
-            "Exit codes:\n";
-    if (uninstaller) {
-        text += "0\tremoved, or nothing to remove\n"
-                "1\tthe question was not answered with Yes\n"
-                "2\tthe web host asked the uninstaller to end\n"
-                "-1\tthe setup information beside the uninstaller is damaged\n";
-    } else {
-        text += "0\tfinished\n"
-                "1\tthe license was not accepted\n"
-                "2\tthe web host asked the setup to end before it had finished\n"
-                "3\tolder than the installed version (see /ALLOWDOWNGRADE)\n"
-                "4\tthe setup files have expired: download the setup again\n"
-                "-1\tdownload, signature check or installation failed\n";
-    }
+            "Exit codes:\n" + exitCodeHelp(uninstaller);
     return text;
 }
 
@@ -135,14 +122,6 @@ CommandLineOptions readCommandLine(std::string_view text) {
         }
     }
     return options;
-}
-
-void applyCommandLine(std::string_view text, SetupState& state) {
-    CommandLineOptions options = readCommandLine(text);
-    if (options.verySilent) state.verySilent = true;
-    if (options.updaterMode) state.updaterMode = true;
-    if (options.allowDowngrade) state.allowDowngrade = true;
-    if (!options.serverOverride.empty()) state.serverOverride = options.serverOverride;
 }
 
 }  // namespace tessaryn

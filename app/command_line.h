@@ -7,8 +7,6 @@
 
 namespace tessaryn {
 
-struct SetupState;
-
 // Cuts the text at every single space; two spaces in a row give an empty token. Quotes have no
 // meaning.
 std::vector<std::string> splitCommandLine(std::string_view text);
@@ -38,14 +36,12 @@ std::string_view argumentsOf(std::string_view wholeCommandLine);
 // dropped. So /LOG="C:\My Logs\setup.txt" and "/LOG=C:\My Logs\setup.txt" are one token each.
 std::vector<std::string> joinQuotedTokens(const std::vector<std::string>& tokens);
 
-// The text of "/?": the switches and the exit codes (of the uninstaller when `uninstaller`).
+// The text of "/?": the switches and the exit codes of the outcome table (of the uninstaller
+// when `uninstaller`).
 std::string helpText(const std::string& productName, bool uninstaller);
 
-// Reads the switches; later "/URL:" and "/LOG" tokens win, unknown tokens are collected.
+// Reads the switches, once per run; later "/URL:" and "/LOG" tokens win, unknown tokens are
+// collected.
 CommandLineOptions readCommandLine(std::string_view text);
-
-// Reads the switches into the run's state. Flags are only ever set; a server override replaces
-// the current one only when the command line gives one.
-void applyCommandLine(std::string_view text, SetupState& state);
 
 }  // namespace tessaryn

@@ -138,10 +138,4 @@ std::string failureCause(const FileDownloader::FetchResult& result) {
     return downloadFailureMessage(result.failure, result.status, result.host, result.tries);
 }
 
-void showDownloadFailure(bool silent, const std::string& webHost, const std::string& cause) {
-    const std::string text = downloadFailureText(webHost, cause);
-    logLine("Message (Error): " + text);
-    if (!silent) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK | MB_ICONERROR);
-}
-
 }  // namespace tessaryn

@@ -36,8 +36,4 @@ FileDownloader::FetchResult downloadFileWithProgress(
 // The cause of a failed download in words (downloadFailureMessage of its result).
 std::string failureCause(const FileDownloader::FetchResult& result);
 
-// Tells the user (unless the run is silent) that a download failed and why, naming the web
-// host for support. It returns, so that the run ends on its own road and its work folder goes.
-void showDownloadFailure(bool silent, const std::string& webHost, const std::string& cause);
-
 }  // namespace tessaryn

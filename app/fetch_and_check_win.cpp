@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "app/setup_state.h"
 
 #include "app/download_job_win.h"
 #include "package/public_key.h"
@@ -84,6 +83,58 @@ bool copyBesideProgram(const FetchRequest& request, uint64_t largest, bool follo
     return true;
 }
 
+// Downloads the file, each byte checked as it arrives; false, with the outcome set, when it did
+// not arrive whole.
+bool downloadChecked(const FetchRequest& request, uint64_t largest,
+                     std::optional<BoundCheck>& check, std::optional<LockedFile>& file,
+                     std::string& failure, Fetched& fetched) {
+    if (request.onSource) request.onSource(false);
+    // Checked as it arrives, no second pass: the download's own handle, which nothing else
+    // could write through, becomes the view that is used.
+    UniqueFile kept;
+    // What arrived, counted apart from the file's size: a file made at its full size for
+    // its reader is no longer as long as what was written.
+    uint64_t arrived = 0;
+    // The one place the bytes are fed; a restart from the first byte starts every check
+    // over, so that no check ever covers bytes of two files.
+    const FileDownloader::Arrival arrival{
+        [&check, &arrived, &request](const uint8_t* bytes, size_t size) {
+            check->add(bytes, size);
+            arrived += size;
+            const ArrivingBlocks* blocks = check->blocks();
+            if (blocks && blocks->failed()) {
+                logLine("Refused: INVALID (" + blocks->failure() + ")");
+                return false;
+            }
+            if (request.onChecked && blocks) request.onChecked(blocks->checkedEnd());
+            return true;
+        },
+        [&check, &arrived, &request] {
+            if (request.onRestart) request.onRestart();
+            check.emplace(request.context, request.binding, request.blocks);
+            arrived = 0;
+        },
+        &kept, request.onOpened};
+    // Every source is held to what was signed: a binding's exact size, else the limit.
+    DownloadLook look{request.silent, request.userAgent, RetrySchedule{},
+                      request.statusSuffix, largest, request.binding != nullptr};
+    if (request.tries) look.schedule.triesPerSource = request.tries;
+    fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
+                                                request.statusText, look, &arrival);
+    pumpMessages();
+    if (!fetched.download.complete) {
+        // What the last source sent cannot be the signed file: as a file that fails its check.
+        fetched.outcome = fetched.download.failure == DownloadFailure::WrongFile
+                              ? FetchOutcome::InvalidSignature
+                              : FetchOutcome::DownloadFailed;
+        return false;
+    }
+    file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));
+    if (file) failure = check->failure(arrived, publisherPublicKey());
+    fetched.followed = true;
+    return true;
+}
+
 }  // namespace
 
 Fetched fetchAndCheck(const FetchRequest& request) {
@@ -112,52 +163,8 @@ Fetched fetchAndCheck(const FetchRequest& request) {
             fetched.outcome = FetchOutcome::Missing;
             return fetched;
         }
-        if (request.onSource) request.onSource(false);
-        // Checked as it arrives, no second pass: the download's own handle, which nothing else
-        // could write through, becomes the view that is used.
-        UniqueFile kept;
-        // What arrived, counted apart from the file's size: a file made at its full size for
-        // its reader is no longer as long as what was written.
-        uint64_t arrived = 0;
-        // The one place the bytes are fed; a restart from the first byte starts every check
-        // over, so that no check ever covers bytes of two files.
-        const FileDownloader::Arrival arrival{
-            [&check, &arrived, &request](const uint8_t* bytes, size_t size) {
-                check->add(bytes, size);
-                arrived += size;
-                const ArrivingBlocks* blocks = check->blocks();
-                if (blocks && blocks->failed()) {
-                    logLine("Refused: INVALID (" + blocks->failure() + ")");
-                    return false;
-                }
-                if (request.onChecked && blocks) request.onChecked(blocks->checkedEnd());
-                return true;
-            },
-            [&check, &arrived, &request] {
-                if (request.onRestart) request.onRestart();
-                check.emplace(request.context, request.binding, request.blocks);
-                arrived = 0;
-            },
-            &kept, request.onOpened};
-        const SetupState& state = setupState();
-        // Every source is held to what was signed: a binding's exact size, else the limit.
-        DownloadLook look{state.verySilent, state.userAgent, RetrySchedule{},
-                          request.statusSuffix, largest, request.binding != nullptr};
-        if (request.tries) look.schedule.triesPerSource = request.tries;
-        fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
-                                                    request.statusText, look, &arrival);
-        pumpMessages();
-        if (!fetched.download.complete) {
-            // What the last source sent cannot be the signed file: as a file that fails its check.
-            fetched.outcome = fetched.download.failure == DownloadFailure::WrongFile
-                                  ? FetchOutcome::InvalidSignature
-                                  : FetchOutcome::DownloadFailed;
-            return fetched;
-        }
-        file = LockedFile::adopt(reinterpret_cast<intptr_t>(kept.release()));
-        if (file) failure = check->failure(arrived, publisherPublicKey());
+        if (!downloadChecked(request, largest, check, file, failure, fetched)) return fetched;
         how = " (as it arrived)";
-        fetched.followed = true;
     }
     logLine(std::string("Signature check ") + request.context + " of " + toUtf8(request.workCopy) +
             how + (request.binding ? " with the size and SHA-256 the settings name" : "") +

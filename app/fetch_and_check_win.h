@@ -47,6 +47,8 @@ struct FetchRequest {
     // The most bytes copied from beside the program without a binding (with one, its size).
     uint64_t largest = TESSARYN_MAX_DOWNLOAD_BYTES;
     int tries = 0;  // of each source when downloading; 0: the download's own number
+    bool silent = false;    // the download's window stays hidden
+    std::string userAgent = {};  // of the run
 };
 
 struct Fetched {

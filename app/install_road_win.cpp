@@ -9,7 +9,7 @@
 #include "app/fetch_and_check_win.h"
 #include "app/install_worker_win.h"
 #include "app/setup_paths.h"
-#include "app/setup_state.h"
+#include "app/run_outcome_win.h"
 #include "app/staged_install_win.h"
 #include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
@@ -38,24 +38,24 @@ namespace tessaryn {
 namespace {
 
 // A pause that lets the user read a window's last line; nobody looks in a /VERYSILENT run.
-void holdForTheEye(std::chrono::steady_clock::duration span) {
-    if (!setupState().verySilent) pumpFor(span);
+void holdForTheEye(bool silent, std::chrono::steady_clock::duration span) {
+    if (!silent) pumpFor(span);
 }
 
-void showProgressWindow(ProgressWindow& window, const RunContext& context) {
-    ShowWindow(window.handle(), setupState().verySilent ? SW_HIDE : context.showCommand);
+void showProgressWindow(ProgressWindow& window, bool silent, const RunContext& context) {
+    ShowWindow(window.handle(), silent ? SW_HIDE : context.showCommand);
     UpdateWindow(window.handle());
 }
 
 // Shows the license until it is accepted or the exit is confirmed (false).
-bool acceptLicense() {
-    SetupState& state = setupState();
-    if (state.verySilent) return true;
+bool acceptLicense(bool silent, const CheckedRelease& release) {
+    if (silent) return true;
     bool accepted = false;
     bool leaving = false;
     std::optional<EulaWindow> eula;
     eula.emplace(
-        state.eulaText, toWide(state.productName + " " + state.version + " Setup - License Agreement"),
+        release.eulaText,
+        toWide(release.productName + " " + release.version + " Setup - License Agreement"),
         [&] {
             accepted = true;
             eula->destroy();
@@ -82,16 +82,16 @@ bool acceptLicense() {
 }
 
 // Step 2: a fresh staging folder beside the install folder, before anything is fetched.
-bool makeStagingFolder(const RunContext& context, StagedInstall& staged) {
+bool makeStagingFolder(bool silent, const RunContext& context, StagedInstall& staged) {
     pumpMessages();
     bool made = false;
     {
         ProgressWindow preparing(true, L"Setup");
         preparing.setStatusText(L"Preparing to install...");
-        showProgressWindow(preparing, context);
+        showProgressWindow(preparing, silent, context);
         made = staged.begin();
         logLine(made ? "Staging folder made" : "Staging folder not made");
-        holdForTheEye(std::chrono::seconds(1));
+        holdForTheEye(silent, std::chrono::seconds(1));
     }
     // The window's end posted WM_QUIT: still queued, it would close the next message box at once.
     pumpMessages();
@@ -110,26 +110,26 @@ uint64_t freeSpaceFor(const std::wstring& folder) {
 // Step 3: with the hashes of the package's blocks named by the settings, the package is
 // unpacked into the staging folder as its checked blocks arrive, downloaded or copied from
 // beside the program. Without them it is unpacked only once it has arrived whole and checked.
-void startUnpackingWhileDownloading(const RunContext& context, const StagedInstall& staged,
+void startUnpackingWhileDownloading(const CheckedRelease& release, const StagedInstall& staged,
                                     bool stagingMade,
                                     std::optional<UnpackWhileDownloading>& early) {
-    if (!stagingMade || !context.packageBinding || !context.blockMap) return;
+    if (!stagingMade || !release.packageBinding || !release.blockMap) return;
     const std::wstring target = staged.folder();
-    early.emplace(context.packageBinding->size, toUtf8(target), freeSpaceFor(target));
+    early.emplace(release.packageBinding->size, toUtf8(target), freeSpaceFor(target));
 }
 
 // Step 4: fetches the package (beside the program, else from the web host) and checks it; the
 // checked package stays locked in the context until unpacking has ended. A package of another
 // version is another release, whatever key signed it.
-std::optional<int> downloadAndCheckPackage(RunContext& context, UnpackWhileDownloading* early) {
-    const SetupState& state = setupState();
+std::optional<int> downloadAndCheckPackage(bool silent, const CheckedRelease& release,
+                                           RunContext& context, UnpackWhileDownloading* early) {
     const auto reportSource = [](bool besideProgram) {
         sendMetric(besideProgram ? UsageEvent::PackageBesideSetup
                                  : UsageEvent::PackageDownloadStarted,
                    true);
     };
-    std::vector<std::string> sources{state.pakUrl};
-    sources.insert(sources.end(), state.mirrors.begin(), state.mirrors.end());
+    std::vector<std::string> sources{context.urls.pak};
+    sources.insert(sources.end(), release.mirrors.begin(), release.mirrors.end());
     FetchRequest request{context.localPak,
                          context.tempPak,
                          std::move(sources),
@@ -137,8 +137,10 @@ std::optional<int> downloadAndCheckPackage(RunContext& context, UnpackWhileDownl
                          kPackageContext,
                          /*mayDownload=*/true,
                          reportSource,
-                         context.packageBinding ? &*context.packageBinding : nullptr,
-                         context.blockMap ? &*context.blockMap : nullptr};
+                         release.packageBinding ? &*release.packageBinding : nullptr,
+                         release.blockMap ? &*release.blockMap : nullptr};
+    request.silent = silent;
+    request.userAgent = context.userAgent;
     if (early) {
         request.onOpened = [early](HANDLE file) { early->opened(file); };
         request.onChecked = [early](uint64_t end) { early->checked(end); };
@@ -151,21 +153,19 @@ std::optional<int> downloadAndCheckPackage(RunContext& context, UnpackWhileDownl
     const bool checked = fetched.outcome == FetchOutcome::Checked;
     if (early && (!checked || !fetched.followed)) early->stop();
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        return reportDownloadFailure(failureCause(fetched.download));
+        return endWithDownloadFailure(failureCause(fetched.download), silent, release.support());
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
-    std::optional<std::string> version;
-    if (checked) {
-        version = bundleVersion(fetched.file.data(), fetched.file.size() - kSignatureBytes);
-        if (version != state.version)
-            logLine("The package holds version " + version.value_or("(none)") +
-                    ", the settings name " + state.version);
-    }
-    if (!checked || version != state.version) {
+    if (!checked) return endRun({Outcome::InvalidSignature, {}}, silent);
+    const std::optional<std::string> version =
+        bundleVersion(fetched.file.data(), fetched.file.size() - kSignatureBytes);
+    if (version != release.version) {
         if (early) early->stop();
-        sendMetric(UsageEvent::SignatureInvalid, true);
-        showInvalidDataBox();
-        return kExitFailure;
+        return endRun({Outcome::PackageMismatch,
+                       "The package holds version " + version.value_or("(none)") +
+                           ", but the setup information names version " + release.version +
+                           "."},
+                      silent, release.support());
     }
     context.package = std::move(fetched.file);
     return std::nullopt;
@@ -233,50 +233,49 @@ std::string moveIntoPlace(const RunContext& context, StagedInstall& staged, bool
 // files are): the new settings' post commands, then those its own checked settings name; its
 // shortcuts. Its record was overwritten by the new one already. Its uninstallation is reported
 // as its uninstaller did, so that the web host still counts 7 then 8 as an upgrade.
-void removePreviousVersion(const RunContext& context, ProgressWindow& window,
-                           const StagedInstall& staged) {
+void removePreviousVersion(const CheckedRelease& release, const RunContext& context,
+                           ProgressWindow& window, const StagedInstall& staged) {
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
     sendMetric(UsageEvent::UninstallStarted, true);
     window.setStatusText(L"Removing previous version...");
     const std::wstring old = staged.oldFolder();
     const std::wstring environment = machineEnvironment(context.workDir);
-    runCommands(setupState().postCommands, old, environment);
-    runCommands(installedPostCommands(old), old, environment);
-    removeShortcuts(true);
+    runCommands(release.postCommands, old, environment);
+    runCommands(installedPostCommands(old, release.productName), old, environment);
+    removeShortcuts(release.productName, true);
     logLine("Previous version removed");
 }
 
-void makeShortcuts(const RunContext& context, const std::wstring& productExe) {
-    const SetupState& state = setupState();
-    const std::wstring name = toWide(state.productName);
-    if (state.createDesktopShortcut)
+void makeShortcuts(const CheckedRelease& release, const RunContext& context,
+                   const std::wstring& productExe) {
+    const std::wstring name = toWide(release.productName);
+    if (release.createDesktopShortcut)
         (void)createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"");
     (void)createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0);
     // Without a web page there is nothing for an "on the Web" entry to open.
-    if (!state.websiteUrl.empty())
-        (void)createStartMenuEntry(toWide(state.websiteUrl), context.installDir,
+    if (!release.websiteUrl.empty())
+        (void)createStartMenuEntry(toWide(release.websiteUrl), context.installDir,
                                    name + L" on the Web", name, L"", L"",
                                    L"%SystemRoot%\\System32\\SHELL32.dll", 2);
 }
 
 // The record of the installed product; its size counts what is in the folder now.
-UninstallRecord uninstallRecord(const RunContext& context, const std::wstring& uninstaller,
-                                const std::wstring& productExe) {
-    const SetupState& state = setupState();
+UninstallRecord uninstallRecord(const CheckedRelease& release, const RunContext& context,
+                                const std::wstring& uninstaller, const std::wstring& productExe) {
     std::wstring folder = context.installDir;
     if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
     const uint64_t bytes = totalSize(listFiles(folder));
     logLine("Uninstall record: " + toUtf8(uninstaller) + ", " + std::to_string(bytes) + " bytes");
-    return {toWide(state.productName), uninstaller,          folder,
-            toWide(state.publisher),   toWide(state.version), toWide(state.websiteUrl),
-            toWide(state.helpUrl),     productExe,            kilobytesOf(bytes)};
+    return {toWide(release.productName), uninstaller,            folder,
+            toWide(release.publisher),   toWide(release.version), toWide(release.websiteUrl),
+            toWide(release.helpUrl),     productExe,              kilobytesOf(bytes)};
 }
 
 // Step 7, the last that can fail: the uninstaller (this program) and beside it the setup
 // information file, signed again; the folder opened to Users; the record. Empty when all is
 // done, else what failed.
-std::string installUninstaller(const RunContext& context, StagedInstall& staged,
-                               const std::wstring& productExe) {
+std::string installUninstaller(const CheckedRelease& release, const RunContext& context,
+                               StagedInstall& staged, const std::wstring& productExe) {
     const std::wstring uninstaller = context.installDir + kUninstallerFileName;
     // Held since start-up: the name may lead to another file by now.
     if (!copyOpenFile(context.programFile, uninstaller)) return "Failed to copy the uninstaller";
@@ -284,23 +283,24 @@ std::string installUninstaller(const RunContext& context, StagedInstall& staged,
     // Written from the bytes that were checked, never read again from the work folder.
     const std::wstring dat = context.installDir + toWide(kUninstallerDatFileName);
     DeleteFileW(dat.c_str());
-    if (!writeFileBytes(dat, {reinterpret_cast<const char*>(context.signedSettings.data()),
-                              context.signedSettings.size()}))
+    if (!writeFileBytes(dat, {reinterpret_cast<const char*>(release.signedBytes.data()),
+                              release.signedBytes.size()}))
         return "Failed to write the uninstall information";
     if (!staged.openToUsers()) return "Failed to set the access of the installed files";
-    if (!registerUninstallEntry(uninstallRecord(context, uninstaller, productExe)))
+    if (!registerUninstallEntry(uninstallRecord(release, context, uninstaller, productExe)))
         return "Failed to register the uninstaller";
     logLine("Registered");
     return {};
 }
 
 // Step 9: init commands, shortcuts, start of the product.
-void startProduct(const RunContext& context, ProgressWindow& window,
-                  PreparedLaunch& productLaunch, const std::wstring& productExe) {
+void startProduct(bool silent, const CheckedRelease& release, const RunContext& context,
+                  ProgressWindow& window, PreparedLaunch& productLaunch,
+                  const std::wstring& productExe) {
     pumpMessages();
     window.setStatusText(L"Initializing product...");
-    runCommands(setupState().initCommands, context.installDir, machineEnvironment(context.workDir));
-    makeShortcuts(context, productExe);
+    runCommands(release.initCommands, context.installDir, machineEnvironment(context.workDir));
+    makeShortcuts(release, context, productExe);
     logLine("Shortcuts made");
     // As the signed-in user: the product must not inherit the setup's elevation.
     productLaunch.launch(productExe, context.installDir);
@@ -309,17 +309,7 @@ void startProduct(const RunContext& context, ProgressWindow& window,
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
     sendMetric(UsageEvent::InstallCompleted, false);
-    holdForTheEye(std::chrono::seconds(1));
-}
-
-void reportWorkerFailure(ProgressWindow& window, const std::string& error) {
-    sendMetric(UsageEvent::InstallFailed, true);
-    logLine("Message (Error): " + error);
-    if (!setupState().verySilent) {
-        HWND owner = IsWindow(window.handle()) ? window.handle() : nullptr;
-        MessageBoxW(owner, toWide(error).c_str(), L"Error", MB_ICONERROR);
-    }
-    holdForTheEye(std::chrono::seconds(3));
+    holdForTheEye(silent, std::chrono::seconds(1));
 }
 
 }  // namespace
@@ -343,61 +333,67 @@ void reportWorkerFailure(ProgressWindow& window, const std::string& error) {
 // folder and ends the run with -1 after event 3. A host's answer
 // may ask the run to end; it ends only between steps, never while files are swapped or the
 // product registered.
-int runInstallRoad(RunContext& context) {
+int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& release,
+                   RunContext& context) {
+    const bool silent = options.verySilent;
+    const auto hostEnd = [silent] { return endRun({Outcome::HostEnded, {}}, silent); };
     // A host that answers the exit event by asking for an end still gets its exit code.
-    if (!acceptLicense()) return hostAskedToEnd() ? kHostEndExitCode : kExitDeclined;
+    if (!acceptLicense(silent, release))
+        return hostAskedToEnd() ? hostEnd() : endRun({Outcome::Declined, {}}, silent);
     sendMetric(UsageEvent::LicenseAccepted, true);
-    if (hostAskedToEnd()) return kHostEndExitCode;
+    if (hostAskedToEnd()) return hostEnd();
     // The way to the desktop shell is found while the package comes.
     PreparedLaunch productLaunch;
 
-    StagedInstall staged(context.installDir, setupState().productName);
-    const bool stagingMade = makeStagingFolder(context, staged);
-    if (hostAskedToEnd()) return kHostEndExitCode;
+    StagedInstall staged(context.installDir, release.productName);
+    const bool stagingMade = makeStagingFolder(silent, context, staged);
+    if (hostAskedToEnd()) return hostEnd();
     std::optional<UnpackWhileDownloading> early;
-    startUnpackingWhileDownloading(context, staged, stagingMade, early);
-    if (auto failed = downloadAndCheckPackage(context, early ? &*early : nullptr)) return *failed;
-    if (hostAskedToEnd()) return kHostEndExitCode;
+    startUnpackingWhileDownloading(release, staged, stagingMade, early);
+    if (auto failed = downloadAndCheckPackage(silent, release, context, early ? &*early : nullptr))
+        return *failed;
+    if (hostAskedToEnd()) return hostEnd();
 
     ProgressWindow installing(false, L"Setup");
     installing.setStatusText(L"Installing the application...");
-    showProgressWindow(installing, context);
+    showProgressWindow(installing, silent, context);
     const UnpackResult unpacked =
         unpackIntoStaging(context, staged, stagingMade, early, installing);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     const bool upgrade = isDirectory(context.installDir);
     const std::wstring productExe =
-        context.installDir + toWide(lowerCaseAscii(setupState().productName) + ".exe");
+        context.installDir + toWide(lowerCaseAscii(release.productName) + ".exe");
     std::optional<std::string> failure;
     if (!unpacked.isDone()) failure = unpacked.text();
     if (!failure) {
         std::string error = moveIntoPlace(context, staged, upgrade);
-        if (error.empty()) error = installUninstaller(context, staged, productExe);
+        if (error.empty()) error = installUninstaller(release, context, staged, productExe);
         if (!error.empty()) {
             staged.putOldBack();
             failure = error;
         }
     }
 
-    int exitCode = kExitSuccess;
     if (failure) {
         staged.discard();
-        reportWorkerFailure(installing, *failure);
-        exitCode = kExitFailure;
-    } else {
-        staged.commit();
-        if (upgrade) removePreviousVersion(context, installing, staged);
-        startProduct(context, installing, productLaunch, productExe);
-        staged.removeOld();
+        const int code =
+            endRun({Outcome::InstallFailed, *failure}, silent, {}, installing.handle());
+        holdForTheEye(silent, std::chrono::seconds(3));
+        DestroyWindow(installing.handle());
+        // Pending events get their bounded wait as the process ends.
+        holdForTheEye(silent, std::chrono::seconds(2));
+        return code;
     }
+    staged.commit();
+    if (upgrade) removePreviousVersion(release, context, installing, staged);
+    startProduct(silent, release, context, installing, productLaunch, productExe);
+    staged.removeOld();
     // The installation is complete: an end asked for now is only a shorter goodbye.
-    if (exitCode == kExitSuccess && hostAskedToEnd()) return kExitSuccess;
-
+    if (hostAskedToEnd()) return endRun({Outcome::Finished, {}}, silent);
     DestroyWindow(installing.handle());
-    // Pending events get their bounded wait as the process ends.
-    holdForTheEye(std::chrono::seconds(2));
-    return exitCode;
+    holdForTheEye(silent, std::chrono::seconds(2));
+    return endRun({Outcome::Finished, {}}, silent);
 }
 
 }  // namespace tessaryn

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/setup_state.h"
 #include "system/ascii_text.h"
 #include "system/run_log.h"
 #include "system/web_address.h"
@@ -51,14 +50,6 @@ std::vector<std::string> packageMirrors(const SetupSettings& settings) {
         }
     }
     return mirrors;
-}
-
-void formInstallerUrls() {
-    SetupState& state = setupState();
-    InstallerUrls urls = installerUrls(serverOrigin(), state.productName);
-    state.datUrl = std::move(urls.dat);
-    state.pakUrl = std::move(urls.pak);
-    state.metricsUrl = std::move(urls.metrics);
 }
 
 }  // namespace tessaryn

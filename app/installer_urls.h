@@ -29,8 +29,4 @@ inline constexpr size_t kLongestMirror = 2048;
 // not a string) and those past kMostMirrors are left out, each with a log line.
 std::vector<std::string> packageMirrors(const SetupSettings& settings);
 
-// Sets datUrl, pakUrl and metricsUrl of the process-wide state. Called after the command line
-// has been read, so that a "/URL:" override reaches every address.
-void formInstallerUrls();
-
 }  // namespace tessaryn

@@ -3,12 +3,13 @@
 
 #include <exception>
 #include <string>
+#include <variant>
 
 #include "app/command_line.h"
 #include "app/install_road_win.h"
 #include "app/product_name.h"
 #include "app/setup_paths.h"
-#include "app/setup_state.h"
+#include "app/run_outcome_win.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
 #include "app/work_folder_win.h"
@@ -27,12 +28,6 @@
 #include "telemetry/events_win.h"
 
 namespace {
-
-void showError(const char* text) {
-    tessaryn::logLine(std::string("Message (Error): ") + text);
-    if (!tessaryn::setupState().verySilent)
-        MessageBoxW(nullptr, tessaryn::toWide(text).c_str(), L"Error", MB_ICONERROR);
-}
 
 // Writes to the standard output the caller redirected, else to the console of the program that
 // started this one (a windowed program has none of its own).
@@ -73,7 +68,7 @@ int showHelp(bool verySilent) {
             toWide(std::string(kBuiltInProductName) + (uninstaller ? " Uninstall" : " Setup"));
         MessageBoxW(nullptr, toWide(text).c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
     }
-    return kExitSuccess;
+    return outcomeRow(Outcome::Finished).exitCode;
 }
 
 void logStart(const std::string& wholeCommandLine, const std::vector<std::string>& unknown) {
@@ -84,14 +79,14 @@ void logStart(const std::string& wholeCommandLine, const std::vector<std::string
     logLine("System: " + toUtf8(getSystemDescription()));
 }
 
-void logRun(const tessaryn::RunContext& context) {
+void logRun(const tessaryn::CommandLineOptions& options, const tessaryn::RunContext& context) {
     using namespace tessaryn;
-    const SetupState& state = setupState();
-    logLine(std::string("Mode: ") + (state.uninstallMode ? "uninstall" : "install") +
-            (state.verySilent ? ", very silent" : "") + (state.updaterMode ? ", updater" : ""));
-    logLine("Setup information address: " + state.datUrl);
-    logLine("Package address: " + state.pakUrl);
-    logLine("Events address: " + state.metricsUrl);
+    logLine(std::string("Mode: ") + (context.uninstaller ? "uninstall" : "install") +
+            (options.verySilent ? ", very silent" : "") +
+            (options.updaterMode ? ", updater" : ""));
+    logLine("Setup information address: " + context.urls.dat);
+    logLine("Package address: " + context.urls.pak);
+    logLine("Events address: " + context.urls.metrics);
     logLine("Work files: " + toUtf8(context.tempDat) + ", " + toUtf8(context.tempPak));
     // What the folder was made with, and what the system reads back (Wine shows its own view).
     logLine("Work folder access: " + toUtf8(kPrivateFolderAccess) + " (read back: " +
@@ -108,22 +103,21 @@ void logInstalledFiles(const tessaryn::RunContext& context) {
         logLine("  " + file.name + " (" + std::to_string(file.size) + " bytes)");
 }
 
-int run(const std::string& commandLine, int showCommand) {
+// The three values of a run, each made once: the options (read in WinMain), the resources
+// (opened here, held until the run returns) and the checked release (read by obtainSettings).
+int run(const tessaryn::CommandLineOptions& options, int showCommand) {
     using namespace tessaryn;
     const UniqueFile program = openProgramFile();
     WorkFolder work;  // removed when the run returns, whichever way
-    RunContext context;
-    context.programFile = program.get();
-    context.showCommand = showCommand;
-    context.workDir = work.path();
-    initialiseState(commandLine, context);
-    logRun(context);
-    if (auto code = obtainSettings(context)) return *code;
-    const SetupState& state = setupState();
-    logLine("Product: " + state.productName + " " + state.version);
+    RunContext context = startRun(options, program.get(), work.path(), showCommand);
+    logRun(options, context);
+    std::variant<CheckedRelease, int> obtained = obtainSettings(options, context);
+    if (const int* code = std::get_if<int>(&obtained)) return *code;
+    const CheckedRelease& release = std::get<CheckedRelease>(obtained);
+    logLine("Product: " + release.productName + " " + release.version);
     logLine("Install folder: " + toUtf8(context.installDir));
-    if (state.uninstallMode) return runUninstallRoad(context);
-    const int code = runInstallRoad(context);
+    if (context.uninstaller) return runUninstallRoad(options, release, context);
+    const int code = runInstallRoad(options, release, context);
     logInstalledFiles(context);
     return code;
 }
@@ -138,21 +132,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     const std::string whole = wide ? tessaryn::toUtf8(wide) : std::string();
     const std::string line(tessaryn::argumentsOf(whole));
     tessaryn::setBeforeEnd(tessaryn::finishPendingMetrics);
-    int code = tessaryn::kExitFailure;
+    int code = 0;
+    // Read first, so that silence is known before anything can fail: no box interrupts a silent
+    // run.
+    const tessaryn::CommandLineOptions options = tessaryn::readCommandLine(line);
     try {
-        const tessaryn::CommandLineOptions options = tessaryn::readCommandLine(line);
         if (options.showHelp) tessaryn::endProcess(showHelp(options.verySilent));
-        // Silence is known before anything can fail, so that no box interrupts a silent run.
-        tessaryn::setupState().verySilent = options.verySilent;
         if (options.log && tessaryn::openRunLog(options.logFile, tessaryn::kBuiltInProductName))
             logStart(whole, options.unknown);
         tessaryn::initSignatures();
-        code = run(line, showCommand);
+        code = run(options, showCommand);
         // The work folder is gone by now; what follows is the wait for pending events.
         tessaryn::logLine("Run ended");
     } catch (const std::exception& error) {
-        showError(error.what());
-        code = tessaryn::kExitFailure;
+        code = tessaryn::endRun({tessaryn::Outcome::Unexpected, error.what()}, options.verySilent);
     }
     // Events sent in the background get a moment to reach the host before the process ends.
     tessaryn::endProcess(code);

@@ -10,7 +10,8 @@
 #include "app/product_name.h"
 #include "app/setup_paths.h"
 #include "app/setup_settings.h"
-#include "app/setup_state.h"
+#include "app/run_outcome_win.h"
+#include "app/web_origin.h"
 #include "app/download_job_win.h"
 #include "package/block_map.h"
 #include "package/public_key.h"
@@ -56,44 +57,62 @@ struct ReleaseTerms {
     const nlohmann::json* blocks = nullptr;
 };
 
-// Reads the settings from the checked bytes themselves (payload, then signature).
-ReleaseTerms readSettings(const std::vector<uint8_t>& signedBytes, SetupSettings& settings) {
-    settings.loadBytes(signedBytes.data(), signedBytes.size() - kSignatureBytes);
-    SetupState& state = setupState();
-    state.productName = settings.getString("prod", "");
-    state.eulaText = settings.getString("eula", "");
-    state.version = settings.getString("ver", "");
-    state.initCommands = settings.getStringArray("init", {});
-    state.postCommands = settings.getStringArray("post", {});
-    state.websiteUrl = settings.getString("www", "");
-    state.publisher = settings.getString("publisher", "");
-    state.helpUrl = settings.getString("help", "");
-    state.createDesktopShortcut = settings.getBool("desk");
-    state.metricsEnabled = settings.getBool("metric");
-    state.mirrors = packageMirrors(settings);
-    for (const std::string& mirror : state.mirrors) logLine("Package mirror: " + mirror);
-    // Events are switched on only now, from the settings just read.
-    configureTelemetry({state.metricsUrl, state.productName, state.machineId, state.userAgent,
-                        state.verySilent, state.metricsEnabled, answersPublicKey(),
-                        toUtf8(getSystemDescription())});
+// Reads the release from the checked bytes themselves (payload, then signature).
+ReleaseTerms readRelease(SetupSettings& settings, CheckedRelease& release) {
+    const std::vector<uint8_t>& bytes = release.signedBytes;
+    settings.loadBytes(bytes.data(), bytes.size() - kSignatureBytes);
+    release.productName = settings.getString("prod", "");
+    release.eulaText = settings.getString("eula", "");
+    release.version = settings.getString("ver", "");
+    release.initCommands = settings.getStringArray("init", {});
+    release.postCommands = settings.getStringArray("post", {});
+    release.websiteUrl = settings.getString("www", "");
+    release.publisher = settings.getString("publisher", "");
+    release.helpUrl = settings.getString("help", "");
+    release.createDesktopShortcut = settings.getBool("desk");
+    release.metricsEnabled = settings.getBool("metric");
+    release.mirrors = packageMirrors(settings);
+    for (const std::string& mirror : release.mirrors) logLine("Package mirror: " + mirror);
     return {settings.find("package"), settings.find("expires"), settings.find("blocks")};
 }
 
-// An older release than this machine may get: said, and the run ends with its exit code.
-int refuseOlder(const std::string& text) {
-    logLine("Message (Older version): " + text);
-    if (!setupState().verySilent)
-        MessageBoxW(nullptr, toWide(text).c_str(), L"Older version", MB_ICONERROR);
-    return kExitDowngradeRefused;
+// Events are switched on only now, from the release just read. The sender keeps this one
+// configuration for the rest of the process: events and the host's answers are handled on
+// background threads, which must never see it change under them.
+void switchEventsOn(const CommandLineOptions& options, const CheckedRelease& release,
+                    const RunContext& context) {
+    configureTelemetry({context.urls.metrics, release.productName, context.machineId,
+                        context.userAgent, options.verySilent, release.metricsEnabled,
+                        answersPublicKey(), toUtf8(getSystemDescription())});
+}
+
+// The installed version, when it is newer than the release: the run ends with its exit code,
+// unless /ALLOWDOWNGRADE goes back on purpose.
+std::optional<int> refuseOlder(const CommandLineOptions& options, const CheckedRelease& release) {
+    const std::optional<std::wstring> installed = installedVersion(toWide(release.productName));
+    if (!installed) return std::nullopt;
+    const std::string installedText = toUtf8(*installed);
+    logLine("Installed version: " + installedText);
+    if (compareVersions(release.version, installedText) >= 0) return std::nullopt;
+    if (options.allowDowngrade) {
+        logLine("Going back from " + installedText + " to " + release.version +
+                " (/ALLOWDOWNGRADE)");
+        return std::nullopt;
+    }
+    return endRun({Outcome::OlderVersion,
+                   release.productName + " " + installedText +
+                       " is installed; this setup holds the older version " + release.version +
+                       " and does not replace it."},
+                  options.verySilent);
 }
 
 // The release's own terms, for an install: it names its package, is not past its time and is
 // not older than the installed version. Empty when it may go on, else the exit code.
-std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, RunContext& context) {
-    SetupState& state = setupState();
+std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLineOptions& options,
+                                     CheckedRelease& release) {
+    const bool silent = options.verySilent;
     const std::optional<PackageBinding> binding =
         terms.package ? readPackageBinding(*terms.package) : std::nullopt;
-    const bool bindingValid = binding.has_value();
     // A block map stands only beside the package it divides, and must agree with it.
     std::optional<BlockMap> blocks;
     if (terms.blocks && binding) blocks = readBlockMap(*terms.blocks, *binding);
@@ -101,49 +120,30 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, RunContext& cont
         terms.expires && terms.expires->is_string()
             ? parseUtcTime(terms.expires->get_ref<const std::string&>())
             : std::nullopt;
-    if ((terms.package && !bindingValid) || (!terms.package && !kAcceptUnboundPackage) ||
-        (terms.expires && !expires) || (terms.blocks && !blocks)) {
-        logLine(!terms.package
-                    ? "The settings name no package"
-                    : "The settings' \"package\", \"blocks\" or \"expires\" is malformed");
-        sendMetric(UsageEvent::SignatureInvalid, true);
-        showInvalidDataBox();
-        return kExitFailure;
-    }
-    context.packageBinding = binding;
-    context.blockMap = std::move(blocks);
-    if (expires && static_cast<int64_t>(std::time(nullptr)) > *expires) {
-        const std::string text = "The setup files have expired (" +
-                                 terms.expires->get<std::string>() +
-                                 "). Please download the setup again.";
-        logLine("Message (Setup files expired): " + text);
-        if (!state.verySilent)
-            MessageBoxW(nullptr, toWide(text).c_str(), L"Setup files expired", MB_ICONERROR);
-        return kExitSettingsExpired;
-    }
-    const std::optional<std::wstring> installed = installedVersion(toWide(state.productName));
-    if (!installed) return std::nullopt;
-    const std::string installedText = toUtf8(*installed);
-    logLine("Installed version: " + installedText);
-    if (compareVersions(state.version, installedText) >= 0) return std::nullopt;
-    if (state.allowDowngrade) {
-        logLine("Going back from " + installedText + " to " + state.version + " (/ALLOWDOWNGRADE)");
-        return std::nullopt;
-    }
-    return refuseOlder(state.productName + " " + installedText +
-                       " is installed; this setup holds the older version " + state.version +
-                       " and does not replace it.");
+    if (!terms.package && !kAcceptUnboundPackage)
+        return endRun({Outcome::SettingsMalformed, "names no package"}, silent, release.support());
+    const char* malformed = terms.package && !binding ? "\"package\""
+                            : terms.blocks && !blocks ? "\"blocks\""
+                            : terms.expires && !expires ? "\"expires\""
+                                                        : nullptr;
+    if (malformed)
+        return endRun({Outcome::SettingsMalformed, std::string("has a malformed ") + malformed},
+                      silent, release.support());
+    release.packageBinding = binding;
+    release.blockMap = std::move(blocks);
+    if (expires && static_cast<int64_t>(std::time(nullptr)) > *expires)
+        return endRun({Outcome::Expired, terms.expires->get<std::string>()}, silent,
+                      release.support());
+    return refuseOlder(options, release);
 }
 
 // A fetched settings file that may be read, else the exit code (an invalid or oversized one).
-std::optional<int> refuseUnchecked(const Fetched& fetched) {
+std::optional<int> refuseUnchecked(const Fetched& fetched, bool silent) {
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        return reportDownloadFailure(failureCause(fetched.download));
+        return endWithDownloadFailure(failureCause(fetched.download), silent, {});
     if (fetched.outcome == FetchOutcome::Checked && fetched.file.size() <= kLargestSettingsFile)
         return std::nullopt;
-    sendMetric(UsageEvent::SignatureInvalid, true);
-    showInvalidDataBox();
-    return kExitFailure;
+    return endRun({Outcome::InvalidSignature, {}}, silent);
 }
 
 ReleaseMark releaseMark(const LockedFile& file) {
@@ -167,7 +167,7 @@ std::optional<int> weighHostRelease(RunContext& context, FetchRequest& request,
     Fetched host = fetchAndCheck(request);
     const bool answered = host.outcome != FetchOutcome::DownloadFailed;
     if (answered || host.download.failure == DownloadFailure::Cancelled)
-        if (auto refused = refuseUnchecked(host)) return refused;
+        if (auto refused = refuseUnchecked(host, request.silent)) return refused;
     const ReleaseMark beside = releaseMark(fetched.file);
     const ReleaseMark named = answered ? releaseMark(host.file) : ReleaseMark{};
     const ReleaseChoice choice =
@@ -183,89 +183,85 @@ std::optional<int> weighHostRelease(RunContext& context, FetchRequest& request,
             (answered ? "release " + named.version : failureCause(host.download)) + " - " +
             kWhy[static_cast<int>(choice)]);
     if (choice == ReleaseChoice::BelowFloor)
-        return refuseOlder("The setup files are older than this setup accepts. Please download "
-                           "the setup again.");
+        return endRun({Outcome::BelowFloor, {}}, request.silent);
     if (choice == ReleaseChoice::Host) context.localPak.clear();
     if (choice <= ReleaseChoice::Host) fetched.file = std::move(host.file);
     return std::nullopt;
 }
 
+// No setup information beside the uninstaller: with the product's record still there, the
+// uninstaller cannot remove what it installed; without it, there is nothing to remove.
+int endWithoutUninstallInformation(bool silent) {
+    const bool recorded = installedVersion(toWide(kBuiltInProductName)).has_value();
+    logLine(std::string("No setup information beside the uninstaller; the product is ") +
+            (recorded ? "recorded as installed" : "not recorded as installed"));
+    return endRun({recorded ? Outcome::UninstallerInfoMissing : Outcome::NothingToRemove,
+                   kBuiltInProductName},
+                  silent);
+}
+
 }  // namespace
 
-void showInvalidDataBox() {
-    logLine("Message (Invalid data signature): Setup cannot continue. Please re-download and "
-            "try again.");
-    if (!setupState().verySilent)
-        MessageBoxW(nullptr, L"Setup cannot continue. Please re-download and try again.",
-                    L"Invalid data signature", MB_ICONERROR);
-}
-
-int reportDownloadFailure(const std::string& cause) {
-    sendMetric(UsageEvent::DownloadFailed, true);
-    showDownloadFailure(setupState().verySilent, webHostName(), cause);
-    return kExitFailure;
-}
-
-void initialiseState(const std::string& commandLine, RunContext& context) {
-    SetupState& state = setupState();
-    state.productName = kBuiltInProductName;
-    // The command line comes before the addresses, so that "/URL:" reaches them.
-    applyCommandLine(commandLine, state);
-    formInstallerUrls();
-    state.uninstallMode = isUninstallerBaseName(getModuleBaseName());
-    state.machineId = makeMachineId();
-    state.userAgent =
+RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
+                    const std::wstring& workDir, int showCommand) {
+    RunContext context;
+    context.showCommand = showCommand;
+    context.programFile = programFile;
+    context.workDir = workDir;
+    context.uninstaller = isUninstallerBaseName(getModuleBaseName());
+    context.urls = installerUrls(originFor(options.serverOverride), kBuiltInProductName);
+    context.machineId = makeMachineId();
+    context.userAgent =
         std::string("Setup/") + kSetupVersion + " (" + toUtf8(getSystemDescription()) + ")";
-
     const std::wstring moduleDir = getModuleDirectory() + L"\\";
-    const std::wstring& workDir = context.workDir;
-    context.localDat = moduleDir + toWide(localDatFileName(state.productName, state.uninstallMode));
+    context.localDat =
+        moduleDir + toWide(localDatFileName(kBuiltInProductName, context.uninstaller));
     context.tempDat = workDir + L"setup.dat";
-    context.localPak = moduleDir + toWide(localPakFileName(state.productName));
+    context.localPak = moduleDir + toWide(localPakFileName(kBuiltInProductName));
     context.tempPak = workDir + L"setup.pak";
+    // The settings must name this very product (obtainSettings refuses others).
+    context.installDir = programFilesFolder() + L"\\" + toWide(kBuiltInProductName) + L"\\";
+    return context;
 }
 
-std::optional<int> obtainSettings(RunContext& context) {
-    SetupState& state = setupState();
+std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& options,
+                                                 RunContext& context) {
+    const bool silent = options.verySilent;
     // Always from the primary address: the mirrors are named in this very file.
-    FetchRequest request{context.localDat, context.tempDat, {state.datUrl},
-                         "Initializing setup... ", kSettingsContext, !state.uninstallMode,
+    FetchRequest request{context.localDat, context.tempDat, {context.urls.dat},
+                         "Initializing setup... ", kSettingsContext, !context.uninstaller,
                          /*onSource=*/nullptr};
     request.largest = kLargestSettingsFile;
+    request.silent = silent;
+    request.userAgent = context.userAgent;
     Fetched fetched = fetchAndCheck(request);
-    if (fetched.outcome == FetchOutcome::Missing) {
-        logLine("Message (Error): Error uninstalling.");
-        if (!state.verySilent) MessageBoxA(nullptr, "Error uninstalling.", "Error", MB_OK);
-        return kExitSuccess;
-    }
-    if (auto refused = refuseUnchecked(fetched)) return refused;
+    if (fetched.outcome == FetchOutcome::Missing) return endWithoutUninstallInformation(silent);
+    if (auto refused = refuseUnchecked(fetched, silent)) return *refused;
     // Copied from beside the setup (no download): another release than the host's current one.
-    if (!state.uninstallMode && !fetched.download.complete)
-        if (auto refused = weighHostRelease(context, request, fetched)) return refused;
+    if (!context.uninstaller && !fetched.download.complete)
+        if (auto refused = weighHostRelease(context, request, fetched)) return *refused;
     // Read once: these bytes are parsed now and stored as the uninstaller's copy later.
-    context.signedSettings.assign(fetched.file.data(), fetched.file.data() + fetched.file.size());
-    // Signed settings of another product (same key) are no settings of this setup.
-    const std::string builtInName = state.productName;
+    CheckedRelease release;
+    release.signedBytes.assign(fetched.file.data(), fetched.file.data() + fetched.file.size());
     SetupSettings settings;
-    const ReleaseTerms terms = readSettings(context.signedSettings, settings);
-    // The name becomes a folder under Program Files that upgrades and uninstalls delete whole:
-    // a name that is not one plain folder name is refused like an untrusted file.
-    if (state.productName != builtInName || !isUsableProductName(state.productName)) {
-        logLine("The settings are for the product \"" + state.productName + "\", not " +
-                builtInName);
-        if (!state.uninstallMode) sendMetric(UsageEvent::SignatureInvalid, true);
-        showInvalidDataBox();
-        return kExitFailure;
+    const ReleaseTerms terms = readRelease(settings, release);
+    switchEventsOn(options, release, context);
+    // Signed settings of another product (same key) are no settings of this setup. The name
+    // becomes a folder under Program Files that upgrades and uninstalls delete whole: a name
+    // that is not one plain folder name is refused with them.
+    if (release.productName != kBuiltInProductName || !isUsableProductName(release.productName)) {
+        logLine("The settings are for the product \"" + release.productName + "\", not " +
+                kBuiltInProductName);
+        return endRun({context.uninstaller ? Outcome::UninstallerForeign : Outcome::OtherProduct,
+                       release.productName},
+                      silent, release.support());
     }
     // The uninstaller's own copy was checked when it was installed; its time may have passed.
-    if (!state.uninstallMode) {
-        if (auto refused = checkReleaseTerms(terms, context)) return refused;
-    }
+    if (!context.uninstaller)
+        if (auto refused = checkReleaseTerms(terms, options, release)) return *refused;
     // Reported only now: before the settings are read, events are still switched off.
-    if (state.updaterMode) sendMetric(UsageEvent::UpdaterRun, true);
-
-    context.installDir = programFilesFolder() + L"\\" + toWide(state.productName) + L"\\";
-    return std::nullopt;
+    if (options.updaterMode) sendMetric(UsageEvent::UpdaterRun, true);
+    return release;
 }
 
 }  // namespace tessaryn

@@ -1,9 +1,11 @@
 #pragma once
-// Start-up and the stage both roads share: fill the setup state, obtain, check and read the
-// setup information file.
-#include <optional>
+// Start-up and the stage both roads share: locate the run's resources, obtain, check and read
+// the setup information file.
 #include <string>
+#include <variant>
 
+#include "app/checked_release.h"
+#include "app/command_line.h"
 #include "app/run_context_win.h"
 
 namespace tessaryn {
@@ -11,16 +13,15 @@ namespace tessaryn {
 // The largest setup information file taken: it is held in memory whole.
 inline constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
 
-void initialiseState(const std::string& commandLine, RunContext& context);
+// The run's resources: addresses (with the options' "/URL:"), file names beside the program and
+// in the work folder, the install folder, the identifiers sent with every request.
+RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
+                    const std::wstring& workDir, int showCommand);
 
-// Empty when the run goes on to its road; otherwise the exit code that ends it.
-std::optional<int> obtainSettings(RunContext& context);
-
-// The box for a setup information file or package that cannot be trusted (not in a silent run).
-void showInvalidDataBox();
-
-// Reports a failed download (event, and a box saying why) and gives -1, for the run to return:
-// ending the process here would leave the work folder behind.
-int reportDownloadFailure(const std::string& cause);
+// The checked release the run goes on with, or the exit code of its end (already reported).
+// Switches events on, from the release just read. May drop `context.localPak` when the web host
+// names another release than the files beside the setup.
+std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& options,
+                                                 RunContext& context);
 
 }  // namespace tessaryn

@@ -7,7 +7,7 @@
 
 #include "app/setup_paths.h"
 #include "app/setup_settings.h"
-#include "app/setup_state.h"
+#include "app/run_outcome_win.h"
 #include "app/startup_win.h"
 #include "package/public_key.h"
 #include "system/folder_swap_win.h"
@@ -32,7 +32,8 @@ std::wstring commonProgramsFolder() {
 
 }  // namespace
 
-std::vector<std::string> installedPostCommands(const std::wstring& folder) {
+std::vector<std::string> installedPostCommands(const std::wstring& folder,
+                                               const std::string& productName) {
     const UniqueFile file(CreateFileW((folder + toWide(kUninstallerDatFileName)).c_str(),
                                       GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -48,7 +49,7 @@ std::vector<std::string> installedPostCommands(const std::wstring& folder) {
             verifySignedBytes(bytes.data(), got, kSettingsContext, publisherPublicKey()))
             settings.loadBytes(bytes.data(), got - kSignatureBytes);
     }
-    if (!settings.loaded() || settings.getString("prod", "") != setupState().productName) {
+    if (!settings.loaded() || settings.getString("prod", "") != productName) {
         logLine("Post commands of the previous version not run: its setup information file is "
                 "missing or not signed for this product");
         return {};
@@ -56,37 +57,36 @@ std::vector<std::string> installedPostCommands(const std::wstring& folder) {
     return settings.getStringArray("post", {});
 }
 
-void removeShortcuts(bool desktop) {
-    const std::wstring name = toWide(setupState().productName);
+void removeShortcuts(const std::string& productName, bool desktop) {
+    const std::wstring name = toWide(productName);
     if (desktop) (void)deleteDesktopShortcut(name);
     (void)deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
 }
 
-int runUninstallRoad(const RunContext& context) {
-    const SetupState& state = setupState();
-    if (!state.verySilent) {
-        const std::string question = "Would you like to uninstall " + state.productName + "?";
+int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& release,
+                     const RunContext& context) {
+    const bool silent = options.verySilent;
+    if (!silent) {
+        const std::string question = "Would you like to uninstall " + release.productName + "?";
         const int answer = MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",
                                        MB_YESNO | MB_ICONQUESTION);
         logLine("Message (Uninstall): " + question +
                 (answer == IDYES ? " Answer: Yes" : " Answer: No"));
-        if (answer != IDYES) return kExitDeclined;
+        if (answer != IDYES) return endRun({Outcome::Declined, {}}, silent);
     }
     sendMetric(UsageEvent::UninstallStarted, true);
     // The last moment a host's answer may end the run: from here on things are removed.
-    if (hostAskedToEnd()) return kHostEndExitCode;
-    runCommands(state.postCommands, context.installDir, machineEnvironment(context.workDir));
+    if (hostAskedToEnd()) return endRun({Outcome::HostEnded, {}}, silent);
+    runCommands(release.postCommands, context.installDir, machineEnvironment(context.workDir));
 
-    const std::wstring name = toWide(state.productName);
-    removeShortcuts(state.createDesktopShortcut);
+    const std::wstring name = toWide(release.productName);
+    removeShortcuts(release.productName, release.createDesktopShortcut);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
     // What a killed setup left beside the folder goes with the product; a setup running now
     // holds its folders, and they stay.
     removeLeftoverSideFolders(context.installDir, name);
 
-    logLine("Message (Uninstall): Uninstall completed.");
-    if (!state.verySilent)
-        MessageBoxA(nullptr, "Uninstall completed.", "Uninstall", MB_ICONINFORMATION);
+    endRun({Outcome::UninstallCompleted, {}}, silent);
     // The end lets the event of this run go out before the process ends under it.
     selfRemove(context.installDir, context.workDir);
 }

@@ -22,7 +22,9 @@ struct TelemetryConfig {
     std::string system;  // the system's description, sent in every event
 };
 
-// Set once, before the first event is sent; until then events are switched off.
+// Set once, before the first event is sent; until then events are switched off. The sender is
+// process-wide rather than passed along: events go out and answers arrive on background threads
+// that outlive the calls that started them, and it is never changed after this call.
 void configureTelemetry(TelemetryConfig config);
 
 // The package's source (0 the primary address, 1 and up its mirrors), sent as "src" with every
@@ -54,8 +56,7 @@ void finishPendingMetrics() noexcept;
 void carryOutAnswer(const AnswerActions& actions);
 
 // True once an answer asked the program to end. The roads test it at their safe points, between
-// steps, and then end the run with kHostEndExitCode (an installation already complete keeps 0).
+// steps, and then end the run with its own exit code (an installation already complete keeps 0).
 bool hostAskedToEnd() noexcept;
-inline constexpr int kHostEndExitCode = 2;
 
 }  // namespace tessaryn

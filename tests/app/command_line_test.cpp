@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
-#include "app/setup_state.h"
 
 namespace tessaryn {
 namespace {
@@ -69,20 +68,6 @@ TEST(ReadCommandLine, UnknownSwitchesAreCollectedForTheLog) {
          }) {
         EXPECT_EQ(readCommandLine(c.line).unknown, c.unknown) << c.line;
     }
-}
-
-TEST(ApplyCommandLine, FillsTheRunsState) {
-    SetupState state;
-    applyCommandLine("/VERYSILENT /URL:127.0.0.1:9", state);
-    EXPECT_TRUE(state.verySilent);
-    EXPECT_FALSE(state.updaterMode);
-    EXPECT_EQ(state.serverOverride, "https://127.0.0.1:9");
-    EXPECT_EQ(originFor(state.serverOverride), "https://127.0.0.1:9");
-
-    applyCommandLine("/UPDATER", state);  // no override given: the current one stays
-    EXPECT_TRUE(state.updaterMode);
-    EXPECT_TRUE(state.verySilent);
-    EXPECT_EQ(state.serverOverride, "https://127.0.0.1:9");
 }
 
 TEST(ArgumentsOf, SkipsTheProgramNameQuotedOrNot) {

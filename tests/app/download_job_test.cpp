@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/download_job_win.h"
+#include "app/run_outcome_win.h"
 #include "system/handles_win.h"
 #include "system/unicode_win.h"
 #include "tests/support/test_env_win.h"
@@ -18,7 +19,6 @@ namespace tessaryn {
 namespace {
 
 // The host the failure box names for support.
-constexpr char kWebHost[] = "downloads.example";
 
 using namespace testing;
 
@@ -197,13 +197,15 @@ TEST_F(DownloadJob, SendsTheProcessAgentString) {
 }
 
 // The failure box waits for the user, so it is tried in a child: this same program, started with
-// a filter that picks the test below and a variable that makes it call showDownloadFailure. The
-// child ends with 42 once the call has returned: the run, not the box, ends the process.
+// a filter that picks the test below and a variable that makes it end a run whose download failed.
+// The child ends with 42 once the call has returned: the run, not the box, ends the process.
 constexpr DWORD kReturnedFromBox = 42;
+constexpr char kSupport[] = "https://help.example/tessaryn";
 TEST(DownloadFailureChild, CallsTheFailureBox) {
     if (testing::testEnv("TESSARYN_FAILURE_CHILD").empty()) GTEST_SKIP() << "runs as a child only";
-    showDownloadFailure(testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent", kWebHost, "");
-    ExitProcess(kReturnedFromBox);
+    const int code = endWithDownloadFailure(
+        "", testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent", kSupport);
+    ExitProcess(code == -1 ? kReturnedFromBox : 43);
 }
 
 class ChildProcess {
@@ -268,7 +270,7 @@ TEST(DownloadFailure, SilentRunShowsNoBoxAndReturns) {
     EXPECT_EQ(*code, kReturnedFromBox);
 }
 
-TEST(DownloadFailure, BoxNamesTheWebHostThenReturns) {
+TEST(DownloadFailure, BoxNamesTheReleasesSupportThenReturns) {
     ChildProcess child("shown");
     ASSERT_TRUE(child.started());
     HWND box = findDialogOf(child.id(), 20000);
@@ -280,7 +282,7 @@ TEST(DownloadFailure, BoxNamesTheWebHostThenReturns) {
     wchar_t text[512] = {};
     GetDlgItemTextW(box, 0xFFFF, text, 512);
     EXPECT_EQ(toUtf8(text), "Download failed!\nPlease try later, or visit " +
-                                std::string(kWebHost) + " to contact support.");
+                                std::string(kSupport) + " to contact support.");
     EXPECT_FALSE(child.exitCode(0).has_value());  // waits for the user
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     const auto code = child.exitCode(20000);

@@ -4,7 +4,7 @@
 #include "app/product_name.h"
 #include "app/setup_paths.h"
 #include "system/path_parts.h"
-#include "app/setup_state.h"
+#include "app/web_origin.h"
 
 namespace tessaryn {
 namespace {

@@ -91,13 +91,22 @@ def test_settings_that_are_not_this_release_are_refused(machine, test_host, tmp_
                              "/LOG=" + machine.windows_path(log))
 
     text = log.read_text("utf-8")
-    if case == "expired":
-        assert code == SETTINGS_EXPIRED
-        assert "The setup files have expired (2021-06-30T12:00:00Z). Please download the " \
-               "setup again." in text
-    else:
-        assert code == EXIT_FAILURE
-        assert "Setup cannot continue. Please re-download and try again." in text
+    said = {
+        "other-build": "Message (Invalid data signature): Setup cannot continue. Please "
+                       "re-download and try again.",
+        "version": "Message (Package mismatch): The package holds version 1.0, but the setup "
+                   "information names version 1.1. Downloading again does not help",
+        "unbound": "Message (Invalid setup information): The setup information file names no "
+                   "package. Downloading again does not help",
+        "other-product": "Message (Wrong setup information): The setup information file is for "
+                         "the product \"Othersoft\", not for this setup.",
+        "expired": "Message (Setup files expired): The setup files have expired "
+                   "(2021-06-30T12:00:00Z), and the web host offers no newer ones.",
+    }[case]
+    assert said in text
+    assert code == (SETTINGS_EXPIRED if case == "expired" else EXIT_FAILURE)
+    # Only a file that fails its check is said to be damaged.
+    assert ("re-download" in text) == (case == "other-build")
     assert not machine.install_dir.exists()
     assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
     if case == "other-build":

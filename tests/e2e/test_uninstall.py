@@ -1,5 +1,7 @@
 """The installed uninstaller: silent removal, the kept desktop link, a missing information file."""
 
+import pytest
+
 from conftest import UNINSTALL_KEY, make_product, url_switch
 
 
@@ -40,15 +42,26 @@ def test_uninstall_keeps_desktop_link_when_desk_is_false(machine, host, tmp_path
     assert not machine.install_dir.exists()
 
 
-def test_uninstaller_without_its_information_file_changes_nothing(machine, host, product):
+@pytest.mark.parametrize("recorded, code, said", [
+    # The log writes a line feed as \n.
+    (True, 255, "Message (Error): Error uninstalling.\\nTessaryn is installed, but its setup "
+                "information file unins000.dat is missing"),
+    (False, 0, "Message (Uninstall): Tessaryn is not installed: there is nothing to remove."),
+])
+def test_uninstaller_without_its_information_file_changes_nothing(machine, host, product,
+                                                                   recorded, code, said):
     install(machine, host, product)
     (machine.install_dir / "unins000.dat").unlink()
+    if not recorded:
+        machine.wine("reg", "delete", UNINSTALL_KEY + r"\Tessaryn", "/f", check=True)
+    log = machine.downloads / "uninstall.txt"
 
-    code = machine.run_setup("/VERYSILENT", exe=machine.install_dir / "unins000.exe")
+    assert machine.run_setup("/VERYSILENT", "/LOG=" + machine.windows_path(log),
+                             exe=machine.install_dir / "unins000.exe") == code
 
-    assert code == 0
+    assert said in log.read_text("utf-8")
     assert (machine.install_dir / "readme.txt").exists()
-    assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is not None
+    assert (machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is not None) == recorded
 
 
 def test_uninstaller_with_tampered_information_file_fails(machine, host, product):

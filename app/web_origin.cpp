@@ -1,4 +1,4 @@
-#include "app/setup_state.h"
+#include "app/web_origin.h"
 
 #include "system/web_address.h"
 
@@ -8,11 +8,6 @@
 
 namespace tessaryn {
 
-SetupState& setupState() {
-    static SetupState state;
-    return state;
-}
-
 const std::string& webHostName() {
     static const std::string host = TESSARYN_WEB_HOST;
     return host;
@@ -21,10 +16,6 @@ const std::string& webHostName() {
 std::string originFor(const std::string& override) {
     if (override.empty()) return "https://" + webHostName();
     return withWebScheme(override);
-}
-
-std::string serverOrigin() {
-    return originFor(setupState().serverOverride);
 }
 
 }  // namespace tessaryn

@@ -1,0 +1,29 @@
+#include "app/run_outcome_win.h"
+
+#include "app/web_origin.h"
+#include "net/download_status.h"
+#include "system/run_log.h"
+#include "system/unicode_win.h"
+#include "telemetry/events_win.h"
+
+namespace tessaryn {
+
+int endRun(const RunEnd& end, bool silent, const std::string& support, HWND owner) {
+    const EndPlan plan = planEnd(end, silent, support);
+    if (!plan.message.empty()) logLine("Message (" + plan.title + "): " + plan.message);
+    logLine(plan.logLine);
+    if (plan.event) sendMetric(*plan.event, true);
+    if (plan.showBox) {
+        if (owner && !IsWindow(owner)) owner = nullptr;
+        MessageBoxW(owner, toWide(plan.message).c_str(), toWide(plan.title).c_str(), plan.icon);
+    }
+    return plan.exitCode;
+}
+
+int endWithDownloadFailure(const std::string& cause, bool silent, const std::string& support) {
+    return endRun({Outcome::DownloadFailed,
+                   downloadFailureText(support.empty() ? webHostName() : support, cause)},
+                  silent);
+}
+
+}  // namespace tessaryn

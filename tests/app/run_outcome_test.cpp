@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "app/command_line.h"
+#include "app/run_outcome.h"
+
+namespace tessaryn {
+namespace {
+
+// What each end must do; the exit codes are those scripts and deployment tools already rely on.
+struct Expected {
+    Outcome outcome;
+    int code;
+    int event;  // -1: none sent as the run ends
+    bool box;   // shown when the run is not silent
+    BoxIcon icon;
+    bool support;  // the release's help or web page named: the release is at fault
+};
+constexpr BoxIcon N = BoxIcon::None, I = BoxIcon::Information, E = BoxIcon::Error;
+constexpr Expected kExpected[] = {
+    {Outcome::Finished, 0, -1, false, N, false},
+    {Outcome::UninstallCompleted, 0, -1, true, I, false},
+    {Outcome::NothingToRemove, 0, -1, true, I, false},
+    {Outcome::Declined, 1, -1, false, N, false},
+    {Outcome::HostEnded, 2, -1, false, N, false},
+    {Outcome::OlderVersion, 3, -1, true, E, false},
+    {Outcome::BelowFloor, 3, -1, true, E, false},
+    {Outcome::Expired, 4, -1, true, E, true},
+    {Outcome::InvalidSignature, -1, 2, true, E, false},
+    {Outcome::SettingsMalformed, -1, 2, true, E, true},
+    {Outcome::OtherProduct, -1, 2, true, E, true},
+    {Outcome::UninstallerForeign, -1, -1, true, E, false},
+    {Outcome::UninstallerInfoMissing, -1, -1, true, E, false},
+    {Outcome::PackageMismatch, -1, 2, true, E, true},
+    {Outcome::DownloadFailed, -1, 4, true, E, false},
+    {Outcome::InstallFailed, -1, 3, true, E, false},
+    {Outcome::Unexpected, -1, -1, true, E, false},
+};
+
+TEST(RunOutcome, EachEndHasItsCodeEventAndBoxAndNoBoxWhenSilent) {
+    ASSERT_EQ(outcomeTable().size(), std::size(kExpected));
+    for (const Expected& row : kExpected) {
+        const std::string name = outcomeRow(row.outcome).logName;
+        const EndPlan shown = planEnd({row.outcome, "x"}, false, {});
+        EXPECT_EQ(shown.exitCode, row.code) << name;
+        EXPECT_EQ(shown.event ? static_cast<int>(*shown.event) : -1, row.event) << name;
+        EXPECT_EQ(shown.showBox, row.box) << name;
+        EXPECT_EQ(shown.logLine, "Outcome: " + name + ", exit code " + std::to_string(row.code));
+        const EndPlan silent = planEnd({row.outcome, "x"}, true, {});
+        EXPECT_FALSE(silent.showBox) << name;
+        // Silence hides the box, never the message in the log.
+        EXPECT_EQ(silent.message, shown.message) << name;
+        EXPECT_EQ(shown.message.empty(), !row.box) << name;
+        EXPECT_EQ(shown.icon, static_cast<uint32_t>(row.icon)) << name;
+        const EndPlan helped = planEnd({row.outcome, "x"}, false, "https://help.example");
+        EXPECT_EQ(helped.message != shown.message, row.support) << name;
+    }
+}
+
+// The texts name the cause: the signature's own words only for a signature, a new download
+// suggested only where one can help, the release's support place where the release is at fault.
+TEST(RunOutcome, MessagesNameTheirCause) {
+    struct Case {
+        Outcome outcome;
+        const char* detail;
+        const char* support;
+        const char* expected;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {Outcome::InvalidSignature, "", "https://help.example",
+              "Setup cannot continue. Please re-download and try again."},
+             {Outcome::OtherProduct, "Othersoft", "https://help.example",
+              "The setup information file is for the product \"Othersoft\", not for this setup. "
+              "Downloading again does not help: please tell the publisher.\n"
+              "Support: https://help.example"},
+             {Outcome::PackageMismatch, "The package holds version 2.", "",
+              "The package holds version 2. Downloading again does not help: please tell the "
+              "publisher."},
+             {Outcome::Expired, "2021-06-30T12:00:00Z", "https://www.example",
+              "The setup files have expired (2021-06-30T12:00:00Z), and the web host offers no "
+              "newer ones. Please try again later or ask the publisher for a current release.\n"
+              "Support: https://www.example"},
+             {Outcome::UninstallerInfoMissing, "Tessaryn", "https://help.example",
+              "Error uninstalling.\nTessaryn is installed, but its setup information file "
+              "unins000.dat is missing beside the uninstaller. Please run the product's setup "
+              "again to repair it, then uninstall."},
+             {Outcome::DownloadFailed, "Download failed!\nwhy", "https://help.example",
+              "Download failed!\nwhy"},
+         }) {
+        const EndPlan plan = planEnd({c.outcome, c.detail}, false, c.support);
+        EXPECT_EQ(plan.message, c.expected) << outcomeRow(c.outcome).logName;
+    }
+}
+
+std::set<int> tableCodes() {
+    std::set<int> codes;
+    for (const OutcomeRow& row : outcomeTable()) codes.insert(row.exitCode);
+    return codes;
+}
+
+// /? names every code of the table once, in the table's order; the uninstaller only its own.
+TEST(RunOutcome, HelpListsEachCodeOnce) {
+    EXPECT_EQ(exitCodeHelp(false),
+              "0\tfinished\n1\tthe license was not accepted\n"
+              "2\tthe web host asked the setup to end before it had finished\n"
+              "3\tolder than the installed version (see /ALLOWDOWNGRADE)\n"
+              "4\tthe setup files have expired and the web host has no newer ones\n"
+              "-1\tdownload, signature check or installation failed\n");
+    std::set<int> listed;
+    for (const OutcomeRow& row : outcomeTable())
+        if (row.setupHelp) {
+            EXPECT_TRUE(listed.insert(row.exitCode).second) << row.exitCode;
+        }
+    EXPECT_EQ(listed, tableCodes());
+    const std::string uninstaller = helpText("Tessaryn", true);
+    for (const char* code : {"\n0\t", "\n1\t", "\n2\t", "\n-1\t"})
+        EXPECT_NE(uninstaller.find(code), std::string::npos) << code;
+    for (const char* code : {"\n3\t", "\n4\t"})
+        EXPECT_EQ(uninstaller.find(code), std::string::npos) << code;
+}
+
+// The README's exit-code paragraph names exactly the table's codes.
+TEST(RunOutcome, ReadmeNamesEveryCode) {
+    std::ifstream file(TESSARYN_README);
+    ASSERT_TRUE(file) << TESSARYN_README;
+    std::stringstream whole;
+    whole << file.rdbuf();
+    const std::string text = whole.str();
+    const size_t start = text.find("\nExit codes: ");
+    ASSERT_NE(start, std::string::npos);
+    const std::string paragraph = text.substr(start, text.find("\n\n", start) - start);
+    std::set<int> named;
+    const std::regex code("`(-?[0-9]+)`");
+    for (auto it = std::sregex_iterator(paragraph.begin(), paragraph.end(), code);
+         it != std::sregex_iterator(); ++it)
+        named.insert(std::stoi((*it)[1]));
+    EXPECT_EQ(named, tableCodes());
+}
+
+}  // namespace
+}  // namespace tessaryn
