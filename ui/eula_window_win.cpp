@@ -293,6 +293,28 @@ LRESULT CALLBACK EulaWindow::windowProc(HWND window, UINT message, WPARAM wParam
     return current->handleMessage(window, message, wParam, lParam);
 }
 
+void EulaWindow::onButtonClicked(WORD id) {
+    switch (id) {
+        case kEulaAcceptRadioId:
+            EnableWindow(nextButton_, TRUE);
+            SetFocus(nextButton_);
+            break;
+        case kEulaDeclineRadioId:
+            EnableWindow(nextButton_, FALSE);
+            break;
+        case kEulaNextButtonId:
+            // A click message can reach a disabled button (BM_CLICK, automation tools); only
+            // the user's acceptance may let setup go on.
+            if (onAccept_ && IsWindowEnabled(nextButton_) &&
+                SendMessageW(acceptRadio_, BM_GETCHECK, 0, 0) == BST_CHECKED)
+                onAccept_();
+            break;
+        case kEulaCancelButtonId:
+            if (onCancel_) onCancel_();
+            break;
+    }
+}
+
 LRESULT EulaWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (look_.follow(window, message, wParam, lParam)) {
         // After a DPI change the text is made at the new scale too, so that it still fits the
@@ -303,28 +325,7 @@ LRESULT EulaWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
     }
     switch (message) {
         case WM_COMMAND:
-            if (HIWORD(wParam) == BN_CLICKED) {
-                switch (LOWORD(wParam)) {
-                    case kEulaAcceptRadioId:
-                        EnableWindow(nextButton_, TRUE);
-                        SetFocus(nextButton_);
-                        break;
-                    case kEulaDeclineRadioId:
-                        EnableWindow(nextButton_, FALSE);
-                        break;
-                    case kEulaNextButtonId:
-                        // A click message can reach a disabled button (BM_CLICK, automation
-                        // tools); only the user's acceptance may let setup go on.
-                        if (onAccept_ && IsWindowEnabled(nextButton_) &&
-                            SendMessageW(acceptRadio_, BM_GETCHECK, 0, 0) == BST_CHECKED) {
-                            onAccept_();
-                        }
-                        break;
-                    case kEulaCancelButtonId:
-                        if (onCancel_) onCancel_();
-                        break;
-                }
-            }
+            if (HIWORD(wParam) == BN_CLICKED) onButtonClicked(LOWORD(wParam));
             return DefWindowProcW(window, message, wParam, lParam);
         case WM_CLOSE:
             if (onCancel_) onCancel_();

@@ -56,6 +56,8 @@ class EulaWindow {
                                       UINT_PTR id, DWORD_PTR data) noexcept;
 
     LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // A click on one of the radio buttons or the two push buttons.
+    void onButtonClicked(WORD id);
     void createFonts();
     void createChildren();
     void createLicenseView(int x, int y, int width, int height);
