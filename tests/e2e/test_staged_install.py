@@ -162,18 +162,22 @@ def test_failure_after_the_move_aside_puts_the_old_version_back(machine, host, t
     assert not any(line == "Registered" for line in log)
 
 
+def staging_once_unpacking(machine, setup):
+    """The staging folder once the setup writes into it; None when the setup ended first."""
+    for _ in range(2400):
+        found = [p for p in machine.program_files.glob(".Tessaryn-staging-*") if (p / "data").exists()]
+        if found or setup.poll() is not None:
+            return found[0] if found else None
+        time.sleep(0.05)
+    return None
+
+
 def test_staging_folder_grants_users_nothing_until_it_is_in_place(machine, host, tmp_path):
     big = make_product(tmp_path / "v1", "1.0", files={LAST: os.urandom(24_000_000)})
     host.publish(big)
     machine.put_setup()
     setup = machine.start_setup("/VERYSILENT", url_switch(host.base_url))
-    staging = None
-    for _ in range(2400):
-        found = [p for p in machine.program_files.glob(".Tessaryn-staging-*") if (p / "data").exists()]
-        if found or setup.poll() is not None:
-            staging = found[0] if found else None
-            break
-        time.sleep(0.05)
+    staging = staging_once_unpacking(machine, setup)
     assert staging is not None, "the setup ended before it unpacked"
     # Read back through the system (Wine keeps no list, it answers from the Linux permissions it
     # set from the one given, and lets files made inside keep their own: the folder is asked).
@@ -239,13 +243,7 @@ def test_setup_killed_while_unpacking(machine, host, tmp_path):
     host.publish(big)
 
     setup = machine.start_setup("/VERYSILENT", url_switch(host.base_url))
-    staging = None
-    for _ in range(2400):
-        found = [p for p in machine.program_files.glob(".Tessaryn-staging-*") if (p / "data").exists()]
-        if found or setup.poll() is not None:
-            staging = found[0] if found else None
-            break
-        time.sleep(0.05)
+    staging = staging_once_unpacking(machine, setup)
     os.kill(setup.pid, signal.SIGKILL)
     setup.wait(timeout=30)
     machine.settle()
