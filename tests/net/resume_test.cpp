@@ -87,8 +87,8 @@ void fetchInto(FetchRun& run, const std::vector<std::string>& sources, const std
     run.ms = GetTickCount() - start;
 }
 
-// The If-Range header of each request the host recorded for `path`, in order ("" for none).
-std::vector<std::string> ifRangesOf(const std::string& path) {
+// The `name` header of each request the host recorded for `path`, in order ("" for none).
+std::vector<std::string> headersOf(const std::string& path, const char* name) {
     FileDownloader reader;
     const std::string file = scratchDir() + "requests.json";
     EXPECT_TRUE(reader.downloadFile(serverUrl() + "/__requests", file, nullptr));
@@ -97,7 +97,7 @@ std::vector<std::string> ifRangesOf(const std::string& path) {
         if (request["path"] != path) continue;
         std::string value;
         for (const auto& header : request["headers"])
-            if (header[0] == "If-Range") value = header[1];
+            if (header[0] == name) value = header[1];
         found.push_back(value);
     }
     return found;
@@ -124,11 +124,18 @@ TEST_F(Resume, CutTransfersContinueWhereTheyStopped) {
         EXPECT_EQ(run.result.restarts, 0) << faults;
         EXPECT_EQ(run.seen.restarts, 0) << faults;
         EXPECT_EQ(run.result.tries, static_cast<int>(faults.size()) + 1) << faults;
-        EXPECT_EQ(run.result.status, 206) << faults;
-        // Each resumed request holds the server to the first answer's file.
-        std::vector<std::string> ifRanges(faults.size() + 1, "\"v1-8000000\"");
-        ifRanges[0] = "";
-        EXPECT_EQ(ifRangesOf(path), ifRanges) << faults;
+        // Each resumed request holds the server to the first answer's file. A reset may come
+        // before the client has read a byte (what was on its way is lost with the connection):
+        // then the next request asks for the whole file again, as a first one.
+        const std::vector<std::string> ranges = headersOf(path, "Range");
+        const std::vector<std::string> ifRanges = headersOf(path, "If-Range");
+        ASSERT_EQ(ranges.size(), faults.size() + 1) << faults;
+        EXPECT_EQ(ranges[0], "") << faults;
+        for (size_t i = 0; i < ranges.size(); ++i)
+            EXPECT_EQ(ifRanges[i], ranges[i].empty() ? "" : "\"v1-8000000\"") << faults << i;
+        const bool resumedLast = !ranges.back().empty();
+        EXPECT_TRUE(resumedLast || faults.back().contains("reset")) << faults;
+        EXPECT_EQ(run.result.status, resumedLast ? 206 : 200) << faults;
         EXPECT_TRUE(run.seen.bytes == patternBytes(kSize)) << faults;
         run.seen.kept.reset();
         EXPECT_TRUE(readFile(file) == patternBytes(kSize)) << faults;
