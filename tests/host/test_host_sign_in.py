@@ -182,3 +182,16 @@ def test_secure_cookies_whenever_the_client_came_through_tls(start_host, tmp_pat
     assert status == (403 if outcome == "refused" else 303)
     if status == 303:
         assert ("; Secure" in answer["Set-Cookie"]) == (outcome == "secure")
+
+
+def test_the_default_throttle_and_the_sign_in_methods(clocked):
+    """As shipped: ten wrong tokens a minute per client, the eleventh refused; the sign-in and
+    sign-out take POST only."""
+    app, _ = clocked()
+    for n in range(funnel_access.LOGIN_TRIES):
+        assert login(app, WRONG, client(9))[0] == 401, n
+    assert login(app, WRONG, client(9))[0] == 429
+    assert funnel_access.LOGIN_TRIES == 10
+    for path in ("/funnel/login", "/funnel/logout"):
+        status, answer, _ = call(app, "GET", path, REMOTE)
+        assert (status, answer["allow"]) == (405, "POST"), path
