@@ -662,6 +662,20 @@ TEST_F(ExtractBundleTest, StreamWhoseEntryStopsArrivingIsReadWhole) {
     }
 }
 
+// Bytes that stop coming between two entries (the walk waits for the next head) leave the
+// package to be read whole once it is there, and say why.
+TEST_F(ExtractBundleTest, StreamWhoseBytesStopBetweenEntriesIsReadWhole) {
+    const auto first = packedEntry("first", encode("first"));
+    const auto bytes = joined({cborHead(5, 2), cborText("files"), cborHead(4, 2), first,
+                               packedEntry("second", encode("second")), cborText("version"),
+                               cborText("1")});
+    const size_t cut = 8 + first.size() + 1;  // inside the second entry's head
+    BundleStream stream(bytes.data(), bytes.size(), [&](size_t) { return cut; });
+    EXPECT_EQ(told(extractBundleStream(pathText(dest), stream, bytes.data(), UINT64_MAX, {})),
+              "read whole");
+    EXPECT_EQ(stream.readWhole(), std::optional<std::string>("the package's bytes stopped coming"));
+}
+
 // The files' unpacked sizes count against the space given as they come.
 TEST_F(ExtractBundleTest, StreamStopsBeforeFilesPassTheSpaceGiven) {
     const auto bytes = json::to_cbor(json{
