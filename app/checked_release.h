@@ -23,7 +23,8 @@ struct CheckedRelease {
     std::vector<std::string> mirrors;  // further addresses of the package
     bool createDesktopShortcut = false;
     bool metricsEnabled = false;
-    std::vector<uint8_t> signedBytes;  // the checked file, signature included: the uninstaller's copy
+    // The checked file, signature included: the uninstaller's copy.
+    std::vector<uint8_t> signedBytes;
     // The package the settings name (size and SHA-256); empty only in a build that accepts
     // settings without one, and in the uninstaller.
     std::optional<PackageBinding> packageBinding;

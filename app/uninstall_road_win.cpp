@@ -42,7 +42,8 @@ std::vector<std::string> installedPostCommands(const std::wstring& folder,
     SetupSettings settings;
     // No larger than the setup reads a setup information file; checked as its uninstaller
     // checks it, with the same context and key.
-    if (file && GetFileSizeEx(file.get(), &size) && static_cast<uint64_t>(size.QuadPart) <= kLargestSettingsFile) {
+    if (file && GetFileSizeEx(file.get(), &size) &&
+        static_cast<uint64_t>(size.QuadPart) <= kLargestSettingsFile) {
         std::vector<uint8_t> bytes(static_cast<size_t>(size.QuadPart));
         if (ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) &&
             got == bytes.size() &&
