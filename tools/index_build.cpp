@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "package/bundle.h"
 #include "package/bundle_document.h"
 #include "package/lzma_entry.h"
 #include "package/sha256.h"
@@ -84,8 +85,8 @@ BuiltIndex buildFileIndex(const uint8_t* pak, size_t size, unsigned threads) {
     if (!readFileIndex(fileIndexJson(index), PackageBinding{size, {}}))
         return {std::nullopt, "the package names a file twice, as a folder, under a file or "
                               "with an empty item"};
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    hashDecodedFiles(index, pak, std::min<unsigned>(threads, 64));
+    // As many decoders as extraction runs: each window may take its entry's whole dictionary.
+    hashDecodedFiles(index, pak, threads == 0 ? defaultExtractThreads() : threads);
     return {std::move(index), {}};
 }
 

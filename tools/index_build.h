@@ -19,7 +19,7 @@ struct BuiltIndex {
 
 // The index of the whole .pak file (signature included). No index for a package whose files
 // the index cannot describe (an item in chunks, a name twice); throws std::runtime_error for an
-// entry that does not decode. `threads` 0: the machine's cores.
+// entry that does not decode. `threads` 0: as many as extraction uses.
 BuiltIndex buildFileIndex(const uint8_t* pak, size_t size, unsigned threads = 0);
 
 // Empty when `carried` is `made` (the index of that same package), else the first
