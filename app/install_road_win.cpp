@@ -242,21 +242,23 @@ void removePreviousVersion(const CheckedRelease& release, const RunContext& cont
     const std::wstring environment = machineEnvironment(context.workDir);
     runCommands(release.postCommands, old, environment);
     runCommands(installedPostCommands(old, release.productName), old, environment);
-    removeShortcuts(release.productName, true);
+    removeShortcuts(release.productName, true, context.scope == Scope::PerUser);
     logLine("Previous version removed");
 }
 
 void makeShortcuts(const CheckedRelease& release, const RunContext& context,
                    const std::wstring& productExe) {
     const std::wstring name = toWide(release.productName);
+    const bool perUser = context.scope == Scope::PerUser;
     if (release.createDesktopShortcut)
-        (void)createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"");
-    (void)createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0);
+        (void)createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"", perUser);
+    (void)createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0,
+                               perUser);
     // Without a web page there is nothing for an "on the Web" entry to open.
     if (!release.websiteUrl.empty())
         (void)createStartMenuEntry(toWide(release.websiteUrl), context.installDir,
                                    name + L" on the Web", name, L"", L"",
-                                   L"%SystemRoot%\\System32\\SHELL32.dll", 2);
+                                   L"%SystemRoot%\\System32\\SHELL32.dll", 2, perUser);
 }
 
 // The record of the installed product; its size counts what is in the folder now.
@@ -287,7 +289,8 @@ std::string installUninstaller(const CheckedRelease& release, const RunContext& 
                               release.signedBytes.size()}))
         return "Failed to write the uninstall information";
     if (!staged.openToUsers()) return "Failed to set the access of the installed files";
-    if (!registerUninstallEntry(uninstallRecord(release, context, uninstaller, productExe)))
+    if (!registerUninstallEntry(uninstallRecord(release, context, uninstaller, productExe),
+                                context.scope == Scope::PerUser))
         return "Failed to register the uninstaller";
     logLine("Registered");
     return {};
@@ -345,7 +348,9 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     // The way to the desktop shell is found while the package comes.
     PreparedLaunch productLaunch;
 
-    StagedInstall staged(context.installDir, release.productName);
+    // Closed to Users until in place, unless the user's own unelevated process must write in it.
+    const bool unguardedUserRoad = context.scope == Scope::PerUser && !context.guardUserFolders;
+    StagedInstall staged(context.installDir, release.productName, !unguardedUserRoad);
     const bool stagingMade = makeStagingFolder(silent, context, staged);
     if (hostAskedToEnd()) return hostEnd();
     std::optional<UnpackWhileDownloading> early;
