@@ -10,6 +10,7 @@
 #include "app/install_worker_win.h"
 #include "app/setup_paths.h"
 #include "app/run_outcome_win.h"
+#include "app/scope_road_win.h"
 #include "app/staged_install_win.h"
 #include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
@@ -47,8 +48,9 @@ void showProgressWindow(ProgressWindow& window, bool silent, const RunContext& c
     UpdateWindow(window.handle());
 }
 
-// Shows the license until it is accepted or the exit is confirmed (false).
-bool acceptLicense(bool silent, const CheckedRelease& release) {
+// Shows the license until it is accepted or the exit is confirmed (false). `forMeOnly` tells
+// whether the user took their own install instead, where the run offers it.
+bool acceptLicense(bool silent, const CheckedRelease& release, bool offer, bool& forMeOnly) {
     if (silent) return true;
     bool accepted = false;
     bool leaving = false;
@@ -67,6 +69,7 @@ bool acceptLicense(bool silent, const CheckedRelease& release) {
             eula->destroy();
             sendMetric(UsageEvent::LicenseDeclined, false);
         });
+    if (offer) eula->offerForMeOnly();
     ShowWindow(eula->handle(), SW_SHOW);
     UpdateWindow(eula->handle());
     MSG message;
@@ -74,6 +77,7 @@ bool acceptLicense(bool silent, const CheckedRelease& release) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    forMeOnly = accepted && eula->forMeOnly();
     eula.reset();
     // The window's end posted WM_QUIT; still queued, it would close the next message box at once.
     while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
@@ -341,8 +345,18 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     const bool silent = options.verySilent;
     const auto hostEnd = [silent] { return endRun({Outcome::HostEnded, {}}, silent); };
     // A host that answers the exit event by asking for an end still gets its exit code.
-    if (!acceptLicense(silent, release))
+    bool forMeOnly = false;
+    if (!acceptLicense(silent, release, context.mayOfferPerUser, forMeOnly))
         return hostAskedToEnd() ? hostEnd() : endRun({Outcome::Declined, {}}, silent);
+    if (forMeOnly) {
+        // Offered only to a run that went on without relaunching: an elevated one, which keeps
+        // its private work folder and checks the user's folders as any elevated run there.
+        context.scope = Scope::PerUser;
+        context.guardUserFolders = true;
+        context.installDir = installFolderFor(Scope::PerUser);
+        logLine("Install for me only: " + toUtf8(context.installDir));
+        if (auto refused = refuseLinkedUserFolders(context, silent)) return *refused;
+    }
     sendMetric(UsageEvent::LicenseAccepted, true);
     if (hostAskedToEnd()) return hostEnd();
     // The way to the desktop shell is found while the package comes.

@@ -16,6 +16,8 @@ struct RunContext {
     Scope scope = Scope::PerMachine;
     // An elevated process on the user's road: a link in the user's folders stops the run.
     bool guardUserFolders = false;
+    // No switch and nothing installed: the license window offers the user's own install.
+    bool mayOfferPerUser = false;
     std::wstring workDir;       // the run's private work folder, ends with a backslash
     HANDLE programFile = INVALID_HANDLE_VALUE;  // this program's file, held for the run
     InstallerUrls urls;         // the primary addresses, with a "/URL:" override applied

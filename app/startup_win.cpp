@@ -228,6 +228,7 @@ RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
     RunContext context;
     context.scope = plan.scope;
     context.guardUserFolders = plan.guardUserFolders;
+    context.mayOfferPerUser = plan.mayOfferPerUser;
     context.showCommand = showCommand;
     context.programFile = programFile;
     context.workDir = workDir;
