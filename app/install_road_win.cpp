@@ -354,6 +354,7 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
         context.scope = Scope::PerUser;
         context.guardUserFolders = true;
         context.installDir = installFolderFor(Scope::PerUser);
+        setEventScope(true);
         logLine("Install for me only: " + toUtf8(context.installDir));
         if (auto refused = refuseLinkedUserFolders(context, silent)) return *refused;
     }

@@ -229,6 +229,7 @@ RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
     context.scope = plan.scope;
     context.guardUserFolders = plan.guardUserFolders;
     context.mayOfferPerUser = plan.mayOfferPerUser;
+    setEventScope(plan.scope == Scope::PerUser);
     context.showCommand = showCommand;
     context.programFile = programFile;
     context.workDir = workDir;

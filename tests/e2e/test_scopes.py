@@ -125,3 +125,18 @@ def test_the_scope_each_run_takes(machine, host, tmp_path):
         if expected == 8 and not ("Programs\\Tessaryn" in text and "Program Files\\Tessaryn" in text):
             failures.append("the message of two installs does not name both folders")
     assert not failures, "\n".join(failures)
+
+
+def test_every_event_names_the_scope_that_ran(machine, test_host, product):
+    import json
+    import shutil
+    machine.put_setup()
+    shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
+    shutil.copyfile(product.pak, machine.downloads / "Tessaryn-setup.pak")
+    seen = 0
+    for switch, scope in (("/ALLUSERS", "machine"), ("/CURRENTUSER", "user")):
+        assert machine.run_setup("/VERYSILENT", switch, url_switch(test_host.base_url)) == 0
+        events = [json.loads(r["body"]) for r in test_host.requests()
+                  if r["path"] == "/installers/metrics"][seen:]
+        seen += len(events)
+        assert events and {e.get("scope") for e in events} == {scope}, (switch, events)
