@@ -73,8 +73,7 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     std::string text;
     if (uninstaller) {
         text = productName + " Uninstall\n\n" + kUninstallerFileNameUtf8 +
-               " [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n"
-               "      [/CURRENTUSER | /ALLUSERS]\n\n"
+               " [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
                "/VERYSILENT\tRemove without any window or question.\n"
                "/URL:host\tSend the usage event to another web host.\n";
     } else {
@@ -86,9 +85,10 @@ std::string helpText(const std::string& productName, bool uninstaller) {
                "/URL:host\tUse another web host: host, host:port, or http://host:port.\n"
                "/ALLOWDOWNGRADE\tInstall a version older than the installed one.\n";
     }
-    text += "/CURRENTUSER\tOnly for the signed-in user, without administrator rights.\n"
-            "/ALLUSERS\tFor all users of the machine (asks for administrator rights).\n"
-            "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
+    if (!uninstaller)
+        text += "/CURRENTUSER\tOnly for the signed-in user, without administrator rights.\n"
+                "/ALLUSERS\tFor all users of the machine (asks for administrator rights).\n";
+    text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
             "\t\t\"" + logFileNameShape(productName) + "\".\n"
             "/LOG=\"file\"\tWrite the log to this file.\n"
             "/?, /HELP\tShow this text.\n"
