@@ -79,12 +79,15 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     } else {
         text = productName + " Setup\n\n"
                "Setup [/VERYSILENT] [/UPDATER] [/URL:host] [/ALLOWDOWNGRADE]\n"
-               "      [/LOG | /LOG=\"file\"]\n\n"
+               "      [/CURRENTUSER | /ALLUSERS] [/LOG | /LOG=\"file\"]\n\n"
                "/VERYSILENT\tInstall without any window or question.\n"
                "/UPDATER\tReport the run as an update started by the product.\n"
                "/URL:host\tUse another web host: host, host:port, or http://host:port.\n"
                "/ALLOWDOWNGRADE\tInstall a version older than the installed one.\n";
     }
+    if (!uninstaller)
+        text += "/CURRENTUSER\tOnly for the signed-in user, without administrator rights.\n"
+                "/ALLUSERS\tFor all users of the machine (asks for administrator rights).\n";
     text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
             "\t\t\"" + logFileNameShape(productName) + "\".\n"
             "/LOG=\"file\"\tWrite the log to this file.\n"
@@ -113,6 +116,10 @@ CommandLineOptions readCommandLine(std::string_view text) {
             options.updaterMode = true;
         } else if (equalsIgnoringAsciiCase(token, "/ALLOWDOWNGRADE")) {
             options.allowDowngrade = true;
+        } else if (equalsIgnoringAsciiCase(token, "/CURRENTUSER")) {
+            options.scope = ScopeSwitch::CurrentUser;
+        } else if (equalsIgnoringAsciiCase(token, "/ALLUSERS")) {
+            options.scope = ScopeSwitch::AllUsers;
         } else if (startsWithIgnoringAsciiCase(token, urlSwitch)) {
             std::string value = token.substr(urlSwitch.size());
             if (value.empty()) continue;

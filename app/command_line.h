@@ -1,9 +1,11 @@
 #pragma once
 // Reading of the program's command line: "/VERYSILENT", "/UPDATER", "/URL:<address>", "/LOG",
-// "/LOG=<file>", "/ALLOWDOWNGRADE" and "/?".
+// "/LOG=<file>", "/ALLOWDOWNGRADE", "/CURRENTUSER", "/ALLUSERS" and "/?".
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/install_scope.h"
 
 namespace tessaryn {
 
@@ -15,6 +17,7 @@ struct CommandLineOptions {
     bool verySilent = false;
     bool updaterMode = false;
     bool allowDowngrade = false;  // "/ALLOWDOWNGRADE": a release older than the installed one
+    ScopeSwitch scope = ScopeSwitch::None;  // "/CURRENTUSER" or "/ALLUSERS", the later wins
     // The "/URL:" value (the switch in any case) with a scheme: as given when it has "http://"
     // or "https://", else with "https://" put in front. Empty when the switch is absent or has
     // no value.

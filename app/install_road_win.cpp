@@ -10,6 +10,7 @@
 #include "app/install_worker_win.h"
 #include "app/setup_paths.h"
 #include "app/run_outcome_win.h"
+#include "app/scope_road_win.h"
 #include "app/staged_install_win.h"
 #include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
@@ -48,8 +49,9 @@ void showProgressWindow(ProgressWindow& window, bool silent, const RunContext& c
     UpdateWindow(window.handle());
 }
 
-// Shows the license until it is accepted or the exit is confirmed (false).
-bool acceptLicense(bool silent, const CheckedRelease& release) {
+// Shows the license until it is accepted or the exit is confirmed (false). `forMeOnly` tells
+// whether the user took their own install instead, where the run offers it.
+bool acceptLicense(bool silent, const CheckedRelease& release, bool offer, bool& forMeOnly) {
     if (silent) return true;
     bool accepted = false;
     bool leaving = false;
@@ -68,6 +70,7 @@ bool acceptLicense(bool silent, const CheckedRelease& release) {
             eula->destroy();
             sendMetric(UsageEvent::LicenseDeclined, false);
         });
+    if (offer) eula->offerForMeOnly();
     ShowWindow(eula->handle(), SW_SHOW);
     UpdateWindow(eula->handle());
     MSG message;
@@ -75,6 +78,7 @@ bool acceptLicense(bool silent, const CheckedRelease& release) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    forMeOnly = accepted && eula->forMeOnly();
     eula.reset();
     // The window's end posted WM_QUIT; still queued, it would close the next message box at once.
     while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
@@ -254,21 +258,23 @@ void removePreviousVersion(const CheckedRelease& release, const RunContext& cont
     const std::wstring environment = machineEnvironment(context.workDir);
     runCommands(release.postCommands, old, environment);
     runCommands(installedPostCommands(old, release.productName), old, environment);
-    removeShortcuts(release.productName, true);
+    removeShortcuts(release.productName, true, context.scope == Scope::PerUser);
     logLine("Previous version removed");
 }
 
 void makeShortcuts(const CheckedRelease& release, const RunContext& context,
                    const std::wstring& productExe) {
     const std::wstring name = toWide(release.productName);
+    const bool perUser = context.scope == Scope::PerUser;
     if (release.createDesktopShortcut)
-        (void)createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"");
-    (void)createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0);
+        (void)createDesktopShortcut(productExe, context.installDir, name, L"", L"", L"", perUser);
+    (void)createStartMenuEntry(productExe, context.installDir, name, name, L"", L"", L"", 0,
+                               perUser);
     // Without a web page there is nothing for an "on the Web" entry to open.
     if (!release.websiteUrl.empty())
         (void)createStartMenuEntry(toWide(release.websiteUrl), context.installDir,
                                    name + L" on the Web", name, L"", L"",
-                                   L"%SystemRoot%\\System32\\SHELL32.dll", 2);
+                                   L"%SystemRoot%\\System32\\SHELL32.dll", 2, perUser);
 }
 
 // The record of the installed product; its size counts what is in the folder now.
@@ -299,7 +305,8 @@ std::string installUninstaller(const CheckedRelease& release, const RunContext& 
                               release.signedBytes.size()}))
         return "Failed to write the uninstall information";
     if (!staged.openToUsers()) return "Failed to set the access of the installed files";
-    if (!registerUninstallEntry(uninstallRecord(release, context, uninstaller, productExe)))
+    if (!registerUninstallEntry(uninstallRecord(release, context, uninstaller, productExe),
+                                context.scope == Scope::PerUser))
         return "Failed to register the uninstaller";
     logLine("Registered");
     return {};
@@ -350,14 +357,27 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     const bool silent = options.verySilent;
     const auto hostEnd = [silent] { return endRun({Outcome::HostEnded, {}}, silent); };
     // A host that answers the exit event by asking for an end still gets its exit code.
-    if (!acceptLicense(silent, release))
+    bool forMeOnly = false;
+    if (!acceptLicense(silent, release, context.mayOfferPerUser, forMeOnly))
         return hostAskedToEnd() ? hostEnd() : endRun({Outcome::Declined, {}}, silent);
+    if (forMeOnly) {
+        // Offered only to a run that went on without relaunching: an elevated one, which keeps
+        // its private work folder and checks the user's folders as any elevated run there.
+        context.scope = Scope::PerUser;
+        context.guardUserFolders = true;
+        context.installDir = installFolderFor(Scope::PerUser);
+        setEventScope(true);
+        logLine("Install for me only: " + toUtf8(context.installDir));
+        if (auto refused = refuseLinkedUserFolders(context, silent)) return *refused;
+    }
     sendMetric(UsageEvent::LicenseAccepted, true);
     if (hostAskedToEnd()) return hostEnd();
     // The way to the desktop shell is found while the package comes.
     PreparedLaunch productLaunch;
 
-    StagedInstall staged(context.installDir, release.productName);
+    // Closed to Users until in place, unless the user's own unelevated process must write in it.
+    const bool unguardedUserRoad = context.scope == Scope::PerUser && !context.guardUserFolders;
+    StagedInstall staged(context.installDir, release.productName, !unguardedUserRoad);
     const bool stagingMade = makeStagingFolder(silent, context, staged);
     if (hostAskedToEnd()) return hostEnd();
     std::optional<UnpackWhileDownloading> early;

@@ -34,6 +34,17 @@ const std::vector<OutcomeRow> kTable = {
      "The setup files have expired ({}), and the web host offers no newer ones. Please try again "
      "later or ask the publisher for a current release.",
      I::Error, true, "the setup files have expired and the web host has no newer ones", nullptr},
+    // Two copies would fight over shortcuts and updates: neither is changed until one is chosen.
+    {Outcome::BothScopesInstalled, 8, {}, "both scopes installed", "Two installations",
+     "{}\nRun Setup again with /CURRENTUSER or /ALLUSERS to choose which one it changes.",
+     I::Error, false,
+     "installed for the user and for the machine; /CURRENTUSER or /ALLUSERS picks one",
+     "installed for the user and for the machine; /CURRENTUSER or /ALLUSERS picks one"},
+    {Outcome::NeedsAdministrator, 9, {}, "needs an administrator", "Administrator needed",
+     "Installing for all users needs an administrator, and the administrator rights were not "
+     "given ({}). Run Setup with /CURRENTUSER to install for yourself only.",
+     I::Error, false, "needs an administrator and elevation was refused or is not possible",
+     "needs an administrator and elevation was refused or is not possible"},
     {Outcome::InvalidSignature, -1, E::SignatureInvalid, "invalid signature",
      "Invalid data signature", kReDownload, I::Error, false,
      "download, signature check or installation failed",

@@ -20,6 +20,8 @@ enum class Outcome {
     OlderVersion,
     BelowFloor,
     Expired,
+    BothScopesInstalled,
+    NeedsAdministrator,
     InvalidSignature,
     SettingsMalformed,
     OtherProduct,

@@ -10,6 +10,7 @@
 #include "app/product_name.h"
 #include "app/setup_paths.h"
 #include "app/run_outcome_win.h"
+#include "app/scope_road_win.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
 #include "app/work_folder_win.h"
@@ -81,7 +82,8 @@ void logStart(const std::string& wholeCommandLine, const std::vector<std::string
 
 void logRun(const tessaryn::CommandLineOptions& options, const tessaryn::RunContext& context) {
     using namespace tessaryn;
-    logLine(std::string("Mode: ") + (context.uninstaller ? "uninstall" : "install") +
+    logLine(std::string("Mode: ") + (context.uninstaller ? "uninstall" : "install") + ", " +
+            scopeName(context.scope) + (context.guardUserFolders ? " (elevated)" : "") +
             (options.verySilent ? ", very silent" : "") +
             (options.updaterMode ? ", updater" : ""));
     logLine("Setup information address: " + context.urls.dat);
@@ -105,12 +107,20 @@ void logInstalledFiles(const tessaryn::RunContext& context) {
 
 // The three values of a run, each made once: the options (read in WinMain), the resources
 // (opened here, held until the run returns) and the checked release (read by obtainSettings).
-int run(const tessaryn::CommandLineOptions& options, int showCommand) {
+// The scope comes first: a run that starts itself elevated has fetched and written nothing.
+int run(const tessaryn::CommandLineOptions& options, const std::string& arguments,
+        int showCommand) {
     using namespace tessaryn;
+    ScopePlan plan;
+    if (auto ended = settleScope(options, arguments,
+                                 isUninstallerBaseName(getModuleBaseName()), plan))
+        return *ended;
     const UniqueFile program = openProgramFile();
-    WorkFolder work;  // removed when the run returns, whichever way
-    RunContext context = startRun(options, program.get(), work.path(), showCommand);
+    // Removed when the run returns, whichever way.
+    WorkFolder work(plan.scope == Scope::PerUser && !plan.guardUserFolders);
+    RunContext context = startRun(options, program.get(), work.path(), showCommand, plan);
     logRun(options, context);
+    if (auto refused = refuseLinkedUserFolders(context, options.verySilent)) return *refused;
     std::variant<CheckedRelease, int> obtained = obtainSettings(options, context);
     if (const int* code = std::get_if<int>(&obtained)) return *code;
     const CheckedRelease& release = std::get<CheckedRelease>(obtained);
@@ -141,7 +151,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         if (options.log && tessaryn::openRunLog(options.logFile, tessaryn::kBuiltInProductName))
             logStart(whole, options.unknown);
         tessaryn::initSignatures();
-        code = run(options, showCommand);
+        code = run(options, line, showCommand);
         // The work folder is gone by now; what follows is the wait for pending events.
         tessaryn::logLine("Run ended");
     } catch (const std::exception& error) {

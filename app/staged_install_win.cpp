@@ -6,8 +6,11 @@
 
 namespace tessaryn {
 
-StagedInstall::StagedInstall(const std::wstring& installDir, const std::string& productName)
-    : installFolder_(withoutTrailingSeparator(installDir)), product_(toWide(productName)) {}
+StagedInstall::StagedInstall(const std::wstring& installDir, const std::string& productName,
+                             bool privateAccess)
+    : installFolder_(withoutTrailingSeparator(installDir)),
+      product_(toWide(productName)),
+      privateAccess_(privateAccess) {}
 
 StagedInstall::~StagedInstall() { discard(); }
 
@@ -15,7 +18,7 @@ bool StagedInstall::begin() {
     removeLeftoverSideFolders(installFolder_, product_);
     // Held from creation to the rename, so that no other run (an uninstaller among them)
     // mistakes it for a leftover and no other program can hold it against the rename.
-    stagingHold_ = createStagingFolder(installFolder_, product_, staging_);
+    stagingHold_ = createStagingFolder(installFolder_, product_, staging_, privateAccess_);
     return static_cast<bool>(stagingHold_);
 }
 

@@ -11,7 +11,10 @@ namespace tessaryn {
 
 class StagedInstall {
 public:
-    StagedInstall(const std::wstring& installDir, const std::string& productName);
+    // `privateAccess`: the staging folder is closed to Users until it is in place (every run but
+    // an unelevated one in the user's own folder).
+    StagedInstall(const std::wstring& installDir, const std::string& productName,
+                  bool privateAccess = true);
     // A staging folder that never took its place is removed with the object.
     ~StagedInstall();
     StagedInstall(const StagedInstall&) = delete;
@@ -65,7 +68,8 @@ private:
     std::wstring backup_;
     UniqueFile stagingHold_;
     UniqueFile backupHold_;
-    bool inPlace_ = false;  // the staging folder has the install folder's name
+    bool inPlace_ = false;
+    bool privateAccess_ = true;  // the staging folder has the install folder's name
 };
 
 }  // namespace tessaryn

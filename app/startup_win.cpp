@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <ctime>
+#include <stdexcept>
 
 #include "app/command_line.h"
 #include "app/fetch_and_check_win.h"
@@ -29,13 +30,22 @@
 namespace tessaryn {
 namespace {
 
-std::wstring programFilesFolder() {
+std::wstring knownFolder(REFKNOWNFOLDERID id) {
     PWSTR folder = nullptr;
-    std::wstring result = L"C:\\Program Files";
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &folder)))
-        result = folder;
+    std::wstring result;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &folder))) result = folder;
     CoTaskMemFree(folder);
     return result;
+}
+
+// The user's own programs folder; where the system does not know it (older systems, Wine), its
+// documented place under the user's local application data.
+std::wstring userProgramsFolder() {
+    const std::wstring known = knownFolder(FOLDERID_UserProgramFiles);
+    if (!known.empty()) return known;
+    const std::wstring local = knownFolder(FOLDERID_LocalAppData);
+    if (local.empty()) throw std::runtime_error("The user's application data folder is unknown");
+    return local + L"\\Programs";
 }
 
 // Settings beside the setup older than this are refused when the web host names no newer
@@ -90,8 +100,10 @@ void switchEventsOn(const CommandLineOptions& options, const CheckedRelease& rel
 
 // The installed version, when it is newer than the release: the run ends with its exit code,
 // unless /ALLOWDOWNGRADE goes back on purpose.
-std::optional<int> refuseOlder(const CommandLineOptions& options, const CheckedRelease& release) {
-    const std::optional<std::wstring> installed = installedVersion(toWide(release.productName));
+std::optional<int> refuseOlder(const CommandLineOptions& options, const CheckedRelease& release,
+                               bool perUser) {
+    const std::optional<std::wstring> installed =
+        installedVersion(toWide(release.productName), perUser);
     if (!installed) return std::nullopt;
     const std::string installedText = toUtf8(*installed);
     logLine("Installed version: " + installedText);
@@ -111,7 +123,7 @@ std::optional<int> refuseOlder(const CommandLineOptions& options, const CheckedR
 // The release's own terms, for an install: it names its package, is not past its time and is
 // not older than the installed version. Empty when it may go on, else the exit code.
 std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLineOptions& options,
-                                     CheckedRelease& release) {
+                                     CheckedRelease& release, bool perUser) {
     const bool silent = options.verySilent;
     const std::optional<PackageBinding> binding =
         terms.package ? readPackageBinding(*terms.package) : std::nullopt;
@@ -140,7 +152,7 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLin
     if (expires && static_cast<int64_t>(std::time(nullptr)) > *expires)
         return endRun({Outcome::Expired, terms.expires->get<std::string>()}, silent,
                       release.support());
-    return refuseOlder(options, release);
+    return refuseOlder(options, release, perUser);
 }
 
 // A fetched settings file that may be read, else the exit code (an invalid or oversized one).
@@ -197,8 +209,8 @@ std::optional<int> weighHostRelease(RunContext& context, FetchRequest& request,
 
 // No setup information beside the uninstaller: with the product's record still there, the
 // uninstaller cannot remove what it installed; without it, there is nothing to remove.
-int endWithoutUninstallInformation(bool silent) {
-    const bool recorded = installedVersion(toWide(kBuiltInProductName)).has_value();
+int endWithoutUninstallInformation(bool silent, bool perUser) {
+    const bool recorded = installedVersion(toWide(kBuiltInProductName), perUser).has_value();
     logLine(std::string("No setup information beside the uninstaller; the product is ") +
             (recorded ? "recorded as installed" : "not recorded as installed"));
     return endRun({recorded ? Outcome::UninstallerInfoMissing : Outcome::NothingToRemove,
@@ -208,9 +220,22 @@ int endWithoutUninstallInformation(bool silent) {
 
 }  // namespace
 
+std::wstring installFolderFor(Scope scope) {
+    std::wstring base = scope == Scope::PerUser ? userProgramsFolder() : L"";
+    if (scope == Scope::PerMachine) {
+        base = knownFolder(FOLDERID_ProgramFiles);
+        if (base.empty()) base = L"C:\\Program Files";
+    }
+    return base + L"\\" + toWide(kBuiltInProductName) + L"\\";
+}
+
 RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
-                    const std::wstring& workDir, int showCommand) {
+                    const std::wstring& workDir, int showCommand, const ScopePlan& plan) {
     RunContext context;
+    context.scope = plan.scope;
+    context.guardUserFolders = plan.guardUserFolders;
+    context.mayOfferPerUser = plan.mayOfferPerUser;
+    setEventScope(plan.scope == Scope::PerUser);
     context.showCommand = showCommand;
     context.programFile = programFile;
     context.workDir = workDir;
@@ -226,7 +251,7 @@ RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
     context.localPak = moduleDir + toWide(localPakFileName(kBuiltInProductName));
     context.tempPak = workDir + L"setup.pak";
     // The settings must name this very product (obtainSettings refuses others).
-    context.installDir = programFilesFolder() + L"\\" + toWide(kBuiltInProductName) + L"\\";
+    context.installDir = installFolderFor(plan.scope);
     return context;
 }
 
@@ -241,7 +266,7 @@ std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& optio
     request.silent = silent;
     request.userAgent = context.userAgent;
     Fetched fetched = fetchAndCheck(request);
-    if (fetched.outcome == FetchOutcome::Missing) return endWithoutUninstallInformation(silent);
+    if (fetched.outcome == FetchOutcome::Missing) return endWithoutUninstallInformation(silent, context.scope == Scope::PerUser);
     if (auto refused = refuseUnchecked(fetched, silent)) return *refused;
     // Copied from beside the setup (no download): another release than the host's current one.
     if (!context.uninstaller && !fetched.download.complete)
@@ -264,7 +289,9 @@ std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& optio
     }
     // The uninstaller's own copy was checked when it was installed; its time may have passed.
     if (!context.uninstaller)
-        if (auto refused = checkReleaseTerms(terms, options, release)) return *refused;
+        if (auto refused =
+                checkReleaseTerms(terms, options, release, context.scope == Scope::PerUser))
+            return *refused;
     // Reported only now: before the settings are read, events are still switched off.
     if (options.updaterMode) sendMetric(UsageEvent::UpdaterRun, true);
     return release;

@@ -16,7 +16,11 @@ inline constexpr size_t kLargestSettingsFile = 16 * 1024 * 1024;
 // The run's resources: addresses (with the options' "/URL:"), file names beside the program and
 // in the work folder, the install folder, the identifiers sent with every request.
 RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
-                    const std::wstring& workDir, int showCommand);
+                    const std::wstring& workDir, int showCommand, const ScopePlan& plan);
+
+// The product's folder for the scope, with a trailing separator: under Program Files, or under
+// the user's own programs folder.
+std::wstring installFolderFor(Scope scope);
 
 // The checked release the run goes on with, or the exit code of its end (already reported).
 // Switches events on, from the release just read. May drop `context.localPak` when the web host

@@ -21,17 +21,6 @@
 #include "telemetry/events_win.h"
 
 namespace tessaryn {
-namespace {
-
-std::wstring commonProgramsFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, 0, folder)))
-        return folder;
-    return L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
-}
-
-}  // namespace
-
 std::vector<std::string> installedPostCommands(const std::wstring& folder,
                                                const std::string& productName) {
     const UniqueFile file(CreateFileW((folder + toWide(kUninstallerDatFileName)).c_str(),
@@ -58,10 +47,11 @@ std::vector<std::string> installedPostCommands(const std::wstring& folder,
     return settings.getStringArray("post", {});
 }
 
-void removeShortcuts(const std::string& productName, bool desktop) {
+void removeShortcuts(const std::string& productName, bool desktop, bool perUser) {
     const std::wstring name = toWide(productName);
-    if (desktop) (void)deleteDesktopShortcut(name);
-    (void)deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
+    if (desktop) (void)deleteDesktopShortcut(name, perUser);
+    const std::wstring programs = startMenuProgramsFolder(perUser);
+    if (!programs.empty()) (void)deleteDirectoryTree(programs + L"\\" + name);
 }
 
 int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& release,
@@ -81,8 +71,9 @@ int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& re
     runCommands(release.postCommands, context.installDir, machineEnvironment(context.workDir));
 
     const std::wstring name = toWide(release.productName);
-    removeShortcuts(release.productName, release.createDesktopShortcut);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
+    const bool perUser = context.scope == Scope::PerUser;
+    removeShortcuts(release.productName, release.createDesktopShortcut, perUser);
+    deleteUninstallEntry(name, perUser);
     // What a killed setup left beside the folder goes with the product; a setup running now
     // holds its folders, and they stay.
     removeLeftoverSideFolders(context.installDir, name);

@@ -15,8 +15,11 @@ namespace tessaryn {
 
 class WorkFolder {
   public:
-    WorkFolder()
-        : path_(createPrivateFolder(windowsTempFolder(), randomFolderName)),
+    // `inUserTemp`: an unelevated run of the user's own install, which crosses no privilege
+    // boundary, works in the user's %TEMP% with the access it hands on.
+    explicit WorkFolder(bool inUserTemp)
+        : path_(inUserTemp ? createPrivateFolder(userTempFolder(), randomFolderName, false)
+                           : createPrivateFolder(windowsTempFolder(), randomFolderName)),
           // Without delete sharing: while it is held, the folder cannot be renamed or replaced.
           hold_(::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -71,7 +71,7 @@ std::wstring freshSideFolderPath(const std::wstring& folder, const std::wstring&
 }
 
 UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& product,
-                               std::wstring& path) {
+                               std::wstring& path, bool privateAccess) {
     path.clear();
     const UniqueFile parent(::CreateFileW(
         parentFolder(folder).c_str(), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE,
@@ -90,7 +90,8 @@ UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& p
         // no other program can hold the folder in a way that would stop that rename.
         UniqueFile held = openBeneath(parent.get(), fresh.substr(fresh.find_last_of(L'\\') + 1),
                                       kStagingAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      FILE_CREATE, FILE_DIRECTORY_FILE, descriptor.get());
+                                      FILE_CREATE, FILE_DIRECTORY_FILE,
+                                      privateAccess ? descriptor.get() : nullptr);
         if (held) {
             FILE_BASIC_INFO basic{};
             basic.FileAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN;

@@ -22,8 +22,10 @@ std::wstring freshSideFolderPath(const std::wstring& folder, const std::wstring&
 // folder against its rename), and gives
 // the handle it was made with: delete access, no delete sharing, so that nothing else can hold
 // it against a rename. Never opens one that already exists. Sets `path`; invalid on failure.
+// Without `privateAccess` (an unelevated run in the user's own folder, which the user must write
+// in) it takes the access its parent hands on.
 UniqueFile createStagingFolder(const std::wstring& folder, const std::wstring& product,
-                               std::wstring& path);
+                               std::wstring& path, bool privateAccess = true);
 
 // Renames the folder held by the handle (opened with delete access) to `to`, on the same
 // volume; false when `to` exists or the rename fails.

@@ -51,20 +51,31 @@ std::wstring randomFolderName() {
     return std::wstring(hex.begin(), hex.end());
 }
 
+std::wstring userTempFolder() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH - 34) throw std::runtime_error("The Temp folder is unknown");
+    std::wstring result(folder, length);
+    if (result.back() != L'\\') result += L'\\';
+    return result;
+}
+
 std::wstring createPrivateFolder(const std::wstring& parent,
-                                 const std::function<std::wstring()>& nextName) {
+                                 const std::function<std::wstring()>& nextName,
+                                 bool privateAccess) {
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
             kPrivateFolderAccess, SDDL_REVISION_1, &raw, nullptr))
         throw std::runtime_error("Cannot make the work folder's access list");
     const UniqueLocalMemory descriptor(raw);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    SECURITY_ATTRIBUTES* access = privateAccess ? &attributes : nullptr;
     std::wstring base = parent;
     if (!base.empty() && base.back() != L'\\') base += L'\\';
     for (int attempt = 0; attempt < kNameTries; ++attempt) {
         const std::wstring folder = base + nextName();
         // Fails when anything of that name exists: a folder made by someone else is never used.
-        if (::CreateDirectoryW(folder.c_str(), &attributes)) return folder + L"\\";
+        if (::CreateDirectoryW(folder.c_str(), access)) return folder + L"\\";
         if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
     throw std::runtime_error("Cannot create the work folder");

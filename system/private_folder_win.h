@@ -18,8 +18,15 @@ inline constexpr wchar_t kPrivateFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;F
 // Creates a new folder in `parent` named by `nextName`; a name that already exists is never
 // reused, the next one is tried (at most 16). Its access list is kPrivateFolderAccess. The path
 // with a trailing separator; throws when no folder could be made.
+// Without `privateAccess` (the user's own %TEMP%, for an unelevated run of the user's install)
+// the folder takes the access its parent hands on.
 std::wstring createPrivateFolder(const std::wstring& parent,
-                                 const std::function<std::wstring()>& nextName);
+                                 const std::function<std::wstring()>& nextName,
+                                 bool privateAccess = true);
+
+// The user's temporary folder (GetTempPathW), with a trailing separator: only for a run that
+// crosses no privilege boundary.
+std::wstring userTempFolder();
 
 // The folder's access list as the system reads it back (SDDL), empty when unreadable.
 std::wstring folderAccessText(const std::wstring& folder);

@@ -40,15 +40,19 @@ std::wstring todayAsInstallDate() {
     return text;
 }
 
+HKEY uninstallRoot(bool perUser) {
+    return perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
 }  // namespace
 
 std::wstring uninstallKeyPath(const std::wstring& displayName) {
     return L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + displayName;
 }
 
-std::optional<std::wstring> installedVersion(const std::wstring& displayName) {
+std::optional<std::wstring> installedVersion(const std::wstring& displayName, bool perUser) {
     UniqueRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstallKeyPath(displayName).c_str(), 0, KEY_READ,
+    if (::RegOpenKeyExW(uninstallRoot(perUser), uninstallKeyPath(displayName).c_str(), 0, KEY_READ,
                         key.put()) != ERROR_SUCCESS)
         return std::nullopt;
     wchar_t value[256] = {};
@@ -63,9 +67,13 @@ std::optional<std::wstring> installedVersion(const std::wstring& displayName) {
     return text;
 }
 
-bool registerUninstallEntry(const UninstallRecord& record) {
+void deleteUninstallEntry(const std::wstring& displayName, bool perUser) {
+    ::RegDeleteTreeW(uninstallRoot(perUser), uninstallKeyPath(displayName).c_str());
+}
+
+bool registerUninstallEntry(const UninstallRecord& record, bool perUser) {
     UniqueRegKey key;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, uninstallKeyPath(record.displayName).c_str(), 0,
+    if (::RegCreateKeyExW(uninstallRoot(perUser), uninstallKeyPath(record.displayName).c_str(), 0,
                           nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
                           nullptr) != ERROR_SUCCESS) {
         return false;

@@ -6,7 +6,8 @@
 
 namespace tessaryn {
 
-// "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\" + display name, under HKEY_LOCAL_MACHINE.
+// "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\" + display name, under HKEY_LOCAL_MACHINE,
+// or HKEY_CURRENT_USER for the signed-in user's own install (`perUser`).
 std::wstring uninstallKeyPath(const std::wstring& displayName);
 
 struct UninstallRecord {
@@ -25,10 +26,13 @@ struct UninstallRecord {
 // "Installed apps" page runs it as a command line, where an unquoted path with spaces could start
 // a program planted at "C:\Program.exe"); "QuietUninstallString" adds " /VERYSILENT". False only
 // when the key cannot be created or opened; a value that cannot be set is silently missing.
-[[nodiscard]] bool registerUninstallEntry(const UninstallRecord& record);
+[[nodiscard]] bool registerUninstallEntry(const UninstallRecord& record, bool perUser);
 
 // The record's "DisplayVersion" (the installed version); empty when there is no record or no
 // string value of that name.
-std::optional<std::wstring> installedVersion(const std::wstring& displayName);
+std::optional<std::wstring> installedVersion(const std::wstring& displayName, bool perUser);
+
+// Removes the record with everything under it.
+void deleteUninstallEntry(const std::wstring& displayName, bool perUser);
 
 }  // namespace tessaryn

@@ -63,9 +63,11 @@ bool createShellLink(const std::wstring& target, const std::wstring& linkPath,
 
 bool createDesktopShortcut(const std::wstring& target, const std::wstring& workingFolder,
                            const std::wstring& name, const std::wstring& description,
-                           const std::wstring& arguments, const std::wstring& iconPath) {
+                           const std::wstring& arguments, const std::wstring& iconPath,
+                           bool perUser) {
     std::wstring desktop;
-    if (!shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, desktop)) return false;
+    const int csidl = perUser ? CSIDL_DESKTOPDIRECTORY : CSIDL_COMMON_DESKTOPDIRECTORY;
+    if (!shellFolder(csidl | CSIDL_FLAG_CREATE, desktop)) return false;
     std::wstring linkPath = desktop + L"\\" + name + L".lnk";
     ::DeleteFileW(linkPath.c_str());
     return createShellLink(target, linkPath, description, arguments, workingFolder, iconPath, 0);
@@ -74,9 +76,9 @@ bool createDesktopShortcut(const std::wstring& target, const std::wstring& worki
 bool createStartMenuEntry(const std::wstring& target, const std::wstring& workingFolder,
                           const std::wstring& name, const std::wstring& subfolder,
                           const std::wstring& description, const std::wstring& arguments,
-                          const std::wstring& iconPath, int iconIndex) {
+                          const std::wstring& iconPath, int iconIndex, bool perUser) {
     std::wstring folder;
-    if (!shellFolder(CSIDL_COMMON_PROGRAMS, folder)) return false;
+    if (!shellFolder(perUser ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, folder)) return false;
     if (!subfolder.empty()) {
         folder += L"\\" + subfolder;
         ::CreateDirectoryW(folder.c_str(), nullptr);
@@ -88,10 +90,23 @@ bool createStartMenuEntry(const std::wstring& target, const std::wstring& workin
                            iconIndex);
 }
 
-bool deleteDesktopShortcut(const std::wstring& name) {
+bool deleteDesktopShortcut(const std::wstring& name, bool perUser) {
     std::wstring desktop;
-    if (!shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY, desktop)) return false;
+    if (!shellFolder(perUser ? CSIDL_DESKTOPDIRECTORY : CSIDL_COMMON_DESKTOPDIRECTORY, desktop))
+        return false;
     return ::DeleteFileW((desktop + L"\\" + name + L".lnk").c_str()) != FALSE;
+}
+
+std::wstring startMenuProgramsFolder(bool perUser) {
+    std::wstring folder;
+    if (shellFolder(perUser ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, folder)) return folder;
+    return perUser ? std::wstring() : L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+}
+
+std::wstring desktopFolder(bool perUser) {
+    std::wstring folder;
+    (void)shellFolder(perUser ? CSIDL_DESKTOPDIRECTORY : CSIDL_COMMON_DESKTOPDIRECTORY, folder);
+    return folder;
 }
 
 }  // namespace tessaryn

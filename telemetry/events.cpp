@@ -83,13 +83,15 @@ void appendJsonString(std::string& out, std::string_view text) {
 
 std::string metricBody(int32_t event, const std::string& nonce, const std::string& productName,
                        const std::string& machineId, int32_t source,
-                       const std::string& system, const std::string& version) {
+                       const std::string& system, const std::string& version,
+                       const char* scope) {
     // Written by hand: nlohmann's serializer (with its number formatting) would be the only
     // one in the setup. Keys in sorted order, compact, like json::dump.
     std::string body = "{\"event\":" + std::to_string(event) + ",\"nonce\":";
     appendJsonString(body, nonce);
     body += ",\"prod\":";
     appendJsonString(body, productName);
+    if (scope) body += std::string(",\"scope\":\"") + scope + '"';
     if (source >= 0) body += ",\"src\":" + std::to_string(source);
     if (!system.empty()) {
         body += ",\"sys\":";

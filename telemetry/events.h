@@ -28,10 +28,12 @@ inline constexpr char kSetupVersion[] = "1.1";
 // (fresh for every request) is what the host's signed answer is bound to. With a source (0 and
 // up: which of the package's addresses served it, 0 the primary) "src":S comes after "prod".
 // A non-empty system description ("sys") and version ("ver") go in too: the signature covers
-// the body, so the host's rules read these, never the User-Agent.
+// the body, so the host's rules read these, never the User-Agent. Once the run's install is
+// known, "scope" ("user" or "machine") comes after "prod".
 std::string metricBody(int32_t event, const std::string& nonce, const std::string& productName,
                        const std::string& machineId, int32_t source = -1,
-                       const std::string& system = {}, const std::string& version = {});
+                       const std::string& system = {}, const std::string& version = {},
+                       const char* scope = nullptr);
 
 // The decisions taken from one answer, carried out in this order.
 struct AnswerActions {

@@ -23,6 +23,7 @@ std::atomic<int> pendingEvents{0};
 std::atomic<bool> endAsked{false};
 // Set from the run's thread, read on the threads that send.
 std::atomic<int32_t> eventSource{-1};
+std::atomic<int> eventScope{-1};  // -1 not yet known, 0 the machine's install, 1 the user's
 TelemetryConfig config;
 
 void sendInBackground(UsageEvent event) {
@@ -91,6 +92,10 @@ void configureTelemetry(TelemetryConfig given) {
     config = std::move(given);
 }
 
+void setEventScope(bool perUser) {
+    eventScope = perUser ? 1 : 0;
+}
+
 void setEventSource(int32_t source) {
     eventSource = source;
 }
@@ -101,7 +106,8 @@ void sendMetricNow(UsageEvent event) {
     try {
         const std::string body =
             metricBody(number, newAnswerNonce(), config.productName, config.machineId,
-                       eventSource.load(), config.system, kSetupVersion);
+                       eventSource.load(), config.system, kSetupVersion,
+                       eventScope < 0 ? nullptr : eventScope == 1 ? "user" : "machine");
         auto exchange = std::make_shared<Exchange>();
         const TelemetryConfig settings = config;
         std::thread(post, exchange, body, settings).detach();

@@ -30,6 +30,8 @@ void configureTelemetry(TelemetryConfig config);
 // The package's source (0 the primary address, 1 and up its mirrors), sent as "src" with every
 // event from now on; -1 for none.
 void setEventSource(int32_t source);
+// Which install the run works on, sent as "scope" with every later event.
+void setEventScope(bool perUser);
 
 // Sends the event when events are switched on: in the background on a detached thread that never
 // blocks the caller, or right here. No failure ever reaches the caller.

@@ -141,6 +141,11 @@ void EulaWindow::destroy() {
     if (window_) DestroyWindow(window_);
 }
 
+void EulaWindow::offerForMeOnly() {
+    offerForMeOnly_ = true;
+    if (window_) rebuild(false);
+}
+
 void EulaWindow::createFonts() {
     normalFont_.reset(look_.createFont(9, FW_NORMAL));
     headingFont_.reset(look_.createFont(12, FW_BOLD));
@@ -205,6 +210,17 @@ void EulaWindow::createChildren() {
                               clientWidth - 2 * buttonWidth - buttonGap - pad, buttonTop,
                               buttonWidth, buttonHeight, kEulaNextButtonId);
     for (HWND button : {cancelButton_, nextButton_}) SetWindowSubclass(button, buttonProc, 0, 0);
+    if (offerForMeOnly_) {
+        forMeOnlyBox_ = createChild(
+            window_, 0, L"Button", L"Install for me only (no administrator needed)",
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, textLeft, buttonTop,
+            clientWidth - 2 * buttonWidth - buttonGap - 2 * pad - textLeft, buttonHeight,
+            kEulaForMeOnlyId);
+        if (look_.dark()) WindowLook::setControlTheme(forMeOnlyBox_, L"", L"");
+        if (normalFont_)
+            SendMessageW(forMeOnlyBox_, WM_SETFONT, reinterpret_cast<WPARAM>(normalFont_.get()),
+                         TRUE);
+    }
 
     const WPARAM normal = reinterpret_cast<WPARAM>(normalFont_.get());
     if (normalFont_) {
@@ -259,13 +275,16 @@ void EulaWindow::removeSubclasses() {
 
 void EulaWindow::rebuild(bool newFonts) {
     removeSubclasses();
+    const bool ticked =
+        forMeOnlyBox_ && SendMessageW(forMeOnlyBox_, BM_GETCHECK, 0, 0) == BST_CHECKED;
     for (HWND* child : {&licenseView_, &acceptRadio_, &declineRadio_, &nextButton_, &cancelButton_,
-                        &headingText_, &instructionText_, &iconView_}) {
+                        &headingText_, &instructionText_, &iconView_, &forMeOnlyBox_}) {
         if (*child) DestroyWindow(*child);
         *child = nullptr;
     }
     if (newFonts) createFonts();
     createChildren();
+    if (forMeOnlyBox_ && ticked) SendMessageW(forMeOnlyBox_, BM_SETCHECK, BST_CHECKED, 0);
     InvalidateRect(window_, nullptr, TRUE);
     RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
@@ -306,8 +325,11 @@ void EulaWindow::onButtonClicked(WORD id) {
             // A click message can reach a disabled button (BM_CLICK, automation tools); only
             // the user's acceptance may let setup go on.
             if (onAccept_ && IsWindowEnabled(nextButton_) &&
-                SendMessageW(acceptRadio_, BM_GETCHECK, 0, 0) == BST_CHECKED)
+                SendMessageW(acceptRadio_, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+                forMeOnlyChosen_ =
+                    forMeOnlyBox_ && SendMessageW(forMeOnlyBox_, BM_GETCHECK, 0, 0) == BST_CHECKED;
                 onAccept_();
+            }
             break;
         case kEulaCancelButtonId:
             if (onCancel_) onCancel_();
@@ -335,6 +357,7 @@ LRESULT EulaWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
             // The handles die with the window; the destructor must not destroy them again.
             window_ = licenseView_ = acceptRadio_ = declineRadio_ = nullptr;
             nextButton_ = cancelButton_ = headingText_ = instructionText_ = iconView_ = nullptr;
+            forMeOnlyBox_ = nullptr;
             PostQuitMessage(0);
             return DefWindowProcW(window, message, wParam, lParam);
         case WM_ERASEBKGND:

@@ -19,6 +19,7 @@ enum EulaControlId : int {
     kEulaNextButtonId = 1004,
     kEulaCancelButtonId = 1005,
     kEulaIconViewId = 1006,
+    kEulaForMeOnlyId = 1007,
 };
 
 // Every line feed that is not already preceded by a carriage return becomes CR LF, so that the
@@ -43,6 +44,11 @@ class EulaWindow {
     void destroy();
     bool richEditLoaded() const { return richEditLoaded_; }
     bool darkMode() const { return look_.dark(); }
+
+    // Shows the "Install for me only" check box beside the buttons (before the window is shown).
+    void offerForMeOnly();
+    // Whether the check box was ticked when the agreement was accepted.
+    bool forMeOnly() const { return forMeOnlyChosen_; }
 
     // Replaces how a clicked web address is opened (the default hands it to the shell).
     void setLinkOpener(LinkOpener opener) { linkOpener_ = std::move(opener); }
@@ -77,6 +83,9 @@ class EulaWindow {
     HWND headingText_ = nullptr;
     HWND instructionText_ = nullptr;
     HWND iconView_ = nullptr;
+    HWND forMeOnlyBox_ = nullptr;
+    bool offerForMeOnly_ = false;
+    bool forMeOnlyChosen_ = false;
     UniqueGdiObject normalFont_;
     UniqueGdiObject headingFont_;
     // Icon loaded from the program's resources; the stock icon is shared and never destroyed.

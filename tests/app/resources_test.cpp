@@ -40,11 +40,11 @@ TEST(Resources, ApplicationIconGroupLoadsInEverySize) {
     }
 }
 
-TEST(Resources, ManifestAsksForAdministratorDpiAwarenessControlsAndSegmentHeap) {
+TEST(Resources, ManifestRunsAsInvokerWithDpiAwarenessControlsAndSegmentHeap) {
     const std::string manifest = manifestText();
     ASSERT_FALSE(manifest.empty());
     for (const char* expected :
-         {"level=\"requireAdministrator\"", ">True/PM</dpiAware>", ">PerMonitorV2</dpiAwareness>",
+         {"level=\"asInvoker\"", ">True/PM</dpiAware>", ">PerMonitorV2</dpiAwareness>",
           "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
           ">SegmentHeap</heapType>",
           "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"}) {

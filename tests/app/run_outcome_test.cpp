@@ -30,6 +30,8 @@ constexpr Expected kExpected[] = {
     {Outcome::OlderVersion, 3, -1, true, E, false},
     {Outcome::BelowFloor, 3, -1, true, E, false},
     {Outcome::Expired, 4, -1, true, E, true},
+    {Outcome::BothScopesInstalled, 8, -1, true, E, false},
+    {Outcome::NeedsAdministrator, 9, -1, true, E, false},
     {Outcome::InvalidSignature, -1, 2, true, E, false},
     {Outcome::SettingsMalformed, -1, 2, true, E, true},
     {Outcome::OtherProduct, -1, 2, true, E, true},
@@ -109,6 +111,9 @@ TEST(RunOutcome, HelpListsEachCodeOnce) {
               "2\tthe web host asked the setup to end before it had finished\n"
               "3\tolder than the installed version (see /ALLOWDOWNGRADE)\n"
               "4\tthe setup files have expired and the web host has no newer ones\n"
+              "8\tinstalled for the user and for the machine; /CURRENTUSER or /ALLUSERS picks "
+              "one\n"
+              "9\tneeds an administrator and elevation was refused or is not possible\n"
               "-1\tdownload, signature check or installation failed\n");
     std::set<int> listed;
     for (const OutcomeRow& row : outcomeTable())

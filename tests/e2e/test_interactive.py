@@ -97,3 +97,24 @@ def test_uninstall_question_answered_no(machine, host, product, driver):
     assert uninstall.wait(timeout=60) == 1
     assert wait_until(lambda: (machine.install_dir / "unins000.exe").exists(), 5)
     assert (machine.install_dir / "readme.txt").exists()
+
+
+FOR_ME_ONLY = 1007
+
+
+def test_install_for_me_only_from_the_license_window(machine, host, product, driver, tmp_path):
+    setup = start_interactive(machine, host, product, True)
+    assert driver.ask(f"wait {LICENSE} 90") == "ok"
+    assert driver.ask(f"checked {LICENSE} {FOR_ME_ONLY}") == "0"
+    driver.ask(f"click {LICENSE} {FOR_ME_ONLY}")
+    driver.ask(f"click {LICENSE} {ACCEPT}")
+    driver.ask(f"click {LICENSE} {NEXT}")
+    assert driver.ask(f"gone {LICENSE} 20") == "ok"
+    assert setup.wait(timeout=240) == 0
+    driver.close()
+    machine.settle()
+    own = machine.user_desktop.parent / "AppData" / "Local" / "Programs" / "Tessaryn"
+    assert (own / "launched.txt").exists()
+    assert not machine.install_dir.exists()
+    values = machine.registry_values(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tessaryn")
+    assert values and values["InstallLocation"][1] == machine.windows_path(own)

@@ -71,7 +71,7 @@ def test_log_and_record_of_a_silent_install_and_its_uninstall(machine, host, tmp
     base = host.base_url
     for expected in (
             "Command line: ", "Unknown switch ignored: /NORESTRAT\nSystem: Windows ",
-            "Mode: install, very silent",
+            "Mode: install, per-machine, very silent",
             f"Setup information address: {base}/installers/tessaryn.dat",
             f"Package address: {base}/installers/tessaryn.pak",
             f"Events address: {base}/installers/metrics",
@@ -125,7 +125,7 @@ def test_log_and_record_of_a_silent_install_and_its_uninstall(machine, host, tmp
     assert not machine.install_dir.exists()
     assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
     lines = log_lines(machine.c / "uninstall.txt")
-    assert "Mode: uninstall, very silent" in lines
+    assert "Mode: uninstall, per-machine, very silent" in lines
     assert "Signature check SETUP100 of " in "\n".join(lines)
     assert lines[-1].startswith("Exit code 0 (a clean-up script removes C:\\Program Files\\")
 

@@ -96,7 +96,7 @@ TEST_F(UninstallRecord, EveryValueWithItsTypeAndSize) {
                            L"https://tessaryn.example/help",
                            L"C:\\Program Files\\Tessaryn\\Tessaryn.exe,0",
                            kilobytesOf(5 * 1024 * 1024 + 1)};
-    ASSERT_TRUE(registerUninstallEntry(record));
+    ASSERT_TRUE(registerUninstallEntry(record, false));
     expectString(kName, L"DisplayName", kName);
     // Quoted: the path has spaces, and the "Installed apps" page runs the text as a command line.
     expectString(kName, L"UninstallString", L"\"C:\\Program Files\\Tessaryn\\unins000.exe\"");
@@ -124,7 +124,7 @@ TEST(EstimatedSize, KibibytesRoundUpAndStopAtTheDwordLimit) {
 }
 
 TEST_F(UninstallRecord, EmptyOptionalValuesAreAbsent) {
-    ASSERT_TRUE(registerUninstallEntry(bareRecord(kName)));
+    ASSERT_TRUE(registerUninstallEntry(bareRecord(kName), false));
     expectString(kName, L"DisplayName", kName);
     expectString(kName, L"UninstallString", L"\"C:\\T\\unins000.exe\"");
     expectString(kName, L"InstallDate", today());
@@ -145,11 +145,11 @@ TEST_F(UninstallRecord, SecondRegistrationOverwritesAndDropsStaleValues) {
                                         L"https://old.example/help",
                                         L"C:\\Old\\icon.ico",
                                         7};
-    ASSERT_TRUE(registerUninstallEntry(old));
+    ASSERT_TRUE(registerUninstallEntry(old, false));
     const tessaryn::UninstallRecord newer{kName, L"C:\\New\\unins000.exe", L"C:\\New",
                                           L"New Publisher", L"", L"https://new.example/",
                                           L"", L"", 0};
-    ASSERT_TRUE(registerUninstallEntry(newer));
+    ASSERT_TRUE(registerUninstallEntry(newer, false));
     expectString(kName, L"UninstallString", L"\"C:\\New\\unins000.exe\"");
     expectString(kName, L"Publisher", L"New Publisher");
     expectString(kName, L"URLInfoAbout", L"https://new.example/");
@@ -163,7 +163,7 @@ TEST_F(UninstallRecord, SecondRegistrationOverwritesAndDropsStaleValues) {
 TEST_F(UninstallRecord, KeyThatCannotBeCreatedGivesFalse) {
     // Key names are limited to 255 characters, so this key cannot be created.
     std::wstring tooLong(300, L'x');
-    EXPECT_FALSE(registerUninstallEntry(bareRecord(tooLong)));
+    EXPECT_FALSE(registerUninstallEntry(bareRecord(tooLong), false));
 }
 
 }  // namespace

@@ -121,15 +121,15 @@ TEST_F(Shortcuts, DesktopLinkIsReplacedAndDeleted) {
         stale << "not a link";
     }
     ASSERT_TRUE(createDesktopShortcut(L"C:\\Program Files\\Tessaryn\\Tessaryn.exe", L"", name,
-                                      L"Tessaryn", L"", L""));
+                                      L"Tessaryn", L"", L"", false));
     LinkProperties p = readLink(link);
     EXPECT_EQ(p.path, L"C:\\Program Files\\Tessaryn\\Tessaryn.exe");
     EXPECT_EQ(p.workingFolder, L"C:\\Program Files\\Tessaryn");
     EXPECT_EQ(p.description, L"Tessaryn");
 
-    EXPECT_TRUE(deleteDesktopShortcut(name));
+    EXPECT_TRUE(deleteDesktopShortcut(name, false));
     EXPECT_FALSE(exists(link));
-    EXPECT_FALSE(deleteDesktopShortcut(name)) << "nothing left to delete";
+    EXPECT_FALSE(deleteDesktopShortcut(name, false)) << "nothing left to delete";
 }
 
 TEST_F(Shortcuts, StartMenuWebEntryIsAnInternetShortcut) {
@@ -138,7 +138,7 @@ TEST_F(Shortcuts, StartMenuWebEntryIsAnInternetShortcut) {
     ::DeleteFileW(file.c_str());
     ASSERT_TRUE(createStartMenuEntry(L"https://tessaryn.example/start?a=1&b=2", L"",
                                      L"Tessaryn on the Web", L"Tessaryn Test", L"ignored",
-                                     L"ignored", L"C:\\ignored.ico", 4));
+                                     L"ignored", L"C:\\ignored.ico", 4, false));
     EXPECT_EQ(readBytes(file),
               std::string("[InternetShortcut]\r\nURL=https://tessaryn.example/start?a=1&b=2\r\n"));
     EXPECT_FALSE(exists(programs + L"\\Tessaryn Test\\Tessaryn on the Web.lnk"));
@@ -151,7 +151,7 @@ TEST_F(Shortcuts, UpperCaseSchemeIsAProgramLink) {
     std::wstring link = programs + L"\\Tessaryn Upper.lnk";
     ::DeleteFileW(link.c_str());
     ASSERT_TRUE(createStartMenuEntry(L"HTTPS://tessaryn.example/", L"C:\\Work", L"Tessaryn Upper",
-                                     L"", L"desc", L"-x", L"C:\\i.ico", 2));
+                                     L"", L"desc", L"-x", L"C:\\i.ico", 2, false));
     EXPECT_TRUE(exists(link));
     EXPECT_FALSE(exists(programs + L"\\Tessaryn Upper.url"));
     LinkProperties p = readLink(link);
@@ -168,7 +168,7 @@ TEST_F(Shortcuts, StartMenuProgramLinkInSubfolder) {
     std::wstring link = programs + L"\\Tessaryn Sub\\Tessaryn.lnk";
     ::DeleteFileW(link.c_str());
     ASSERT_TRUE(createStartMenuEntry(L"C:\\Program Files\\Tessaryn\\Tessaryn.exe", L"", L"Tessaryn",
-                                     L"Tessaryn Sub", L"", L"", L"", 0));
+                                     L"Tessaryn Sub", L"", L"", L"", 0, false));
     LinkProperties p = readLink(link);
     EXPECT_EQ(p.path, L"C:\\Program Files\\Tessaryn\\Tessaryn.exe");
     EXPECT_EQ(p.workingFolder, L"C:\\Program Files\\Tessaryn");

@@ -22,7 +22,7 @@ int main() {
             arguments[2], arguments[3], arguments[4], arguments[5], arguments[6],
             arguments[7], arguments[8], arguments[9],
             static_cast<uint32_t>(std::wcstoul(arguments[10], nullptr, 10))};
-        result = tessaryn::registerUninstallEntry(record) ? 0 : 1;
+        result = tessaryn::registerUninstallEntry(record, false) ? 0 : 1;
     } else if (verb == L"remove" && count == 3) {
         result = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE,
                                   tessaryn::uninstallKeyPath(arguments[2]).c_str()) == ERROR_SUCCESS

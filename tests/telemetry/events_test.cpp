@@ -28,6 +28,9 @@ TEST(MetricBody, IsCompactJsonWithSortedKeys) {
     EXPECT_EQ(metricBody(9, "n", "a", "b", 1, "Windows 10 Build 19045; x64; en-US", "1.1"),
               R"({"event":9,"nonce":"n","prod":"a","src":1,)"
               R"("sys":"Windows 10 Build 19045; x64; en-US","uuid":"b","ver":"1.1"})");
+    EXPECT_EQ(metricBody(9, "n", "a", "b", 0, "S", "1.1", "user"),
+              R"({"event":9,"nonce":"n","prod":"a","scope":"user","src":0,"sys":"S","uuid":"b",)"
+              R"("ver":"1.1"})");
     EXPECT_EQ(metricBody(9, "n", "a", "b", -1, "S", ""),
               R"({"event":9,"nonce":"n","prod":"a","sys":"S","uuid":"b"})");
     EXPECT_EQ(metricBody(9, "n", "a", "b", -1, "", "2"),
