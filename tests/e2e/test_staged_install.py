@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import (EXIT_FAILURE, MARKER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
+from conftest import (EXIT_FAILURE, FILES_IN_USE, MARKER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
                       package_binding, sign_raw, sign_settings, tree_files, url_switch,
                       wait_until)
 from test_install import assert_installed
@@ -207,7 +207,7 @@ def upgrade_beside_held_files(machine, host, tmp_path, driver, old_state):
     assert driver.ask(r"hold C:\Program Files\Tessaryn") == "ok"
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\held.txt",
                              settle=False)
-    assert code == EXIT_FAILURE
+    assert code == FILES_IN_USE
     assert installed_state(machine) == old_state
     assert side_folders(machine) == []
     assert wait_until(lambda: sorted(host.events()[3:]) == [0, 3, 5], timeout=10), host.events()
