@@ -120,8 +120,9 @@ def test_an_unknown_switch_ends_the_run_at_once(machine, test_host, product, dri
     serve(test_host, product)
     setup = machine.put_setup()
 
-    result = machine.wine(machine.windows_path(setup), "/VERYSLIENT", url_switch(test_host.base_url),
-                          r"/LOG=C:\typo.txt", "-NOLAUNCH")
+    # With a silent switch beside the typo: no box, only the console and the log.
+    result = machine.wine(machine.windows_path(setup), "/VERYSLIENT", "/SILENT",
+                          url_switch(test_host.base_url), r"/LOG=C:\typo.txt", "-NOLAUNCH")
     assert result.returncode == UNKNOWN_SWITCH
     assert "Unknown switch: /VERYSLIENT" in result.stdout.decode("utf-8")
     lines = log_lines(machine.c / "typo.txt")
