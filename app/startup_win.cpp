@@ -202,6 +202,8 @@ void ignoreAnotherVersionBeside(const std::string& version, RunContext& context,
             " asked for: ignored");
     context.localPak.clear();
     request.besideProgram.clear();
+    // A name of its own: the copy just checked stays locked until it is let go.
+    request.workCopy = context.workDir + L"asked.dat";
     fetched = fetchAndCheck(request);
 }
 

@@ -193,11 +193,11 @@ def test_version_installs_exactly_the_release_asked_for(machine, host, tmp_path,
 
     expected = {"kept": 0, "kept, another version beside": 0, "missing": EXIT_FAILURE,
                 "kept under the wrong name": INVALID_DATA, "older than installed": 3}[case]
-    assert code == expected
+    text = "\n".join(log_lines(machine.c / "v.txt"))
+    assert code == expected, text
     values = machine.registry_values(UNINSTALL_KEY + r"\Tessaryn")
     installed = values and values["DisplayVersion"][1]
     assert installed == {0: "2.0", 3: "3.0"}.get(code)
-    text = "\n".join(log_lines(machine.c / "v.txt"))
     assert f"Setup information address: {host.base_url}/installers/tessaryn-2.0.dat" in text
     if case == "kept under the wrong name":
         assert "names version 3.0, not the version 2.0 asked for" in text
