@@ -75,7 +75,8 @@ const std::vector<OutcomeRow> kTable = {
      "Wrong setup information",
      "The setup information beside the uninstaller is for the product \"{}\". Please run the "
      "product's setup again to repair it, then uninstall.",
-     I::Error, false, nullptr, "the setup information beside the uninstaller is missing or of another product"},
+     I::Error, false, nullptr,
+     "the setup information beside the uninstaller is missing or of another product"},
     {Outcome::UninstallerInfoMissing, -1, {}, "uninstaller settings missing", "Error",
      "Error uninstalling.\n{} is installed, but its setup information file unins000.dat is "
      "missing beside the uninstaller. Please run the product's setup again to repair it, then uninstall.",

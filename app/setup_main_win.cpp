@@ -161,7 +161,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
             } else {
                 // Said where an administrator looks; no folder is made for it (the run may be
                 // elevated and the path the user's).
-                unwritableLog = options.logFile.empty() ? "the Windows folder's Temp" : options.logFile;
+                unwritableLog =
+                    options.logFile.empty() ? "the Windows folder's Temp" : options.logFile;
                 printToConsole("The log cannot be written to " + unwritableLog + " (" +
                                tessaryn::systemReason(static_cast<int>(GetLastError())) +
                                "); the run goes on without it.\n");

@@ -601,10 +601,12 @@ bool isWingetIdentifier(const std::string& id) {
     size_t start = 0;
     while (true) {
         const size_t dot = id.find('.', start);
-        const std::string part = id.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        const std::string part =
+            id.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
         if (part.empty() || part.size() > 32) return false;
         for (char c : part)
-            if (static_cast<unsigned char>(c) <= 0x20 || std::string("\\/:*?\"<>|").find(c) != std::string::npos)
+            if (static_cast<unsigned char>(c) <= 0x20 ||
+                std::string("\\/:*?\"<>|").find(c) != std::string::npos)
                 return false;
         ++parts;
         if (dot == std::string::npos) break;
@@ -675,12 +677,14 @@ int winget(const Arguments& args) {
     const WingetManifests manifests = wingetManifests(release);
     const std::vector<std::pair<fs::path, const std::string*>> files = {
         {folder / pathFromUtf8(release.identifier + ".yaml"), &manifests.version},
-        {folder / pathFromUtf8(release.identifier + ".locale.en-US.yaml"), &manifests.defaultLocale},
+        {folder / pathFromUtf8(release.identifier + ".locale.en-US.yaml"),
+         &manifests.defaultLocale},
         {folder / pathFromUtf8(release.identifier + ".installer.yaml"), &manifests.installer}};
     for (const auto& [path, content] : files) refuseOutputOverInputs(path, {settings, setup});
     std::error_code error;
     fs::create_directories(folder, error);
-    if (error) throw std::runtime_error("cannot create " + pathText(folder) + ": " + error.message());
+    if (error)
+        throw std::runtime_error("cannot create " + pathText(folder) + ": " + error.message());
     for (const auto& [path, content] : files) {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << *content;
