@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <cctype>
 #include <utility>
 
 #include "app/setup_paths.h"
@@ -20,6 +21,34 @@ bool isHelpSwitch(std::string_view token) {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
+}
+
+// "-VERYSILENT" as "/VERYSILENT": both prefixes are the Windows convention. "--HELP" stays.
+std::string withSlash(std::string token) {
+    if (token.size() > 1 && token[0] == '-' && token[1] != '-') token[0] = '/';
+    return token;
+}
+
+bool isPlainVersion(const std::string& value) {
+    if (value.empty() || value.size() > 64) return false;
+    for (char c : value)
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '+' &&
+            c != '-')
+            return false;
+    return true;
+}
+
+// The plain switches: each sets one flag.
+bool* flagOf(CommandLineOptions& options, std::string_view token) {
+    const std::pair<const char*, bool*> flags[] = {
+        {"/VERYSILENT", &options.verySilent},    {"/SILENT", &options.silent},
+        {"/UPDATER", &options.updaterMode},      {"/ALLOWDOWNGRADE", &options.allowDowngrade},
+        {"/NOLAUNCH", &options.noLaunch},        {"/NOICONS", &options.noIcons},
+        {"/NOMETRICS", &options.noMetrics},
+    };
+    for (const auto& [name, flag] : flags)
+        if (equalsIgnoringAsciiCase(token, name)) return flag;
+    return nullptr;
 }
 
 }  // namespace
@@ -73,17 +102,23 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     std::string text;
     if (uninstaller) {
         text = productName + " Uninstall\n\n" + kUninstallerFileNameUtf8 +
-               " [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
+               " [/VERYSILENT | /SILENT] [/URL:host] [/NOMETRICS] [/LOG | /LOG=\"file\"]\n\n"
                "/VERYSILENT\tRemove without any window or question.\n"
+               "/SILENT\t\tRemove without a question, showing progress.\n"
                "/URL:host\tSend the usage event to another web host.\n";
     } else {
         text = productName + " Setup\n\n"
-               "Setup [/VERYSILENT] [/UPDATER] [/URL:host] [/ALLOWDOWNGRADE]\n"
-               "      [/CURRENTUSER | /ALLUSERS] [/LOG | /LOG=\"file\"]\n\n"
+               "Setup [/VERYSILENT | /SILENT] [/UPDATER] [/URL:host] [/ALLOWDOWNGRADE]\n"
+               "      [/VERSION=x] [/NOLAUNCH] [/NOICONS] [/NOMETRICS] [/CURRENTUSER | /ALLUSERS]\n"
+               "      [/LOG | /LOG=\"file\"]\n\n"
                "/VERYSILENT\tInstall without any window or question.\n"
+               "/SILENT\t\tInstall without a question, showing progress.\n"
                "/UPDATER\tReport the run as an update started by the product.\n"
                "/URL:host\tUse another web host: host, host:port, or http://host:port.\n"
-               "/ALLOWDOWNGRADE\tInstall a version older than the installed one.\n";
+               "/ALLOWDOWNGRADE\tInstall a version older than the installed one.\n"
+               "/VERSION=x\tInstall exactly release x, as the web host keeps it.\n"
+               "/NOLAUNCH\tDo not start the product at the end.\n"
+               "/NOICONS\tMake no shortcuts.\n";
     }
     if (!uninstaller)
         text += "/CURRENTUSER\tOnly for the signed-in user, without administrator rights.\n"
@@ -91,8 +126,9 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
             "\t\t\"" + logFileNameShape(productName) + "\".\n"
             "/LOG=\"file\"\tWrite the log to this file.\n"
+            "/NOMETRICS\tSend no usage events.\n"
             "/?, /HELP\tShow this text.\n"
-            "Other switches are ignored; /LOG names them in the log.\n\n"
+            "Every switch may begin with - instead of /; any other switch ends the run.\n\n"
             "Exit codes:\n" + exitCodeHelp(uninstaller);
     return text;
 }
@@ -101,8 +137,11 @@ CommandLineOptions readCommandLine(std::string_view text) {
     constexpr std::string_view urlSwitch = "/URL:";
     constexpr std::string_view logSwitch = "/LOG";
     CommandLineOptions options;
-    for (const std::string& token : joinQuotedTokens(splitCommandLine(text))) {
-        if (isHelpSwitch(token)) {
+    for (const std::string& given : joinQuotedTokens(splitCommandLine(text))) {
+        const std::string token = withSlash(given);
+        if (bool* flag = flagOf(options, token)) {
+            *flag = true;
+        } else if (isHelpSwitch(token) || isHelpSwitch(given)) {
             options.showHelp = true;
         } else if (equalsIgnoringAsciiCase(token, logSwitch)) {
             options.log = true;
@@ -110,22 +149,19 @@ CommandLineOptions readCommandLine(std::string_view text) {
         } else if (startsWithIgnoringAsciiCase(token, "/LOG=")) {
             options.log = true;
             options.logFile = token.substr(logSwitch.size() + 1);
-        } else if (equalsIgnoringAsciiCase(token, "/VERYSILENT")) {
-            options.verySilent = true;
-        } else if (equalsIgnoringAsciiCase(token, "/UPDATER")) {
-            options.updaterMode = true;
-        } else if (equalsIgnoringAsciiCase(token, "/ALLOWDOWNGRADE")) {
-            options.allowDowngrade = true;
         } else if (equalsIgnoringAsciiCase(token, "/CURRENTUSER")) {
             options.scope = ScopeSwitch::CurrentUser;
         } else if (equalsIgnoringAsciiCase(token, "/ALLUSERS")) {
             options.scope = ScopeSwitch::AllUsers;
+        } else if (startsWithIgnoringAsciiCase(token, "/VERSION=") &&
+                   isPlainVersion(token.substr(9))) {
+            options.version = token.substr(9);
         } else if (startsWithIgnoringAsciiCase(token, urlSwitch)) {
             std::string value = token.substr(urlSwitch.size());
             if (value.empty()) continue;
             options.serverOverride = withWebScheme(value);
         } else if (!token.empty()) {
-            options.unknown.push_back(token);
+            options.unknown.push_back(given);
         }
     }
     return options;

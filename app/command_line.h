@@ -1,6 +1,7 @@
 #pragma once
-// Reading of the program's command line: "/VERYSILENT", "/UPDATER", "/URL:<address>", "/LOG",
-// "/LOG=<file>", "/ALLOWDOWNGRADE", "/CURRENTUSER", "/ALLUSERS" and "/?".
+// Reading of the program's command line: "/VERYSILENT", "/SILENT", "/UPDATER", "/URL:<address>",
+// "/LOG", "/LOG=<file>", "/ALLOWDOWNGRADE", "/VERSION=<x>", "/NOLAUNCH", "/NOICONS", "/NOMETRICS",
+// "/CURRENTUSER", "/ALLUSERS" and "/?", each also with "-" in place of "/".
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,9 +16,16 @@ std::vector<std::string> splitCommandLine(std::string_view text);
 
 struct CommandLineOptions {
     bool verySilent = false;
+    bool silent = false;  // "/SILENT": the progress window shown, no license, question or box
     bool updaterMode = false;
     bool allowDowngrade = false;  // "/ALLOWDOWNGRADE": a release older than the installed one
     ScopeSwitch scope = ScopeSwitch::None;  // "/CURRENTUSER" or "/ALLUSERS", the later wins
+    bool noLaunch = false;        // "/NOLAUNCH": the product is not started at the end
+    bool noIcons = false;         // "/NOICONS": no shortcuts, whatever the settings say
+    bool noMetrics = false;       // "/NOMETRICS": no usage events, as with "metric": false
+    // "/VERSION=<x>": exactly this release, from the host's kept releases; 1 to 64 letters,
+    // digits, ".", "_", "+" or "-" (it becomes part of an address), else an unknown switch.
+    std::string version;
     // The "/URL:" value (the switch in any case) with a scheme: as given when it has "http://"
     // or "https://", else with "https://" put in front. Empty when the switch is absent or has
     // no value.
@@ -25,10 +33,15 @@ struct CommandLineOptions {
     bool showHelp = false;  // "/?", "-?", "/HELP", "-HELP" or "--HELP", in any case
     bool log = false;       // "/LOG" or "/LOG=<file>", in any case
     std::string logFile;    // the file of "/LOG=<file>"; empty for the default name
-    // Tokens that are none of the above (empty ones aside), in order: ignored, but logged so
-    // that a typo such as "/VERYSLIENT" is seen.
+    // Tokens that are none of the above (empty ones aside), in order: the run ends with them
+    // named, so that a typo such as "/VERYSLIENT" never leaves it waiting at the license.
     std::vector<std::string> unknown;
 };
+
+// No license, question or box: either silent switch.
+inline bool asksNothing(const CommandLineOptions& options) {
+    return options.verySilent || options.silent;
+}
 
 // The arguments in a whole command line (GetCommandLineW): the text after the program's name
 // (quoted or not) and the blanks that follow it.

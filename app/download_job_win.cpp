@@ -72,7 +72,7 @@ FileDownloader::FetchResult downloadFileWithProgress(
         downloader.maxDownloadBytes = look.largest;
         downloader.exactSize = look.exactSize;
         // Nobody could answer a prompt in a silent run.
-        if (!look.silent) downloader.signInOwner = window.handle();
+        if (!look.silent && !look.noPrompt) downloader.signInOwner = window.handle();
 
         std::atomic<bool> done{false};
         UniqueKernelHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -18,6 +18,7 @@ struct DownloadLook {
     // The file's limit, and whether it is its exact (signed) size: FileDownloader's.
     uint64_t largest = TESSARYN_MAX_DOWNLOAD_BYTES;
     bool exactSize = false;
+    bool noPrompt = false;  // nobody is asked anything, even with the window shown
 };
 
 // Downloads the file from the first of `sources` that gives it (FileDownloader::fetch) into

@@ -118,6 +118,7 @@ bool downloadChecked(const FetchRequest& request, uint64_t largest,
     // Every source is held to what was signed: a binding's exact size, else the limit.
     DownloadLook look{request.silent, request.userAgent, RetrySchedule{},
                       request.statusSuffix, largest, request.binding != nullptr};
+    look.noPrompt = request.noPrompt;
     if (request.tries) look.schedule.triesPerSource = request.tries;
     fetched.download = downloadFileWithProgress(toUtf8(request.workCopy), request.sources,
                                                 request.statusText, look, &arrival);

@@ -48,6 +48,7 @@ struct FetchRequest {
     uint64_t largest = TESSARYN_MAX_DOWNLOAD_BYTES;
     int tries = 0;  // of each source when downloading; 0: the download's own number
     bool silent = false;    // the download's window stays hidden
+    bool noPrompt = false;  // no question (a proxy's sign-in), also with the window shown
     std::string userAgent = {};  // of the run
 };
 

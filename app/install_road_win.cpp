@@ -142,8 +142,10 @@ std::string releaseMismatch(const CheckedRelease& release, const LockedFile& pac
 // Step 4: fetches the package (beside the program, else from the web host) and checks it; the
 // checked package stays locked in the context until unpacking has ended. A package of another
 // version is another release, whatever key signed it.
-std::optional<int> downloadAndCheckPackage(bool silent, const CheckedRelease& release,
-                                           RunContext& context, UnpackWhileDownloading* early) {
+std::optional<int> downloadAndCheckPackage(const CommandLineOptions& options,
+                                           const CheckedRelease& release, RunContext& context,
+                                           UnpackWhileDownloading* early) {
+    const bool silent = asksNothing(options);
     const auto reportSource = [](bool besideProgram) {
         sendMetric(besideProgram ? UsageEvent::PackageBesideSetup
                                  : UsageEvent::PackageDownloadStarted,
@@ -160,7 +162,8 @@ std::optional<int> downloadAndCheckPackage(bool silent, const CheckedRelease& re
                          reportSource,
                          release.packageBinding ? &*release.packageBinding : nullptr,
                          release.blockMap ? &*release.blockMap : nullptr};
-    request.silent = silent;
+    request.silent = options.verySilent;
+    request.noPrompt = silent;
     request.userAgent = context.userAgent;
     if (early) {
         request.onOpened = [early](HANDLE file) { early->opened(file); };
@@ -174,7 +177,8 @@ std::optional<int> downloadAndCheckPackage(bool silent, const CheckedRelease& re
     const bool checked = fetched.outcome == FetchOutcome::Checked;
     if (early && (!checked || !fetched.followed)) early->stop();
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        return endWithDownloadFailure(failureCause(fetched.download), silent, release.support());
+        return endWithDownloadFailure(fetched.download.failure, failureCause(fetched.download),
+                                      silent, release.support());
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
     if (!checked) return endRun({Outcome::InvalidSignature, {}}, silent);
@@ -189,10 +193,11 @@ std::optional<int> downloadAndCheckPackage(bool silent, const CheckedRelease& re
 
 // Step 5 on the whole road: the checked package unpacked into the staging folder.
 UnpackResult unpackWholePackage(RunContext& context, const std::wstring& target,
-                                ProgressWindow& window) {
+                                ProgressWindow& window, bool& diskFull) {
     // Checked before the first file is written: a full disk stops nothing half-way.
     const std::string shortfall = diskSpaceShortfall(context, target);
-    if (!shortfall.empty()) return UnpackResult::failed(0, shortfall);
+    diskFull = !shortfall.empty();
+    if (diskFull) return UnpackResult::failed(0, shortfall);
     return unpackWhilePumping([&] { return extractPackage(context, target, window); });
 }
 
@@ -201,7 +206,7 @@ UnpackResult unpackWholePackage(RunContext& context, const std::wstring& target,
 // read whole, the free space) is discarded and done again whole.
 UnpackResult unpackIntoStaging(RunContext& context, StagedInstall& staged, bool stagingMade,
                                std::optional<UnpackWhileDownloading>& early,
-                               ProgressWindow& window) {
+                               ProgressWindow& window, bool& diskFull) {
     if (early) {
         UnpackResult outcome = early->finish(window);
         early.reset();
@@ -224,17 +229,20 @@ UnpackResult unpackIntoStaging(RunContext& context, StagedInstall& staged, bool 
     }
     if (!stagingMade)
         return UnpackResult::failed(0, "Failed to create a folder for the installation files");
-    return unpackWholePackage(context, staged.folder(), window);
+    return unpackWholePackage(context, staged.folder(), window, diskFull);
 }
 
 // Step 6: the old version's processes end and its folder moves aside, held; the new folder takes
-// its name. Empty when both moved, else why not: the old folder is then where it was.
-std::string moveIntoPlace(const RunContext& context, StagedInstall& staged, bool upgrade) {
+// its name. Empty when both moved, else why not: the old folder is then where it was, and
+// `held` tells a folder another program holds (a retry once it is closed succeeds).
+std::string moveIntoPlace(const RunContext& context, StagedInstall& staged, bool upgrade,
+                          bool& held) {
     if (upgrade) {
         terminateProcessesInDirectory(context.installDir);
         if (!staged.moveOldAside()) {
             const std::string holders = holderList(folderHolders(staged.installFolder()));
             logLine("Previous version not moved aside, held by another program" + holders);
+            held = true;
             return "Files of the previous version are in use by another program. Close it and "
                    "run Setup again." + holders;
         }
@@ -262,8 +270,12 @@ void removePreviousVersion(const CheckedRelease& release, const RunContext& cont
     logLine("Previous version removed");
 }
 
-void makeShortcuts(const CheckedRelease& release, const RunContext& context,
-                   const std::wstring& productExe) {
+void makeShortcuts(const CommandLineOptions& options, const CheckedRelease& release,
+                   const RunContext& context, const std::wstring& productExe) {
+    if (options.noIcons) {
+        logLine("No shortcuts (/NOICONS)");
+        return;
+    }
     const std::wstring name = toWide(release.productName);
     const bool perUser = context.scope == Scope::PerUser;
     if (release.createDesktopShortcut)
@@ -313,22 +325,26 @@ std::string installUninstaller(const CheckedRelease& release, const RunContext& 
 }
 
 // Step 9: init commands, shortcuts, start of the product.
-void startProduct(bool silent, const CheckedRelease& release, const RunContext& context,
-                  ProgressWindow& window, PreparedLaunch& productLaunch,
-                  const std::wstring& productExe) {
+void startProduct(const CommandLineOptions& options, const CheckedRelease& release,
+                  const RunContext& context, ProgressWindow& window,
+                  PreparedLaunch& productLaunch, const std::wstring& productExe) {
     pumpMessages();
     window.setStatusText(L"Initializing product...");
     runCommands(release.initCommands, context.installDir, machineEnvironment(context.workDir));
-    makeShortcuts(release, context, productExe);
+    makeShortcuts(options, release, context, productExe);
     logLine("Shortcuts made");
-    // As the signed-in user: the product must not inherit the setup's elevation.
-    productLaunch.launch(productExe, context.installDir);
-    logLine("Product started");
+    if (options.noLaunch) {
+        logLine("Product not started (/NOLAUNCH)");
+    } else {
+        // As the signed-in user: the product must not inherit the setup's elevation.
+        productLaunch.launch(productExe, context.installDir);
+        logLine("Product started");
+    }
     pumpMessages();
     window.setStatusText(L"Installation complete!");
     window.setProgress(100);
     sendMetric(UsageEvent::InstallCompleted, false);
-    holdForTheEye(silent, std::chrono::seconds(1));
+    holdForTheEye(options.verySilent, std::chrono::seconds(1));
 }
 
 }  // namespace
@@ -354,7 +370,8 @@ void startProduct(bool silent, const CheckedRelease& release, const RunContext& 
 // product registered.
 int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& release,
                    RunContext& context) {
-    const bool silent = options.verySilent;
+    const bool silent = asksNothing(options);
+    const bool hidden = options.verySilent;  // /SILENT shows the progress, asks nothing
     const auto hostEnd = [silent] { return endRun({Outcome::HostEnded, {}}, silent); };
     // A host that answers the exit event by asking for an end still gets its exit code.
     bool forMeOnly = false;
@@ -378,28 +395,30 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     // Closed to Users until in place, unless the user's own unelevated process must write in it.
     const bool unguardedUserRoad = context.scope == Scope::PerUser && !context.guardUserFolders;
     StagedInstall staged(context.installDir, release.productName, !unguardedUserRoad);
-    const bool stagingMade = makeStagingFolder(silent, context, staged);
+    const bool stagingMade = makeStagingFolder(hidden, context, staged);
     if (hostAskedToEnd()) return hostEnd();
     std::optional<UnpackWhileDownloading> early;
     startUnpackingWhileDownloading(release, staged, stagingMade, early);
-    if (auto failed = downloadAndCheckPackage(silent, release, context, early ? &*early : nullptr))
+    if (auto failed = downloadAndCheckPackage(options, release, context, early ? &*early : nullptr))
         return *failed;
     if (hostAskedToEnd()) return hostEnd();
 
     ProgressWindow installing(false, L"Setup");
     installing.setStatusText(L"Installing the application...");
-    showProgressWindow(installing, silent, context);
+    showProgressWindow(installing, hidden, context);
+    bool diskFull = false;
     const UnpackResult unpacked =
-        unpackIntoStaging(context, staged, stagingMade, early, installing);
+        unpackIntoStaging(context, staged, stagingMade, early, installing, diskFull);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     const bool upgrade = isDirectory(context.installDir);
     const std::wstring productExe =
         context.installDir + toWide(lowerCaseAscii(release.productName) + ".exe");
     std::optional<std::string> failure;
+    bool held = false;
     if (!unpacked.isDone()) failure = unpacked.text();
     if (!failure) {
-        std::string error = moveIntoPlace(context, staged, upgrade);
+        std::string error = moveIntoPlace(context, staged, upgrade, held);
         if (error.empty()) error = installUninstaller(release, context, staged, productExe);
         if (!error.empty()) {
             staged.putOldBack();
@@ -409,22 +428,24 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
 
     if (failure) {
         staged.discard();
-        const int code =
-            endRun({Outcome::InstallFailed, *failure}, silent, {}, installing.handle());
-        holdForTheEye(silent, std::chrono::seconds(3));
+        const Outcome outcome = held       ? Outcome::FilesInUse
+                                : diskFull ? Outcome::DiskFull
+                                           : Outcome::InstallFailed;
+        const int code = endRun({outcome, *failure}, silent, {}, installing.handle());
+        holdForTheEye(hidden, std::chrono::seconds(3));
         DestroyWindow(installing.handle());
         // Pending events get their bounded wait as the process ends.
-        holdForTheEye(silent, std::chrono::seconds(2));
+        holdForTheEye(hidden, std::chrono::seconds(2));
         return code;
     }
     staged.commit();
     if (upgrade) removePreviousVersion(release, context, installing, staged);
-    startProduct(silent, release, context, installing, productLaunch, productExe);
+    startProduct(options, release, context, installing, productLaunch, productExe);
     staged.removeOld();
     // The installation is complete: an end asked for now is only a shorter goodbye.
     if (hostAskedToEnd()) return endRun({Outcome::Finished, {}}, silent);
     DestroyWindow(installing.handle());
-    holdForTheEye(silent, std::chrono::seconds(2));
+    holdForTheEye(hidden, std::chrono::seconds(2));
     return endRun({Outcome::Finished, {}}, silent);
 }
 

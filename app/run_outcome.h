@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "net/download_retry.h"
 #include "telemetry/events.h"
 
 namespace tessaryn {
@@ -22,12 +23,18 @@ enum class Outcome {
     Expired,
     BothScopesInstalled,
     NeedsAdministrator,
+    FilesInUse,
+    NoNetwork,
     InvalidSignature,
     SettingsMalformed,
     OtherProduct,
+    WrongVersion,
+    PackageMismatch,
+    UnknownSwitch,
+    DiskFull,
+    InstallInProgress,
     UninstallerForeign,
     UninstallerInfoMissing,
-    PackageMismatch,
     DownloadFailed,
     InstallFailed,
     Unexpected,
@@ -49,6 +56,9 @@ struct OutcomeRow {
     // The line for this code in /? (the first row of a code carries it), nullptr for none.
     const char* setupHelp;
     const char* uninstallerHelp;
+    // What a deployment tool does on this code: winget's ReturnResponse, on the first row of a
+    // code; nullptr: not listed in a manifest (the tool's default for a failure).
+    const char* wingetResponse = nullptr;
 };
 
 const std::vector<OutcomeRow>& outcomeTable();
@@ -73,6 +83,10 @@ struct EndPlan {
 
 // `support` is the settings' help or web page; empty before the settings are read.
 EndPlan planEnd(const RunEnd& end, bool silent, const std::string& support);
+
+// A download's end as the run's: a host that could not be reached (after all its tries) is a
+// network a deployment tool waits for; any other failure is the rest.
+Outcome downloadOutcome(DownloadFailure failure);
 
 // The "Exit codes:" lines of /?, one per code, in the table's order.
 std::string exitCodeHelp(bool uninstaller);

@@ -20,8 +20,9 @@ int endRun(const RunEnd& end, bool silent, const std::string& support, HWND owne
     return plan.exitCode;
 }
 
-int endWithDownloadFailure(const std::string& cause, bool silent, const std::string& support) {
-    return endRun({Outcome::DownloadFailed,
+int endWithDownloadFailure(DownloadFailure failure, const std::string& cause, bool silent,
+                           const std::string& support) {
+    return endRun({downloadOutcome(failure),
                    downloadFailureText(support.empty() ? webHostName() : support, cause)},
                   silent);
 }

@@ -17,6 +17,7 @@ int endRun(const RunEnd& end, bool silent, const std::string& support = {},
 // Ends a run whose download failed, with its cause and where to get help: the release's help or
 // web page when known (never the host that just failed, when there is another), else the
 // product's web host.
-int endWithDownloadFailure(const std::string& cause, bool silent, const std::string& support);
+int endWithDownloadFailure(DownloadFailure failure, const std::string& cause, bool silent,
+                           const std::string& support);
 
 }  // namespace tessaryn

@@ -59,7 +59,7 @@ std::optional<int> withoutElevation(bool silent, const std::string& why, ScopePl
 
 std::optional<int> settleScope(const CommandLineOptions& options, const std::string& arguments,
                                bool uninstaller, ScopePlan& plan) {
-    const bool silent = options.verySilent;
+    const bool silent = asksNothing(options);
     const TokenKind token = currentTokenKind();
     const InstalledScopes installed = installedScopes(options.scope, uninstaller);
     plan = planScope(uninstaller ? ScopeSwitch::None : options.scope, installed, token);

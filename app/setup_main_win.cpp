@@ -17,6 +17,7 @@
 #include "package/signature_check.h"
 #include "system/file_tree_win.h"
 #include "system/handles_win.h"
+#include "system/named_mutex_win.h"
 #include "system/process_end_win.h"
 #include "system/private_folder_win.h"
 #include "system/process_win.h"
@@ -25,6 +26,7 @@
 #include "system/run_log_win.h"
 #include "system/system_folder_win.h"
 #include "system/system_info_win.h"
+#include "system/system_reason.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
 
@@ -59,12 +61,12 @@ void printToConsole(const std::string& text) {
 }
 
 // "/?": the text on the console, and in a box unless the run is silent; nothing else happens.
-int showHelp(bool verySilent) {
+int showHelp(bool quiet) {
     using namespace tessaryn;
     const bool uninstaller = isUninstallerBaseName(getModuleBaseName());
     const std::string text = helpText(kBuiltInProductName, uninstaller);
     printToConsole(text);
-    if (!verySilent) {
+    if (!quiet) {
         const std::wstring title =
             toWide(std::string(kBuiltInProductName) + (uninstaller ? " Uninstall" : " Setup"));
         MessageBoxW(nullptr, toWide(text).c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
@@ -76,7 +78,7 @@ void logStart(const std::string& wholeCommandLine, const std::vector<std::string
     using namespace tessaryn;
     logLine(std::string(kBuiltInProductName) + " setup log");
     logLine("Command line: " + wholeCommandLine);
-    for (const std::string& token : unknown) logLine("Unknown switch ignored: " + token);
+    for (const std::string& token : unknown) logLine("Unknown switch: " + token);
     logLine("System: " + toUtf8(getSystemDescription()));
 }
 
@@ -84,8 +86,11 @@ void logRun(const tessaryn::CommandLineOptions& options, const tessaryn::RunCont
     using namespace tessaryn;
     logLine(std::string("Mode: ") + (context.uninstaller ? "uninstall" : "install") + ", " +
             scopeName(context.scope) + (context.guardUserFolders ? " (elevated)" : "") +
-            (options.verySilent ? ", very silent" : "") +
-            (options.updaterMode ? ", updater" : ""));
+            (options.verySilent ? ", very silent" : options.silent ? ", silent" : "") +
+            (options.updaterMode ? ", updater" : "") +
+            (options.version.empty() ? "" : ", version " + options.version) +
+            (options.noLaunch ? ", no launch" : "") + (options.noIcons ? ", no icons" : "") +
+            (options.noMetrics ? ", no metrics" : ""));
     logLine("Setup information address: " + context.urls.dat);
     logLine("Package address: " + context.urls.pak);
     logLine("Events address: " + context.urls.metrics);
@@ -115,12 +120,22 @@ int run(const tessaryn::CommandLineOptions& options, const std::string& argument
     if (auto ended = settleScope(options, arguments,
                                  isUninstallerBaseName(getModuleBaseName()), plan))
         return *ended;
+    // Before anything is fetched or written, and held until the run returns: two runs at once
+    // would unpack, swap and register the same product over each other.
+    const NamedMutex oneRun = takeNamedMutex(toWide(setupMutexName(kBuiltInProductName)));
+    logLine(std::string("One run at a time: ") +
+            (oneRun.state == MutexTake::Taken ? "taken"
+             : oneRun.state == MutexTake::Held ? "held by another run"
+                                               : "cannot be made (error " +
+                                                     std::to_string(GetLastError()) + ")"));
+    if (oneRun.state == MutexTake::Held)
+        return endRun({Outcome::InstallInProgress, kBuiltInProductName}, asksNothing(options));
     const UniqueFile program = openProgramFile();
     // Removed when the run returns, whichever way.
     WorkFolder work(plan.scope == Scope::PerUser && !plan.guardUserFolders);
     RunContext context = startRun(options, program.get(), work.path(), showCommand, plan);
     logRun(options, context);
-    if (auto refused = refuseLinkedUserFolders(context, options.verySilent)) return *refused;
+    if (auto refused = refuseLinkedUserFolders(context, asksNothing(options))) return *refused;
     std::variant<CheckedRelease, int> obtained = obtainSettings(options, context);
     if (const int* code = std::get_if<int>(&obtained)) return *code;
     const CheckedRelease& release = std::get<CheckedRelease>(obtained);
@@ -146,17 +161,44 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     // Read first, so that silence is known before anything can fail: no box interrupts a silent
     // run.
     const tessaryn::CommandLineOptions options = tessaryn::readCommandLine(line);
+    const bool quiet = tessaryn::asksNothing(options);
+    std::string unwritableLog;
     try {
-        if (options.showHelp) tessaryn::endProcess(showHelp(options.verySilent));
-        if (options.log && tessaryn::openRunLog(options.logFile, tessaryn::kBuiltInProductName))
-            logStart(whole, options.unknown);
+        if (options.showHelp) tessaryn::endProcess(showHelp(quiet));
+        if (options.log) {
+            if (tessaryn::openRunLog(options.logFile, tessaryn::kBuiltInProductName)) {
+                logStart(whole, options.unknown);
+            } else {
+                // Said where an administrator looks; no folder is made for it (the run may be
+                // elevated and the path the user's).
+                unwritableLog =
+                    options.logFile.empty() ? "the Windows folder's Temp" : options.logFile;
+                printToConsole("The log cannot be written to " + unwritableLog + " (" +
+                               tessaryn::systemReason(static_cast<int>(GetLastError())) +
+                               "); the run goes on without it.\n");
+            }
+        }
+        if (!options.unknown.empty()) {
+            const tessaryn::EndPlan said =
+                tessaryn::planEnd({tessaryn::Outcome::UnknownSwitch, options.unknown.front()},
+                                  true, {});
+            printToConsole(said.message + "\n");
+            code = tessaryn::endRun({tessaryn::Outcome::UnknownSwitch, options.unknown.front()},
+                                    quiet);
+            if (!unwritableLog.empty())
+                printToConsole("Exit code " + std::to_string(code) + "; no log was written.\n");
+            tessaryn::endProcess(code);
+        }
         tessaryn::initSignatures();
         code = run(options, line, showCommand);
         // The work folder is gone by now; what follows is the wait for pending events.
         tessaryn::logLine("Run ended");
     } catch (const std::exception& error) {
-        code = tessaryn::endRun({tessaryn::Outcome::Unexpected, error.what()}, options.verySilent);
+        code = tessaryn::endRun({tessaryn::Outcome::Unexpected, error.what()}, quiet);
     }
+    if (!unwritableLog.empty())
+        printToConsole("Exit code " + std::to_string(code) + "; no log was written to " +
+                       unwritableLog + ".\n");
     // Events sent in the background get a moment to reach the host before the process ends.
     tessaryn::endProcess(code);
 }

@@ -19,4 +19,8 @@ std::string localPakFileName(const std::string& productName) {
     return localFilePrefix(productName) + "setup.pak";
 }
 
+std::string setupMutexName(const std::string& productName) {
+    return "Global\\" + productName + ".Setup";
+}
+
 }  // namespace tessaryn

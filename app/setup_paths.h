@@ -22,6 +22,9 @@ std::string localFilePrefix(const std::string& productName);
 // kUninstallerDatFileName in the uninstaller role, else the prefix + "setup.dat".
 std::string localDatFileName(const std::string& productName, bool uninstallMode);
 
+// The machine-wide mutex of one product's setup and uninstaller runs: "Global\<product>.Setup".
+std::string setupMutexName(const std::string& productName);
+
 // The prefix + "setup.pak".
 std::string localPakFileName(const std::string& productName);
 

@@ -94,7 +94,8 @@ ReleaseTerms readRelease(SetupSettings& settings, CheckedRelease& release) {
 void switchEventsOn(const CommandLineOptions& options, const CheckedRelease& release,
                     const RunContext& context) {
     configureTelemetry({context.urls.metrics, release.productName, context.machineId,
-                        context.userAgent, options.verySilent, release.metricsEnabled,
+                        context.userAgent, asksNothing(options),
+                        release.metricsEnabled && !options.noMetrics,
                         answersPublicKey(), toUtf8(getSystemDescription())});
 }
 
@@ -117,14 +118,14 @@ std::optional<int> refuseOlder(const CommandLineOptions& options, const CheckedR
                    release.productName + " " + installedText +
                        " is installed; this setup holds the older version " + release.version +
                        " and does not replace it."},
-                  options.verySilent);
+                  asksNothing(options));
 }
 
 // The release's own terms, for an install: it names its package, is not past its time and is
 // not older than the installed version. Empty when it may go on, else the exit code.
 std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLineOptions& options,
                                      CheckedRelease& release, bool perUser) {
-    const bool silent = options.verySilent;
+    const bool silent = asksNothing(options);
     const std::optional<PackageBinding> binding =
         terms.package ? readPackageBinding(*terms.package) : std::nullopt;
     // A block map stands only beside the package it divides, and must agree with it.
@@ -158,7 +159,8 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLin
 // A fetched settings file that may be read, else the exit code (an invalid or oversized one).
 std::optional<int> refuseUnchecked(const Fetched& fetched, bool silent) {
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        return endWithDownloadFailure(failureCause(fetched.download), silent, {});
+        return endWithDownloadFailure(fetched.download.failure, failureCause(fetched.download),
+                                      silent, {});
     if (fetched.outcome == FetchOutcome::Checked && fetched.file.size() <= kLargestSettingsFile)
         return std::nullopt;
     return endRun({Outcome::InvalidSignature, {}}, silent);
@@ -185,7 +187,7 @@ std::optional<int> weighHostRelease(RunContext& context, FetchRequest& request,
     Fetched host = fetchAndCheck(request);
     const bool answered = host.outcome != FetchOutcome::DownloadFailed;
     if (answered || host.download.failure == DownloadFailure::Cancelled)
-        if (auto refused = refuseUnchecked(host, request.silent)) return refused;
+        if (auto refused = refuseUnchecked(host, request.noPrompt)) return refused;
     const ReleaseMark beside = releaseMark(fetched.file);
     const ReleaseMark named = answered ? releaseMark(host.file) : ReleaseMark{};
     const ReleaseChoice choice =
@@ -201,10 +203,26 @@ std::optional<int> weighHostRelease(RunContext& context, FetchRequest& request,
             (answered ? "release " + named.version : failureCause(host.download)) + " - " +
             kWhy[static_cast<int>(choice)]);
     if (choice == ReleaseChoice::BelowFloor)
-        return endRun({Outcome::BelowFloor, {}}, request.silent);
+        return endRun({Outcome::BelowFloor, {}}, request.noPrompt);
     if (choice == ReleaseChoice::Host) context.localPak.clear();
     if (choice <= ReleaseChoice::Host) fetched.file = std::move(host.file);
     return std::nullopt;
+}
+
+// With /VERSION, files beside the setup of another version are left where they are: they are
+// not the release asked for, and would otherwise be weighed against it.
+void ignoreAnotherVersionBeside(const std::string& version, RunContext& context,
+                                FetchRequest& request, Fetched& fetched) {
+    if (fetched.outcome != FetchOutcome::Checked || fetched.download.complete) return;
+    const std::string beside = releaseMark(fetched.file).version;
+    if (beside == version) return;
+    logLine("Beside the setup: release " + beside + ", not the version " + version +
+            " asked for: ignored");
+    context.localPak.clear();
+    request.besideProgram.clear();
+    // A name of its own: the copy just checked stays locked until it is let go.
+    request.workCopy = context.workDir + L"asked.dat";
+    fetched = fetchAndCheck(request);
 }
 
 // No setup information beside the uninstaller: with the product's record still there, the
@@ -240,7 +258,14 @@ RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
     context.programFile = programFile;
     context.workDir = workDir;
     context.uninstaller = isUninstallerBaseName(getModuleBaseName());
+    // A kept release lives beside the current one on the host, under its version.
     context.urls = installerUrls(originFor(options.serverOverride), kBuiltInProductName);
+    if (!context.uninstaller && !options.version.empty()) {
+        const InstallerUrls kept = installerUrls(originFor(options.serverOverride),
+                                                 kBuiltInProductName + ("-" + options.version));
+        context.urls.dat = kept.dat;
+        context.urls.pak = kept.pak;
+    }
     context.machineId = makeMachineId();
     context.userAgent =
         std::string("Setup/") + kSetupVersion + " (" + toUtf8(getSystemDescription()) + ")";
@@ -257,16 +282,20 @@ RunContext startRun(const CommandLineOptions& options, HANDLE programFile,
 
 std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& options,
                                                  RunContext& context) {
-    const bool silent = options.verySilent;
+    const bool silent = asksNothing(options);
     // Always from the primary address: the mirrors are named in this very file.
     FetchRequest request{context.localDat, context.tempDat, {context.urls.dat},
                          "Initializing setup... ", kSettingsContext, !context.uninstaller,
                          /*onSource=*/nullptr};
     request.largest = kLargestSettingsFile;
-    request.silent = silent;
+    request.silent = options.verySilent;
+    request.noPrompt = silent;
     request.userAgent = context.userAgent;
     Fetched fetched = fetchAndCheck(request);
-    if (fetched.outcome == FetchOutcome::Missing) return endWithoutUninstallInformation(silent, context.scope == Scope::PerUser);
+    if (!context.uninstaller && !options.version.empty())
+        ignoreAnotherVersionBeside(options.version, context, request, fetched);
+    if (fetched.outcome == FetchOutcome::Missing)
+        return endWithoutUninstallInformation(silent, context.scope == Scope::PerUser);
     if (auto refused = refuseUnchecked(fetched, silent)) return *refused;
     // Copied from beside the setup (no download): another release than the host's current one.
     if (!context.uninstaller && !fetched.download.complete)
@@ -287,6 +316,11 @@ std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& optio
                        release.productName},
                       silent, release.support());
     }
+    if (!context.uninstaller && !options.version.empty() && release.version != options.version)
+        return endRun({Outcome::WrongVersion, "The setup information names version " +
+                                                  release.version + ", not the version " +
+                                                  options.version + " asked for."},
+                      silent, release.support());
     // The uninstaller's own copy was checked when it was installed; its time may have passed.
     if (!context.uninstaller)
         if (auto refused =

@@ -56,7 +56,7 @@ void removeShortcuts(const std::string& productName, bool desktop, bool perUser)
 
 int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& release,
                      const RunContext& context) {
-    const bool silent = options.verySilent;
+    const bool silent = asksNothing(options);
     if (!silent) {
         const std::string question = "Would you like to uninstall " + release.productName + "?";
         const int answer = MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -28,6 +29,8 @@
 #include "tools/settings_check.h"
 #include "tools/sign_exe.h"
 #include "tools/signed_output.h"
+#include "tools/winget_manifest.h"
+#include "package/sha256.h"
 #include "system/system_reason.h"
 
 namespace tessaryn {
@@ -625,6 +628,110 @@ int offline(const Arguments& args) {
     return 0;
 }
 
+// A package manager's identifier: two to eight parts joined by dots, each 1 to 32 characters
+// that a file name may hold, no blank.
+bool isWingetIdentifier(const std::string& id) {
+    size_t parts = 0;
+    size_t start = 0;
+    while (true) {
+        const size_t dot = id.find('.', start);
+        const std::string part =
+            id.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        if (part.empty() || part.size() > 32) return false;
+        for (char c : part)
+            if (static_cast<unsigned char>(c) <= 0x20 ||
+                std::string("\\/:*?\"<>|").find(c) != std::string::npos)
+                return false;
+        ++parts;
+        if (dot == std::string::npos) break;
+        start = dot + 1;
+    }
+    return parts >= 2 && parts <= 8;
+}
+
+// The setup's own rule for /VERSION=x: the version becomes part of an address.
+bool isAskableVersion(const std::string& version) {
+    if (version.empty() || version.size() > 64) return false;
+    for (char c : version)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '+' &&
+            c != '-')
+            return false;
+    return true;
+}
+
+std::string fileSha256(const fs::path& file) {
+    const std::string bytes = readText(file);
+    Sha256 hash;
+    hash.add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const std::optional<Sha256Digest> digest = hash.finish();
+    if (!digest) throw std::runtime_error("no SHA-256 from the system");
+    return upperHex(digest->data(), digest->size());
+}
+
+// The manifests of one release: what the settings say, the setup program served at --url.
+int winget(const Arguments& args) {
+    expectPositional(args, 1, "one RELEASE.dat");
+    const fs::path settings = pathFromUtf8(args.positional[0]);
+    const fs::path setup = pathFromUtf8(required(args, "--setup"));
+    const fs::path folder = pathFromUtf8(required(args, "-o"));
+    WingetRelease release;
+    release.identifier = required(args, "--id");
+    release.setupUrl = required(args, "--url");
+    if (!isWingetIdentifier(release.identifier))
+        throw UsageError("--id must be two to eight parts joined by dots (Publisher.Product)");
+    if (!startsWithIgnoringAsciiCase(release.setupUrl, "https://") &&
+        !startsWithIgnoringAsciiCase(release.setupUrl, "http://"))
+        throw UsageError("--url must be the http or https address of the setup program");
+    const std::string product = setupProductName(setup);
+    const std::string payload = settingsPayload(settings);
+    if (const std::string why = productProblem(payload, product); !why.empty())
+        throw std::runtime_error(pathText(settings) + ": " + why);
+    const nlohmann::json json = nlohmann::json::parse(payload, nullptr, false);
+    const auto text = [&json](const char* key) {
+        const auto it = json.is_object() ? json.find(key) : json.end();
+        return it != json.end() && it->is_string() ? it->get<std::string>() : std::string();
+    };
+    release.product = text("prod");
+    release.version = text("ver");
+    release.publisher = text("publisher");
+    release.website = text("www");
+    release.help = text("help");
+    if (!isAskableVersion(release.version))
+        throw std::runtime_error(pathText(settings) + ": the version \"" + release.version +
+                                 "\" cannot be asked for with /VERSION");
+    if (release.publisher.empty())
+        throw std::runtime_error(pathText(settings) + ": no \"publisher\", which the manifest "
+                                 "must name (and the uninstall record then holds)");
+    release.license = args.values.count("--license") ? args.values.at("--license")
+                                                     : "Shown by the setup before it installs";
+    release.description = args.values.count("--description")
+                              ? args.values.at("--description")
+                              : release.product + " " + release.version;
+    release.setupSha256 = fileSha256(setup);
+    // What the program's own manifest asks for: one that starts as the invoker elevates itself.
+    release.elevatesSelf =
+        readText(setup).find("requestedExecutionLevel level=\"asInvoker\"") != std::string::npos;
+    const WingetManifests manifests = wingetManifests(release);
+    const std::vector<std::pair<fs::path, const std::string*>> files = {
+        {folder / pathFromUtf8(release.identifier + ".yaml"), &manifests.version},
+        {folder / pathFromUtf8(release.identifier + ".locale.en-US.yaml"),
+         &manifests.defaultLocale},
+        {folder / pathFromUtf8(release.identifier + ".installer.yaml"), &manifests.installer}};
+    for (const auto& [path, content] : files) refuseOutputOverInputs(path, {settings, setup});
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error)
+        throw std::runtime_error("cannot create " + pathText(folder) + ": " + error.message());
+    for (const auto& [path, content] : files) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << *content;
+        out.close();
+        if (!out) throw std::runtime_error("cannot write " + pathText(path) + ": " + errnoReason());
+        std::cout << "wrote " << pathText(path) << "\n";
+    }
+    return 0;
+}
+
 // One row per command: its name, its line in the overview, its --help text, the options that
 // take a value, the plain switches, and the handler. The overview, the option parser and the
 // dispatch all read this table, so a command exists in all of them or in none.
@@ -727,6 +834,17 @@ const std::vector<Command>& commands() {
          "version information, the names under which the setup takes them without a web host.\n"
          "Settings for another product are refused.\n",
          {"--settings", "--package", "-o"}, {}, offline},
+        {"winget", "write the three package manager manifests of a release",
+         "Usage: tessaryn-publish winget RELEASE.dat --setup SETUP.exe --url URL\n"
+         "                               --id Publisher.Product -o FOLDER\n"
+         "                               [--license TEXT] [--description TEXT]\n"
+         "Writes <id>.yaml, <id>.locale.en-US.yaml and <id>.installer.yaml (manifest version\n"
+         "1.10.0) into FOLDER: the setup program served at URL with its SHA-256, its switches\n"
+         "(/VERYSILENT, /SILENT, /LOG, and /VERSION=<ver> so that exactly this release is\n"
+         "installed), every exit code the setup documents with what it means, and the entry the\n"
+         "setup writes into the list of installed programs. The settings must name a\n"
+         "\"publisher\" and be for the setup's product.\n",
+         {"--setup", "--url", "--id", "-o", "--license", "--description"}, {}, winget},
     };
     return table;
 }

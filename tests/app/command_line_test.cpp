@@ -54,7 +54,7 @@ TEST(ReadCommandLine, UrlSwitchValues) {
     }
 }
 
-TEST(ReadCommandLine, UnknownSwitchesAreCollectedForTheLog) {
+TEST(ReadCommandLine, UnknownSwitchesAreCollectedAsGiven) {
     struct Case {
         const char* line;
         Tokens unknown;
@@ -62,12 +62,53 @@ TEST(ReadCommandLine, UnknownSwitchesAreCollectedForTheLog) {
     for (const Case& c : std::initializer_list<Case>{
              {"/VERYSILENT /url:x /log /? /UPDATER", {}},
              {"/VERYSLIENT", {"/VERYSLIENT"}},
-             {"/SILENT  /URL /LOG:a.txt", {"/SILENT", "/URL", "/LOG:a.txt"}},
+             {"-VERYSLIENT", {"-VERYSLIENT"}},  // named as typed, not as read
+             {"/SILENTLY  /URL /LOG:a.txt", {"/SILENTLY", "/URL", "/LOG:a.txt"}},
              {"/VERYSILENT=1 \"/DIR=C:\\a b\"", {"/VERYSILENT=1", "/DIR=C:\\a b"}},
+             // The version becomes part of an address: anything but a plain one is refused.
+             {"/VERSION= /VERSION=../x /VERSION=2.0?a=b /VERSION=a%2f",
+              {"/VERSION=", "/VERSION=../x", "/VERSION=2.0?a=b", "/VERSION=a%2f"}},
+             {"--VERYSILENT", {"--VERYSILENT"}},
              {"", {}},
          }) {
         EXPECT_EQ(readCommandLine(c.line).unknown, c.unknown) << c.line;
     }
+}
+
+// Each switch for deployment, in either prefix and any case, sets its own flag and no other.
+TEST(ReadCommandLine, DeploymentSwitchesInBothPrefixes) {
+    struct Case {
+        const char* line;
+        bool verySilent, silent, noLaunch, noIcons, noMetrics, allowDowngrade;
+        const char* version;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"/SILENT", false, true, false, false, false, false, ""},
+             {"-silent", false, true, false, false, false, false, ""},
+             {"-VERYSILENT", true, false, false, false, false, false, ""},
+             {"/NOLAUNCH", false, false, true, false, false, false, ""},
+             {"-NoIcons", false, false, false, true, false, false, ""},
+             {"/nometrics", false, false, false, false, true, false, ""},
+             {"-ALLOWDOWNGRADE", false, false, false, false, false, true, ""},
+             {"/VERSION=2.0.1-rc_1+b", false, false, false, false, false, false, "2.0.1-rc_1+b"},
+             {"-version=3 /VERSION=4", false, false, false, false, false, false, "4"},
+             {"/VERSION=2 /VERSION=../x", false, false, false, false, false, false, "2"},
+         }) {
+        const CommandLineOptions o = readCommandLine(c.line);
+        EXPECT_EQ(o.verySilent, c.verySilent) << c.line;
+        EXPECT_EQ(o.silent, c.silent) << c.line;
+        EXPECT_EQ(asksNothing(o), c.verySilent || c.silent) << c.line;
+        EXPECT_EQ(o.noLaunch, c.noLaunch) << c.line;
+        EXPECT_EQ(o.noIcons, c.noIcons) << c.line;
+        EXPECT_EQ(o.noMetrics, c.noMetrics) << c.line;
+        EXPECT_EQ(o.allowDowngrade, c.allowDowngrade) << c.line;
+        EXPECT_EQ(o.version, c.version) << c.line;
+    }
+    const std::string longest(64, '9');
+    EXPECT_EQ(readCommandLine("/VERSION=" + longest).version, longest);
+    EXPECT_EQ(readCommandLine("/VERSION=" + longest + "9").version, "");
+    EXPECT_EQ(readCommandLine("-URL:a.example -LOG=x.txt").serverOverride, "https://a.example");
+    EXPECT_EQ(readCommandLine("-LOG=x.txt").logFile, "x.txt");
 }
 
 TEST(ArgumentsOf, SkipsTheProgramNameQuotedOrNot) {
@@ -119,15 +160,18 @@ TEST(ReadCommandLine, HelpSwitches) {
 
 TEST(HelpText, ListsEverySwitchAndExitCode) {
     const std::string setup = helpText("Tessaryn", false);
-    for (const char* part : {"/VERYSILENT", "/UPDATER", "/URL:host", "/LOG\t", "/LOG=\"file\"",
+    for (const char* part : {"/VERYSILENT", "/SILENT\t", "/UPDATER", "/URL:host", "/LOG\t",
+                             "/LOG=\"file\"", "/VERSION=x", "/NOLAUNCH", "/NOICONS", "/NOMETRICS",
                              "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t", "\n1\t",
-                             "\n-1\t", "Other switches are ignored; /LOG names them in the log."})
+                             "\n1618\t", "\n-1\t", "any other switch ends the run"})
         EXPECT_NE(setup.find(part), std::string::npos) << part;
     const std::string uninstaller = helpText("Tessaryn", true);
     for (const char* part :
          {"/VERYSILENT", "/URL:host", "/LOG=\"file\"", "/?", "\n0\t", "\n1\t", "\n-1\t"})
         EXPECT_NE(uninstaller.find(part), std::string::npos) << part;
-    EXPECT_EQ(uninstaller.find("/UPDATER"), std::string::npos);  // no effect on an uninstall
+    // No effect on an uninstall.
+    for (const char* part : {"/UPDATER", "/VERSION", "/NOLAUNCH", "/NOICONS"})
+        EXPECT_EQ(uninstaller.find(part), std::string::npos) << part;
 }
 
 }  // namespace

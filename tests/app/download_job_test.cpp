@@ -204,7 +204,8 @@ constexpr char kSupport[] = "https://help.example/tessaryn";
 TEST(DownloadFailureChild, CallsTheFailureBox) {
     if (testing::testEnv("TESSARYN_FAILURE_CHILD").empty()) GTEST_SKIP() << "runs as a child only";
     const int code = endWithDownloadFailure(
-        "", testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent", kSupport);
+        DownloadFailure::HttpStatus, "", testing::testEnv("TESSARYN_FAILURE_CHILD") == "silent",
+        kSupport);
     ExitProcess(code == -1 ? kReturnedFromBox : 43);
 }
 

@@ -30,14 +30,20 @@ constexpr Expected kExpected[] = {
     {Outcome::OlderVersion, 3, -1, true, E, false},
     {Outcome::BelowFloor, 3, -1, true, E, false},
     {Outcome::Expired, 4, -1, true, E, true},
+    {Outcome::FilesInUse, 5, 3, true, E, false},
+    {Outcome::NoNetwork, 6, 4, true, E, false},
+    {Outcome::InvalidSignature, 7, 2, true, E, false},
+    {Outcome::SettingsMalformed, 7, 2, true, E, true},
+    {Outcome::OtherProduct, 7, 2, true, E, true},
+    {Outcome::WrongVersion, 7, 2, true, E, true},
+    {Outcome::PackageMismatch, 7, 2, true, E, true},
     {Outcome::BothScopesInstalled, 8, -1, true, E, false},
     {Outcome::NeedsAdministrator, 9, -1, true, E, false},
-    {Outcome::InvalidSignature, -1, 2, true, E, false},
-    {Outcome::SettingsMalformed, -1, 2, true, E, true},
-    {Outcome::OtherProduct, -1, 2, true, E, true},
+    {Outcome::UnknownSwitch, 87, -1, true, E, false},
+    {Outcome::DiskFull, 112, 3, true, E, false},
+    {Outcome::InstallInProgress, 1618, -1, true, I, false},
     {Outcome::UninstallerForeign, -1, -1, true, E, false},
     {Outcome::UninstallerInfoMissing, -1, -1, true, E, false},
-    {Outcome::PackageMismatch, -1, 2, true, E, true},
     {Outcome::DownloadFailed, -1, 4, true, E, false},
     {Outcome::InstallFailed, -1, 3, true, E, false},
     {Outcome::Unexpected, -1, -1, true, E, false},
@@ -98,6 +104,17 @@ TEST(RunOutcome, MessagesNameTheirCause) {
     }
 }
 
+// A deployment tool retries a network that was not there; a host that answered wrongly is no
+// such case.
+TEST(RunOutcome, OnlyAnUnreachableHostIsNoNetwork) {
+    using F = DownloadFailure;
+    for (F failure : {F::NoConnection, F::NameNotFound, F::Cut, F::TimedOut})
+        EXPECT_EQ(downloadOutcome(failure), Outcome::NoNetwork) << static_cast<int>(failure);
+    for (F failure : {F::None, F::Cancelled, F::Certificate, F::HttpStatus, F::ProxySignIn,
+                      F::Disk, F::WrongFile})
+        EXPECT_EQ(downloadOutcome(failure), Outcome::DownloadFailed) << static_cast<int>(failure);
+}
+
 std::set<int> tableCodes() {
     std::set<int> codes;
     for (const OutcomeRow& row : outcomeTable()) codes.insert(row.exitCode);
@@ -111,10 +128,16 @@ TEST(RunOutcome, HelpListsEachCodeOnce) {
               "2\tthe web host asked the setup to end before it had finished\n"
               "3\tolder than the installed version (see /ALLOWDOWNGRADE)\n"
               "4\tthe setup files have expired and the web host has no newer ones\n"
+              "5\tthe product's files are in use: the upgrade was refused, the old version kept\n"
+              "6\tno network: the web host could not be reached after all tries\n"
+              "7\tinvalid data or signature\n"
               "8\tinstalled for the user and for the machine; /CURRENTUSER or /ALLUSERS picks "
               "one\n"
               "9\tneeds an administrator and elevation was refused or is not possible\n"
-              "-1\tdownload, signature check or installation failed\n");
+              "87\ta switch the setup does not know\n"
+              "112\tnot enough disk space\n"
+              "1618\tanother setup or uninstaller of the product is running\n"
+              "-1\tany other failure of a download or the installation\n");
     std::set<int> listed;
     for (const OutcomeRow& row : outcomeTable())
         if (row.setupHelp) {
@@ -122,9 +145,9 @@ TEST(RunOutcome, HelpListsEachCodeOnce) {
         }
     EXPECT_EQ(listed, tableCodes());
     const std::string uninstaller = helpText("Tessaryn", true);
-    for (const char* code : {"\n0\t", "\n1\t", "\n2\t", "\n-1\t"})
+    for (const char* code : {"\n0\t", "\n1\t", "\n2\t", "\n7\t", "\n87\t", "\n1618\t", "\n-1\t"})
         EXPECT_NE(uninstaller.find(code), std::string::npos) << code;
-    for (const char* code : {"\n3\t", "\n4\t"})
+    for (const char* code : {"\n3\t", "\n4\t", "\n5\t", "\n6\t", "\n112\t"})
         EXPECT_EQ(uninstaller.find(code), std::string::npos) << code;
 }
 

@@ -49,6 +49,9 @@ SIGN_RAW = NATIVE_BUILD / "tests" / "e2e" / "e2e_sign_raw"
 
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 EXIT_FAILURE = 255  # -1 as the shell sees it
+# The other documented codes as the shell sees them (8 bits: 1618 is 82; the window driver's
+# "run" reads whole codes).
+FILES_IN_USE, NO_NETWORK, INVALID_DATA, UNKNOWN_SWITCH, DISK_FULL = 5, 6, 7, 87, 112
 
 
 def wine_env(prefix: Path) -> dict:

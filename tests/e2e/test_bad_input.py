@@ -7,7 +7,8 @@ import shutil
 import pytest
 
 from cbor_bytes import cbor
-from conftest import EXIT_FAILURE, Answer, make_product, sign_raw, url_switch
+from conftest import (EXIT_FAILURE, INVALID_DATA, NO_NETWORK, Answer, make_product, sign_raw,
+                      url_switch)
 from test_install import assert_installed
 from test_switches import log_lines
 
@@ -37,7 +38,7 @@ def test_tampered_files_are_refused(machine, host, product, which, offset):
 
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url))
 
-    assert code == EXIT_FAILURE
+    assert code == INVALID_DATA
     assert nothing_installed(machine)
     # Events are switched on only by a trusted information file.
     assert sorted(host.events()) == ([] if which == "dat" else [0, 2, 5])
@@ -56,7 +57,7 @@ def test_package_with_a_changed_block_leaves_the_earlier_version(machine, host, 
 
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\up.txt")
 
-    assert code == EXIT_FAILURE
+    assert code == INVALID_DATA
     assert_installed(machine, old, setup)
     assert not (machine.install_dir / "new-only.txt").exists()
     assert sorted(host.events()[events_before:]) == [0, 2, 5]
@@ -86,7 +87,7 @@ def test_host_that_cuts_the_package(machine, test_host, product):
 
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
 
-    assert code == EXIT_FAILURE
+    assert code == NO_NETWORK
     assert nothing_installed(machine)
     assert metric_codes(test_host) == [0, 4, 5]
 
@@ -103,7 +104,7 @@ def test_information_file_without_usable_product_name(machine, test_host, tmp_pa
 
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url))
 
-    assert code == EXIT_FAILURE
+    assert code == INVALID_DATA
     assert nothing_installed(machine)
     assert not (machine.program_files / "unins000.exe").exists()
     gets = [r["path"] for r in test_host.requests() if r["method"] == "GET"]

@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from conftest import EXIT_FAILURE, PLANTED_DLL, PLANTED_EXE, SETUP_EXE, url_switch
+from conftest import INVALID_DATA, PLANTED_DLL, PLANTED_EXE, SETUP_EXE, url_switch
 
 # Known system libraries: Windows maps them from the system folder whatever lies beside the program.
 SYSTEM_ONLY = {"ntdll.dll", "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll",
@@ -85,7 +85,7 @@ def test_a_huge_settings_file_beside_the_setup_is_copied_no_further_than_its_lim
         time.sleep(0.01)
     code = run.wait(timeout=10)
 
-    assert code == EXIT_FAILURE
+    assert code == INVALID_DATA
     assert largest_copy <= 16 * 1024 * 1024 + 1, largest_copy
     log = (machine.c / "huge.txt").read_text(encoding="utf-8", errors="replace")
     assert "Copied no further than byte 16777217 of " in log, log

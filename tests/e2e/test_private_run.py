@@ -6,7 +6,7 @@ import shutil
 import stat
 import time
 
-from conftest import (EXIT_FAILURE, PLANTED_EXE, PROBE_EXE, SETUP_EXE, make_product,
+from conftest import (INVALID_DATA, PLANTED_EXE, PROBE_EXE, SETUP_EXE, make_product,
                       url_switch, wait_until)
 
 IDOK = 1
@@ -105,4 +105,4 @@ def test_invalid_package_box_stays_until_answered(machine, product, driver):
     assert driver.ask("waitbox Invalid_data_signature 1") == "ok", "the box closed by itself"
     assert setup.poll() is None
     assert driver.ask(f"boxclick Invalid_data_signature {IDOK}") == "ok"
-    assert setup.wait(timeout=60) == EXIT_FAILURE
+    assert setup.wait(timeout=60) == INVALID_DATA

@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from conftest import (EXIT_FAILURE, FLOOR_SETUP_EXE, UNINSTALL_KEY, Answer, make_product,
+from conftest import (INVALID_DATA, FLOOR_SETUP_EXE, UNINSTALL_KEY, Answer, make_product,
                       package_binding, sign_settings, tree_files, url_switch)
 
 DOWNGRADE_REFUSED = 3
@@ -104,7 +104,7 @@ def test_settings_that_are_not_this_release_are_refused(machine, test_host, tmp_
                    "(2021-06-30T12:00:00Z), and the web host offers no newer ones.",
     }[case]
     assert said in text
-    assert code == (SETTINGS_EXPIRED if case == "expired" else EXIT_FAILURE)
+    assert code == (SETTINGS_EXPIRED if case == "expired" else INVALID_DATA)
     # Only a file that fails its check is said to be damaged.
     assert ("re-download" in text) == (case == "other-build")
     assert not machine.install_dir.exists()
@@ -124,7 +124,7 @@ def test_a_package_beside_the_setup_of_another_build_is_refused(machine, tmp_pat
     shutil.copyfile(product.dat, machine.downloads / "Tessaryn-setup.dat")
     shutil.copyfile(other.pak, machine.downloads / "Tessaryn-setup.pak")
 
-    assert machine.run_setup("/VERYSILENT") == EXIT_FAILURE
+    assert machine.run_setup("/VERYSILENT") == INVALID_DATA
     assert not machine.install_dir.exists()
 
 

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import (EXIT_FAILURE, MARKER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
+from conftest import (EXIT_FAILURE, FILES_IN_USE, MARKER_EXE, UNINSTALL_KEY, WindowDriver, make_product,
                       package_binding, sign_raw, sign_settings, tree_files, url_switch,
                       wait_until)
 from test_install import assert_installed
@@ -207,13 +207,15 @@ def upgrade_beside_held_files(machine, host, tmp_path, driver, old_state):
     assert driver.ask(r"hold C:\Program Files\Tessaryn") == "ok"
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\held.txt",
                              settle=False)
-    assert code == EXIT_FAILURE
+    assert code == FILES_IN_USE
     assert installed_state(machine) == old_state
     assert side_folders(machine) == []
     assert wait_until(lambda: sorted(host.events()[3:]) == [0, 3, 5], timeout=10), host.events()
-    message = [line for line in log_lines(machine.c / "held.txt") if "Message (Error)" in line]
+    lines = log_lines(machine.c / "held.txt")
+    assert "Outcome: files in use, exit code 5" in lines
+    message = [line for line in lines if "Message (Files in use)" in line]
     assert message and message[0].startswith(
-        "Message (Error): Files of the previous version are in use by another program. Close it "
+        "Message (Files in use): Files of the previous version are in use by another program. Close it "
         "and run Setup again."), message
     assert driver.ask("release") == "ok"
 

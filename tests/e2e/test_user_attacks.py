@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-from conftest import EXIT_FAILURE, make_product, url_switch, wait_until
+from conftest import EXIT_FAILURE, INVALID_DATA, make_product, url_switch, wait_until
 
 LICENSE, CANCEL = "EulaWindowClass", 1005
 IDYES = 6
@@ -36,7 +36,7 @@ def test_work_folder_is_for_administrators_only_and_never_left(machine, host, pr
         data = bytearray(product.pak.read_bytes())
         data[40] ^= 0x40
         (host.files / "tessaryn.pak").write_bytes(bytes(data))
-        expected = EXIT_FAILURE
+        expected = INVALID_DATA
     before = work_folders(machine)
 
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\dl\run.txt",

@@ -11,7 +11,7 @@ CALLS = ["GetEnvironmentVariable", "SetEnvironmentVariable", "getenv", "ExpandEn
          "GetSystemWindowsDirectory", "GetSystemDirectory", "CreateFile", "NtCreateFile",
          "DeleteFile", "MoveFileEx", "CreateDirectory", "FindFirstFile", "CreateProcess",
          "ShellExecute", "LoadLibrary", "InternetOpen", "InternetConnect", "GetCommandLine",
-         "GetModuleFileName", "DeviceIoControl", "GetComputerName"]
+         "GetModuleFileName", "DeviceIoControl", "GetComputerName", "CreateMutex"]
 KEYS = ["HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"]
 PATTERN = re.compile(r"\b(?:_w?)?(%s)(?:Ex)?2?[AW]?\s*\(|\b(%s)\b"
                      % ("|".join(CALLS), "|".join(KEYS)))

@@ -913,3 +913,41 @@ def test_verify_tells_another_key_from_a_changed_file(tmp_path, keys, case, said
     result = run("verify", dat, "--public", given)
     expected = said.format(signer=public.read_text()[:16], given=given.read_text()[:16])
     assert result.returncode == 1 and result.stderr.endswith(expected), result.stderr
+
+
+# The manifests of a release: what would make a package manager install something else, or read
+# a value as another type, is refused or quoted; nothing is written for a refused release.
+@pytest.mark.parametrize("settings, options, code, said", [
+    ({"publisher": 'Corvalis "Q" \\ Ltd', "ver": "1.10"}, [], 0, None),
+    ({"publisher": "yes", "ver": "2.0"}, [], 0, None),
+    ({"ver": "1.2"}, [], 1, 'no "publisher"'),
+    ({"publisher": "P", "ver": "1.2/../3"}, [], 1, "cannot be asked for with /VERSION"),
+    ({"publisher": "P", "prod": "Brightpad"}, [], 1, 'but the setup is built for the product'),
+    ({"publisher": "P"}, ["--id", "Corvalis"], 2, "--id must be two to eight parts"),
+    ({"publisher": "P"}, ["--id", "Corvalis.Tess aryn"], 2, "--id must be two to eight parts"),
+    ({"publisher": "P"}, ["--url", "ftp://x/TessarynSetup.exe"], 2, "--url must be"),
+])
+def test_winget_quotes_every_value_and_refuses_what_would_mislead(tmp_path, keys, settings,
+                                                                    options, code, said):
+    if not SETUP_EXE.exists():
+        pytest.skip("needs the Windows build's setup program")
+    secret, _ = keys
+    values = {"prod": "Tessaryn", "ver": "1.2", **settings}
+    path = tmp_path / "settings.json"
+    path.write_text(json.dumps(values))
+    pak = packed_product(tmp_path, secret, version=values["ver"], main=values["prod"].lower() + ".exe")
+    dat = tmp_path / "r.dat"
+    signed = run("sign", path, "--key", secret, "--package", pak, "-o", dat, "--allow-unknown")
+    assert signed.returncode == 0, signed.stderr
+    given = {"--id": "Corvalis.Tessaryn", "--url": "https://dl.example/TessarynSetup.exe"}
+    for option, value in zip(options[::2], options[1::2]):
+        given[option] = value
+    out = tmp_path / "m"
+    result = run("winget", dat, "--setup", SETUP_EXE, *sum(given.items(), ()), "-o", out)
+    assert result.returncode == code, result.stderr
+    if said:
+        assert said in result.stderr and not out.exists(), result.stderr
+        return
+    text = (out / "Corvalis.Tessaryn.locale.en-US.yaml").read_text("utf-8")
+    assert "Publisher: " + json.dumps(values["publisher"]) + "\n" in text
+    assert f'PackageVersion: "{values["ver"]}"\n' in text
