@@ -73,13 +73,13 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     std::string text;
     if (uninstaller) {
         text = productName + " Uninstall\n\n" + kUninstallerFileNameUtf8 +
-               " [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"]\n\n"
+               " [/VERYSILENT] [/URL:host] [/LOG | /LOG=\"file\"] [/LANG=tag]\n\n"
                "/VERYSILENT\tRemove without any window or question.\n"
                "/URL:host\tSend the usage event to another web host.\n";
     } else {
         text = productName + " Setup\n\n"
                "Setup [/VERYSILENT] [/UPDATER] [/URL:host] [/ALLOWDOWNGRADE]\n"
-               "      [/LOG | /LOG=\"file\"]\n\n"
+               "      [/LOG | /LOG=\"file\"] [/LANG=tag]\n\n"
                "/VERYSILENT\tInstall without any window or question.\n"
                "/UPDATER\tReport the run as an update started by the product.\n"
                "/URL:host\tUse another web host: host, host:port, or http://host:port.\n"
@@ -88,6 +88,8 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
             "\t\t\"" + logFileNameShape(productName) + "\".\n"
             "/LOG=\"file\"\tWrite the log to this file.\n"
+            "/LANG=tag\tShow the windows in this language (de, pt-BR, ...), not in the\n"
+            "\t\tdisplay language.\n"
             "/?, /HELP\tShow this text.\n"
             "Other switches are ignored; /LOG names them in the log.\n\n"
             "Exit codes:\n" + exitCodeHelp(uninstaller);
@@ -107,6 +109,8 @@ CommandLineOptions readCommandLine(std::string_view text) {
         } else if (startsWithIgnoringAsciiCase(token, "/LOG=")) {
             options.log = true;
             options.logFile = token.substr(logSwitch.size() + 1);
+        } else if (startsWithIgnoringAsciiCase(token, "/LANG=")) {
+            options.language = token.substr(6);
         } else if (equalsIgnoringAsciiCase(token, "/VERYSILENT")) {
             options.verySilent = true;
         } else if (equalsIgnoringAsciiCase(token, "/UPDATER")) {

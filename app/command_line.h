@@ -1,6 +1,6 @@
 #pragma once
 // Reading of the program's command line: "/VERYSILENT", "/UPDATER", "/URL:<address>", "/LOG",
-// "/LOG=<file>", "/ALLOWDOWNGRADE" and "/?".
+// "/LOG=<file>", "/ALLOWDOWNGRADE", "/LANG=<tag>" and "/?".
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +22,7 @@ struct CommandLineOptions {
     bool showHelp = false;  // "/?", "-?", "/HELP", "-HELP" or "--HELP", in any case
     bool log = false;       // "/LOG" or "/LOG=<file>", in any case
     std::string logFile;    // the file of "/LOG=<file>"; empty for the default name
+    std::string language;   // the tag of "/LANG=<tag>" as given; empty: the display language
     // Tokens that are none of the above (empty ones aside), in order: ignored, but logged so
     // that a typo such as "/VERYSLIENT" is seen.
     std::vector<std::string> unknown;

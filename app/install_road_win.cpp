@@ -1,3 +1,4 @@
+#include "app/ui_text_win.h"
 #include "app/install_road_win.h"
 
 #include <chrono>
@@ -55,7 +56,10 @@ bool acceptLicense(bool silent, const CheckedRelease& release) {
     std::optional<EulaWindow> eula;
     eula.emplace(
         release.eulaText,
-        toWide(release.productName + " " + release.version + " Setup - License Agreement"),
+        wideText(Text::eula_title, release.productName + " " + release.version),
+        EulaTexts{wideText(Text::eula_heading), wideText(Text::eula_instruction),
+                  wideText(Text::eula_accept), wideText(Text::eula_decline),
+                  wideText(Text::eula_next), wideText(Text::eula_cancel), uiTexts().rightToLeft()},
         [&] {
             accepted = true;
             eula->destroy();
@@ -86,8 +90,9 @@ bool makeStagingFolder(bool silent, const RunContext& context, StagedInstall& st
     pumpMessages();
     bool made = false;
     {
-        ProgressWindow preparing(true, L"Setup");
-        preparing.setStatusText(L"Preparing to install...");
+        ProgressWindow preparing(true, wideText(Text::progress_title),
+                   wideText(Text::progress_initializing), uiTexts().rightToLeft());
+        preparing.setStatusText(wideText(Text::progress_preparing));
         showProgressWindow(preparing, silent, context);
         made = staged.begin();
         logLine(made ? "Staging folder made" : "Staging folder not made");
@@ -133,7 +138,9 @@ std::optional<int> downloadAndCheckPackage(bool silent, const CheckedRelease& re
     FetchRequest request{context.localPak,
                          context.tempPak,
                          std::move(sources),
-                         early ? "Downloading and installing... " : "Downloading setup files... ",
+                         uiTexts()(early ? Text::progress_downloading_installing
+                                   : Text::progress_downloading) +
+                             " ",
                          kPackageContext,
                          /*mayDownload=*/true,
                          reportSource,
@@ -237,7 +244,7 @@ void removePreviousVersion(const CheckedRelease& release, const RunContext& cont
                            ProgressWindow& window, const StagedInstall& staged) {
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
     sendMetric(UsageEvent::UninstallStarted, true);
-    window.setStatusText(L"Removing previous version...");
+    window.setStatusText(wideText(Text::progress_removing_previous));
     const std::wstring old = staged.oldFolder();
     const std::wstring environment = machineEnvironment(context.workDir);
     runCommands(release.postCommands, old, environment);
@@ -298,7 +305,7 @@ void startProduct(bool silent, const CheckedRelease& release, const RunContext& 
                   ProgressWindow& window, PreparedLaunch& productLaunch,
                   const std::wstring& productExe) {
     pumpMessages();
-    window.setStatusText(L"Initializing product...");
+    window.setStatusText(wideText(Text::progress_initializing_product));
     runCommands(release.initCommands, context.installDir, machineEnvironment(context.workDir));
     makeShortcuts(release, context, productExe);
     logLine("Shortcuts made");
@@ -306,7 +313,7 @@ void startProduct(bool silent, const CheckedRelease& release, const RunContext& 
     productLaunch.launch(productExe, context.installDir);
     logLine("Product started");
     pumpMessages();
-    window.setStatusText(L"Installation complete!");
+    window.setStatusText(wideText(Text::progress_complete));
     window.setProgress(100);
     sendMetric(UsageEvent::InstallCompleted, false);
     holdForTheEye(silent, std::chrono::seconds(1));
@@ -354,8 +361,9 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
         return *failed;
     if (hostAskedToEnd()) return hostEnd();
 
-    ProgressWindow installing(false, L"Setup");
-    installing.setStatusText(L"Installing the application...");
+    ProgressWindow installing(false, wideText(Text::progress_title),
+                   wideText(Text::progress_initializing), uiTexts().rightToLeft());
+    installing.setStatusText(wideText(Text::progress_installing_application));
     showProgressWindow(installing, silent, context);
     const UnpackResult unpacked =
         unpackIntoStaging(context, staged, stagingMade, early, installing);

@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "app/language_win.h"
 #include "app/command_line.h"
 #include "app/install_road_win.h"
 #include "app/product_name.h"
@@ -140,6 +141,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         if (options.showHelp) tessaryn::endProcess(showHelp(options.verySilent));
         if (options.log && tessaryn::openRunLog(options.logFile, tessaryn::kBuiltInProductName))
             logStart(whole, options.unknown);
+        tessaryn::useRunLanguage(options.language);
         tessaryn::initSignatures();
         code = run(options, showCommand);
         // The work folder is gone by now; what follows is the wait for pending events.

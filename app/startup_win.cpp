@@ -1,3 +1,4 @@
+#include "app/ui_text_win.h"
 #include "app/startup_win.h"
 
 #include <shlobj.h>
@@ -229,7 +230,8 @@ std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& optio
     const bool silent = options.verySilent;
     // Always from the primary address: the mirrors are named in this very file.
     FetchRequest request{context.localDat, context.tempDat, {context.urls.dat},
-                         "Initializing setup... ", kSettingsContext, !context.uninstaller,
+                         uiTexts()(Text::progress_initializing_setup) + " ", kSettingsContext,
+                         !context.uninstaller,
                          /*onSource=*/nullptr};
     request.largest = kLargestSettingsFile;
     request.silent = silent;
