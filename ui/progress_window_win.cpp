@@ -184,7 +184,9 @@ void ProgressWindow::createChildren() {
     const int width = client.right - client.left - 2 * margin;
 
     statusText_ =
-        CreateWindowExW(0, L"Static", firstStatus_.c_str(), WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE,
+        // Two lines of room: a long language's status with the download's figures wraps
+        // rather than losing its end.
+        CreateWindowExW(0, L"Static", firstStatus_.c_str(), WS_CHILD | WS_VISIBLE,
                         margin, margin, width, textHeight, window_, nullptr, instance, nullptr);
     progressBar_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
                                    margin, margin + textHeight + margin / 2, width, barHeight,
