@@ -63,7 +63,7 @@ ReleaseTerms readRelease(SetupSettings& settings, CheckedRelease& release) {
     const std::vector<uint8_t>& bytes = release.signedBytes;
     settings.loadBytes(bytes.data(), bytes.size() - kSignatureBytes);
     release.productName = settings.getString("prod", "");
-    release.eulaText = settings.getString("eula", "");
+    release.eulaText = settings.licenseText(uiTexts().tag());
     release.version = settings.getString("ver", "");
     release.initCommands = settings.getStringArray("init", {});
     release.postCommands = settings.getStringArray("post", {});
