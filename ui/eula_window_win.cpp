@@ -483,6 +483,9 @@ void EulaWindow::paintButton(HWND button) {
             DrawFocusRect(dc.get(), &focus);
         }
 
+        // In a mirrored window the copy would be flipped, and with it the caption's letters.
+        if (GetLayout(target) & LAYOUT_RTL)
+            SetLayout(target, LAYOUT_RTL | LAYOUT_BITMAPORIENTATIONPRESERVED);
         BitBlt(target, 0, 0, width, height, dc.get(), 0, 0, SRCCOPY);
     }
     EndPaint(button, &paint);
