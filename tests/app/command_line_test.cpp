@@ -120,12 +120,13 @@ TEST(ReadCommandLine, HelpSwitches) {
 TEST(HelpText, ListsEverySwitchAndExitCode) {
     const std::string setup = helpText("Tessaryn", false);
     for (const char* part : {"/VERYSILENT", "/UPDATER", "/URL:host", "/LOG\t", "/LOG=\"file\"",
-                             "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t", "\n1\t",
+                             "/LANG=tag", "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t", "\n1\t",
                              "\n-1\t", "Other switches are ignored; /LOG names them in the log."})
         EXPECT_NE(setup.find(part), std::string::npos) << part;
     const std::string uninstaller = helpText("Tessaryn", true);
     for (const char* part :
-         {"/VERYSILENT", "/URL:host", "/LOG=\"file\"", "/?", "\n0\t", "\n1\t", "\n-1\t"})
+         {"/VERYSILENT", "/URL:host", "/LOG=\"file\"", "/LANG=tag", "/?", "\n0\t", "\n1\t",
+          "\n-1\t"})
         EXPECT_NE(uninstaller.find(part), std::string::npos) << part;
     EXPECT_EQ(uninstaller.find("/UPDATER"), std::string::npos);  // no effect on an uninstall
 }
