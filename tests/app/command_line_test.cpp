@@ -121,7 +121,8 @@ TEST(HelpText, ListsEverySwitchAndExitCode) {
     const std::string setup = helpText("Tessaryn", false);
     for (const char* part : {"/VERYSILENT", "/UPDATER", "/URL:host", "/LOG\t", "/LOG=\"file\"",
                              "/LANG=tag", "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t",
-                             "\n1\t", "\n-1\t", "Other switches are ignored; /LOG names them in the log."})
+                             "\n1\t", "\n-1\t",
+                             "Other switches are ignored; /LOG names them in the log."})
         EXPECT_NE(setup.find(part), std::string::npos) << part;
     const std::string uninstaller = helpText("Tessaryn", true);
     for (const char* part :
