@@ -102,7 +102,7 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     std::string text;
     if (uninstaller) {
         text = productName + " Uninstall\n\n" + kUninstallerFileNameUtf8 +
-               " [/VERYSILENT | /SILENT] [/URL:host] [/NOMETRICS] [/LOG | /LOG=\"file\"]\n\n"
+               " [/VERYSILENT | /SILENT] [/URL:host] [/NOMETRICS] [/LOG | /LOG=\"file\"] [/LANG=tag]\n\n"
                "/VERYSILENT\tRemove without any window or question.\n"
                "/SILENT\t\tRemove without a question, showing progress.\n"
                "/URL:host\tSend the usage event to another web host.\n";
@@ -110,7 +110,7 @@ std::string helpText(const std::string& productName, bool uninstaller) {
         text = productName + " Setup\n\n"
                "Setup [/VERYSILENT | /SILENT] [/UPDATER] [/URL:host] [/ALLOWDOWNGRADE]\n"
                "      [/VERSION=x] [/NOLAUNCH] [/NOICONS] [/NOMETRICS] [/CURRENTUSER | /ALLUSERS]\n"
-               "      [/LOG | /LOG=\"file\"]\n\n"
+               "      [/LOG | /LOG=\"file\"] [/LANG=tag]\n\n"
                "/VERYSILENT\tInstall without any window or question.\n"
                "/SILENT\t\tInstall without a question, showing progress.\n"
                "/UPDATER\tReport the run as an update started by the product.\n"
@@ -127,6 +127,8 @@ std::string helpText(const std::string& productName, bool uninstaller) {
             "\t\t\"" + logFileNameShape(productName) + "\".\n"
             "/LOG=\"file\"\tWrite the log to this file.\n"
             "/NOMETRICS\tSend no usage events.\n"
+            "/LANG=tag\tShow the windows in this language (de, pt-BR, ...), not in the\n"
+            "\t\tdisplay language.\n"
             "/?, /HELP\tShow this text.\n"
             "Every switch may begin with - instead of /; any other switch ends the run.\n\n"
             "Exit codes:\n" + exitCodeHelp(uninstaller);
@@ -156,6 +158,8 @@ CommandLineOptions readCommandLine(std::string_view text) {
         } else if (startsWithIgnoringAsciiCase(token, "/VERSION=") &&
                    isPlainVersion(token.substr(9))) {
             options.version = token.substr(9);
+        } else if (startsWithIgnoringAsciiCase(token, "/LANG=")) {
+            options.language = token.substr(6);
         } else if (startsWithIgnoringAsciiCase(token, urlSwitch)) {
             std::string value = token.substr(urlSwitch.size());
             if (value.empty()) continue;

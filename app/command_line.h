@@ -1,7 +1,7 @@
 #pragma once
 // Reading of the program's command line: "/VERYSILENT", "/SILENT", "/UPDATER", "/URL:<address>",
 // "/LOG", "/LOG=<file>", "/ALLOWDOWNGRADE", "/VERSION=<x>", "/NOLAUNCH", "/NOICONS", "/NOMETRICS",
-// "/CURRENTUSER", "/ALLUSERS" and "/?", each also with "-" in place of "/".
+// "/CURRENTUSER", "/ALLUSERS", "/LANG=<tag>" and "/?", each also with "-" in place of "/".
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +33,7 @@ struct CommandLineOptions {
     bool showHelp = false;  // "/?", "-?", "/HELP", "-HELP" or "--HELP", in any case
     bool log = false;       // "/LOG" or "/LOG=<file>", in any case
     std::string logFile;    // the file of "/LOG=<file>"; empty for the default name
+    std::string language;   // the tag of "/LANG=<tag>" as given; empty: the display language
     // Tokens that are none of the above (empty ones aside), in order: the run ends with them
     // named, so that a typo such as "/VERYSLIENT" never leaves it waiting at the license.
     std::vector<std::string> unknown;

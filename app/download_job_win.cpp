@@ -1,3 +1,4 @@
+#include "app/ui_text_win.h"
 #include "app/download_job_win.h"
 
 #include <windows.h>
@@ -62,7 +63,8 @@ FileDownloader::FetchResult downloadFileWithProgress(
     FileDownloader::FetchResult result;
     result.failure = DownloadFailure::NoConnection;
     try {
-        ProgressWindow window(true, L"Setup");
+        ProgressWindow window(true, wideText(Text::progress_title),
+                   wideText(Text::progress_initializing), uiTexts().rightToLeft());
         ShowWindow(window.handle(), look.silent ? SW_HIDE : SW_SHOW);
         UpdateWindow(window.handle());
         window.setStatusText(toWide(statusPrefix));
@@ -111,14 +113,14 @@ FileDownloader::FetchResult downloadFileWithProgress(
         }
 
         if (result.complete) {
-            window.setStatusText(L"Verifying download...");
+            window.setStatusText(wideText(Text::progress_verifying));
             logLine("Download from source " + std::to_string(result.source) + " (" +
                     sources[result.source] + ") complete, " +
                     std::to_string(result.bytesReceived) + " bytes received, " +
                     std::to_string(result.restarts) + " restarts");
         } else {
             const std::string cause = failureCause(result);
-            window.setStatusText(L"Download failed! " + toWide(cause));
+            window.setStatusText(wideText(Text::progress_download_failed, cause));
             logLine("Download failed: " + cause);
         }
         // The final line is held for the eye; nobody looks in a /VERYSILENT run.

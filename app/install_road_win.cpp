@@ -1,3 +1,4 @@
+#include "app/ui_text_win.h"
 #include "app/install_road_win.h"
 
 #include <chrono>
@@ -58,7 +59,11 @@ bool acceptLicense(bool silent, const CheckedRelease& release, bool offer, bool&
     std::optional<EulaWindow> eula;
     eula.emplace(
         release.eulaText,
-        toWide(release.productName + " " + release.version + " Setup - License Agreement"),
+        wideText(Text::eula_title, release.productName + " " + release.version),
+        EulaTexts{wideText(Text::eula_heading), wideText(Text::eula_instruction),
+                  wideText(Text::eula_accept), wideText(Text::eula_decline),
+                  wideText(Text::eula_next), wideText(Text::eula_cancel),
+                  wideText(Text::eula_for_me_only), uiTexts().rightToLeft()},
         [&] {
             accepted = true;
             eula->destroy();
@@ -91,8 +96,9 @@ bool makeStagingFolder(bool silent, const RunContext& context, StagedInstall& st
     pumpMessages();
     bool made = false;
     {
-        ProgressWindow preparing(true, L"Setup");
-        preparing.setStatusText(L"Preparing to install...");
+        ProgressWindow preparing(true, wideText(Text::progress_title),
+                   wideText(Text::progress_initializing), uiTexts().rightToLeft());
+        preparing.setStatusText(wideText(Text::progress_preparing));
         showProgressWindow(preparing, silent, context);
         made = staged.begin();
         logLine(made ? "Staging folder made" : "Staging folder not made");
@@ -156,7 +162,9 @@ std::optional<int> downloadAndCheckPackage(const CommandLineOptions& options,
     FetchRequest request{context.localPak,
                          context.tempPak,
                          std::move(sources),
-                         early ? "Downloading and installing... " : "Downloading setup files... ",
+                         uiTexts()(early ? Text::progress_downloading_installing
+                                   : Text::progress_downloading) +
+                             " ",
                          kPackageContext,
                          /*mayDownload=*/true,
                          reportSource,
@@ -261,7 +269,7 @@ void removePreviousVersion(const CheckedRelease& release, const RunContext& cont
                            ProgressWindow& window, const StagedInstall& staged) {
     sendMetric(UsageEvent::PreviousVersionRemoval, true);
     sendMetric(UsageEvent::UninstallStarted, true);
-    window.setStatusText(L"Removing previous version...");
+    window.setStatusText(wideText(Text::progress_removing_previous));
     const std::wstring old = staged.oldFolder();
     const std::wstring environment = machineEnvironment(context.workDir);
     runCommands(release.postCommands, old, environment);
@@ -329,7 +337,7 @@ void startProduct(const CommandLineOptions& options, const CheckedRelease& relea
                   const RunContext& context, ProgressWindow& window,
                   PreparedLaunch& productLaunch, const std::wstring& productExe) {
     pumpMessages();
-    window.setStatusText(L"Initializing product...");
+    window.setStatusText(wideText(Text::progress_initializing_product));
     runCommands(release.initCommands, context.installDir, machineEnvironment(context.workDir));
     makeShortcuts(options, release, context, productExe);
     logLine("Shortcuts made");
@@ -341,7 +349,7 @@ void startProduct(const CommandLineOptions& options, const CheckedRelease& relea
         logLine("Product started");
     }
     pumpMessages();
-    window.setStatusText(L"Installation complete!");
+    window.setStatusText(wideText(Text::progress_complete));
     window.setProgress(100);
     sendMetric(UsageEvent::InstallCompleted, false);
     holdForTheEye(options.verySilent, std::chrono::seconds(1));
@@ -403,8 +411,9 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
         return *failed;
     if (hostAskedToEnd()) return hostEnd();
 
-    ProgressWindow installing(false, L"Setup");
-    installing.setStatusText(L"Installing the application...");
+    ProgressWindow installing(false, wideText(Text::progress_title),
+                              wideText(Text::progress_initializing), uiTexts().rightToLeft());
+    installing.setStatusText(wideText(Text::progress_installing_application));
     showProgressWindow(installing, hidden, context);
     bool diskFull = false;
     const UnpackResult unpacked =

@@ -1,3 +1,4 @@
+#include "app/ui_text_win.h"
 #include "app/install_worker_win.h"
 
 #include <algorithm>
@@ -46,7 +47,7 @@ UnpackResult extractPackage(const RunContext& context, const std::wstring& desti
                             ProgressWindow& window) {
     // Only stores into the window's shared state: safe from any number of threads, and the bar
     // keeps the highest fraction reported, whatever order the threads report in.
-    const std::wstring status = L"Installing files...";
+    const std::wstring status = wideText(Text::progress_installing_files);
     ExtractProgressCallback progress = [&window, &status](float fraction, const std::string&) {
         window.setStatusText(status);
         window.advanceProgress(std::clamp(static_cast<int>(fraction * 100), 0, 100));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/download_retry.h"
+#include "app/ui_text.h"
 #include "telemetry/events.h"
 
 namespace tessaryn {
@@ -48,9 +49,10 @@ struct OutcomeRow {
     int exitCode;
     std::optional<UsageEvent> event;  // sent as the run ends; none for outcomes reported before
     const char* logName;
-    const char* title;  // nullptr: no box
-    // The box's text; "{}" takes the caller's detail. nullptr: no box.
-    const char* text;
+    // The box's title and text (ids of the text table; "{}" takes the caller's detail).
+    // Text::None: no box.
+    Text title;
+    Text text;
     BoxIcon icon;
     bool supportHint;  // the settings' "help" (else "www") is named, when there is one
     // The line for this code in /? (the first row of a code carries it), nullptr for none.
@@ -81,8 +83,10 @@ struct EndPlan {
     uint32_t icon = 0;
 };
 
-// `support` is the settings' help or web page; empty before the settings are read.
-EndPlan planEnd(const RunEnd& end, bool silent, const std::string& support);
+// `support` is the settings' help or web page; empty before the settings are read. The message
+// is in the language of `texts`, the log line in English.
+EndPlan planEnd(const RunEnd& end, bool silent, const std::string& support,
+                const UiTexts& texts = UiTexts());
 
 // A download's end as the run's: a host that could not be reached (after all its tries) is a
 // network a deployment tool waits for; any other failure is the rest.

@@ -9,7 +9,7 @@
 namespace tessaryn {
 
 int endRun(const RunEnd& end, bool silent, const std::string& support, HWND owner) {
-    const EndPlan plan = planEnd(end, silent, support);
+    const EndPlan plan = planEnd(end, silent, support, uiTexts());
     if (!plan.message.empty()) logLine("Message (" + plan.title + "): " + plan.message);
     logLine(plan.logLine);
     if (plan.event) sendMetric(*plan.event, true);

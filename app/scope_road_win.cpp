@@ -3,6 +3,7 @@
 #include "app/product_name.h"
 #include "app/run_outcome_win.h"
 #include "app/startup_win.h"
+#include "app/ui_text_win.h"
 #include "system/elevation_win.h"
 #include "system/handles_win.h"
 #include "system/nt_files_win.h"
@@ -41,11 +42,11 @@ std::optional<int> withoutElevation(bool silent, const std::string& why, ScopePl
                                     TokenKind token) {
     logLine("Not elevated: " + why);
     if (afterRefusedElevation(plan, silent) == RefusedElevation::OfferPerUser) {
-        const std::string question = std::string("Installing ") + kBuiltInProductName +
-                                     " for all users needs an administrator. Install it for "
-                                     "you only instead (no administrator needed)?";
-        const int answer = MessageBoxW(nullptr, toWide(question).c_str(), L"Setup",
-                                       MB_YESNO | MB_ICONQUESTION);
+        const std::string question =
+            uiTexts().fill(Text::scope_for_me_question, kBuiltInProductName);
+        const int answer = MessageBoxW(nullptr, toWide(question).c_str(),
+                                       wideText(Text::outcome_setup_title).c_str(),
+                                       boxStyle(MB_YESNO | MB_ICONQUESTION));
         logLine("Message (Setup): " + question + (answer == IDYES ? " Answer: Yes" : " Answer: No"));
         if (answer == IDYES) {
             plan = planScope(ScopeSwitch::CurrentUser, {}, token);

@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "app/language_win.h"
 #include "app/command_line.h"
 #include "app/install_road_win.h"
 #include "app/product_name.h"
@@ -178,10 +179,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
                                "); the run goes on without it.\n");
             }
         }
+        tessaryn::useRunLanguage(options.language);
         if (!options.unknown.empty()) {
             const tessaryn::EndPlan said =
                 tessaryn::planEnd({tessaryn::Outcome::UnknownSwitch, options.unknown.front()},
-                                  true, {});
+                                  true, {}, tessaryn::uiTexts());
             printToConsole(said.message + "\n");
             code = tessaryn::endRun({tessaryn::Outcome::UnknownSwitch, options.unknown.front()},
                                     quiet);

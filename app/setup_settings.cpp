@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "package/locked_file.h"
+#include "system/ascii_text.h"
 #include "system/json_text.h"
 
 namespace tessaryn {
@@ -41,6 +42,15 @@ std::string SetupSettings::getString(const std::string& key,
                                      const std::string& defaultValue) const {
     const nlohmann::json* value = find(key);
     return value && value->is_string() ? value->get<std::string>() : defaultValue;
+}
+
+std::string SetupSettings::licenseText(const std::string& tag) const {
+    if (const nlohmann::json* licenses = find("eulas"); licenses && licenses->is_object()) {
+        for (const auto& [key, text] : licenses->items())
+            if (text.is_string() && equalsIgnoringAsciiCase(key, tag))
+                return text.get<std::string>();
+    }
+    return getString("eula", "");
 }
 
 bool SetupSettings::getBool(const std::string& key) const {

@@ -34,6 +34,10 @@ class SetupSettings {
     std::vector<std::string> getStringArray(const std::string& key,
                                             const std::vector<std::string>& defaultValue) const;
 
+    // The license in the language `tag` from "eulas" ({"de": "...", ...}, the tag in any case),
+    // else "eula"; empty without either.
+    std::string licenseText(const std::string& tag) const;
+
     // The value of a key as it is in the document; null when the key is absent.
     const nlohmann::json* find(const std::string& key) const;
 

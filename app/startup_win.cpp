@@ -1,3 +1,4 @@
+#include "app/ui_text_win.h"
 #include "app/startup_win.h"
 
 #include <shlobj.h>
@@ -73,7 +74,7 @@ ReleaseTerms readRelease(SetupSettings& settings, CheckedRelease& release) {
     const std::vector<uint8_t>& bytes = release.signedBytes;
     settings.loadBytes(bytes.data(), bytes.size() - kSignatureBytes);
     release.productName = settings.getString("prod", "");
-    release.eulaText = settings.getString("eula", "");
+    release.eulaText = settings.licenseText(uiTexts().tag());
     release.version = settings.getString("ver", "");
     release.initCommands = settings.getStringArray("init", {});
     release.postCommands = settings.getStringArray("post", {});
@@ -285,7 +286,8 @@ std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& optio
     const bool silent = asksNothing(options);
     // Always from the primary address: the mirrors are named in this very file.
     FetchRequest request{context.localDat, context.tempDat, {context.urls.dat},
-                         "Initializing setup... ", kSettingsContext, !context.uninstaller,
+                         uiTexts()(Text::progress_initializing_setup) + " ", kSettingsContext,
+                         !context.uninstaller,
                          /*onSource=*/nullptr};
     request.largest = kLargestSettingsFile;
     request.silent = options.verySilent;

@@ -7,6 +7,7 @@
 
 #include "app/setup_paths.h"
 #include "app/setup_settings.h"
+#include "app/ui_text.h"
 #include "app/run_outcome_win.h"
 #include "app/startup_win.h"
 #include "package/public_key.h"
@@ -58,9 +59,11 @@ int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& re
                      const RunContext& context) {
     const bool silent = asksNothing(options);
     if (!silent) {
-        const std::string question = "Would you like to uninstall " + release.productName + "?";
-        const int answer = MessageBoxW(nullptr, toWide(question).c_str(), L"Uninstall",
-                                       MB_YESNO | MB_ICONQUESTION);
+        const UiTexts& texts = uiTexts();
+        const std::string question = texts.fill(Text::uninstall_question, release.productName);
+        const int answer = MessageBoxW(nullptr, toWide(question).c_str(),
+                                       toWide(texts(Text::uninstall_title)).c_str(),
+                                       boxStyle(MB_YESNO | MB_ICONQUESTION));
         logLine("Message (Uninstall): " + question +
                 (answer == IDYES ? " Answer: Yes" : " Answer: No"));
         if (answer != IDYES) return endRun({Outcome::Declined, {}}, silent);

@@ -1,3 +1,4 @@
+#include "app/ui_text_win.h"
 #include "app/unpack_while_downloading_win.h"
 
 #include <algorithm>
@@ -146,8 +147,9 @@ UnpackResult UnpackWhileDownloading::finish(ProgressWindow& window) {
             if (ended_) break;
         }
         const size_t listed = listed_;
-        window.setStatusText(handed_ == 0 ? std::wstring(L"Installing files...")
-                                          : L"Installing files... " + toWide(fileCount()));
+        window.setStatusText(handed_ == 0 ? wideText(Text::progress_installing_files)
+                                          : wideText(Text::progress_installing_files) + L" " +
+                                                toWide(fileCount()));
         if (listed != 0) window.advanceProgress(static_cast<int>(handed_ * 100 / listed));
         pumpFor(std::chrono::milliseconds(50));
     }

@@ -9,6 +9,7 @@
 #include "system/ascii_text.h"
 #include "system/web_address.h"
 #include "tools/json_error_text.h"
+#include "ui_text_ids.h"
 
 namespace tessaryn {
 
@@ -40,6 +41,7 @@ constexpr KnownKey kKnownKeys[] = {
     {"prod", Kind::String, true, "the product name, e.g. \"Tessaryn\""},
     {"ver", Kind::String, true, "the version, e.g. \"2.0\", shown as DisplayVersion"},
     {"eula", Kind::String, false, ""},
+    {"eulas", Kind::Any, false, ""},
     {"www", Kind::String, false, ""},
     {"publisher", Kind::String, false, ""},
     {"help", Kind::String, false, ""},
@@ -135,6 +137,30 @@ void addMirrorProblems(const json& list, std::vector<std::string>& problems) {
                            " addresses; the setup uses only the first 8");
 }
 
+// A license for a language the setup cannot speak would never be shown.
+void addLicenseProblems(const json& licenses, std::vector<std::string>& problems) {
+    if (!licenses.is_object()) {
+        problems.push_back("\"eulas\" must be an object of licenses by language, found " +
+                           typeName(licenses));
+        return;
+    }
+    for (const auto& [tag, text] : licenses.items()) {
+        if (!text.is_string())
+            problems.push_back("\"eulas\"[\"" + tag + "\"] must be a string, found " +
+                               typeName(text));
+        const char* const* known =
+            std::find_if(std::begin(kLanguageTags), std::end(kLanguageTags),
+                         [&](const char* name) { return equalsIgnoringAsciiCase(tag, name); });
+        if (known == std::end(kLanguageTags)) {
+            std::string list;
+            for (const char* name : kLanguageTags)
+                list += (list.empty() ? "" : " ") + std::string(name);
+            problems.push_back("\"eulas\" names \"" + tag +
+                               "\", which is no language of the setup (" + list + ")");
+        }
+    }
+}
+
 }  // namespace
 
 std::string productNameProblem(const std::string& name) {
@@ -202,6 +228,7 @@ SettingsFindings checkSettings(const std::string& jsonText, bool allowUnknown) {
         problems.push_back("\"expires\" must be a UTC time such as \"2027-06-30T12:00:00Z\"");
     }
     if (const auto it = root.find("mirrors"); it != root.end()) addMirrorProblems(*it, problems);
+    if (const auto it = root.find("eulas"); it != root.end()) addLicenseProblems(*it, problems);
     const auto prod = root.find("prod");
     if (prod != root.end() && prod->is_string()) {
         if (const std::string why = productNameProblem(prod->get<std::string>()); !why.empty()) {

@@ -82,10 +82,11 @@ std::string normalizeLineFeeds(const std::string& text) {
     return result;
 }
 
-EulaWindow::EulaWindow(std::string licenseText, std::wstring title, Callback onAccept,
-                       Callback onCancel)
+EulaWindow::EulaWindow(std::string licenseText, std::wstring title, EulaTexts texts,
+                       Callback onAccept, Callback onCancel)
     : look_(WindowLook::ThemeChanged::Ignore),
       title_(std::move(title)),
+      texts_(std::move(texts)),
       licenseText_(std::move(licenseText)),
       onAccept_(std::move(onAccept)),
       onCancel_(std::move(onCancel)),
@@ -115,7 +116,10 @@ EulaWindow::EulaWindow(std::string licenseText, std::wstring title, Callback onA
 
     // Sized by the plain caption style: the modal frame's border is not counted.
     const WindowFrame frame = look_.centredFrame(550, 450, kWindowStyle, 0);
-    window_ = CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, title_.c_str(), kWindowStyle,
+    // Mirrored as a whole: the children inherit the layout, so the icon, the buttons and the
+    // text boxes all change sides.
+    const DWORD exStyle = WS_EX_DLGMODALFRAME | (texts_.rightToLeft ? WS_EX_LAYOUTRTL : 0);
+    window_ = CreateWindowExW(exStyle, kClassName, title_.c_str(), kWindowStyle,
                               frame.x, frame.y, frame.width, frame.height, nullptr, nullptr,
                               module, nullptr);
     if (!window_) {
@@ -176,20 +180,19 @@ void EulaWindow::createChildren() {
     if (icon_) SendMessageW(iconView_, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
     // SS_ICON sizes the control to the icon; the layout's square is what counts.
     SetWindowPos(iconView_, nullptr, pad, pad, iconSize, iconSize, SWP_NOZORDER | SWP_NOACTIVATE);
-    headingText_ = createChild(window_, 0, L"Static", L"License Agreement", WS_CHILD | WS_VISIBLE,
+    headingText_ = createChild(window_, 0, L"Static", texts_.heading.c_str(), WS_CHILD | WS_VISIBLE,
                                textLeft, pad, textWidth, headingHeight, 0);
     instructionText_ = createChild(
-        window_, 0, L"Static",
-        L"You must accept the terms of this agreement before continuing with the installation.",
-        WS_CHILD | WS_VISIBLE, textLeft, pad + 5 + headingHeight, textWidth, instructionHeight, 0);
+        window_, 0, L"Static", texts_.instruction.c_str(), WS_CHILD | WS_VISIBLE, textLeft,
+        pad + 5 + headingHeight, textWidth, instructionHeight, 0);
 
     createLicenseView(textLeft, editTop, textWidth, acceptTop - editTop - 10);
 
-    acceptRadio_ = createChild(window_, 0, L"Button", L"I accept the agreement",
+    acceptRadio_ = createChild(window_, 0, L"Button", texts_.accept.c_str(),
                                WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_AUTORADIOBUTTON,
                                textLeft, acceptTop, textWidth, radioHeight, kEulaAcceptRadioId);
     declineRadio_ =
-        createChild(window_, 0, L"Button", L"I do not accept the agreement",
+        createChild(window_, 0, L"Button", texts_.decline.c_str(),
                     WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, textLeft,
                     acceptTop + radioHeight + 5, textWidth, radioHeight, kEulaDeclineRadioId);
     SendMessageW(declineRadio_, BM_SETCHECK, BST_CHECKED, 0);
@@ -203,16 +206,17 @@ void EulaWindow::createChildren() {
     }
 
     cancelButton_ = createChild(
-        window_, 0, L"Button", L"Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW,
+        window_, 0, L"Button", texts_.cancel.c_str(),
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW,
         clientWidth - buttonWidth - pad, buttonTop, buttonWidth, buttonHeight, kEulaCancelButtonId);
-    nextButton_ = createChild(window_, 0, L"Button", L"Next",
+    nextButton_ = createChild(window_, 0, L"Button", texts_.next.c_str(),
                               WS_CHILD | WS_VISIBLE | WS_DISABLED | WS_TABSTOP | BS_OWNERDRAW,
                               clientWidth - 2 * buttonWidth - buttonGap - pad, buttonTop,
                               buttonWidth, buttonHeight, kEulaNextButtonId);
     for (HWND button : {cancelButton_, nextButton_}) SetWindowSubclass(button, buttonProc, 0, 0);
     if (offerForMeOnly_) {
         forMeOnlyBox_ = createChild(
-            window_, 0, L"Button", L"Install for me only (no administrator needed)",
+            window_, 0, L"Button", texts_.forMeOnly.c_str(),
             WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, textLeft, buttonTop,
             clientWidth - 2 * buttonWidth - buttonGap - 2 * pad - textLeft, buttonHeight,
             kEulaForMeOnlyId);
@@ -243,11 +247,13 @@ void EulaWindow::createLicenseView(int x, int y, int width, int height) {
                                    WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
                                        ES_AUTOVSCROLL | ES_READONLY,
                                    x, y, width, height, kEulaLicenseViewId);
-        SendMessageW(licenseView_, EM_SETBKGNDCOLOR, 0, RGB(255, 255, 255));
+        // The text box follows the look like the window around it.
+        SendMessageW(licenseView_, EM_SETBKGNDCOLOR, 0,
+                     look_.dark() ? kDarkBackground : RGB(255, 255, 255));
         CHARFORMAT2W format{};
         format.cbSize = sizeof format;
         format.dwMask = CFM_COLOR;
-        format.crTextColor = RGB(0, 0, 0);
+        format.crTextColor = look_.dark() ? kDarkText : RGB(0, 0, 0);
         SendMessageW(licenseView_, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
         SendMessageW(licenseView_, EM_AUTOURLDETECT, TRUE, 0);
         LRESULT mask = SendMessageW(licenseView_, EM_GETEVENTMASK, 0, 0);
@@ -395,7 +401,9 @@ LRESULT EulaWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPAR
         }
         case WM_CTLCOLORSTATIC: {
             HWND control = reinterpret_cast<HWND>(lParam);
-            if (control == licenseView_) return DefWindowProcW(window, message, wParam, lParam);
+            // The plain read-only edit asks here too; in the light look it keeps the system's.
+            if (control == licenseView_ && !look_.dark())
+                return DefWindowProcW(window, message, wParam, lParam);
             return reinterpret_cast<LRESULT>(look_.colourText(reinterpret_cast<HDC>(wParam)));
         }
         default:
@@ -498,6 +506,9 @@ void EulaWindow::paintButton(HWND button) {
             DrawFocusRect(dc.get(), &focus);
         }
 
+        // In a mirrored window the copy would be flipped, and with it the caption's letters.
+        if (GetLayout(target) & LAYOUT_RTL)
+            SetLayout(target, LAYOUT_RTL | LAYOUT_BITMAPORIENTATIONPRESERVED);
         BitBlt(target, 0, 0, width, height, dc.get(), 0, 0, SRCCOPY);
     }
     EndPaint(button, &paint);

@@ -26,13 +26,26 @@ enum EulaControlId : int {
 // plain edit control shows each line once.
 std::string normalizeLineFeeds(const std::string& text);
 
+// The window's words, in the run's language; a right-to-left language mirrors the window.
+struct EulaTexts {
+    std::wstring heading;
+    std::wstring instruction;
+    std::wstring accept;
+    std::wstring decline;
+    std::wstring next;
+    std::wstring cancel;
+    std::wstring forMeOnly;  // the "install for me only" check box
+    bool rightToLeft = false;
+};
+
 class EulaWindow {
   public:
     using Callback = std::function<void()>;
     using LinkOpener = std::function<void(const std::wstring& address)>;
 
     // Builds the window hidden. Throws std::runtime_error when the window cannot be created.
-    EulaWindow(std::string licenseText, std::wstring title, Callback onAccept, Callback onCancel);
+    EulaWindow(std::string licenseText, std::wstring title, EulaTexts texts, Callback onAccept,
+               Callback onCancel);
     ~EulaWindow();
     EulaWindow(const EulaWindow&) = delete;
     EulaWindow& operator=(const EulaWindow&) = delete;
@@ -94,6 +107,7 @@ class EulaWindow {
     UniqueModule richEditModule_;
     bool richEditLoaded_ = false;
     std::wstring title_;
+    EulaTexts texts_;
     std::string licenseText_;
     Callback onAccept_;
     Callback onCancel_;

@@ -17,7 +17,6 @@ constexpr int kMargin = 20;
 constexpr int kTextHeight = 30;
 constexpr int kBarHeight = 24;
 constexpr UINT kMarqueeStepMs = 30;
-constexpr wchar_t kFirstStatus[] = L"Initializing...";
 
 // Posted by a reporting thread; at most one is on its way at a time.
 constexpr UINT kShowReportedMessage = WM_APP + 1;
@@ -31,12 +30,15 @@ ProgressWindow* currentInstance = nullptr;
 
 }  // namespace
 
-ProgressWindow::ProgressWindow(bool marquee, std::wstring title)
+ProgressWindow::ProgressWindow(bool marquee, std::wstring title, std::wstring firstStatus,
+                               bool rightToLeft)
     : look_(WindowLook::ThemeChanged::Rebuild),
       title_(std::move(title)),
+      firstStatus_(std::move(firstStatus)),
+      rightToLeft_(rightToLeft),
       marquee_(marquee),
       ownerThread_(GetCurrentThreadId()) {
-    reported_.text = kFirstStatus;
+    reported_.text = firstStatus_;
     currentInstance = this;
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
@@ -59,9 +61,10 @@ ProgressWindow::ProgressWindow(bool marquee, std::wstring title)
     // for the client area to come out at its size.
     const WindowFrame frame =
         look_.centredFrame(kClientWidth, kClientHeight, kWindowStyle, kExtendedStyle);
-    window_ = CreateWindowExW(kExtendedStyle, kClassName, title_.c_str(), kWindowStyle, frame.x,
-                              frame.y, frame.width, frame.height, nullptr, nullptr, instance,
-                              nullptr);
+    // The children inherit the mirrored layout: the bar's origin is then its right end.
+    const DWORD exStyle = kExtendedStyle | (rightToLeft_ ? WS_EX_LAYOUTRTL : 0);
+    window_ = CreateWindowExW(exStyle, kClassName, title_.c_str(), kWindowStyle, frame.x, frame.y,
+                              frame.width, frame.height, nullptr, nullptr, instance, nullptr);
     if (!window_) {
         if (currentInstance == this) currentInstance = nullptr;
         throw std::runtime_error("Failed to create progress window");
@@ -181,7 +184,9 @@ void ProgressWindow::createChildren() {
     const int width = client.right - client.left - 2 * margin;
 
     statusText_ =
-        CreateWindowExW(0, L"Static", kFirstStatus, WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE,
+        // Two lines of room: a long language's status with the download's figures wraps
+        // rather than losing its end.
+        CreateWindowExW(0, L"Static", firstStatus_.c_str(), WS_CHILD | WS_VISIBLE,
                         margin, margin, width, textHeight, window_, nullptr, instance, nullptr);
     progressBar_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
                                    margin, margin + textHeight + margin / 2, width, barHeight,
@@ -224,7 +229,7 @@ LRESULT ProgressWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LP
         // children show; the next report is shown over it.
         {
             std::lock_guard<std::mutex> lock(reportedLock_);
-            reported_.text = kFirstStatus;
+            reported_.text = firstStatus_;
             reported_.percent = 0;
         }
         destroyChildren();

@@ -18,9 +18,11 @@ namespace tessaryn {
 
 class ProgressWindow {
   public:
-    // Builds the window hidden, status "Initializing...", bar at 0 (or running as a marquee).
-    // Throws std::runtime_error("Failed to create progress window") when the window cannot be made.
-    ProgressWindow(bool marquee, std::wstring title);
+    // Builds the window hidden, showing `firstStatus` (also after the look or the scale changed),
+    // bar at 0 (or running as a marquee); mirrored for a right-to-left language, the bar then
+    // filling from the right. Throws std::runtime_error("Failed to create progress window") when
+    // the window cannot be made.
+    ProgressWindow(bool marquee, std::wstring title, std::wstring firstStatus, bool rightToLeft);
     ~ProgressWindow();
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
@@ -70,6 +72,8 @@ class ProgressWindow {
     HWND statusText_ = nullptr;
     UniqueGdiObject font_;
     std::wstring title_;
+    std::wstring firstStatus_;
+    bool rightToLeft_;
     bool marquee_;
     DWORD ownerThread_;
     std::atomic<bool> closeAsked_{false};

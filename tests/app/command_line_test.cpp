@@ -162,12 +162,13 @@ TEST(HelpText, ListsEverySwitchAndExitCode) {
     const std::string setup = helpText("Tessaryn", false);
     for (const char* part : {"/VERYSILENT", "/SILENT\t", "/UPDATER", "/URL:host", "/LOG\t",
                              "/LOG=\"file\"", "/VERSION=x", "/NOLAUNCH", "/NOICONS", "/NOMETRICS",
-                             "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t", "\n1\t",
-                             "\n1618\t", "\n-1\t", "any other switch ends the run"})
+                             "/LANG=tag", "Tessaryn Setup Log <date> #NNN.txt", "/?", "\n0\t",
+                             "\n1\t", "\n1618\t", "\n-1\t", "any other switch ends the run"})
         EXPECT_NE(setup.find(part), std::string::npos) << part;
     const std::string uninstaller = helpText("Tessaryn", true);
     for (const char* part :
-         {"/VERYSILENT", "/URL:host", "/LOG=\"file\"", "/?", "\n0\t", "\n1\t", "\n-1\t"})
+         {"/VERYSILENT", "/URL:host", "/LOG=\"file\"", "/LANG=tag", "/?", "\n0\t", "\n1\t",
+          "\n-1\t"})
         EXPECT_NE(uninstaller.find(part), std::string::npos) << part;
     // No effect on an uninstall.
     for (const char* part : {"/UPDATER", "/VERSION", "/NOLAUNCH", "/NOICONS"})

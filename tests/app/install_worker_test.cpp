@@ -55,7 +55,7 @@ TEST(InstallWorker, FreeSpaceIsCheckedAgainstTheUnpackedSizes) {
 }
 
 TEST(InstallWorker, FailureIsReturnedWithItsTextNotThrown) {
-    ProgressWindow window(false, L"Setup");
+    ProgressWindow window(false, L"Setup", L"Initializing...", false);
     const RunContext context = contextWithPackage(L"C:\\no\\such\\setup.pak");
     const UnpackResult result =
         unpackWhilePumping([&] { return extractPackage(context, context.installDir, window); });
@@ -66,7 +66,7 @@ TEST(InstallWorker, FailureIsReturnedWithItsTextNotThrown) {
 // The window can vanish while files are still being written; the road must not go on (and
 // later end) while the worker still reports into state the road owns.
 TEST(InstallWorker, WaitOutlastsAVanishedWindow) {
-    ProgressWindow window(false, L"Setup");
+    ProgressWindow window(false, L"Setup", L"Initializing...", false);
     ShowWindow(window.handle(), SW_SHOW);
     static std::atomic<int> reports{0};
     static HWND shown = nullptr;
@@ -111,7 +111,7 @@ TEST(UnpackWhileDownloading, FollowsTheCheckedMarkAndLeavesTheFileOnARestart) {
     GetTempPathW(MAX_PATH, temp);
     const std::wstring path = std::wstring(temp) + L"tessaryn-arriving.pak";
     const std::wstring dest = std::wstring(temp) + L"tessaryn-arriving\\";
-    ProgressWindow window(false, L"Setup");
+    ProgressWindow window(false, L"Setup", L"Initializing...", false);
     for (const bool restart : {true, false}) {
         DeleteFileW((dest + L"a.txt").c_str());
         DeleteFileW((dest + L"b.txt").c_str());

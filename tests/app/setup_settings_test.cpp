@@ -125,3 +125,32 @@ TEST(PackageMirrors, KeepsUsableAddressesInOrderAndLeavesOutTheRest) {
 
 }  // namespace
 }  // namespace tessaryn
+
+namespace tessaryn {
+namespace {
+
+// The license of the run's language, the tag in any case; else "eula", also when "eulas" holds
+// the language's text in another type or is no object.
+TEST(SetupSettings, LicenseOfTheLanguageElseTheDefaultOne) {
+    struct Case {
+        const char* document;
+        const char* tag;
+        const char* expected;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {R"({"eula": "E", "eulas": {"de": "D", "pt-BR": "B"}})", "de", "D"},
+             {R"({"eula": "E", "eulas": {"de": "D", "pt-br": "B"}})", "pt-BR", "B"},
+             {R"({"eula": "E", "eulas": {"pt-BR": "B"}})", "pt-PT", "E"},
+             {R"({"eula": "E", "eulas": {"zh-CN": "S"}})", "zh-TW", "E"},
+             {R"({"eula": "E", "eulas": {"de": 1}})", "de", "E"},
+             {R"({"eula": "E", "eulas": ["de"]})", "de", "E"},
+             {R"({"eulas": {"fr": "F"}})", "de", ""},
+         }) {
+        SetupSettings settings;
+        settings.loadBytes(reinterpret_cast<const uint8_t*>(c.document), std::strlen(c.document));
+        EXPECT_EQ(settings.licenseText(c.tag), c.expected) << c.document << " " << c.tag;
+    }
+}
+
+}  // namespace
+}  // namespace tessaryn

@@ -6,6 +6,8 @@
 //   enabled CLASS ID          -> "1" or "0"
 //   checked CLASS ID          -> "1" or "0"
 //   click CLASS ID            -> "ok" after BM_CLICK on the child
+//   text CLASS ID             -> the child's text (WM_GETTEXT, UTF-8); ID -1: the window's own
+//   exstyle CLASS ID          -> the extended style of the child (ID -1: the window) in hex
 //   close CLASS               -> "ok" after WM_CLOSE to the window
 //   quit-thread CLASS         -> "ok" after WM_QUIT to the thread that owns the window (as when
 //                                its message loop is told to end from outside)
@@ -151,8 +153,18 @@ std::string handle(const std::string& line) {
     }
     int id = 0;
     in >> id;
-    HWND child = GetDlgItem(window, id);
+    HWND child = id == -1 ? window : GetDlgItem(window, id);
     if (!child) return "error: no such control";
+    if (command == "text") {
+        wchar_t buffer[2048] = {};
+        SendMessageW(child, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buffer));
+        return narrow(buffer);
+    }
+    if (command == "exstyle") {
+        std::ostringstream hex;
+        hex << std::hex << GetWindowLongPtrW(child, GWL_EXSTYLE);
+        return hex.str();
+    }
     if (command == "enabled") return IsWindowEnabled(child) ? "1" : "0";
     if (command == "checked")
         return SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";

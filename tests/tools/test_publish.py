@@ -384,7 +384,8 @@ def test_sign_reports_every_wrong_type(tmp_path, keys):
     path = tmp_path / "s.json"
     path.write_text(json.dumps({"prod": "P", "eula": 1, "init": ["ok", 2], "post": "x",
                                 "desk": "yes", "metric": 0, "www": None, "publisher": 7,
-                                "help": []}))
+                                "help": [], "eulas": {"de": "Bedingungen", "pt-br": 3,
+                                                      "deu": "x", "zh": "y"}}))
     result = run("sign", path, "--key", secret, "--package", tmp_path / "none.pak", "-o",
                  tmp_path / "s.dat")
     assert result.returncode == 1
@@ -392,8 +393,13 @@ def test_sign_reports_every_wrong_type(tmp_path, keys):
                  '"post" must be an array of strings', '"desk" must be a boolean, found a string',
                  '"metric" must be a boolean', '"www" must be a string, found null',
                  '"publisher" must be a string, found a number',
-                 '"help" must be a string, found an array'):
+                 '"help" must be a string, found an array',
+                 '"eulas"["pt-br"] must be a string, found a number',
+                 '"eulas" names "deu", which is no language of the setup',
+                 '"eulas" names "zh", which is no language of the setup'):
         assert text in result.stderr
+    for tag in ('"de"', '"pt-br" ', '"zh-TW"'):
+        assert f'"eulas" names {tag},' not in result.stderr
 
 
 # Each file the way a first-day publisher gets it wrong, and every line sign says about it.

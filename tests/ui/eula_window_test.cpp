@@ -70,6 +70,16 @@ COLORREF pixelOf(HWND control, int x, int y) {
     return colour;
 }
 
+// The English words, as the setup passes them.
+const EulaTexts kEnglish{L"License Agreement",
+                         L"You must accept the terms of this agreement before continuing with the "
+                         L"installation.",
+                         L"I accept the agreement",
+                         L"I do not accept the agreement",
+                         L"Next",
+                         L"Cancel",
+                         false};
+
 class EulaWindowTest : public ::testing::Test {
   protected:
     void SetUp() override { setAppsUseLightTheme(1); }
@@ -80,7 +90,8 @@ class EulaWindowTest : public ::testing::Test {
 
     void open(std::string text = "License terms.\nSecond line.") {
         eula_ = std::make_unique<EulaWindow>(
-            std::move(text), L"Tessaryn 2.4 Setup - License Agreement", [this] { ++accepted_; },
+            std::move(text), L"Tessaryn 2.4 Setup - License Agreement", kEnglish,
+            [this] { ++accepted_; },
             [this] { ++cancelled_; });
         ShowWindow(window(), SW_SHOW);
         UpdateWindow(window());
@@ -147,7 +158,7 @@ TEST_F(EulaWindowTest, DestroyedFromItsOwnCallbackOrByTheCaller) {
     std::unique_ptr<EulaWindow> eula;
     bool accepted = false;
     eula = std::make_unique<EulaWindow>(
-        "Terms", L"Setup",
+        "Terms", L"Setup", kEnglish,
         [&] {
             accepted = true;
             eula->destroy();

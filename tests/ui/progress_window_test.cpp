@@ -99,7 +99,7 @@ TEST(ProgressWindow, LooksFollowTheAppThemeSetting) {
                           {2, false, ""}};
     for (const Case& c : cases) {
         ThemeSetting theme(c.useLight);
-        ProgressWindow window(false, L"Setup");
+        ProgressWindow window(false, L"Setup", L"Initializing...", false);
         EXPECT_EQ(window.isDark(), c.dark);
         window.setStatusText(L"Downloading setup files... 45% - 512 KB/s");
         window.setProgress(45);
@@ -120,7 +120,7 @@ TEST(ProgressWindow, LooksFollowTheAppThemeSetting) {
 // The children's places are checked, scaled, in DpiChangeMovesAndLaysOutAgain.
 TEST(ProgressWindow, SizeScaledCentredAndStyled) {
     ThemeSetting theme(1);
-    ProgressWindow window(false, L"Setup");
+    ProgressWindow window(false, L"Setup", L"Initializing...", false);
     const UINT dpi = screenDpi();
     RECT client = {};
     GetClientRect(window.handle(), &client);
@@ -144,7 +144,7 @@ TEST(ProgressWindow, SizeScaledCentredAndStyled) {
 }
 
 TEST(ProgressWindow, UserCannotCloseIt) {
-    ProgressWindow window(true, L"Setup");
+    ProgressWindow window(true, L"Setup", L"Initializing...", false);
     show(window);
     SendMessageW(window.handle(), WM_CLOSE, 0, 0);
     PostMessageW(window.handle(), WM_CLOSE, 0, 0);
@@ -165,7 +165,7 @@ TEST(ProgressWindow, UserCannotCloseIt) {
 // A percentage bar takes positions from 0 to 100; a marquee ignores them.
 TEST(ProgressWindow, BarTakesPositionsUnlessItIsAMarquee) {
     for (const bool marquee : {false, true}) {
-        ProgressWindow window(marquee, L"Setup");
+        ProgressWindow window(marquee, L"Setup", L"Initializing...", false);
         const HWND bar = window.progressBarHandle();
         EXPECT_EQ((GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) != 0, marquee);
         EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, TRUE, 0), 0);  // the low end
@@ -180,7 +180,7 @@ TEST(ProgressWindow, BarTakesPositionsUnlessItIsAMarquee) {
 // Workers report without ever waiting for the window's thread, which here does not pump at all
 // until they have ended; then it shows the latest report, and the bar never goes back.
 TEST(ProgressWindow, WorkerReportsNeverWaitForTheOwner) {
-    ProgressWindow window(false, L"Setup");
+    ProgressWindow window(false, L"Setup", L"Initializing...", false);
     show(window);
     std::atomic<int> ended{0};
     std::thread worker([&] {
@@ -210,7 +210,7 @@ TEST(ProgressWindow, WorkerReportsNeverWaitForTheOwner) {
 
 TEST(ProgressWindow, WindowsComeOneAfterAnother) {
     {
-        ProgressWindow first(true, L"Setup");
+        ProgressWindow first(true, L"Setup", L"Initializing...", false);
         show(first);
         // Ended early by its caller, as the install sequence does with its preparation window.
         ASSERT_TRUE(DestroyWindow(first.handle()));
@@ -219,13 +219,14 @@ TEST(ProgressWindow, WindowsComeOneAfterAnother) {
         first.setProgress(10);
     }
     {
-        ProgressWindow second(false, L"Setup");  // its class registration fails: no harm
+        // Its class registration fails: no harm.
+        ProgressWindow second(false, L"Setup", L"Initializing...", false);
         ASSERT_TRUE(IsWindow(second.handle()));
         show(second);
         second.setStatusText(L"Installing the application...");
         EXPECT_EQ(textOf(second.statusHandle()), L"Installing the application...");
     }
-    ProgressWindow third(false, L"Setup");
+    ProgressWindow third(false, L"Setup", L"Initializing...", false);
     EXPECT_TRUE(IsWindow(third.handle()));
     // Each destroyed window asked its thread's loop to end; a later pump passes over that.
     MSG quit;
@@ -238,7 +239,7 @@ TEST(ProgressWindow, WindowsComeOneAfterAnother) {
 
 TEST(ProgressWindow, DpiChangeMovesAndLaysOutAgain) {
     ThemeSetting theme(1);
-    ProgressWindow window(false, L"Setup");
+    ProgressWindow window(false, L"Setup", L"Initializing...", false);
     show(window);
     window.setStatusText(L"Installing files...");
     window.setProgress(70);
@@ -284,7 +285,7 @@ COLORREF settledPixel(HWND window, int x, int y, COLORREF expected) {
 
 TEST(ProgressWindow, ThemeChangesAreFollowed) {
     ThemeSetting theme(1);
-    ProgressWindow window(false, L"Setup");
+    ProgressWindow window(false, L"Setup", L"Initializing...", false);
     show(window);
     window.setStatusText(L"Installing files...");
     const auto settingChange = [&](const wchar_t* area) {
