@@ -16,7 +16,7 @@ const std::vector<OutcomeRow> kTable = {
     {Outcome::Finished, 0, {}, "finished", nullptr, nullptr, I::None, false, "finished",
      "removed, or nothing to remove"},
     {Outcome::UninstallCompleted, 0, {}, "uninstall completed", "Uninstall",
-     "Uninstall completed.", I::Information, false, nullptr, nullptr},
+     "Uninstall completed.{}", I::Information, false, nullptr, nullptr},
     {Outcome::NothingToRemove, 0, {}, "nothing to remove", "Uninstall",
      "{} is not installed: there is nothing to remove.", I::Information, false, nullptr, nullptr},
     {Outcome::Declined, 1, {}, "declined", nullptr, nullptr, I::None, false,
@@ -55,6 +55,11 @@ const std::vector<OutcomeRow> kTable = {
     {Outcome::UninstallerInfoMissing, -1, {}, "uninstaller settings missing", "Error",
      "Error uninstalling.\n{} is installed, but its setup information file unins000.dat is "
      "missing beside the uninstaller. Please run the product's setup again to repair it, then uninstall.",
+     I::Error, false, nullptr, nullptr},
+    {Outcome::UninstallIncomplete, -1, {}, "uninstall record not removed", "Error",
+     "Error uninstalling.\nThe product's entry in the list of installed programs could not be "
+     "removed: {}. Its files are left in place: please run the uninstaller again as an "
+     "administrator.",
      I::Error, false, nullptr, nullptr},
     {Outcome::PackageMismatch, -1, E::SignatureInvalid, "package of another release",
      "Package mismatch", "{}" TELL_PUBLISHER, I::Error, true, nullptr, nullptr},

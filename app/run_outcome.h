@@ -25,6 +25,7 @@ enum class Outcome {
     OtherProduct,
     UninstallerForeign,
     UninstallerInfoMissing,
+    UninstallIncomplete,
     PackageMismatch,
     DownloadFailed,
     InstallFailed,

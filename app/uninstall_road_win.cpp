@@ -9,6 +9,7 @@
 #include "app/setup_settings.h"
 #include "app/run_outcome_win.h"
 #include "app/startup_win.h"
+#include "app/uninstall_end.h"
 #include "package/public_key.h"
 #include "system/folder_swap_win.h"
 #include "system/handles_win.h"
@@ -17,17 +18,17 @@
 #include "system/removal_win.h"
 #include "system/run_log.h"
 #include "system/shortcuts_win.h"
+#include "system/system_reason.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
 
 namespace tessaryn {
 namespace {
 
-std::wstring commonProgramsFolder() {
+std::wstring commonFolder(int csidl, const wchar_t* otherwise) {
     wchar_t folder[MAX_PATH] = {};
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, 0, folder)))
-        return folder;
-    return L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, folder))) return folder;
+    return otherwise;
 }
 
 }  // namespace
@@ -58,10 +59,27 @@ std::vector<std::string> installedPostCommands(const std::wstring& folder,
     return settings.getStringArray("post", {});
 }
 
-void removeShortcuts(const std::string& productName, bool desktop) {
+std::vector<std::string> removeShortcuts(const std::string& productName, bool desktop) {
     const std::wstring name = toWide(productName);
-    if (desktop) (void)deleteDesktopShortcut(name);
-    (void)deleteDirectoryTree(commonProgramsFolder() + L"\\" + name);
+    std::vector<std::string> left;
+    // One that is absent was never made or is gone already; only one still there is left.
+    const auto note = [&](bool removed, const std::wstring& path) {
+        if (!removed && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            logLine("Shortcut not removed: " + toUtf8(path));
+            left.push_back(toUtf8(path));
+        }
+    };
+    if (desktop) {
+        note(deleteDesktopShortcut(name),
+             commonFolder(CSIDL_COMMON_DESKTOPDIRECTORY, L"C:\\Users\\Public\\Desktop") + L"\\" +
+                 name + L".lnk");
+    }
+    const std::wstring folder =
+        commonFolder(CSIDL_COMMON_PROGRAMS,
+                     L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs") +
+        L"\\" + name;
+    note(deleteDirectoryTree(folder), folder);
+    return left;
 }
 
 int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& release,
@@ -81,13 +99,16 @@ int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& re
     runCommands(release.postCommands, context.installDir, machineEnvironment(context.workDir));
 
     const std::wstring name = toWide(release.productName);
-    removeShortcuts(release.productName, release.createDesktopShortcut);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
+    const std::vector<std::string> left =
+        removeShortcuts(release.productName, release.createDesktopShortcut);
+    const LONG deleted = RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstallKeyPath(name).c_str());
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+        return endRun(uninstallEnd(systemReason(deleted), left), silent);
     // What a killed setup left beside the folder goes with the product; a setup running now
     // holds its folders, and they stay.
     removeLeftoverSideFolders(context.installDir, name);
 
-    endRun({Outcome::UninstallCompleted, {}}, silent);
+    endRun(uninstallEnd({}, left), silent);
     // The end lets the event of this run go out before the process ends under it.
     selfRemove(context.installDir, context.workDir);
 }

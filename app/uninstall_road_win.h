@@ -15,8 +15,9 @@ namespace tessaryn {
 std::vector<std::string> installedPostCommands(const std::wstring& folder,
                                                const std::string& productName);
 
-// Removes the product's Start menu folder and, with `desktop`, its desktop shortcut.
-void removeShortcuts(const std::string& productName, bool desktop);
+// Removes the product's Start menu folder and, with `desktop`, its desktop shortcut; the paths
+// of those still there afterwards, each logged.
+std::vector<std::string> removeShortcuts(const std::string& productName, bool desktop);
 
 // Asks, runs the clean-up commands, removes shortcuts and the registry record, then hands the
 // folder to the clean-up script and ends the process. Returns only when the user says no or the

@@ -1,0 +1,13 @@
+#include "app/uninstall_end.h"
+
+namespace tessaryn {
+
+RunEnd uninstallEnd(const std::string& recordError, const std::vector<std::string>& shortcutsLeft) {
+    if (!recordError.empty()) return {Outcome::UninstallIncomplete, recordError};
+    std::string detail;
+    if (!shortcutsLeft.empty()) detail = "\nThese shortcuts could not be removed; please delete them:";
+    for (const std::string& shortcut : shortcutsLeft) detail += "\n" + shortcut;
+    return {Outcome::UninstallCompleted, detail};
+}
+
+}  // namespace tessaryn
