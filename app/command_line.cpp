@@ -102,7 +102,8 @@ std::string helpText(const std::string& productName, bool uninstaller) {
     std::string text;
     if (uninstaller) {
         text = productName + " Uninstall\n\n" + kUninstallerFileNameUtf8 +
-               " [/VERYSILENT | /SILENT] [/URL:host] [/NOMETRICS] [/LOG | /LOG=\"file\"] [/LANG=tag]\n\n"
+               " [/VERYSILENT | /SILENT] [/URL:host] [/NOMETRICS] [/LOG | /LOG=\"file\"]\n"
+               "      [/LANG=tag]\n\n"
                "/VERYSILENT\tRemove without any window or question.\n"
                "/SILENT\t\tRemove without a question, showing progress.\n"
                "/URL:host\tSend the usage event to another web host.\n";

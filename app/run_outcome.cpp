@@ -81,6 +81,9 @@ const std::vector<OutcomeRow> kTable = {
     {Outcome::UninstallerInfoMissing, -1, {}, "uninstaller settings missing",
      T::outcome_error_title, T::outcome_uninstaller_info_missing, I::Error, false, nullptr,
      nullptr},
+    // The record stays, and so do the files and the uninstaller: a second try can finish.
+    {Outcome::UninstallIncomplete, -1, {}, "uninstall record not removed", T::outcome_error_title,
+     T::outcome_uninstall_incomplete, I::Error, false, nullptr, nullptr},
     {Outcome::DownloadFailed, -1, E::DownloadFailed, "download failed", T::outcome_error_title,
      T::outcome_detail, I::Error, false, "any other failure of a download or the installation",
      nullptr},

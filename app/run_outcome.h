@@ -36,6 +36,7 @@ enum class Outcome {
     InstallInProgress,
     UninstallerForeign,
     UninstallerInfoMissing,
+    UninstallIncomplete,
     DownloadFailed,
     InstallFailed,
     Unexpected,

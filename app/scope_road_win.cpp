@@ -47,7 +47,8 @@ std::optional<int> withoutElevation(bool silent, const std::string& why, ScopePl
         const int answer = MessageBoxW(nullptr, toWide(question).c_str(),
                                        wideText(Text::outcome_setup_title).c_str(),
                                        boxStyle(MB_YESNO | MB_ICONQUESTION));
-        logLine("Message (Setup): " + question + (answer == IDYES ? " Answer: Yes" : " Answer: No"));
+        logLine("Message (Setup): " + question +
+                (answer == IDYES ? " Answer: Yes" : " Answer: No"));
         if (answer == IDYES) {
             plan = planScope(ScopeSwitch::CurrentUser, {}, token);
             return std::nullopt;

@@ -10,6 +10,7 @@
 #include "app/ui_text.h"
 #include "app/run_outcome_win.h"
 #include "app/startup_win.h"
+#include "app/uninstall_end.h"
 #include "package/public_key.h"
 #include "system/folder_swap_win.h"
 #include "system/handles_win.h"
@@ -18,6 +19,7 @@
 #include "system/removal_win.h"
 #include "system/run_log.h"
 #include "system/shortcuts_win.h"
+#include "system/system_reason.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
 
@@ -48,11 +50,27 @@ std::vector<std::string> installedPostCommands(const std::wstring& folder,
     return settings.getStringArray("post", {});
 }
 
-void removeShortcuts(const std::string& productName, bool desktop, bool perUser) {
+std::vector<std::string> removeShortcuts(const std::string& productName, bool desktop,
+                                         bool perUser) {
     const std::wstring name = toWide(productName);
-    if (desktop) (void)deleteDesktopShortcut(name, perUser);
+    std::vector<std::string> left;
+    // One that is absent was never made or is gone already; only one still there is left.
+    const auto note = [&](bool removed, const std::wstring& path) {
+        if (!removed && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            logLine("Shortcut not removed: " + toUtf8(path));
+            left.push_back(toUtf8(path));
+        }
+    };
+    if (desktop) {
+        const std::wstring link = desktopFolder(perUser) + L"\\" + name + L".lnk";
+        note(deleteDesktopShortcut(name, perUser), link);
+    }
     const std::wstring programs = startMenuProgramsFolder(perUser);
-    if (!programs.empty()) (void)deleteDirectoryTree(programs + L"\\" + name);
+    if (!programs.empty()) {
+        const std::wstring folder = programs + L"\\" + name;
+        note(deleteDirectoryTree(folder), folder);
+    }
+    return left;
 }
 
 int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& release,
@@ -75,13 +93,16 @@ int runUninstallRoad(const CommandLineOptions& options, const CheckedRelease& re
 
     const std::wstring name = toWide(release.productName);
     const bool perUser = context.scope == Scope::PerUser;
-    removeShortcuts(release.productName, release.createDesktopShortcut, perUser);
-    deleteUninstallEntry(name, perUser);
+    const std::vector<std::string> left =
+        removeShortcuts(release.productName, release.createDesktopShortcut, perUser);
+    const LONG deleted = deleteUninstallEntry(name, perUser);
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+        return endRun(uninstallEnd(systemReason(deleted), left, uiTexts()), silent);
     // What a killed setup left beside the folder goes with the product; a setup running now
     // holds its folders, and they stay.
     removeLeftoverSideFolders(context.installDir, name);
 
-    endRun({Outcome::UninstallCompleted, {}}, silent);
+    endRun(uninstallEnd({}, left, uiTexts()), silent);
     // The end lets the event of this run go out before the process ends under it.
     selfRemove(context.installDir, context.workDir);
 }

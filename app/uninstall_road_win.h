@@ -15,8 +15,10 @@ namespace tessaryn {
 std::vector<std::string> installedPostCommands(const std::wstring& folder,
                                                const std::string& productName);
 
-// Removes the product's Start menu folder and, with `desktop`, its desktop shortcut.
-void removeShortcuts(const std::string& productName, bool desktop, bool perUser);
+// Removes the product's Start menu folder and, with `desktop`, its desktop shortcut; the paths
+// of those still there afterwards, each logged.
+std::vector<std::string> removeShortcuts(const std::string& productName, bool desktop,
+                                         bool perUser);
 
 // Asks, runs the clean-up commands, removes shortcuts and the registry record, then hands the
 // folder to the clean-up script and ends the process. Returns only when the user says no or the

@@ -67,8 +67,8 @@ std::optional<std::wstring> installedVersion(const std::wstring& displayName, bo
     return text;
 }
 
-void deleteUninstallEntry(const std::wstring& displayName, bool perUser) {
-    ::RegDeleteTreeW(uninstallRoot(perUser), uninstallKeyPath(displayName).c_str());
+long deleteUninstallEntry(const std::wstring& displayName, bool perUser) {
+    return ::RegDeleteTreeW(uninstallRoot(perUser), uninstallKeyPath(displayName).c_str());
 }
 
 bool registerUninstallEntry(const UninstallRecord& record, bool perUser) {

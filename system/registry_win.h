@@ -32,7 +32,8 @@ struct UninstallRecord {
 // string value of that name.
 std::optional<std::wstring> installedVersion(const std::wstring& displayName, bool perUser);
 
-// Removes the record with everything under it.
-void deleteUninstallEntry(const std::wstring& displayName, bool perUser);
+// Removes the record with everything under it: the system's result (ERROR_FILE_NOT_FOUND when
+// there was none).
+[[nodiscard]] long deleteUninstallEntry(const std::wstring& displayName, bool perUser);
 
 }  // namespace tessaryn

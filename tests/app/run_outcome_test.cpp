@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/run_outcome.h"
+#include "app/uninstall_end.h"
 
 namespace tessaryn {
 namespace {
@@ -44,6 +45,7 @@ constexpr Expected kExpected[] = {
     {Outcome::InstallInProgress, 1618, -1, true, I, false},
     {Outcome::UninstallerForeign, -1, -1, true, E, false},
     {Outcome::UninstallerInfoMissing, -1, -1, true, E, false},
+    {Outcome::UninstallIncomplete, -1, -1, true, E, false},
     {Outcome::DownloadFailed, -1, 4, true, E, false},
     {Outcome::InstallFailed, -1, 3, true, E, false},
     {Outcome::Unexpected, -1, -1, true, E, false},
@@ -113,6 +115,32 @@ TEST(RunOutcome, OnlyAnUnreachableHostIsNoNetwork) {
     for (F failure : {F::None, F::Cancelled, F::Certificate, F::HttpStatus, F::ProxySignIn,
                       F::Disk, F::WrongFile})
         EXPECT_EQ(downloadOutcome(failure), Outcome::DownloadFailed) << static_cast<int>(failure);
+// The record decides: one left behind keeps the product and fails the uninstall; a shortcut
+// left behind is named and the uninstall completes.
+TEST(RunOutcome, AnUninstallEndsByItsRecordAndNamesTheShortcutsLeft) {
+    const std::string incomplete =
+        "Error uninstalling.\nThe product's entry in the list of installed programs could not be "
+        "removed: Access is denied. Its files are left in place: please run the uninstaller again "
+        "as an administrator.";
+    const std::string named = "Uninstall completed.\nThese shortcuts could not be removed; please "
+                              "delete them:\nC:\\Desktop\\T.lnk\nC:\\Programs\\T";
+    struct Case {
+        const char* recordError;
+        std::vector<std::string> left;
+        int code;
+        std::string message;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"", {}, 0, "Uninstall completed."},
+             {"", {"C:\\Desktop\\T.lnk", "C:\\Programs\\T"}, 0, named},
+             {"Access is denied", {}, -1, incomplete},
+             {"Access is denied", {"C:\\Desktop\\T.lnk"}, -1, incomplete},
+         }) {
+        const EndPlan plan =
+            planEnd(uninstallEnd(c.recordError, c.left), true, "https://help.example");
+        EXPECT_EQ(plan.exitCode, c.code) << c.recordError << c.left.size();
+        EXPECT_EQ(plan.message, c.message) << c.recordError << c.left.size();
+    }
 }
 
 std::set<int> tableCodes() {

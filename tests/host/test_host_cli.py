@@ -1,11 +1,14 @@
-"""Start-up options, HTTPS and refusal to start on bad options."""
+"""Start-up options, HTTPS, refusal to start on bad options, and a shutdown that waits for its work."""
 
+import asyncio
 import http.client
 import json
 import shutil
 import ssl
 import subprocess
 import sys
+import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -132,3 +135,39 @@ def test_https(start_host, tmp_path):
     finally:
         connection.close()
     assert [r[1:5] for r in host.rows()] == [(9, "Tessaryn", "anon-t", "Setup/1.1 (tls)")]
+
+
+def test_shutdown_waits_for_a_deletion_under_way(tmp_path, monkeypatch):
+    """The store is closed only once the hourly deletion has finished, never beneath it."""
+    sys.path.insert(0, str(HOST_SCRIPT.parent))
+    from tessaryn_webhost import cli, storage
+
+    started, busy, busy_at_close = threading.Event(), [], []
+
+    class Store:
+        def delete_before(self, cutoff):
+            if threading.current_thread().name == "retention":
+                busy.append(cutoff)
+                started.set()
+                time.sleep(0.3)
+                busy.pop()
+            return 0
+
+        def close(self):
+            busy_at_close.append(len(busy))
+
+    class Server:
+        should_exit = False
+
+        async def serve(self, sockets):
+            await asyncio.to_thread(started.wait, 10)  # ends while a deletion runs
+            for sock in sockets:
+                sock.close()
+
+    monkeypatch.setattr(cli, "RETENTION_EVERY_S", 0.01)
+    monkeypatch.setattr(storage, "open_store", lambda db, workers: Store())
+    monkeypatch.setattr(cli, "build_server", lambda args, store, workers: Server())
+    monkeypatch.setattr(cli.signal, "signal", lambda *_: None)  # pytest keeps its own handlers
+    (tmp_path / "tessaryn.dat").write_bytes(b"")
+    assert cli.main(["--files", str(tmp_path), "--port", "0", "--retention-days", "1"]) == 0
+    assert started.is_set() and busy_at_close == [0]

@@ -195,3 +195,11 @@ def test_the_default_throttle_and_the_sign_in_methods(clocked):
     for path in ("/funnel/login", "/funnel/logout"):
         status, answer, _ = call(app, "GET", path, REMOTE)
         assert (status, answer["allow"]) == (405, "POST"), path
+
+
+def test_the_default_session_store_holds_a_thousand_and_then_ends_the_oldest():
+    sessions = FunnelAccess(TOKEN).sessions
+    opened = [sessions.open() for _ in range(1000)]
+    assert all(sessions.valid(s) for s in opened)
+    newest = sessions.open()
+    assert [sessions.valid(s) for s in (opened[0], opened[1], opened[-1], newest)] == [False, True, True, True]

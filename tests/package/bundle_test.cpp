@@ -470,6 +470,10 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
     const auto folder = entry(dirEntry("d"));
     const auto badData = entry(fileEntry("c", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
     const auto noName = entry(json{{"t", "f"}, {"d", json::binary({1})}});
+    const auto shortData = packedEntry("s", {0x5D, 0, 0, 1, 0});
+    auto header = encode("");
+    header.resize(kItemHeaderBytes);
+    const auto headerOnly = packedEntry("h", header);
     const auto escaping = entry(fileEntry("../x", encode("x")));
     const auto deep = joined({cborHead(5, 3), cborText("n"), cborText("z"), cborText("t"),
                               cborText("d"), cborText("x"), std::vector<uint8_t>(300, 0x81),
@@ -523,6 +527,10 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
          filesFirst(list({a, packedEntry("../x", encode("x"))}))},
         {"a key after the data",
          filesFirst(list({entryWithNameTwice("wrong", "k", encode("k")), b}))},
+        // Data no longer than an item header that ends the document: all of it has arrived,
+        // and no byte more will.
+        {"data shorter than its header, last", document(cborText("1"), list({a, shortData}))},
+        {"data of a header alone, last", document(cborText("1"), list({a, headerOnly}))},
         {"escaping name", filesFirst(list({a, escaping}))},
         {"nesting too deep in an entry", filesFirst(list({a, deep}))},
         {"tag in an entry", filesFirst(list({a, {0xC0, 0x00}}))},
@@ -550,6 +558,46 @@ TEST_F(ExtractBundleTest, StreamAgreesWithTheWholeDocument) {
         const std::vector<uint8_t> part(valid.begin(), valid.begin() + cut);
         EXPECT_EQ(streamOutcome(part, other, 3), wholeOutcome(part, dest)) << cut;
         EXPECT_EQ(streamOutcome(valid, other, 3, cut, 1), "read whole") << cut;
+    }
+}
+
+// A document broken in the middle (not cut short) is the whole document's failure where the
+// stream meets it: next() throws its text rather than ending as if the list were over.
+TEST_F(ExtractBundleTest, StreamThrowsTheDocumentsErrorWhereItIsBroken) {
+    const auto a = packedEntry("a", encode("alpha"));
+    const auto files = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        return document(cborText("1"), joined(parts));
+    };
+    const std::vector<std::pair<const char*, std::vector<uint8_t>>> rows = {
+        {"a tag between entries", files({cborHead(4, 2), a, {0xC0, 0x00}})},
+        {"a reserved byte for an entry", files({cborHead(4, 2), a, {0xFC}})},
+        {"a key that is no text", files({cborHead(4, 2), a, cborHead(5, 1), {0x01, 0x01}})},
+        {"a reserved byte in the head", joined({cborHead(5, 2), cborText("version"), {0xFC}})},
+    };
+    for (const auto& [what, bytes] : rows) {
+        std::string expected = "accepted";
+        try {
+            BundleDocument whole(bytes.data(), bytes.size());
+        } catch (const std::exception& error) {
+            expected = error.what();
+        }
+        ASSERT_NE(expected, "accepted") << what;
+        for (size_t step : {size_t{1}, bytes.size()}) {
+            size_t shown = 0;
+            BundleStream stream(bytes.data(), bytes.size(), [&](size_t wanted) {
+                shown = std::min(std::max(wanted, shown + step), bytes.size());
+                return shown;
+            });
+            std::string ended = "ended quietly";
+            try {
+                while (stream.next()) {
+                }
+            } catch (const std::exception& error) {
+                ended = error.what();
+            }
+            EXPECT_EQ(ended, expected) << what << ", " << step;
+            EXPECT_FALSE(stream.readWhole()) << what << ", " << step;
+        }
     }
 }
 

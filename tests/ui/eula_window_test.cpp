@@ -78,6 +78,7 @@ const EulaTexts kEnglish{L"License Agreement",
                          L"I do not accept the agreement",
                          L"Next",
                          L"Cancel",
+                         L"Install for me only (no administrator needed)",
                          false};
 
 class EulaWindowTest : public ::testing::Test {

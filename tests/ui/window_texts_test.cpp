@@ -128,8 +128,9 @@ TEST(WindowTexts, LicenseWindowFitsAndIsMirroredInEveryLanguage) {
                                     wide(texts, Text::eula_instruction),
                                     wide(texts, Text::eula_accept), wide(texts, Text::eula_decline),
                                     wide(texts, Text::eula_next), wide(texts, Text::eula_cancel),
-                                    texts.rightToLeft()},
+                                    wide(texts, Text::eula_for_me_only), texts.rightToLeft()},
                           [] {}, [] {});
+        window.offerForMeOnly();  // measured too: the longest text beside the buttons
         expectMirroredAsTheLanguage(window.handle(), texts.rightToLeft(), tag);
         for (HWND control : childrenOf(window.handle())) {
             if (GetDlgCtrlID(control) == kEulaLicenseViewId) continue;  // scrolls
