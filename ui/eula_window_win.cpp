@@ -217,8 +217,8 @@ void EulaWindow::createChildren() {
     if (offerForMeOnly_) {
         forMeOnlyBox_ = createChild(
             window_, 0, L"Button", texts_.forMeOnly.c_str(),
-            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, textLeft, buttonTop,
-            clientWidth - 2 * buttonWidth - buttonGap - 2 * pad - textLeft, buttonHeight,
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX | BS_MULTILINE, textLeft,
+            buttonTop, clientWidth - 2 * buttonWidth - buttonGap - 2 * pad - textLeft, buttonHeight,
             kEulaForMeOnlyId);
         if (look_.dark()) WindowLook::setControlTheme(forMeOnlyBox_, L"", L"");
         if (normalFont_)

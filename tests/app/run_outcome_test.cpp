@@ -115,6 +115,8 @@ TEST(RunOutcome, OnlyAnUnreachableHostIsNoNetwork) {
     for (F failure : {F::None, F::Cancelled, F::Certificate, F::HttpStatus, F::ProxySignIn,
                       F::Disk, F::WrongFile})
         EXPECT_EQ(downloadOutcome(failure), Outcome::DownloadFailed) << static_cast<int>(failure);
+}
+
 // The record decides: one left behind keeps the product and fails the uninstall; a shortcut
 // left behind is named and the uninstall completes.
 TEST(RunOutcome, AnUninstallEndsByItsRecordAndNamesTheShortcutsLeft) {

@@ -75,8 +75,10 @@ Room roomOf(HWND control) {
     const LONG_PTR style = GetWindowLongPtrW(control, GWL_STYLE);
     const int base = screenDpi();
     if (lstrcmpiW(name, L"Button") == 0) {
-        const bool radio = (style & BS_TYPEMASK) == BS_AUTORADIOBUTTON;
-        return {rect.right - MulDiv(radio ? 20 : 8, base, 96), rect.bottom, Flow::OneLine};
+        const LONG_PTR type = style & BS_TYPEMASK;
+        const bool marked = type == BS_AUTORADIOBUTTON || type == BS_AUTOCHECKBOX;
+        return {rect.right - MulDiv(marked ? 20 : 8, base, 96), rect.bottom,
+                (style & BS_MULTILINE) ? Flow::Wrapped : Flow::OneLine};
     }
     return {rect.right, rect.bottom, (style & SS_CENTERIMAGE) ? Flow::OneLine : Flow::Wrapped};
 }
