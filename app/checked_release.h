@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/block_map.h"
+#include "package/file_index.h"
 #include "package/release_rules.h"
 
 namespace tessaryn {
@@ -30,6 +31,9 @@ struct CheckedRelease {
     std::optional<PackageBinding> packageBinding;
     // The hashes of the package's blocks, when the settings name them.
     std::optional<BlockMap> blockMap;
+    // The package's files and where each lies in it, when the settings list them: without it
+    // an update downloads the whole package.
+    std::optional<FileIndex> fileIndex;
 
     // Where a user gets help with this release: its "help" page, else its "www".
     const std::string& support() const { return helpUrl.empty() ? websiteUrl : helpUrl; }

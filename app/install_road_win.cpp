@@ -15,6 +15,7 @@
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
 #include "app/download_job_win.h"
+#include "package/file_index.h"
 #include "package/public_key.h"
 #include "package/release_rules.h"
 #include "system/ascii_text.h"
@@ -118,6 +119,22 @@ void startUnpackingWhileDownloading(const CheckedRelease& release, const StagedI
     early.emplace(release.packageBinding->size, toUtf8(target), freeSpaceFor(target));
 }
 
+// Why the whole, checked package is not the release's own: another version, or files its
+// index does not describe (an update that took only the indexed spans would install other
+// files than a full install of the same release). Empty when it is.
+std::string releaseMismatch(const CheckedRelease& release, const LockedFile& package) {
+    const std::optional<std::string> version =
+        bundleVersion(package.data(), package.size() - kSignatureBytes);
+    if (version != release.version)
+        return "The package holds version " + version.value_or("(none)") +
+               ", but the setup information names version " + release.version + ".";
+    if (!release.fileIndex) return {};
+    const std::string disagreement =
+        checkIndexAgainstPackage(*release.fileIndex, package.data(), package.size());
+    if (disagreement.empty()) return {};
+    return "The release's index disagrees with its package: " + disagreement + ".";
+}
+
 // Step 4: fetches the package (beside the program, else from the web host) and checks it; the
 // checked package stays locked in the context until unpacking has ended. A package of another
 // version is another release, whatever key signed it.
@@ -157,15 +174,10 @@ std::optional<int> downloadAndCheckPackage(bool silent, const CheckedRelease& re
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
     if (!checked) return endRun({Outcome::InvalidSignature, {}}, silent);
-    const std::optional<std::string> version =
-        bundleVersion(fetched.file.data(), fetched.file.size() - kSignatureBytes);
-    if (version != release.version) {
+    const std::string mismatch = releaseMismatch(release, fetched.file);
+    if (!mismatch.empty()) {
         if (early) early->stop();
-        return endRun({Outcome::PackageMismatch,
-                       "The package holds version " + version.value_or("(none)") +
-                           ", but the setup information names version " + release.version +
-                           "."},
-                      silent, release.support());
+        return endRun({Outcome::PackageMismatch, mismatch}, silent, release.support());
     }
     context.package = std::move(fetched.file);
     return std::nullopt;

@@ -55,6 +55,7 @@ struct ReleaseTerms {
     const nlohmann::json* package = nullptr;
     const nlohmann::json* expires = nullptr;
     const nlohmann::json* blocks = nullptr;
+    const nlohmann::json* index = nullptr;
 };
 
 // Reads the release from the checked bytes themselves (payload, then signature).
@@ -73,7 +74,8 @@ ReleaseTerms readRelease(SetupSettings& settings, CheckedRelease& release) {
     release.metricsEnabled = settings.getBool("metric");
     release.mirrors = packageMirrors(settings);
     for (const std::string& mirror : release.mirrors) logLine("Package mirror: " + mirror);
-    return {settings.find("package"), settings.find("expires"), settings.find("blocks")};
+    return {settings.find("package"), settings.find("expires"), settings.find("blocks"),
+            settings.find("index")};
 }
 
 // Events are switched on only now, from the release just read. The sender keeps this one
@@ -116,6 +118,8 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLin
     // A block map stands only beside the package it divides, and must agree with it.
     std::optional<BlockMap> blocks;
     if (terms.blocks && binding) blocks = readBlockMap(*terms.blocks, *binding);
+    std::optional<FileIndex> index;
+    if (terms.index && binding) index = readFileIndex(*terms.index, *binding);
     const std::optional<int64_t> expires =
         terms.expires && terms.expires->is_string()
             ? parseUtcTime(terms.expires->get_ref<const std::string&>())
@@ -124,6 +128,7 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLin
         return endRun({Outcome::SettingsMalformed, "names no package"}, silent, release.support());
     const char* malformed = terms.package && !binding ? "\"package\""
                             : terms.blocks && !blocks ? "\"blocks\""
+                            : terms.index && !index   ? "\"index\""
                             : terms.expires && !expires ? "\"expires\""
                                                         : nullptr;
     if (malformed)
@@ -131,6 +136,7 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLin
                       silent, release.support());
     release.packageBinding = binding;
     release.blockMap = std::move(blocks);
+    release.fileIndex = std::move(index);
     if (expires && static_cast<int64_t>(std::time(nullptr)) > *expires)
         return endRun({Outcome::Expired, terms.expires->get<std::string>()}, silent,
                       release.support());

@@ -18,6 +18,7 @@
 #include "package/path_text.h"
 #include "package/signature_check.h"
 #include "system/ascii_text.h"
+#include "tools/index_build.h"
 #include "tools/inspect.h"
 #include "tools/key_files.h"
 #include "tools/pack.h"
@@ -295,6 +296,33 @@ uint64_t blockSizeOption(const Arguments& args) {
     return std::stoull(given);
 }
 
+// The settings with the package's file index written in. An index they carry already must be
+// the one this package has (one edited, or made for another package, is refused), and a package
+// that cannot have one gets none: its updates download it whole.
+std::string withPackageIndex(const std::string& text, const LockedFile& view,
+                             std::vector<std::string>& problems, std::string& note) {
+    const BuiltIndex built = buildFileIndex(view.data(), view.size());
+    const nlohmann::json root = nlohmann::json::parse(text);
+    if (const auto carried = root.find("index"); carried != root.end()) {
+        const std::optional<FileIndex> read = readFileIndex(*carried, {view.size(), {}});
+        const std::string why =
+            !read          ? "is malformed"
+            : !built.index ? "cannot be made for this package: " + built.whyNone
+                           : indexDisagreement(*read, *built.index, view.data(), view.size());
+        if (!why.empty()) {
+            problems.push_back(std::string("\"index\" ") +
+                               (read && built.index ? "disagrees with the package: " : "") + why);
+            return text;
+        }
+    }
+    const std::string written = withFileIndex(text, built.index);
+    note = built.index ? indexSummaryText(*built.index) + ", " +
+                             std::to_string(written.size() - withFileIndex(text, {}).size()) +
+                             " bytes of the settings"
+                       : "no index: " + built.whyNone + " (its updates download it whole)";
+    return written;
+}
+
 int sign(const Arguments& args) {
     expectPositional(args, 1, "one SETTINGS.json");
     const fs::path input = pathFromUtf8(args.positional[0]);
@@ -304,6 +332,7 @@ int sign(const Arguments& args) {
     const bool noExpiry = args.flags.count("--no-expiry") > 0;
     std::optional<std::string> expires;
     std::string expiryNote;
+    std::string indexNote;
     if (args.values.count("--expires")) {
         if (noExpiry) throw UsageError("--expires and --no-expiry exclude each other");
         try {
@@ -352,7 +381,9 @@ int sign(const Arguments& args) {
         const PackageTerms terms = packageTerms(view->data(), view->size(), blockSize);
         text = withBlockMap(bindSettings(text, terms.package, expires, fingerprint(publicKey)),
                             terms.blocks);
-        findings.problems = checkSettings(text, allowUnknown).problems;
+        text = withPackageIndex(text, *view, findings.problems, indexNote);
+        if (findings.problems.empty())
+            findings.problems = checkSettings(text, allowUnknown).problems;
     }
     if (!findings.problems.empty()) {
         for (const std::string& problem : findings.problems) {
@@ -365,7 +396,8 @@ int sign(const Arguments& args) {
     out.finish(key);
     std::cout << "signed " << text.size() << " bytes: " << pathText(output) << "\n"
               << (expires ? "expires " + *expires + expiryNote : "never expires (--no-expiry)")
-              << "\n";
+              << "\n"
+              << indexNote << "\n";
     return 0;
 }
 
@@ -406,10 +438,12 @@ std::string settingsPayload(const fs::path& file) {
     return text;
 }
 
-// Prints the binding of a settings file and, with a package, whether the pair holds.
-bool reportPair(const fs::path& settings, const fs::path& package) {
+// Prints the binding of a settings file and, with a package, whether the pair holds; as JSON
+// ({"lines": [...], "index": {...} or null}) for scripts.
+bool reportPair(const fs::path& settings, const fs::path& package, bool json = false) {
     const PairReport report = pairReport(settingsPayload(settings), package, now());
-    for (const std::string& line : report.lines)
+    if (json) std::cout << nlohmann::json{{"lines", report.lines}, {"index", report.index}} << "\n";
+    for (const std::string& line : json ? std::vector<std::string>() : report.lines)
         std::cout << pathText(settings) << ": " << line << "\n";
     for (const std::string& problem : report.problems)
         std::cerr << kProgram << ": " << pathText(settings) << ": " << problem << "\n";
@@ -497,7 +531,7 @@ int inspect(const Arguments& args) {
                       << ": invalid signature, not listing it\n";
             return 1;
         }
-        return reportPair(file, {}) ? 0 : 1;
+        return reportPair(file, {}, args.flags.count("--json") > 0) ? 0 : 1;
     }
     const std::optional<PackageListing> listing = inspectPackage(file, key ? &*key : nullptr);
     if (!listing) {

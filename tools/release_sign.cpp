@@ -8,6 +8,7 @@
 #include "package/path_text.h"
 #include "package/sha256.h"
 #include "system/ascii_text.h"
+#include "tools/index_build.h"
 #include "tools/inspect.h"
 
 namespace tessaryn {
@@ -27,6 +28,26 @@ ordered parseObject(const std::string& text) {
 std::string stringOf(const ordered& root, const char* key) {
     const auto it = root.find(key);
     return it != root.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The settings' file index, shown; a malformed one is a problem.
+std::optional<FileIndex> readIndex(const ordered& root,
+                                   const std::optional<PackageBinding>& binding,
+                                   PairReport& report) {
+    const auto it = root.find("index");
+    if (it == root.end()) {
+        report.lines.push_back("index: none (an update downloads the whole package)");
+        return std::nullopt;
+    }
+    std::optional<FileIndex> index;
+    if (binding) index = readFileIndex(nlohmann::json::parse(it->dump()), *binding);
+    if (!index) {
+        report.problems.push_back("\"index\" is malformed");
+        return std::nullopt;
+    }
+    report.lines.push_back(indexSummaryText(*index));
+    report.index = indexSummary(*index);
+    return index;
 }
 
 }  // namespace
@@ -128,6 +149,7 @@ PairReport pairReport(const std::string& settingsText, const fs::path& package, 
     } else {
         report.lines.push_back("expires: never");
     }
+    const std::optional<FileIndex> index = readIndex(root, binding, report);
     if (package.empty() || !binding) return report;
     const PackageBinding actual = bindingOfFile(package);
     if (actual.size != binding->size || actual.sha256 != binding->sha256) {
@@ -139,6 +161,15 @@ PairReport pairReport(const std::string& settingsText, const fs::path& package, 
     const PackageListing listing = listPackage(package);
     if (listing.version != stringOf(root, "ver"))
         report.problems.push_back("the package holds version " + listing.version);
+    if (index) {
+        const std::optional<LockedFile> view = LockedFile::open(pathText(package));
+        if (!view) throw std::runtime_error("cannot read " + pathText(package));
+        const BuiltIndex made = buildFileIndex(view->data(), view->size());
+        const std::string why =
+            made.index ? indexDisagreement(*index, *made.index, view->data(), view->size())
+                       : made.whyNone;
+        if (!why.empty()) report.problems.push_back("\"index\" disagrees with the package: " + why);
+    }
     return report;
 }
 

@@ -2,6 +2,8 @@
 // Binding settings to their package when signing, and checking a settings/package pair: the
 // settings carry the package's size and SHA-256, the same version, the product's main program,
 // and optionally the time they expire.
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -48,6 +50,7 @@ std::string bindSettings(const std::string& settingsText, const PackageBinding& 
 struct PairReport {
     std::vector<std::string> lines;     // shown
     std::vector<std::string> problems;  // each a reason the pair is refused
+    nlohmann::json index;               // the summary of the settings' file index; null: none
 };
 PairReport pairReport(const std::string& settingsText, const std::filesystem::path& package,
                       int64_t now);

@@ -51,6 +51,7 @@ constexpr KnownKey kKnownKeys[] = {
     {"expires", Kind::Any, false, ""},
     {"mirrors", Kind::Any, false, ""},
     {"blocks", Kind::Any, false, ""},
+    {"index", Kind::Any, false, ""},
     {"signer", Kind::Any, false, ""},
 };
 

@@ -216,6 +216,7 @@ def test_sign_binds_the_settings_to_their_package(tmp_path, keys):
     assert signed.pop("package") == {"size": len(data), "sha256": hashlib.sha256(data).hexdigest()}
     assert signed.pop("blocks") == {"size": 4194304, "sha256": [hashlib.sha256(data).hexdigest()]}
     assert signed.pop("signer") == public.read_text()[:16]
+    assert [row[0] for row in signed.pop("index")["files"]] == ["tessaryn.exe"]
     expires = datetime.datetime.strptime(signed.pop("expires"), "%Y-%m-%dT%H:%M:%SZ")
     days = (expires - datetime.datetime.utcnow()).total_seconds() / 86400
     assert 29.9 < days < 30.1
