@@ -14,6 +14,7 @@
 #include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
+#include "app/update_road_win.h"
 #include "app/download_job_win.h"
 #include "package/file_index.h"
 #include "package/public_key.h"
@@ -133,6 +134,35 @@ std::string releaseMismatch(const CheckedRelease& release, const LockedFile& pac
         checkIndexAgainstPackage(*release.fileIndex, package.data(), package.size());
     if (disagreement.empty()) return {};
     return "The release's index disagrees with its package: " + disagreement + ".";
+}
+
+// Step 3 on the update road: with a version installed, a signed index and no package beside the
+// program, the staging folder is filled from the installed files that match and the other
+// entries fetched as checked ranges. False, with a fresh staging folder, when the whole package
+// is to be fetched instead (the reason logged).
+bool updateFromInstalled(bool silent, const CheckedRelease& release, const RunContext& context,
+                         StagedInstall& staged, bool& stagingMade) {
+    if (!stagingMade || !release.fileIndex || !release.packageBinding ||
+        !isDirectory(context.installDir) ||
+        GetFileAttributesW(context.localPak.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    UpdateRequest request{&*release.fileIndex, release.packageBinding->size, context.installDir,
+                          staged.folder(), context.workDir, {context.urls.pak},
+                          context.userAgent};
+    request.sources.insert(request.sources.end(), release.mirrors.begin(), release.mirrors.end());
+    UnpackResult result = UnpackResult::failed(0, "no window");
+    {
+        ProgressWindow window(false, L"Setup");
+        window.setStatusText(L"Updating...");
+        showProgressWindow(window, silent, context);
+        result = unpackWhilePumping([&] { return updateIntoStaging(request, window); });
+    }
+    pumpMessages();
+    if (result.isDone()) return true;
+    logLine("Update: the whole package instead, because " + result.text());
+    staged.discard();
+    stagingMade = staged.begin();
+    return false;
 }
 
 // Step 4: fetches the package (beside the program, else from the web host) and checks it; the
@@ -358,11 +388,14 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     PreparedLaunch productLaunch;
 
     StagedInstall staged(context.installDir, release.productName);
-    const bool stagingMade = makeStagingFolder(silent, context, staged);
+    bool stagingMade = makeStagingFolder(silent, context, staged);
     if (hostAskedToEnd()) return hostEnd();
+    const bool updated = updateFromInstalled(silent, release, context, staged, stagingMade);
     std::optional<UnpackWhileDownloading> early;
-    startUnpackingWhileDownloading(release, staged, stagingMade, early);
-    if (auto failed = downloadAndCheckPackage(silent, release, context, early ? &*early : nullptr))
+    if (!updated) startUnpackingWhileDownloading(release, staged, stagingMade, early);
+    if (auto failed = updated ? std::nullopt
+                              : downloadAndCheckPackage(silent, release, context,
+                                                        early ? &*early : nullptr))
         return *failed;
     if (hostAskedToEnd()) return hostEnd();
 
@@ -370,7 +403,8 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     installing.setStatusText(L"Installing the application...");
     showProgressWindow(installing, silent, context);
     const UnpackResult unpacked =
-        unpackIntoStaging(context, staged, stagingMade, early, installing);
+        updated ? UnpackResult::done()
+                : unpackIntoStaging(context, staged, stagingMade, early, installing);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     const bool upgrade = isDirectory(context.installDir);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "net/byte_ranges.h"
 #include "net/url.h"
 #include "net/wininet_parts_win.h"
 #include "system/run_log.h"
@@ -73,7 +74,7 @@ class BodyRead {
 RangeFetchResult readSingleRange(HINTERNET request, const std::vector<PlannedSpan>& spans,
                                  uint64_t fileSize, const RangeSink& sink,
                                  const RangeFetchOptions& options) {
-    RangeFetchResult result{RangeAnswer::Refused, HTTP_STATUS_PARTIAL_CONTENT};
+    RangeFetchResult result{RangeAnswer::Refused, HTTP_STATUS_PARTIAL_CONTENT, 0, {}};
     uint64_t first = 0;
     uint64_t last = 0;
     uint64_t total = 0;
@@ -108,6 +109,35 @@ RangeFetchResult readSingleRange(HINTERNET request, const std::vector<PlannedSpa
     return result;
 }
 
+// A 206 of several parts: read within the ranges' bytes and a bounded framing per part.
+RangeFetchResult readParts(HINTERNET request, const std::string& boundary,
+                           const std::vector<PlannedSpan>& spans, uint64_t fileSize,
+                           const RangeSink& sink, const RangeFetchOptions& options) {
+    RangeFetchResult result{RangeAnswer::Refused, HTTP_STATUS_PARTIAL_CONTENT, 0, {}};
+    std::vector<ByteSpan> asked;
+    for (const PlannedSpan& span : spans) asked.push_back({span.first, span.last});
+    MultipartRanges parts(boundary, asked, fileSize, sink);
+    const uint64_t framing =
+        (MultipartRanges::kMaxPartHeaderBytes + 256) * spans.size() + 1024;
+    BodyRead body(request, options, spanBytes(spans) + framing);
+    for (;;) {
+        const long got = body.next(UINT64_MAX, result);
+        if (got < 0) return result;
+        if (got == 0) break;
+        if (!parts.feed(body.data(), static_cast<size_t>(got))) {
+            result.why = parts.failure();
+            return result;
+        }
+    }
+    if (!parts.finish()) {
+        result.answer = RangeAnswer::Cut;
+        result.why = parts.failure().empty() ? "cut off" : parts.failure();
+        return result;
+    }
+    result.answer = RangeAnswer::Taken;
+    return result;
+}
+
 RangeFetchResult readAnswer(HINTERNET request, long status,
                             const std::vector<PlannedSpan>& spans, uint64_t fileSize,
                             const RangeSink& sink, const RangeFetchOptions& options) {
@@ -115,8 +145,8 @@ RangeFetchResult readAnswer(HINTERNET request, long status,
     if (status != HTTP_STATUS_PARTIAL_CONTENT)
         return {RangeAnswer::Failed, status, 0, "HTTP " + std::to_string(status)};
     const std::string type = queryHeader(request, HTTP_QUERY_CONTENT_TYPE);
-    if (type.rfind("multipart/", 0) == 0)
-        return {RangeAnswer::Refused, status, 0, "an answer of several parts"};
+    if (const std::optional<std::string> boundary = multipartBoundary(type))
+        return readParts(request, *boundary, spans, fileSize, sink, options);
     return readSingleRange(request, spans, fileSize, sink, options);
 }
 
