@@ -1,0 +1,88 @@
+"""An update with the installed version in place fetches only the entries of the files that
+changed, as byte ranges checked against the signed index, and falls back to the whole package
+when a host cannot give them; the tree installed is the release's either way."""
+
+import json
+import shutil
+
+import pytest
+
+from conftest import make_product, tree_files, url_switch
+
+PAK = "/installers/tessaryn.pak"
+SAME = {f"data/same{i}.bin": bytes([i]) * 40_000 for i in range(12)}
+
+
+def index_of(product):
+    settings = json.loads(product.dat.read_bytes()[:-64])
+    return {row[0]: row for row in settings["index"]["files"]}
+
+
+def install(machine, test_host, product, log="C:\\run.txt"):
+    shutil.copyfile(product.dat, test_host.files / "tessaryn.dat")
+    machine.put_setup()
+    code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), "/LOG=" + log)
+    text = (machine.c / log[3:]).read_text(errors="replace")
+    return code, text
+
+
+def changed_entries(old, new):
+    """The index rows of the new release whose files the old one does not hold as they are."""
+    before = index_of(old)
+    return [row for name, row in index_of(new).items()
+            if name not in before or before[name][2] != row[2]]
+
+
+@pytest.mark.parametrize("ranges, fault, ranged, said", [
+    ("multi", None, True, "files fetched"),
+    ("first", None, True, "files fetched"),
+    ("none", None, False, "ignores byte ranges"),
+    ("multi", "flip", True, "do not match the index"),
+    ("multi", "cut", True, "cut off"),
+])
+def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path, ranges,
+                                                    fault, ranged, said):
+    old = make_product(tmp_path / "old", "1.0", files=SAME)
+    test_host.set_range_file(PAK, old.pak.read_bytes())
+    assert install(machine, test_host, old)[0] == 0
+    changed = dict(SAME, **{"data/same3.bin": b"changed" * 5000, "data/added.txt": b"new"})
+    del changed["data/same7.bin"]
+    new = make_product(tmp_path / "new", "2.0", files=changed)
+    (new.tree / "data" / "same7.bin").unlink(missing_ok=True)
+    wanted = changed_entries(old, new)
+    faults = []
+    if fault == "flip":
+        faults = [{"flip": wanted[0][3] + wanted[0][4] // 2}]
+    elif fault == "cut":
+        faults = [{"cut": 1000}]
+    served = test_host.set_range_file(PAK, new.pak.read_bytes(), ranges, faults)
+    code, log = install(machine, test_host, new, "C:\\update.txt")
+    assert code == 0, log[-3000:]
+    assert tree_files(machine.install_dir / "data") == tree_files(new.tree / "data")
+    assert said in log
+    entry_bytes = sum(row[4] for row in wanted)
+    if ranged:
+        assert "Update: the whole package instead" not in log
+        extra = entry_bytes if fault else 0  # one answer fetched again
+        assert served.sent <= 1.1 * (entry_bytes + extra) + 65536, (served.sent, entry_bytes)
+        assert all(a.startswith("bytes=") for a in served.asked)
+    else:
+        assert served.sent >= new.pak.stat().st_size
+
+
+def test_a_repair_fetches_only_the_damaged_files(machine, test_host, tmp_path):
+    product = make_product(tmp_path / "p", "1.0", files=SAME)
+    served = test_host.set_range_file(PAK, product.pak.read_bytes())
+    assert install(machine, test_host, product)[0] == 0
+    data = machine.install_dir / "data"
+    sent = served.sent
+    code, log = install(machine, test_host, product, "C:\\intact.txt")
+    assert code == 0 and served.sent == sent, log[-2000:]
+    assert "0 files fetched, 0 bytes" in log
+    (data / "same1.bin").write_bytes(bytes([1]) * 39_999)  # truncated
+    (data / "same2.bin").unlink()
+    (data / "same4.bin").write_bytes(bytes([9]) * 40_000)  # changed, same size
+    code, log = install(machine, test_host, product, "C:\\repair.txt")
+    assert code == 0, log[-2000:]
+    assert "3 files fetched" in log
+    assert tree_files(machine.install_dir / "data") == tree_files(product.tree / "data")
