@@ -14,7 +14,9 @@
 #include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
+#ifdef TESSARYN_UPDATE_ROAD
 #include "app/update_road_win.h"
+#endif
 #include "app/download_job_win.h"
 #include "package/file_index.h"
 #include "package/public_key.h"
@@ -140,8 +142,13 @@ std::string releaseMismatch(const CheckedRelease& release, const LockedFile& pac
 // program, the staging folder is filled from the installed files that match and the other
 // entries fetched as checked ranges. False, with a fresh staging folder, when the whole package
 // is to be fetched instead (the reason logged).
+// A setup built without the road (TESSARYN_UPDATE_ROAD off) always fetches the whole package.
 bool updateFromInstalled(bool silent, const CheckedRelease& release, const RunContext& context,
                          StagedInstall& staged, bool& stagingMade) {
+#ifndef TESSARYN_UPDATE_ROAD
+    (void)silent, (void)release, (void)context, (void)staged, (void)stagingMade;
+    return false;
+#else
     if (!stagingMade || !release.fileIndex || !release.packageBinding ||
         !isDirectory(context.installDir) ||
         GetFileAttributesW(context.localPak.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -163,6 +170,7 @@ bool updateFromInstalled(bool silent, const CheckedRelease& release, const RunCo
     staged.discard();
     stagingMade = staged.begin();
     return false;
+#endif
 }
 
 // Step 4: fetches the package (beside the program, else from the web host) and checks it; the
