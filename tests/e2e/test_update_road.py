@@ -7,7 +7,10 @@ import shutil
 
 import pytest
 
-from conftest import make_product, tree_files, url_switch
+from conftest import built_with, make_product, tree_files, url_switch
+
+pytestmark = pytest.mark.skipif(not built_with("TESSARYN_UPDATE_ROAD"),
+                                reason="the setup is built without the update road")
 
 PAK = "/installers/tessaryn.pak"
 SAME = {f"data/same{i}.bin": bytes([i]) * 40_000 for i in range(12)}
