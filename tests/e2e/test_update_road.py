@@ -3,17 +3,20 @@ changed, as byte ranges checked against the signed index, and falls back to the 
 when a host cannot give them; the tree installed is the release's either way."""
 
 import json
+import random
 import shutil
 
 import pytest
 
-from conftest import built_with, make_product, tree_files, url_switch
+from conftest import EXIT_FAILURE, built_with, make_product, tree_files, url_switch
 
 pytestmark = pytest.mark.skipif(not built_with("TESSARYN_UPDATE_ROAD"),
                                 reason="the setup is built without the update road")
 
 PAK = "/installers/tessaryn.pak"
-SAME = {f"data/same{i}.bin": bytes([i]) * 40_000 for i in range(12)}
+# Incompressible, so that each kept entry is a gap of more than 64 KiB in the package and the
+# changed entries around it take ranges of their own.
+SAME = {f"data/same{i}.bin": random.Random(i).randbytes(80_000) for i in range(12)}
 
 
 def index_of(product):
@@ -41,7 +44,9 @@ def changed_entries(old, new):
     ("first", None, True, "files fetched"),
     ("none", None, False, "ignores byte ranges"),
     ("multi", "flip", True, "do not match the index"),
-    ("multi", "cut", True, "cut off"),
+    ("multi", "cut", True, "the body ends before its closing delimiter"),
+    # The older release's bytes at the same offsets, as a mirror holding it would serve them.
+    ("multi", "other", True, "do not match the index"),
 ])
 def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path, ranges,
                                                     fault, ranged, said):
@@ -58,6 +63,9 @@ def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path
         faults = [{"flip": wanted[0][3] + wanted[0][4] // 2}]
     elif fault == "cut":
         faults = [{"cut": 1000}]
+    elif fault == "other":
+        size = new.pak.stat().st_size
+        faults = [{"body": (old.pak.read_bytes() + bytes(size))[:size]}]
     served = test_host.set_range_file(PAK, new.pak.read_bytes(), ranges, faults)
     code, log = install(machine, test_host, new, "C:\\update.txt")
     assert code == 0, log[-3000:]
@@ -69,6 +77,7 @@ def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path
         extra = entry_bytes if fault else 0  # one answer fetched again
         assert served.sent <= 1.1 * (entry_bytes + extra) + 65536, (served.sent, entry_bytes)
         assert all(a.startswith("bytes=") for a in served.asked)
+        assert "," in served.asked[0], served.asked  # several ranges in one request
     else:
         assert served.sent >= new.pak.stat().st_size
 
@@ -82,10 +91,25 @@ def test_a_repair_fetches_only_the_damaged_files(machine, test_host, tmp_path):
     code, log = install(machine, test_host, product, "C:\\intact.txt")
     assert code == 0 and served.sent == sent, log[-2000:]
     assert "0 files fetched, 0 bytes" in log
-    (data / "same1.bin").write_bytes(bytes([1]) * 39_999)  # truncated
+    (data / "same1.bin").write_bytes(SAME["data/same1.bin"][:-1])  # truncated
     (data / "same2.bin").unlink()
-    (data / "same4.bin").write_bytes(bytes([9]) * 40_000)  # changed, same size
+    (data / "same4.bin").write_bytes(bytes(80_000))  # changed, same size
     code, log = install(machine, test_host, product, "C:\\repair.txt")
     assert code == 0, log[-2000:]
     assert "3 files fetched" in log
     assert tree_files(machine.install_dir / "data") == tree_files(product.tree / "data")
+
+
+def test_an_update_that_fails_midway_keeps_the_old_version(machine, test_host, tmp_path):
+    old = make_product(tmp_path / "old", "1.0", files=SAME)
+    test_host.set_range_file(PAK, old.pak.read_bytes())
+    assert install(machine, test_host, old)[0] == 0
+    before = tree_files(machine.install_dir)
+    new = make_product(tmp_path / "new", "2.0", files=dict(SAME, **{"data/same3.bin": b"x" * 5000}))
+    # Every answer cut: the ranges twice, then the whole package on every try.
+    test_host.set_range_file(PAK, new.pak.read_bytes(), "multi", [{"cut": 1000}] * 60)
+    code, log = install(machine, test_host, new, "C:\\midway.txt")
+    assert code == EXIT_FAILURE, log[-3000:]
+    assert ("Update: the whole package instead, because the body ends before its closing "
+            "delimiter, twice") in log
+    assert tree_files(machine.install_dir) == before
