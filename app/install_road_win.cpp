@@ -368,7 +368,9 @@ void startProduct(bool silent, const CheckedRelease& release, const RunContext& 
 // a failure before the swap leaves the old version installed as it was:
 //   1. the license;
 //   2. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
-//   3. with block hashes in the settings, the unpacking starts, to follow the download;
+//   3. with a version installed and a signed index, the update road fills the staging folder
+//      (steps 4 and 5 are then skipped; on any failure it is made afresh and the road goes on);
+//      else, with block hashes in the settings, the unpacking starts, to follow the download;
 //   4. the package is fetched and checked (signature, size and SHA-256, blocks, version);
 //   5. "Installing files...": the unpacking ends (or, without block hashes or when it could not
 //      follow the download, the checked package is unpacked now), each file written through to
@@ -378,7 +380,8 @@ void startProduct(bool silent, const CheckedRelease& release, const RunContext& 
 //   7. uninstaller, its settings, the folder's final access list, uninstall record;
 //   8. "Removing previous version...": post commands in the folder moved aside, its shortcuts;
 //   9. init commands, shortcuts and start of the product; the old folder removed.
-// Nothing in the staging folder is used before step 4 has checked the whole package. Nothing is
+// Nothing in the staging folder is used before step 4 has checked the whole package (on the
+// update road: before every kept file and fetched entry has matched its signed hash). Nothing is
 // lost before step 8: a failure up to step 7 puts the old folder back, removes the staging
 // folder and ends the run with -1 after event 3. A host's answer
 // may ask the run to end; it ends only between steps, never while files are swapped or the
