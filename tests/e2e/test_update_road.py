@@ -3,6 +3,7 @@ changed, as byte ranges checked against the signed index, and falls back to the 
 when a host cannot give them; the tree installed is the release's either way."""
 
 import json
+import os
 import random
 import shutil
 
@@ -94,9 +95,11 @@ def test_a_repair_fetches_only_the_damaged_files(machine, test_host, tmp_path):
     (data / "same1.bin").write_bytes(SAME["data/same1.bin"][:-1])  # truncated
     (data / "same2.bin").unlink()
     (data / "same4.bin").write_bytes(bytes(80_000))  # changed, same size
+    # Intact, but with a second name outside the folder, through which it could change unseen.
+    os.link(data / "same5.bin", machine.c / "same5-elsewhere.bin")
     code, log = install(machine, test_host, product, "C:\\repair.txt")
     assert code == 0, log[-2000:]
-    assert "3 files fetched" in log
+    assert "4 files fetched" in log
     assert tree_files(machine.install_dir / "data") == tree_files(product.tree / "data")
 
 
