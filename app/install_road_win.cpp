@@ -16,6 +16,9 @@
 #include "app/unpack_while_downloading_win.h"
 #include "app/startup_win.h"
 #include "app/uninstall_road_win.h"
+#ifdef TESSARYN_UPDATE_ROAD
+#include "app/update_road_win.h"
+#endif
 #include "app/download_job_win.h"
 #include "package/file_index.h"
 #include "package/public_key.h"
@@ -143,6 +146,41 @@ std::string releaseMismatch(const CheckedRelease& release, const LockedFile& pac
         checkIndexAgainstPackage(*release.fileIndex, package.data(), package.size());
     if (disagreement.empty()) return {};
     return "The release's index disagrees with its package: " + disagreement + ".";
+}
+
+// Step 3 on the update road: with a version installed, a signed index and no package beside the
+// program, the staging folder is filled from the installed files that match and the other
+// entries fetched as checked ranges. False, with a fresh staging folder, when the whole package
+// is to be fetched instead (the reason logged).
+// A setup built without the road (TESSARYN_UPDATE_ROAD off) always fetches the whole package.
+bool updateFromInstalled(bool silent, const CheckedRelease& release, const RunContext& context,
+                         StagedInstall& staged, bool& stagingMade) {
+#ifndef TESSARYN_UPDATE_ROAD
+    (void)silent, (void)release, (void)context, (void)staged, (void)stagingMade;
+    return false;
+#else
+    if (!stagingMade || !release.fileIndex || !release.packageBinding ||
+        !isDirectory(context.installDir) ||
+        GetFileAttributesW(context.localPak.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    UpdateRequest request{&*release.fileIndex, release.packageBinding->size, context.installDir,
+                          staged.folder(), context.workDir, {context.urls.pak},
+                          context.userAgent};
+    request.sources.insert(request.sources.end(), release.mirrors.begin(), release.mirrors.end());
+    UnpackResult result = UnpackResult::failed(0, "no window");
+    {
+        ProgressWindow window(false, wideText(Text::progress_title),
+                              wideText(Text::progress_initializing), uiTexts().rightToLeft());
+        showProgressWindow(window, silent, context);
+        result = unpackWhilePumping([&] { return updateIntoStaging(request, window); });
+    }
+    pumpMessages();
+    if (result.isDone()) return true;
+    logLine("Update: the whole package instead, because " + result.text());
+    staged.discard();
+    stagingMade = staged.begin();
+    return false;
+#endif
 }
 
 // Step 4: fetches the package (beside the program, else from the web host) and checks it; the
@@ -361,7 +399,9 @@ void startProduct(const CommandLineOptions& options, const CheckedRelease& relea
 // a failure before the swap leaves the old version installed as it was:
 //   1. the license;
 //   2. "Preparing to install...": leftovers of killed runs go, a fresh staging folder is made;
-//   3. with block hashes in the settings, the unpacking starts, to follow the download;
+//   3. with a version installed and a signed index, the update road fills the staging folder
+//      (steps 4 and 5 are then skipped; on any failure it is made afresh and the road goes on);
+//      else, with block hashes in the settings, the unpacking starts, to follow the download;
 //   4. the package is fetched and checked (signature, size and SHA-256, blocks, version);
 //   5. "Installing files...": the unpacking ends (or, without block hashes or when it could not
 //      follow the download, the checked package is unpacked now), each file written through to
@@ -371,7 +411,8 @@ void startProduct(const CommandLineOptions& options, const CheckedRelease& relea
 //   7. uninstaller, its settings, the folder's final access list, uninstall record;
 //   8. "Removing previous version...": post commands in the folder moved aside, its shortcuts;
 //   9. init commands, shortcuts and start of the product; the old folder removed.
-// Nothing in the staging folder is used before step 4 has checked the whole package. Nothing is
+// Nothing in the staging folder is used before step 4 has checked the whole package (on the
+// update road: before every kept file and fetched entry has matched its signed hash). Nothing is
 // lost before step 8: a failure up to step 7 puts the old folder back, removes the staging
 // folder and ends the run with -1 after event 3. A host's answer
 // may ask the run to end; it ends only between steps, never while files are swapped or the
@@ -403,11 +444,14 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     // Closed to Users until in place, unless the user's own unelevated process must write in it.
     const bool unguardedUserRoad = context.scope == Scope::PerUser && !context.guardUserFolders;
     StagedInstall staged(context.installDir, release.productName, !unguardedUserRoad);
-    const bool stagingMade = makeStagingFolder(hidden, context, staged);
+    bool stagingMade = makeStagingFolder(hidden, context, staged);
     if (hostAskedToEnd()) return hostEnd();
+    const bool updated = updateFromInstalled(hidden, release, context, staged, stagingMade);
     std::optional<UnpackWhileDownloading> early;
-    startUnpackingWhileDownloading(release, staged, stagingMade, early);
-    if (auto failed = downloadAndCheckPackage(options, release, context, early ? &*early : nullptr))
+    if (!updated) startUnpackingWhileDownloading(release, staged, stagingMade, early);
+    if (auto failed = updated ? std::nullopt
+                              : downloadAndCheckPackage(options, release, context,
+                                                        early ? &*early : nullptr))
         return *failed;
     if (hostAskedToEnd()) return hostEnd();
 
@@ -417,7 +461,8 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
     showProgressWindow(installing, hidden, context);
     bool diskFull = false;
     const UnpackResult unpacked =
-        unpackIntoStaging(context, staged, stagingMade, early, installing, diskFull);
+        updated ? UnpackResult::done()
+                : unpackIntoStaging(context, staged, stagingMade, early, installing, diskFull);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     const bool upgrade = isDirectory(context.installDir);

@@ -14,4 +14,16 @@ std::string downloadFailureText(const std::string& webHost, const std::string& c
            "Please try later, or visit " + webHost + " to contact support.";
 }
 
+std::string updateStatusLine(size_t toFetch, size_t files, uint64_t bytes, size_t kept) {
+    std::string size;
+    const uint64_t tenths = (bytes * 10 + (1u << 19)) >> 20;
+    if (tenths == 0) {
+        size = std::to_string((bytes + 1023) / 1024) + " KB";
+    } else {
+        size = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MB";
+    }
+    return "Updating: " + std::to_string(toFetch) + " of " + std::to_string(files) +
+           " files to download (" + size + "), " + std::to_string(kept) + " kept";
+}
+
 }  // namespace tessaryn

@@ -13,4 +13,8 @@ std::string downloadStatusLine(const std::string& prefix, uint64_t downloadedByt
 // cause line when the cause is empty).
 std::string downloadFailureText(const std::string& webHost, const std::string& cause = "");
 
+// "Updating: 3 of 172 files to download (1.2 MB), 169 kept" (MB of 2^20 bytes, one decimal;
+// KB below 0.1 MB).
+std::string updateStatusLine(size_t toFetch, size_t files, uint64_t bytes, size_t kept);
+
 }  // namespace tessaryn

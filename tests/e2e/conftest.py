@@ -31,6 +31,13 @@ ANSWERS_KEY = DEV_KEY / "answers.key"  # the hosts sign their answers with it
 ARTIFACTS = ROOT / "build" / "artifacts"
 
 SETUP_EXE = WINDOWS_BUILD / "app" / "TessarynSetup.exe"
+
+
+def built_with(option: str) -> bool:
+    """Whether the Windows build was configured with the CMake option on."""
+    cache = WINDOWS_BUILD / "CMakeCache.txt"
+    return cache.exists() and f"{option}:BOOL=ON" in cache.read_text(errors="replace")
+
 # The same setup built with -DTESSARYN_RELEASE_FLOOR=2.0 (scripts/test builds it).
 FLOOR_SETUP_EXE = Path(os.environ.get("TESSARYN_FLOOR_BUILD", ROOT / "build" / "windows-floor")) \
     / "app" / "TessarynSetup.exe"

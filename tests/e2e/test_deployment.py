@@ -266,8 +266,8 @@ def test_winget_manifests_match_what_the_setup_records(machine, host, tmp_path):
     assert package["InstallerUrl"] == "https://downloads.example/TessarynSetup.exe"
     assert {c["InstallerReturnCode"]: c["ReturnResponse"] for c in installer["ExpectedReturnCodes"]} == {
         1: "cancelledByUser", 2: "custom", 3: "downgrade", 4: "contactSupport", 5: "packageInUse",
-        6: "noNetwork", 7: "contactSupport", 87: "invalidParameter", 112: "diskFull",
-        1618: "installInProgress"}
+        6: "noNetwork", 7: "contactSupport", 8: "custom", 9: "blockedByPolicy",
+        87: "invalidParameter", 112: "diskFull", 1618: "installInProgress"}
     for key, value in {"PackageIdentifier": "Corvalis.Tessaryn", "PackageVersion": "2.1",
                        "InstallerType": "exe", "Scope": "machine", "UpgradeBehavior": "install",
                        "ElevationRequirement": "elevatesSelf", "ManifestType": "installer",

@@ -48,6 +48,7 @@ Answers, in order of precedence:
                                   Range support, each request taking the next fault in turn (see
                                   FaultFile); GET ?path=P: {"sent": body bytes sent, "requests": n}
       /__requests                 GET: JSON list of recorded requests; DELETE: clear the list
+  * range files set with set_range_file(path, body, ranges, faults): see RangeFile;
   * files under the root folder;
   * otherwise 404.
 Requests to /__... are not recorded.
@@ -136,6 +137,78 @@ class FaultFile:
     @property
     def etag(self) -> str:
         return f'"v{self.version}-{len(self.body)}"'
+
+
+@dataclass
+class RangeFile:
+    """A file served with byte ranges as `ranges` says: "multi" answers every range asked for
+    (one: Content-Range; several: multipart/byteranges), "first" only the first of them, "none"
+    ignores Range (200, the whole file). Request k takes faults[k] (none once used up):
+      flip: OFFSET   the file's byte at OFFSET is changed in this answer
+      body: BYTES    this answer's ranges are cut from BYTES instead (another file of that size)
+      cut: N         close the connection after N body bytes
+      pace: R        send at R bytes per second (64 KiB steps)
+    `sent` counts the body bytes written, `served` the requests, `asked` their Range headers."""
+    body: bytes
+    ranges: str = "multi"
+    faults: list = field(default_factory=list)
+    sent: int = 0
+    served: int = 0
+    asked: list = field(default_factory=list)
+
+
+def _ranges_asked(value: str, size: int):
+    """The (first, last) pairs of a "bytes=" header; None when it is not one the file can give."""
+    if not value.startswith("bytes="):
+        return None
+    spans = []
+    for part in value[6:].split(","):
+        first, _, last = part.strip().partition("-")
+        if not first.isdigit() or (last and not last.isdigit()):
+            return None
+        a, b = int(first), min(int(last) if last else size - 1, size - 1)
+        if a > b:
+            return None
+        spans.append((a, b))
+    return spans
+
+
+def range_answer(handler, f: RangeFile, lock) -> Answer:
+    with lock:
+        fault = f.faults[f.served] if f.served < len(f.faults) else {}
+        f.served += 1
+        f.asked.append(handler.headers.get("Range", ""))
+    body = bytearray(fault.get("body", f.body))
+    if "flip" in fault:
+        body[int(fault["flip"])] ^= 0x55
+    body = bytes(body)
+    size = len(body)
+    spans = _ranges_asked(handler.headers.get("Range", ""), size)
+    headers = {"Accept-Ranges": "bytes", "ETag": f'"r-{size}"'}
+    step, delay = 65536, 0.0
+    if fault.get("pace"):
+        delay = step / float(fault["pace"])
+    common = dict(chunk_size=step, chunk_delay=delay, counter=f,
+                  cut_after=fault.get("cut"), clean_cut=True)
+    if not spans or f.ranges == "none":
+        return Answer(body=body, headers={**headers, "Content-Type": "application/octet-stream"},
+                      **common)
+    if f.ranges == "first":
+        spans = spans[:1]
+    if len(spans) == 1:
+        a, b = spans[0]
+        headers.update({"Content-Type": "application/octet-stream",
+                        "Content-Range": f"bytes {a}-{b}/{size}"})
+        return Answer(status=206, body=body[a:b + 1], headers=headers, **common)
+    boundary = "RANGE_BOUNDARY_7d1f"
+    out = bytearray()
+    for a, b in spans:
+        out += (f"\r\n--{boundary}\r\nContent-Type: application/octet-stream\r\n"
+                f"Content-Range: bytes {a}-{b}/{size}\r\n\r\n").encode()
+        out += body[a:b + 1]
+    out += f"\r\n--{boundary}--\r\n".encode()
+    headers["Content-Type"] = f"multipart/byteranges; boundary={boundary}"
+    return Answer(status=206, body=bytes(out), headers=headers, **common)
 
 
 @dataclass
@@ -353,6 +426,7 @@ class WebHost:
         self._log_file = Path(log_file) if log_file else None
         self._answers: dict[str, Answer] = {}
         self._fault_files: dict[str, FaultFile] = {}
+        self._range_files: dict[str, RangeFile] = {}
         self._requests: list[dict] = []
         self._lock = threading.Lock()
         self._server: _Server | None = None
@@ -400,6 +474,13 @@ class WebHost:
         """Serves `body` at `path` with Range support and the scripted `faults` (FaultFile)."""
         with self._lock:
             self._fault_files[path] = FaultFile(body=bytes(body), faults=list(faults))
+
+    def set_range_file(self, path: str, body: bytes, ranges="multi", faults=()) -> RangeFile:
+        """Serves `body` at `path` with byte ranges as `ranges` says (RangeFile); returns it, for
+        its counts."""
+        with self._lock:
+            f = self._range_files[path] = RangeFile(bytes(body), ranges, list(faults))
+            return f
 
     def fault_figures(self, path: str) -> dict:
         with self._lock:
@@ -479,6 +560,10 @@ class WebHost:
             fault_file = self._fault_files.get(path)
         if fault_file and handler.command in ("GET", "HEAD"):
             return self._fault_answer(handler, fault_file)
+        with self._lock:
+            range_file = self._range_files.get(path)
+        if range_file and handler.command == "GET":
+            return range_answer(handler, range_file, self._lock)
         if scripted:
             return scripted
         if path == "/__faults":
