@@ -6,12 +6,10 @@
 
 namespace tessaryn {
 
-namespace {
-
 using nlohmann::json;
 
-// Lower case only, as the hash of "package": one text means one hash.
-std::optional<Sha256Digest> readDigest(const json& value) {
+// Lower case only, as the hash of "package".
+std::optional<Sha256Digest> readDigestText(const json& value) {
     if (!value.is_string()) return std::nullopt;
     Sha256Digest digest{};
     if (!decodeHex(value.get_ref<const std::string&>(), digest.data(), digest.size(),
@@ -19,8 +17,6 @@ std::optional<Sha256Digest> readDigest(const json& value) {
         return std::nullopt;
     return digest;
 }
-
-}  // namespace
 
 uint64_t blockCount(uint64_t packageSize, uint64_t blockSize) {
     return packageSize / blockSize + (packageSize % blockSize != 0);
@@ -40,7 +36,7 @@ std::optional<BlockMap> readBlockMap(const json& value, const PackageBinding& pa
     if (hashes->size() != blockCount(package.size, map.blockSize)) return std::nullopt;
     map.sha256.reserve(hashes->size());
     for (const json& hex : *hashes) {
-        const std::optional<Sha256Digest> digest = readDigest(hex);
+        const std::optional<Sha256Digest> digest = readDigestText(hex);
         if (!digest) return std::nullopt;
         map.sha256.push_back(*digest);
     }

@@ -25,6 +25,10 @@ struct BlockMap {
     std::vector<Sha256Digest> sha256;  // one per block, in order
 };
 
+// A SHA-256 written as 64 lower-case hex digits (one text means one hash); empty for any other
+// value.
+std::optional<Sha256Digest> readDigestText(const nlohmann::json& value);
+
 // How many blocks of `blockSize` (> 0) a package of `packageSize` bytes has.
 uint64_t blockCount(uint64_t packageSize, uint64_t blockSize);
 

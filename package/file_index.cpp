@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "package/block_map.h"
 #include "package/bundle_document.h"
 #include "package/entry_name.h"
 #include "package/lzma_entry.h"
@@ -14,16 +15,6 @@ namespace tessaryn {
 namespace {
 
 using nlohmann::json;
-
-// Lower case only, as the hash of "package": one text means one hash.
-std::optional<Sha256Digest> readDigest(const json& value) {
-    if (!value.is_string()) return std::nullopt;
-    Sha256Digest digest{};
-    if (!decodeHex(value.get_ref<const std::string&>(), digest.data(), digest.size(),
-                   HexLetters::LowerOnly))
-        return std::nullopt;
-    return digest;
-}
 
 std::optional<uint64_t> readCount(const json& value) {
     if (!value.is_number_unsigned()) return std::nullopt;
@@ -64,10 +55,10 @@ class NameSet {
 std::optional<IndexedFile> readRow(const json& row) {
     if (!row.is_array() || row.size() != 6 || !row[0].is_string()) return std::nullopt;
     const std::optional<uint64_t> size = readCount(row[1]);
-    const std::optional<Sha256Digest> sha256 = readDigest(row[2]);
+    const std::optional<Sha256Digest> sha256 = readDigestText(row[2]);
     const std::optional<uint64_t> offset = readCount(row[3]);
     const std::optional<uint64_t> length = readCount(row[4]);
-    const std::optional<Sha256Digest> bytesSha256 = readDigest(row[5]);
+    const std::optional<Sha256Digest> bytesSha256 = readDigestText(row[5]);
     if (!size || !sha256 || !offset || !length || !bytesSha256) return std::nullopt;
     return IndexedFile{row[0].get<std::string>(), *size, *sha256, *offset, *length, *bytesSha256};
 }
