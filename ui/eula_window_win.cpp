@@ -215,15 +215,9 @@ void EulaWindow::createChildren() {
                               buttonWidth, buttonHeight, kEulaNextButtonId);
     for (HWND button : {cancelButton_, nextButton_}) SetWindowSubclass(button, buttonProc, 0, 0);
     if (offerForMeOnly_) {
-        forMeOnlyBox_ = createChild(
-            window_, 0, L"Button", texts_.forMeOnly.c_str(),
-            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX | BS_MULTILINE, textLeft,
-            buttonTop, clientWidth - 2 * buttonWidth - buttonGap - 2 * pad - textLeft, buttonHeight,
-            kEulaForMeOnlyId);
-        if (look_.dark()) WindowLook::setControlTheme(forMeOnlyBox_, L"", L"");
-        if (normalFont_)
-            SendMessageW(forMeOnlyBox_, WM_SETFONT, reinterpret_cast<WPARAM>(normalFont_.get()),
-                         TRUE);
+        createForMeOnlyBox(textLeft, buttonTop,
+                           clientWidth - 2 * buttonWidth - buttonGap - 2 * pad - textLeft,
+                           buttonHeight);
     }
 
     const WPARAM normal = reinterpret_cast<WPARAM>(normalFont_.get());
@@ -237,6 +231,17 @@ void EulaWindow::createChildren() {
         SendMessageW(headingText_, WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.get()), TRUE);
     }
     InvalidateRect(window_, nullptr, TRUE);
+}
+
+// Beside the buttons, wrapped on two lines where a language needs them.
+void EulaWindow::createForMeOnlyBox(int x, int y, int width, int height) {
+    forMeOnlyBox_ = createChild(window_, 0, L"Button", texts_.forMeOnly.c_str(),
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX |
+                                    BS_MULTILINE,
+                                x, y, width, height, kEulaForMeOnlyId);
+    if (look_.dark()) WindowLook::setControlTheme(forMeOnlyBox_, L"", L"");
+    if (normalFont_)
+        SendMessageW(forMeOnlyBox_, WM_SETFONT, reinterpret_cast<WPARAM>(normalFont_.get()), TRUE);
 }
 
 void EulaWindow::createLicenseView(int x, int y, int width, int height) {

@@ -79,6 +79,7 @@ class EulaWindow {
     void onButtonClicked(WORD id);
     void createFonts();
     void createChildren();
+    void createForMeOnlyBox(int x, int y, int width, int height);
     void createLicenseView(int x, int y, int width, int height);
     void removeSubclasses();
     void rebuild(bool newFonts);
