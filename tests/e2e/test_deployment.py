@@ -86,10 +86,11 @@ def test_silent_shows_only_progress_and_no_box(machine, test_host, tmp_path, mod
         assert not license_seen
         assert (machine.install_dir / "readme.txt").exists()
 
-        # A failure is not asked about either: no box waits, the run ends by itself.
-        data = bytearray(product.pak.read_bytes())
-        data[40] ^= 0x40
-        test_host.set_answer("/installers/tessaryn.pak", Answer(body=bytes(data)))
+        # A failure is not asked about either: no box waits, the run ends by itself. The settings'
+        # signature is broken (a damaged package would not be fetched: the installed files match).
+        data = bytearray(product.dat.read_bytes())
+        data[-1] ^= 0x40
+        (test_host.files / "tessaryn.dat").write_bytes(bytes(data))
         running = machine.start_setup(mode, url_switch(test_host.base_url), "/ALLOWDOWNGRADE")
         assert running.wait(timeout=120) == INVALID_DATA
         assert driver.ask("waitbox Invalid_data_signature 0.2") != "ok"
