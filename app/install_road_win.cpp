@@ -144,7 +144,11 @@ std::string releaseMismatch(const CheckedRelease& release, const LockedFile& pac
     if (!release.fileIndex) return {};
     const std::string disagreement =
         checkIndexAgainstPackage(*release.fileIndex, package.data(), package.size());
-    if (disagreement.empty()) return {};
+    if (disagreement.empty()) {
+        logLine("File index: " + std::to_string(release.fileIndex->files.size()) +
+                " files, as the package holds them");
+        return {};
+    }
     return "The release's index disagrees with its package: " + disagreement + ".";
 }
 

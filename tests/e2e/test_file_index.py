@@ -4,7 +4,7 @@ import json
 
 import pytest
 
-from conftest import EXIT_FAILURE, sign_settings, url_switch
+from conftest import INVALID_DATA, sign_settings, url_switch
 from test_bad_input import nothing_installed
 from test_switches import log_lines
 
@@ -38,7 +38,7 @@ def test_an_index_that_is_not_its_packages_is_refused(machine, host, product, ca
 
     code = machine.run_setup("/VERYSILENT", url_switch(host.base_url), r"/LOG=C:\index.txt")
 
-    assert code == EXIT_FAILURE
+    assert code == INVALID_DATA
     assert nothing_installed(machine)
     log = "\n".join(log_lines(machine.c / "index.txt"))
     assert said in log, log

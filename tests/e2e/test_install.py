@@ -144,8 +144,8 @@ def test_host_asking_to_end_during_unpacking_ends_the_run_after_the_install(mach
         return [f for d in machine.program_files.glob(".Tessaryn-staging-*")
                 for f in (d / "bulk").glob("*")] if machine.program_files.is_dir() else []
 
-    def checked():
-        return log.exists() and "Signature check SETUPPAK" in log.read_text(errors="replace")
+    def checked():  # the package checked, its file index too
+        return log.exists() and "File index: " in log.read_text(errors="replace")
     assert wait_until(lambda: checked() and unpacking(), timeout=120, interval=0.02)
     written = len(unpacking())
     gate.set()

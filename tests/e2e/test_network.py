@@ -78,7 +78,7 @@ def test_every_source_dead_fails_in_bounded_time_and_keeps_the_installed_version
                        settings={"mirrors": ["http://127.0.0.1:1/tessaryn.pak"]})
     (test_host.files / "tessaryn.dat").write_bytes(new.dat.read_bytes())
     serve_package(test_host, "/installers/tessaryn.pak", new,
-                  [{"status": 503, "retry_after": 1}] * 5)
+                  [{"status": 503, "retry_after": 1}] * 12)
     start = time.monotonic()
     code = machine.run_setup("/VERYSILENT", url_switch(test_host.base_url), r"/LOG=C:\dead.txt")
     took = time.monotonic() - start
