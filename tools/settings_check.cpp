@@ -144,7 +144,10 @@ void addLicenseProblems(const json& licenses, std::vector<std::string>& problems
                            typeName(licenses));
         return;
     }
-    for (const auto& [tag, text] : licenses.items()) {
+    for (const auto& item : licenses.items()) {
+        // Named, not bound: older compilers cannot capture a structured binding.
+        const std::string& tag = item.key();
+        const json& text = item.value();
         if (!text.is_string())
             problems.push_back("\"eulas\"[\"" + tag + "\"] must be a string, found " +
                                typeName(text));
