@@ -32,7 +32,7 @@ def read_language(path):
         if key in seen:
             problems.append(f"{path.name}:{number}: {key} given twice")
         seen.add(key)
-        entries.append((key, text.replace("\\n", "\n")))
+        entries.append((key, text.replace("\\n", "\n").replace("\\t", "\t")))
     return entries, problems
 
 
