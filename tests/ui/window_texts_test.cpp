@@ -139,7 +139,9 @@ TEST(WindowTexts, LicenseWindowFitsAndIsMirroredInEveryLanguage) {
             if (GetDlgCtrlID(control) == kEulaLicenseViewId) continue;  // scrolls
             const std::wstring text = textOf(control);
             if (text.empty()) continue;
-            if (tag == kPseudoTag) EXPECT_EQ(text[0], L'[') << toUtf8(text) << " is not a table text";
+            if (tag == kPseudoTag) {
+                EXPECT_EQ(text[0], L'[') << toUtf8(text) << " is not a table text";
+            }
             for (int dpi : {96, 144, 192}) {
                 std::string needed;
                 EXPECT_TRUE(fits(control, text, dpi, needed))
@@ -195,7 +197,9 @@ TEST(WindowTexts, ProgressTextsFitAndTheBarFillsFromTheLanguagesStart) {
         ProgressWindow window(false, wide(texts, Text::progress_title),
                               wide(texts, Text::progress_initializing), texts.rightToLeft());
         expectMirroredAsTheLanguage(window.handle(), texts.rightToLeft(), tag);
-        if (tag == kPseudoTag) EXPECT_EQ(textOf(window.statusHandle())[0], L'[');
+        if (tag == kPseudoTag) {
+            EXPECT_EQ(textOf(window.statusHandle())[0], L'[');
+        }
         for (const std::string& line : progressLines(texts)) {
             const std::wstring text = toWide(line);
             for (int dpi : {96, 144, 192}) {
