@@ -98,41 +98,60 @@ std::vector<std::string> joinQuotedTokens(const std::vector<std::string>& tokens
     return joined;
 }
 
-std::string helpText(const std::string& productName, bool uninstaller) {
+namespace {
+
+// One switch a line: its name, tabs up to the explanations' column, the explanation.
+struct HelpLine {
+    const char* name;  // with the tabs after it
+    Text text;
+};
+
+std::string helpLines(std::initializer_list<HelpLine> lines, const UiTexts& texts) {
+    std::string text;
+    for (const HelpLine& line : lines) text += std::string(line.name) + texts(line.text) + "\n";
+    return text;
+}
+
+}  // namespace
+
+std::string helpText(const std::string& productName, bool uninstaller, const UiTexts& texts) {
+    using T = Text;
     std::string text;
     if (uninstaller) {
-        text = productName + " Uninstall\n\n" + kUninstallerFileNameUtf8 +
+        text = texts.fill(T::help_uninstall_title, productName) + "\n\n" +
+               kUninstallerFileNameUtf8 +
                " [/VERYSILENT | /SILENT] [/URL:host] [/NOMETRICS] [/LOG | /LOG=\"file\"]\n"
-               "      [/LANG=tag]\n\n"
-               "/VERYSILENT\tRemove without any window or question.\n"
-               "/SILENT\t\tRemove without a question, showing progress.\n"
-               "/URL:host\tSend the usage event to another web host.\n";
+               "      [/LANG=tag]\n\n" +
+               helpLines({{"/VERYSILENT\t", T::help_remove_very_silent},
+                          {"/SILENT\t\t", T::help_remove_silent},
+                          {"/URL:host\t", T::help_url_uninstall}},
+                         texts);
     } else {
-        text = productName + " Setup\n\n"
+        text = texts.fill(T::help_setup_title, productName) +
+               "\n\n"
                "Setup [/VERYSILENT | /SILENT] [/UPDATER] [/URL:host] [/ALLOWDOWNGRADE]\n"
                "      [/VERSION=x] [/NOLAUNCH] [/NOICONS] [/NOMETRICS] [/CURRENTUSER | /ALLUSERS]\n"
-               "      [/LOG | /LOG=\"file\"] [/LANG=tag]\n\n"
-               "/VERYSILENT\tInstall without any window or question.\n"
-               "/SILENT\t\tInstall without a question, showing progress.\n"
-               "/UPDATER\tReport the run as an update started by the product.\n"
-               "/URL:host\tUse another web host: host, host:port, or http://host:port.\n"
-               "/ALLOWDOWNGRADE\tInstall a version older than the installed one.\n"
-               "/VERSION=x\tInstall exactly release x, as the web host keeps it.\n"
-               "/NOLAUNCH\tDo not start the product at the end.\n"
-               "/NOICONS\tMake no shortcuts.\n";
+               "      [/LOG | /LOG=\"file\"] [/LANG=tag]\n\n" +
+               helpLines({{"/VERYSILENT\t", T::help_install_very_silent},
+                          {"/SILENT\t\t", T::help_install_silent},
+                          {"/UPDATER\t", T::help_updater},
+                          {"/URL:host\t", T::help_url},
+                          {"/ALLOWDOWNGRADE\t", T::help_allow_downgrade},
+                          {"/VERSION=x\t", T::help_version},
+                          {"/NOLAUNCH\t", T::help_no_launch},
+                          {"/NOICONS\t", T::help_no_icons},
+                          {"/CURRENTUSER\t", T::help_current_user},
+                          {"/ALLUSERS\t", T::help_all_users}},
+                         texts);
     }
-    if (!uninstaller)
-        text += "/CURRENTUSER\tOnly for the signed-in user, without administrator rights.\n"
-                "/ALLUSERS\tFor all users of the machine (asks for administrator rights).\n";
-    text += "/LOG\t\tWrite a log of the run to the temporary folder (%TEMP%) as\n"
-            "\t\t\"" + logFileNameShape(productName) + "\".\n"
-            "/LOG=\"file\"\tWrite the log to this file.\n"
-            "/NOMETRICS\tSend no usage events.\n"
-            "/LANG=tag\tShow the windows in this language (de, pt-BR, ...), not in the\n"
-            "\t\tdisplay language.\n"
-            "/?, /HELP\tShow this text.\n"
-            "Every switch may begin with - instead of /; any other switch ends the run.\n\n"
-            "Exit codes:\n" + exitCodeHelp(uninstaller);
+    text += "/LOG\t\t" + texts.fill(T::help_log, logFileNameShape(productName)) + "\n" +
+            helpLines({{"/LOG=\"file\"\t", T::help_log_file},
+                       {"/NOMETRICS\t", T::help_no_metrics},
+                       {"/LANG=tag\t", T::help_lang},
+                       {"/?, /HELP\t", T::help_help}},
+                      texts) +
+            texts(T::help_dash) + "\n\n" + texts(T::help_exit_codes) + "\n" +
+            exitCodeHelp(uninstaller, texts);
     return text;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/install_scope.h"
+#include "app/ui_text.h"
 
 namespace tessaryn {
 
@@ -54,8 +55,9 @@ std::string_view argumentsOf(std::string_view wholeCommandLine);
 std::vector<std::string> joinQuotedTokens(const std::vector<std::string>& tokens);
 
 // The text of "/?": the switches and the exit codes of the outcome table (of the uninstaller
-// when `uninstaller`).
-std::string helpText(const std::string& productName, bool uninstaller);
+// when `uninstaller`), explained in `texts`' language; the switches themselves are as typed.
+std::string helpText(const std::string& productName, bool uninstaller,
+                     const UiTexts& texts = UiTexts());
 
 // Reads the switches, once per run; later "/URL:" and "/LOG" tokens win, unknown tokens are
 // collected.

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "net/file_downloader.h"
-#include "net/download_status.h"
+#include "app/status_texts.h"
 #include "system/handles_win.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
@@ -32,9 +32,9 @@ class StatusReporter {
 
     bool operator()(const FileDownloader::ProgressInfo& info) {
         if (window_.closeRequested()) return false;  // closing the window cancels the download
-        window_.setStatusText(toWide(
-            downloadStatusLine(prefix_, info.downloadedBytes, info.bytesPerSecond, info.percent) +
-            (suffix_ ? suffix_() : std::string())));
+        window_.setStatusText(toWide(downloadStatusLine(uiTexts(), prefix_, info.downloadedBytes,
+                                                        info.bytesPerSecond, info.percent) +
+                                     (suffix_ ? suffix_() : std::string())));
         if (info.percent < 0) {
             if (info.downloadedBytes != lastByteCount_) {
                 lastByteCount_ = info.downloadedBytes;
@@ -78,10 +78,14 @@ FileDownloader::FetchResult downloadFileWithProgress(
 
         std::atomic<bool> done{false};
         UniqueKernelHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        // Shown in the run's language, logged in English.
         const auto showRetry = [&window](const FileDownloader::RetryNotice& notice) {
-            window.setStatusText(toWide(retryStatusLine(notice.cause, notice.status,
-                                                        notice.waitMs, notice.nextTry,
-                                                        notice.tries)));
+            const auto line = [&notice](const UiTexts& texts) {
+                return retryStatusLine(texts, notice.cause, notice.status, notice.waitMs,
+                                       notice.nextTry, notice.tries);
+            };
+            logLine(line(UiTexts()));
+            window.setStatusText(toWide(line(uiTexts())));
         };
         std::thread worker([&]() noexcept {
             try {
@@ -119,9 +123,9 @@ FileDownloader::FetchResult downloadFileWithProgress(
                     std::to_string(result.bytesReceived) + " bytes received, " +
                     std::to_string(result.restarts) + " restarts");
         } else {
-            const std::string cause = failureCause(result);
-            window.setStatusText(wideText(Text::progress_download_failed, cause));
-            logLine("Download failed: " + cause);
+            window.setStatusText(
+                wideText(Text::progress_download_failed, failureCause(result, uiTexts())));
+            logLine("Download failed: " + failureCause(result, UiTexts()));
         }
         // The final line is held for the eye; nobody looks in a /VERYSILENT run.
         if (look.silent)
@@ -136,8 +140,9 @@ FileDownloader::FetchResult downloadFileWithProgress(
     }
 }
 
-std::string failureCause(const FileDownloader::FetchResult& result) {
-    return downloadFailureMessage(result.failure, result.status, result.host, result.tries);
+std::string failureCause(const FileDownloader::FetchResult& result, const UiTexts& texts) {
+    return downloadFailureMessage(texts, result.failure, result.status, result.host,
+                                  result.tries);
 }
 
 }  // namespace tessaryn

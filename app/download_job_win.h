@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ui_text.h"
 #include "net/file_downloader.h"
 
 namespace tessaryn {
@@ -35,6 +36,6 @@ FileDownloader::FetchResult downloadFileWithProgress(
     const FileDownloader::Arrival* arrival = nullptr) noexcept;
 
 // The cause of a failed download in words (downloadFailureMessage of its result).
-std::string failureCause(const FileDownloader::FetchResult& result);
+std::string failureCause(const FileDownloader::FetchResult& result, const UiTexts& texts);
 
 }  // namespace tessaryn

@@ -227,8 +227,9 @@ std::optional<int> downloadAndCheckPackage(const CommandLineOptions& options,
     const bool checked = fetched.outcome == FetchOutcome::Checked;
     if (early && (!checked || !fetched.followed)) early->stop();
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        return endWithDownloadFailure(fetched.download.failure, failureCause(fetched.download),
-                                      silent, release.support());
+        return endWithDownloadFailure(fetched.download.failure,
+                                      failureCause(fetched.download, uiTexts()), silent,
+                                      release.support());
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
     if (!checked) return endRun({Outcome::InvalidSignature, {}}, silent);

@@ -9,88 +9,77 @@ using I = BoxIcon;
 using T = Text;
 
 // A new outcome is one row, its title and text ids of resources/strings/en.txt (a line in each
-// language's file there); a new exit code is a row with its /? lines (and a README line).
+// language's file there); a new exit code is a row with its /? lines (ids too, and a README
+// line).
 const std::vector<OutcomeRow> kTable = {
-    {Outcome::Finished, 0, {}, "finished", T::None, T::None, I::None, false, "finished",
-     "removed, or nothing to remove"},
+    {Outcome::Finished, 0, {}, "finished", T::None, T::None, I::None, false, T::help_code_finished,
+     T::help_code_removed},
     {Outcome::UninstallCompleted, 0, {}, "uninstall completed", T::outcome_uninstall_title,
-     T::outcome_uninstall_completed, I::Information, false, nullptr, nullptr},
+     T::outcome_uninstall_completed, I::Information, false, T::None, T::None},
     {Outcome::NothingToRemove, 0, {}, "nothing to remove", T::outcome_uninstall_title,
-     T::outcome_nothing_to_remove, I::Information, false, nullptr, nullptr},
+     T::outcome_nothing_to_remove, I::Information, false, T::None, T::None},
     {Outcome::Declined, 1, {}, "declined", T::None, T::None, I::None, false,
-     "the license was not accepted", "the question was not answered with Yes", "cancelledByUser"},
+     T::help_code_declined, T::help_code_not_confirmed, "cancelledByUser"},
     {Outcome::HostEnded, 2, {}, "ended by the web host", T::None, T::None, I::None, false,
-     "the web host asked the setup to end before it had finished",
-     "the web host asked the uninstaller to end", "custom"},
+     T::help_code_host_ended, T::help_code_host_ended_uninstall, "custom"},
     {Outcome::OlderVersion, 3, {}, "older than installed", T::outcome_older_title,
-     T::outcome_detail, I::Error, false, "older than the installed version (see /ALLOWDOWNGRADE)",
-     nullptr, "downgrade"},
+     T::outcome_detail, I::Error, false, T::help_code_older, T::None, "downgrade"},
     {Outcome::BelowFloor, 3, {}, "below the release floor", T::outcome_older_title,
-     T::outcome_below_floor, I::Error, false, nullptr, nullptr},
+     T::outcome_below_floor, I::Error, false, T::None, T::None},
     {Outcome::Expired, 4, {}, "settings expired", T::outcome_expired_title, T::outcome_expired,
-     I::Error, true, "the setup files have expired and the web host has no newer ones", nullptr,
-     "contactSupport"},
+     I::Error, true, T::help_code_expired, T::None, "contactSupport"},
     // The old version stays installed as it was: a retry once the program is closed succeeds.
     {Outcome::FilesInUse, 5, E::InstallFailed, "files in use", T::outcome_files_in_use_title,
-     T::outcome_detail, I::Error, false,
-     "the product's files are in use: the upgrade was refused, the old version kept", nullptr,
-     "packageInUse"},
+     T::outcome_detail, I::Error, false, T::help_code_files_in_use, T::None, "packageInUse"},
     {Outcome::NoNetwork, 6, E::DownloadFailed, "no network", T::outcome_error_title,
-     T::outcome_detail, I::Error, false,
-     "no network: the web host could not be reached after all tries", nullptr, "noNetwork"},
+     T::outcome_detail, I::Error, false, T::help_code_no_network, T::None, "noNetwork"},
     {Outcome::InvalidSignature, 7, E::SignatureInvalid, "invalid signature",
-     T::outcome_signature_title, T::outcome_redownload, I::Error, false,
-     "invalid data or signature", "the setup information beside the uninstaller is damaged",
-     "contactSupport"},
+     T::outcome_signature_title, T::outcome_redownload, I::Error, false, T::help_code_invalid,
+     T::help_code_damaged, "contactSupport"},
     {Outcome::SettingsMalformed, 7, E::SignatureInvalid, "settings malformed",
-     T::outcome_malformed_title, T::outcome_malformed, I::Error, true, nullptr, nullptr},
+     T::outcome_malformed_title, T::outcome_malformed, I::Error, true, T::None, T::None},
     {Outcome::OtherProduct, 7, E::SignatureInvalid, "settings of another product",
-     T::outcome_wrong_info_title, T::outcome_other_product, I::Error, true, nullptr, nullptr},
+     T::outcome_wrong_info_title, T::outcome_other_product, I::Error, true, T::None, T::None},
     // /VERSION asked for one release and the host named another: installing it would not be
     // what the administrator asked for.
     {Outcome::WrongVersion, 7, E::SignatureInvalid, "not the version asked for",
-     T::outcome_wrong_version_title, T::outcome_detail, I::Error, true, nullptr, nullptr},
+     T::outcome_wrong_version_title, T::outcome_detail, I::Error, true, T::None, T::None},
     {Outcome::PackageMismatch, 7, E::SignatureInvalid, "package of another release",
-     T::outcome_mismatch_title, T::outcome_mismatch, I::Error, true, nullptr, nullptr},
+     T::outcome_mismatch_title, T::outcome_mismatch, I::Error, true, T::None, T::None},
     // Two copies would fight over shortcuts and updates: neither is changed until one is chosen.
     {Outcome::BothScopesInstalled, 8, {}, "both scopes installed", T::outcome_two_installs_title,
-     T::outcome_two_installs, I::Error, false,
-     "installed for the user and for the machine; /CURRENTUSER or /ALLUSERS picks one",
-     "installed for the user and for the machine; /CURRENTUSER or /ALLUSERS picks one",
-     "custom"},
+     T::outcome_two_installs, I::Error, false, T::help_code_both_scopes,
+     T::help_code_both_scopes, "custom"},
     {Outcome::NeedsAdministrator, 9, {}, "needs an administrator", T::outcome_admin_title,
-     T::outcome_admin, I::Error, false,
-     "needs an administrator and elevation was refused or is not possible",
-     "needs an administrator and elevation was refused or is not possible", "blockedByPolicy"},
+     T::outcome_admin, I::Error, false, T::help_code_admin, T::help_code_admin,
+     "blockedByPolicy"},
     // Before anything else: a typo must not leave a run waiting for a question nobody sees.
     {Outcome::UnknownSwitch, 87, {}, "unknown switch", T::outcome_setup_title,
-     T::outcome_unknown_switch, I::Error, false, "a switch the setup does not know",
-     "a switch the uninstaller does not know", "invalidParameter"},
+     T::outcome_unknown_switch, I::Error, false, T::help_code_unknown_switch,
+     T::help_code_unknown_switch_uninstall, "invalidParameter"},
     {Outcome::DiskFull, 112, E::InstallFailed, "not enough disk space",
-     T::outcome_disk_full_title, T::outcome_detail, I::Error, false, "not enough disk space",
-     nullptr, "diskFull"},
+     T::outcome_disk_full_title, T::outcome_detail, I::Error, false, T::help_code_disk_full,
+     T::None, "diskFull"},
     // Nothing is read or written yet, so no event: the other run reports its own.
     {Outcome::InstallInProgress, 1618, {}, "another setup is running", T::outcome_setup_title,
-     T::outcome_in_progress, I::Information, false,
-     "another setup or uninstaller of the product is running",
-     "another setup or uninstaller of the product is running", "installInProgress"},
+     T::outcome_in_progress, I::Information, false, T::help_code_in_progress,
+     T::help_code_in_progress, "installInProgress"},
     // The uninstaller's own copy: no event, as the record it came with is gone by now.
     {Outcome::UninstallerForeign, -1, {}, "uninstaller settings of another product",
-     T::outcome_wrong_info_title, T::outcome_uninstaller_foreign, I::Error, false, nullptr,
-     "the setup information beside the uninstaller is missing or of another product"},
+     T::outcome_wrong_info_title, T::outcome_uninstaller_foreign, I::Error, false, T::None,
+     T::help_code_foreign},
     {Outcome::UninstallerInfoMissing, -1, {}, "uninstaller settings missing",
-     T::outcome_error_title, T::outcome_uninstaller_info_missing, I::Error, false, nullptr,
-     nullptr},
+     T::outcome_error_title, T::outcome_uninstaller_info_missing, I::Error, false, T::None,
+     T::None},
     // The record stays, and so do the files and the uninstaller: a second try can finish.
     {Outcome::UninstallIncomplete, -1, {}, "uninstall record not removed", T::outcome_error_title,
-     T::outcome_uninstall_incomplete, I::Error, false, nullptr, nullptr},
+     T::outcome_uninstall_incomplete, I::Error, false, T::None, T::None},
     {Outcome::DownloadFailed, -1, E::DownloadFailed, "download failed", T::outcome_error_title,
-     T::outcome_detail, I::Error, false, "any other failure of a download or the installation",
-     nullptr},
+     T::outcome_detail, I::Error, false, T::help_code_other, T::None},
     {Outcome::InstallFailed, -1, E::InstallFailed, "installation failed", T::outcome_error_title,
-     T::outcome_detail, I::Error, false, nullptr, nullptr},
+     T::outcome_detail, I::Error, false, T::None, T::None},
     {Outcome::Unexpected, -1, {}, "unexpected error", T::outcome_error_title, T::outcome_detail,
-     I::Error, false, nullptr, nullptr},
+     I::Error, false, T::None, T::None},
 };
 
 }  // namespace
@@ -135,11 +124,11 @@ Outcome downloadOutcome(DownloadFailure failure) {
     }
 }
 
-std::string exitCodeHelp(bool uninstaller) {
+std::string exitCodeHelp(bool uninstaller, const UiTexts& texts) {
     std::string lines;
     for (const OutcomeRow& row : kTable) {
-        const char* help = uninstaller ? row.uninstallerHelp : row.setupHelp;
-        if (help) lines += std::to_string(row.exitCode) + "\t" + help + "\n";
+        const Text help = uninstaller ? row.uninstallerHelp : row.setupHelp;
+        if (help != Text::None) lines += std::to_string(row.exitCode) + "\t" + texts(help) + "\n";
     }
     return lines;
 }

@@ -56,9 +56,9 @@ struct OutcomeRow {
     Text text;
     BoxIcon icon;
     bool supportHint;  // the settings' "help" (else "www") is named, when there is one
-    // The line for this code in /? (the first row of a code carries it), nullptr for none.
-    const char* setupHelp;
-    const char* uninstallerHelp;
+    // The line for this code in /? (the first row of a code carries it), Text::None for none.
+    Text setupHelp;
+    Text uninstallerHelp;
     // What a deployment tool does on this code: winget's ReturnResponse, on the first row of a
     // code; nullptr: not listed in a manifest (the tool's default for a failure).
     const char* wingetResponse = nullptr;
@@ -93,7 +93,7 @@ EndPlan planEnd(const RunEnd& end, bool silent, const std::string& support,
 // network a deployment tool waits for; any other failure is the rest.
 Outcome downloadOutcome(DownloadFailure failure);
 
-// The "Exit codes:" lines of /?, one per code, in the table's order.
-std::string exitCodeHelp(bool uninstaller);
+// The "Exit codes:" lines of /?, one per code, in the table's order (English unless given).
+std::string exitCodeHelp(bool uninstaller, const UiTexts& texts = UiTexts());
 
 }  // namespace tessaryn

@@ -1,7 +1,7 @@
 #include "app/run_outcome_win.h"
 
+#include "app/status_texts.h"
 #include "app/web_origin.h"
-#include "net/download_status.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
 #include "telemetry/events_win.h"
@@ -22,8 +22,8 @@ int endRun(const RunEnd& end, bool silent, const std::string& support, HWND owne
 
 int endWithDownloadFailure(DownloadFailure failure, const std::string& cause, bool silent,
                            const std::string& support) {
-    return endRun({downloadOutcome(failure),
-                   downloadFailureText(support.empty() ? webHostName() : support, cause)},
+    const std::string& contact = support.empty() ? webHostName() : support;
+    return endRun({downloadOutcome(failure), downloadFailureText(uiTexts(), contact, cause)},
                   silent);
 }
 

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "app/language_win.h"
+#include "app/ui_text_win.h"
 #include "app/command_line.h"
 #include "app/install_road_win.h"
 #include "app/product_name.h"
@@ -61,16 +62,19 @@ void printToConsole(const std::string& text) {
     WriteConsoleW(console.get(), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
-// "/?": the text on the console, and in a box unless the run is silent; nothing else happens.
-int showHelp(bool quiet) {
+// "/?": the text on the console, and in a box unless the run is silent, in the run's language;
+// nothing else happens.
+int showHelp(bool quiet, const std::string& langSwitch) {
     using namespace tessaryn;
+    useRunLanguage(langSwitch);
     const bool uninstaller = isUninstallerBaseName(getModuleBaseName());
-    const std::string text = helpText(kBuiltInProductName, uninstaller);
+    const std::string text = helpText(kBuiltInProductName, uninstaller, uiTexts());
     printToConsole(text);
     if (!quiet) {
-        const std::wstring title =
-            toWide(std::string(kBuiltInProductName) + (uninstaller ? " Uninstall" : " Setup"));
-        MessageBoxW(nullptr, toWide(text).c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
+        const std::wstring title = wideText(
+            uninstaller ? Text::help_uninstall_title : Text::help_setup_title, kBuiltInProductName);
+        MessageBoxW(nullptr, toWide(text).c_str(), title.c_str(),
+                    boxStyle(MB_OK | MB_ICONINFORMATION));
     }
     return outcomeRow(Outcome::Finished).exitCode;
 }
@@ -165,7 +169,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     const bool quiet = tessaryn::asksNothing(options);
     std::string unwritableLog;
     try {
-        if (options.showHelp) tessaryn::endProcess(showHelp(quiet));
+        if (options.showHelp) tessaryn::endProcess(showHelp(quiet, options.language));
         if (options.log) {
             if (tessaryn::openRunLog(options.logFile, tessaryn::kBuiltInProductName)) {
                 logStart(whole, options.unknown);

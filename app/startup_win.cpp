@@ -160,8 +160,8 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLin
 // A fetched settings file that may be read, else the exit code (an invalid or oversized one).
 std::optional<int> refuseUnchecked(const Fetched& fetched, bool silent) {
     if (fetched.outcome == FetchOutcome::DownloadFailed)
-        return endWithDownloadFailure(fetched.download.failure, failureCause(fetched.download),
-                                      silent, {});
+        return endWithDownloadFailure(fetched.download.failure,
+                                      failureCause(fetched.download, uiTexts()), silent, {});
     if (fetched.outcome == FetchOutcome::Checked && fetched.file.size() <= kLargestSettingsFile)
         return std::nullopt;
     return endRun({Outcome::InvalidSignature, {}}, silent);
@@ -200,8 +200,9 @@ std::optional<int> weighHostRelease(RunContext& context, FetchRequest& request,
         "the release beside the setup used",
         "the release beside the setup is below the floor " TESSARYN_RELEASE_FLOOR,
     };
-    logLine("Beside the setup: release " + beside.version + "; web host: " +
-            (answered ? "release " + named.version : failureCause(host.download)) + " - " +
+    const std::string hostSide =
+        answered ? "release " + named.version : failureCause(host.download, UiTexts());
+    logLine("Beside the setup: release " + beside.version + "; web host: " + hostSide + " - " +
             kWhy[static_cast<int>(choice)]);
     if (choice == ReleaseChoice::BelowFloor)
         return endRun({Outcome::BelowFloor, {}}, request.noPrompt);

@@ -67,6 +67,10 @@ std::string UiTexts::fill(Text id, const std::string& detail) const {
     return fillPlaceholders((*this)(id), detail);
 }
 
+std::string UiTexts::fillIn(Text id, const std::vector<std::string>& values) const {
+    return fillNumbered((*this)(id), values);
+}
+
 const char* englishText(Text id) {
     const auto index = static_cast<size_t>(id);
     return index < static_cast<size_t>(kTextCount) ? kEnglishTexts[index] : "";
@@ -78,6 +82,22 @@ std::string fillPlaceholders(std::string_view text, const std::string& detail) {
         if (text[i] == '{' && i + 1 < text.size() && text[i + 1] == '}') {
             result += detail;
             ++i;
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
+std::string fillNumbered(std::string_view text, const std::vector<std::string>& values) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool numbered = text[i] == '{' && i + 2 < text.size() && text[i + 1] >= '1' &&
+                              text[i + 1] <= '9' && text[i + 2] == '}';
+        const size_t index = numbered ? static_cast<size_t>(text[i + 1] - '1') : 0;
+        if (numbered && index < values.size()) {
+            result += values[index];
+            i += 2;
         } else {
             result += text[i];
         }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ui_text_ids.h"
 
@@ -24,6 +25,9 @@ class UiTexts {
     std::string operator()(Text id) const;
     // The text with every "{}" replaced by `detail`.
     std::string fill(Text id, const std::string& detail) const;
+    // The text with "{1}", "{2}", ... replaced by values[0], values[1], ...: a language may put
+    // them in another order than English.
+    std::string fillIn(Text id, const std::vector<std::string>& values) const;
 
   private:
     std::string tag_ = "en";
@@ -34,6 +38,8 @@ class UiTexts {
 const char* englishText(Text id);
 // Every "{}" of `text` becomes `detail` (one detail may be named twice).
 std::string fillPlaceholders(std::string_view text, const std::string& detail);
+// Every "{N}" of `text` (N from 1 to 9) becomes values[N - 1]; one without a value stays as it is.
+std::string fillNumbered(std::string_view text, const std::vector<std::string>& values);
 
 // The texts of one of kLanguageTags (exactly as spelt there); none for another tag or when the
 // blob does not decode.

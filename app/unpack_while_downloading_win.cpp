@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/status_texts.h"
 #include "package/bundle.h"
 #include "package/bundle_stream.h"
 #include "package/signature_check.h"
@@ -19,13 +20,6 @@ namespace {
 // The longest the unpacking waits for the next bytes: past it, the package is unpacked whole
 // once it has arrived (the download has its own limits and retries).
 constexpr auto kLongestWait = std::chrono::minutes(2);
-
-// 3066 -> "3,066".
-std::string grouped(size_t value) {
-    std::string digits = std::to_string(value);
-    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-    return digits;
-}
 
 }  // namespace
 
@@ -159,9 +153,7 @@ UnpackResult UnpackWhileDownloading::finish(ProgressWindow& window) {
 }
 
 std::string UnpackWhileDownloading::fileCount() const {
-    const size_t handed = handed_;
-    const size_t listed = listed_;
-    return grouped(handed) + (listed ? " of " + grouped(listed) : "") + " files";
+    return fileCountText(uiTexts(), handed_, listed_);
 }
 
 std::string UnpackWhileDownloading::statusSuffix() const {

@@ -7,7 +7,7 @@
 
 #include "app/installed_files_win.h"
 #include "app/range_assembly.h"
-#include "net/download_status.h"
+#include "app/status_texts.h"
 #include "net/range_fetch_win.h"
 #include "package/entry_name.h"
 #include "package/lzma_entry.h"
@@ -239,8 +239,8 @@ UnpackResult updateIntoStaging(const UpdateRequest& request, ProgressWindow& win
             " files kept from the installed version (" + std::to_string(kept.hashedBytes) +
             " bytes hashed in " + std::to_string(kept.hashMs) + " ms)");
     const Wanted wanted = wantedEntries(index, keep);
-    window.setStatusText(toWide(
-        updateStatusLine(wanted.files.size(), index.files.size(), wanted.bytes, kept.kept)));
+    window.setStatusText(toWide(updateStatusLine(uiTexts(), wanted.files.size(),
+                                                 index.files.size(), wanted.bytes, kept.kept)));
     if (wanted.files.empty()) {
         logLine("Update: 0 files fetched, 0 bytes in 0 requests");
         return UnpackResult::done();

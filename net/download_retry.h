@@ -1,7 +1,7 @@
 #pragma once
 // The rules of a download that survives a bad network, apart from the transfer itself: which
 // answers are worth another try, how long to wait before it, whether a partial answer continues
-// the bytes already kept, and the words for each way it can fail.
+// the bytes already kept. The words for each way it can fail belong to the driver above.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -87,13 +87,5 @@ bool continuesAt(std::string_view contentRange, uint64_t offset, uint64_t total)
 // The validator that a resumed request sends in If-Range: a strong ETag, else Last-Modified;
 // empty when the first answer gave neither (then a cut transfer starts over).
 std::string resumeValidator(const std::string& etag, const std::string& lastModified);
-
-// The status line while waiting: "Connection lost. Retrying in 4 s (try 2 of 5)...".
-std::string retryStatusLine(DownloadFailure cause, long status, uint32_t waitMs, int nextTry,
-                            int tries);
-
-// The message of a failed download, naming the host (or the proxy for a sign-in).
-std::string downloadFailureMessage(DownloadFailure cause, long status, const std::string& host,
-                                   int tries);
 
 }  // namespace tessaryn

@@ -21,7 +21,6 @@ UniqueFile createTarget(const std::wstring& path, bool keep) {
 void waitBeforeTry(const Step& last, int tryNo, size_t source, const RetrySchedule& schedule,
                    const FileDownloader::RetryCallback& onRetry, const std::atomic<bool>& cancel) {
     const uint32_t wait = retryWaitMs(schedule, tryNo, last.retryAfter);
-    logLine(retryStatusLine(last.cause, last.status, wait, tryNo, schedule.triesPerSource));
     if (onRetry) onRetry({last.cause, last.status, wait, tryNo, schedule.triesPerSource, source});
     const DWORD waitStart = GetTickCount();
     while (!cancel && GetTickCount() - waitStart < wait) Sleep(20);

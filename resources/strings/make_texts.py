@@ -15,7 +15,7 @@ import re
 import sys
 
 ID = re.compile(r"^[a-z][a-z0-9_]*$")
-PLACEHOLDER = re.compile(r"\{\}")
+PLACEHOLDER = re.compile(r"\{[1-9]?\}")
 ACCENTS = dict(zip("AaCcEeIiNnOoSsUuYyZz", "ÅåÇçÉéÎîÑñÖöŠšÛûÝýŽž"))
 
 
@@ -32,7 +32,7 @@ def read_language(path):
         if key in seen:
             problems.append(f"{path.name}:{number}: {key} given twice")
         seen.add(key)
-        entries.append((key, text.replace("\\n", "\n")))
+        entries.append((key, text.replace("\\n", "\n").replace("\\t", "\t")))
     return entries, problems
 
 
@@ -59,7 +59,8 @@ def check(folder):
             if key not in ids:
                 problems.append(f"{path.name}: {key} is no id of en.txt")
                 continue
-            if PLACEHOLDER.findall(text) != PLACEHOLDER.findall(ids[key]):
+            # Numbered ones may come in another order; "{}" is one detail, as often as English.
+            if sorted(PLACEHOLDER.findall(text)) != sorted(PLACEHOLDER.findall(ids[key])):
                 problems.append(f"{path.name}: {key} has other placeholders than English")
             if len(accelerators(text)) != len(accelerators(ids[key])):
                 problems.append(f"{path.name}: {key} has another number of accelerators")

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "app/command_line.h"
 
 namespace tessaryn {
@@ -173,6 +175,54 @@ TEST(HelpText, ListsEverySwitchAndExitCode) {
     // No effect on an uninstall.
     for (const char* part : {"/UPDATER", "/VERSION", "/NOLAUNCH", "/NOICONS"})
         EXPECT_EQ(uninstaller.find(part), std::string::npos) << part;
+}
+
+// The explanations in the run's language; the switches, the log name and the codes as typed.
+TEST(HelpText, ExplainsInTheRunsLanguage) {
+    const struct {
+        const char* tag;
+        bool uninstaller;
+        std::vector<const char*> parts;
+    } rows[] = {
+        {"de", false,
+         {"Tessaryn Setup\n\nSetup [/VERYSILENT | /SILENT]",
+          "/NOICONS\tKeine Verknüpfungen anlegen.\n",
+          "\t\t\"Tessaryn Setup Log <date> #NNN.txt\".\n", "\n\nExitcodes:\n0\tabgeschlossen\n",
+          "\n87\tein Schalter, den das Setup nicht kennt\n", "\n1618\t", "\n-1\t"}},
+        {"de", true,
+         {"Tessaryn Deinstallation\n\nunins000.exe ",
+          "/VERYSILENT\tOhne Fenster und ohne Fragen entfernen.\n",
+          "/URL:host\tDas Nutzungsereignis an einen anderen Webhost senden.\n",
+          "\n0\tentfernt, oder nichts zu entfernen\n"}},
+        {"ja", false,
+         {"Tessaryn セットアップ\n", "/ALLUSERS\tコンピューターのすべてのユーザー", "\n112\t"}},
+    };
+    for (const auto& row : rows) {
+        const std::string text = helpText("Tessaryn", row.uninstaller, *languageTexts(row.tag));
+        for (const char* part : row.parts)
+            EXPECT_NE(text.find(part), std::string::npos) << row.tag << ": " << part;
+        EXPECT_EQ(text.find("Install without"), std::string::npos) << row.tag;
+        EXPECT_EQ(text.find("Exit codes"), std::string::npos) << row.tag;
+    }
+    // Every language lists the same switches and codes, in English's order.
+    const auto columns = [](const std::string& text) {
+        std::string firsts;
+        for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+            const auto first = static_cast<unsigned char>(text[at]);
+            if (first == '/' || first == '-' || std::isdigit(first))
+                firsts += text.substr(at, text.find('\t', at) - at) + " ";
+            if (text.find('\n', at) == std::string::npos) break;
+        }
+        return firsts;
+    };
+    for (bool uninstaller : {false, true}) {
+        const std::string english = columns(helpText("Tessaryn", uninstaller));
+        for (int language = 1; language < kLanguageCount; ++language)
+            EXPECT_EQ(columns(helpText("Tessaryn", uninstaller,
+                                       *languageTexts(kLanguageTags[language]))),
+                      english)
+                << kLanguageTags[language] << (uninstaller ? " uninstaller" : "");
+    }
 }
 
 }  // namespace

@@ -170,7 +170,7 @@ TEST(RunOutcome, HelpListsEachCodeOnce) {
               "-1\tany other failure of a download or the installation\n");
     std::set<int> listed;
     for (const OutcomeRow& row : outcomeTable())
-        if (row.setupHelp) {
+        if (row.setupHelp != Text::None) {
             EXPECT_TRUE(listed.insert(row.exitCode).second) << row.exitCode;
         }
     EXPECT_EQ(listed, tableCodes());

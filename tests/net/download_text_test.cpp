@@ -1,8 +1,7 @@
-// The rules of a download that is tried again, and the texts the download job shows.
+// The rules of a download that is tried again.
 #include <gtest/gtest.h>
 
 #include "net/download_retry.h"
-#include "net/download_status.h"
 
 namespace tessaryn {
 namespace {
@@ -149,69 +148,6 @@ TEST(DownloadBounds, ATryHasItsTimeAndTheRunItsOwn) {
     const DownloadDeadlines huge(schedule, UINT64_MAX / 1000 * 600);
     fakeNowMs = UINT64_MAX - 1;
     EXPECT_EQ(huge.overdue(), DownloadFailure::None);
-}
-
-TEST(RetryRules, EachCauseHasItsOwnWords) {
-    struct {
-        DownloadFailure cause;
-        long status;
-        uint32_t waitMs;
-        const char* line;
-    } waiting[] = {
-        {DownloadFailure::Cut, 0, 4000, "Connection lost. Retrying in 4 s (try 2 of 5)..."},
-        {DownloadFailure::HttpStatus, 503, 1500,
-         "The server is busy (HTTP 503). Retrying in 2 s (try 2 of 5)..."},
-        {DownloadFailure::NoConnection, 0, 0,
-         "No connection to the server. Retrying in 0 s (try 2 of 5)..."},
-        {DownloadFailure::NameNotFound, 0, 1,
-         "The server name was not found. Retrying in 1 s (try 2 of 5)..."},
-        {DownloadFailure::Certificate, 0, 1001, "Connection lost. Retrying in 2 s (try 2 of 5)..."},
-    };
-    for (const auto& row : waiting)
-        EXPECT_EQ(retryStatusLine(row.cause, row.status, row.waitMs, 2, 5), row.line);
-    EXPECT_EQ(retryStatusLine(DownloadFailure::Cut, 0, 1000, 5, 7),
-              "Connection lost. Retrying in 1 s (try 5 of 7)...");
-
-    struct {
-        DownloadFailure cause;
-        int tries;
-        const char* message;
-    } failed[] = {
-        {DownloadFailure::NoConnection, 5,
-         "Could not connect to h.example. Please check your Internet connection."},
-        {DownloadFailure::NameNotFound, 5, "The server name h.example could not be found."},
-        {DownloadFailure::Certificate, 5, "The security certificate of h.example was refused."},
-        {DownloadFailure::HttpStatus, 1, "The server h.example answered with HTTP status 404."},
-        {DownloadFailure::ProxySignIn, 1, "The proxy server h.example requires a sign-in."},
-        {DownloadFailure::Cut, 1, "The connection to h.example was lost 1 time."},
-        {DownloadFailure::Cut, 2, "The connection to h.example was lost 2 times."},
-        {DownloadFailure::Disk, 5, "The download could not be written to the disk."},
-        {DownloadFailure::TimedOut, 5, "The download from h.example took too long."},
-        {DownloadFailure::Cancelled, 5, "The download was cancelled."},
-        {DownloadFailure::WrongFile, 5, "Download failed."},
-        {DownloadFailure::None, 5, "Download failed."},
-    };
-    for (const auto& row : failed)
-        EXPECT_EQ(downloadFailureMessage(row.cause, 404, "h.example", row.tries), row.message);
-}
-
-TEST(DownloadStatusLine, ShowsPercentOrKilobytesWithTheRate) {
-    EXPECT_EQ(downloadStatusLine("Downloading setup files... ", 1000, 524288, 45),
-              "Downloading setup files... 45% - 512 KB/s");
-    EXPECT_EQ(downloadStatusLine("Initializing setup... ", 5000, 1023, 0),
-              "Initializing setup... 0% - 0 KB/s");
-    EXPECT_EQ(downloadStatusLine("Downloading setup files... ", 1536 * 1024 + 1023, 2047, -1),
-              "Downloading setup files... 1536 KB - 1 KB/s");
-    EXPECT_EQ(downloadStatusLine("P ", 0, 0, -1), "P 0 KB - 0 KB/s");
-    EXPECT_EQ(downloadStatusLine("", 1ull << 40, 1ull << 40, 100), "100% - 1073741824 KB/s");
-}
-
-TEST(DownloadFailureText, NamesTheWebHost) {
-    EXPECT_EQ(downloadFailureText("downloads.example"),
-              "Download failed!\nPlease try later, or visit downloads.example to contact support.");
-    EXPECT_EQ(downloadFailureText("d.example", "The server d.example answered with HTTP status 4."),
-              "Download failed!\nThe server d.example answered with HTTP status 4.\n"
-              "Please try later, or visit d.example to contact support.");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Which ranges an update asks for: the merge at the gap's edge, the request limits, the header.
 #include <gtest/gtest.h>
 
-#include "net/download_status.h"
 #include "net/range_plan.h"
 
 namespace tessaryn {
@@ -39,14 +38,6 @@ TEST(RangePlan, PiecesMergeUpToTheGapAndRequestsStayWithinTheirLimits) {
         EXPECT_EQ(flat(planRanges(row.pieces, row.limits)), row.requests) << row.name;
     EXPECT_TRUE(planRanges({}, {}).empty());
     EXPECT_EQ(spanBytes({{0, 9}, {20, 20}}), 11u);
-}
-
-TEST(UpdateStatus, SaysWhatIsFetchedAndKept) {
-    EXPECT_EQ(updateStatusLine(3, 172, 1258291, 169),
-              "Updating: 3 of 172 files to download (1.2 MB), 169 kept");
-    EXPECT_EQ(updateStatusLine(1, 2, 52428, 1), "Updating: 1 of 2 files to download (52 KB), 1 kept");
-    EXPECT_EQ(updateStatusLine(1, 2, 52429, 1), "Updating: 1 of 2 files to download (0.1 MB), 1 kept");
-    EXPECT_EQ(updateStatusLine(0, 5, 0, 5), "Updating: 0 of 5 files to download (0 KB), 5 kept");
 }
 
 }  // namespace

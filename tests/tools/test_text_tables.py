@@ -29,6 +29,12 @@ def test_every_shipped_language_passes():
     (None, lambda t: t + "eula_next = Weiter\n", "eula_next given twice"),
     (None, lambda t: t.replace("Möchten Sie {} deinstallieren?", "Möchten Sie deinstallieren?"),
      "uninstall_question has other placeholders than English"),
+    (None, lambda t: t.replace("{1} von {2} Dateien\n", "{1} von {1} Dateien\n"),
+     "progress_files_of has other placeholders than English"),
+    (None, lambda t: t.replace("Aktualisierung: {1} von {2}", "Aktualisierung: {1} von"),
+     "progress_updating has other placeholders than English"),
+    (None, lambda t: t.replace("= {1} % - {2} KB/s", "= {} % - {2} KB/s"),
+     "progress_percent has other placeholders than English"),
     (None, lambda t: t.replace("= Weiter", "= &Weiter"),
      "eula_next has another number of accelerators"),
     (lambda t: t.replace("= Next", "= &Next").replace("= Cancel", "= &Cancel"),
@@ -45,3 +51,15 @@ def test_each_fault_is_refused(tmp_path, english, german, problem):
     result = gate(folder)
     assert result.returncode == 1
     assert problem in result.stdout
+
+
+def test_numbered_placeholders_may_change_places(tmp_path):
+    folder = tmp_path / "strings"
+    shutil.copytree(STRINGS, folder)
+    german = folder / "de.txt"
+    text = german.read_text(encoding="utf-8")
+    assert "= {1} von {2} Dateien\n" in text
+    german.write_text(text.replace("= {1} von {2} Dateien\n", "= Dateien: {2}, davon {1}\n"),
+                      encoding="utf-8")
+    result = gate(folder)
+    assert result.returncode == 0, result.stdout

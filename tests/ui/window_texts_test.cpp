@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/status_texts.h"
 #include "app/ui_text.h"
 #include "system/unicode_win.h"
 #include "ui/eula_window_win.h"
@@ -138,7 +139,9 @@ TEST(WindowTexts, LicenseWindowFitsAndIsMirroredInEveryLanguage) {
             if (GetDlgCtrlID(control) == kEulaLicenseViewId) continue;  // scrolls
             const std::wstring text = textOf(control);
             if (text.empty()) continue;
-            if (tag == kPseudoTag) EXPECT_EQ(text[0], L'[') << toUtf8(text) << " is not a table text";
+            if (tag == kPseudoTag) {
+                EXPECT_EQ(text[0], L'[') << toUtf8(text) << " is not a table text";
+            }
             for (int dpi : {96, 144, 192}) {
                 std::string needed;
                 EXPECT_TRUE(fits(control, text, dpi, needed))
@@ -150,32 +153,55 @@ TEST(WindowTexts, LicenseWindowFitsAndIsMirroredInEveryLanguage) {
     }
 }
 
+// Every line the status shows, with the download's figures in the language's own words: the
+// widest figures the setup writes there, each cause of a wait and of a failure.
+std::vector<std::string> progressLines(const UiTexts& texts) {
+    const auto step = [&texts](Text id) { return texts(id) + " "; };
+    const auto rate = [&texts, &step](Text id, int32_t percent) {
+        return downloadStatusLine(texts, step(id), 1536000, 8192000, percent);
+    };
+    const std::string files = fileCountText(texts, 1200, 3066);
+    std::vector<std::string> lines = {
+        texts(Text::progress_initializing),
+        rate(Text::progress_initializing_setup, 42),
+        texts(Text::progress_preparing),
+        rate(Text::progress_downloading, 42),
+        rate(Text::progress_downloading, -1),
+        rate(Text::progress_downloading_installing, 42) + ", " + files,
+        texts(Text::progress_verifying),
+        step(Text::progress_installing_files) + files,
+        texts(Text::progress_installing_application),
+        texts(Text::progress_removing_previous),
+        texts(Text::progress_initializing_product),
+        texts(Text::progress_complete),
+        updateStatusLine(texts, 1200, 3066, 123456789, 1866),
+        updateStatusLine(texts, 12, 3066, 52428, 3054),
+    };
+    for (DownloadFailure cause : {DownloadFailure::HttpStatus, DownloadFailure::NameNotFound,
+                                  DownloadFailure::NoConnection, DownloadFailure::Cut})
+        lines.push_back(retryStatusLine(texts, cause, 503, 60000, 4, 5));
+    for (DownloadFailure cause :
+         {DownloadFailure::NoConnection, DownloadFailure::NameNotFound,
+          DownloadFailure::Certificate, DownloadFailure::HttpStatus, DownloadFailure::ProxySignIn,
+          DownloadFailure::Cut, DownloadFailure::Disk, DownloadFailure::TimedOut,
+          DownloadFailure::Cancelled, DownloadFailure::WrongFile})
+        lines.push_back(texts.fill(Text::progress_download_failed,
+                                   downloadFailureMessage(texts, cause, 503, "127.0.0.1", 5)));
+    return lines;
+}
+
 // The status line shows each progress text, the download's figures after those that get them.
 TEST(WindowTexts, ProgressTextsFitAndTheBarFillsFromTheLanguagesStart) {
-    const struct {
-        Text id;
-        const char* figures;
-    } lines[] = {
-        {Text::progress_initializing, ""},
-        {Text::progress_initializing_setup, " 42% - 8000 KB/s"},
-        {Text::progress_preparing, ""},
-        {Text::progress_downloading, " 42% - 8000 KB/s"},
-        {Text::progress_downloading_installing, " 42% - 8000 KB/s, 1,200 of 3,066 files"},
-        {Text::progress_verifying, ""},
-        {Text::progress_installing_files, " 1,200 of 3,066 files"},
-        {Text::progress_installing_application, ""},
-        {Text::progress_removing_previous, ""},
-        {Text::progress_initializing_product, ""},
-        {Text::progress_complete, ""},
-    };
     for (const std::string& tag : everyLanguage()) {
         const UiTexts texts = textsOf(tag);
         ProgressWindow window(false, wide(texts, Text::progress_title),
                               wide(texts, Text::progress_initializing), texts.rightToLeft());
         expectMirroredAsTheLanguage(window.handle(), texts.rightToLeft(), tag);
-        if (tag == kPseudoTag) EXPECT_EQ(textOf(window.statusHandle())[0], L'[');
-        for (const auto& line : lines) {
-            const std::wstring text = wide(texts, line.id) + toWide(line.figures);
+        if (tag == kPseudoTag) {
+            EXPECT_EQ(textOf(window.statusHandle())[0], L'[');
+        }
+        for (const std::string& line : progressLines(texts)) {
+            const std::wstring text = toWide(line);
             for (int dpi : {96, 144, 192}) {
                 std::string needed;
                 EXPECT_TRUE(fits(window.statusHandle(), text, dpi, needed))
