@@ -46,6 +46,8 @@ def changed_entries(old, new):
     ("none", None, False, "ignores byte ranges"),
     ("multi", "flip", True, "do not match the index"),
     ("multi", "cut", True, "the body ends before its closing delimiter"),
+    # Its bytes held back past a try's time for them (about 21 s), within the stall limit.
+    ("multi", "slow", True, "past its time"),
     # The older release's bytes at the same offsets, as a mirror holding it would serve them.
     ("multi", "other", True, "do not match the index"),
 ])
@@ -64,6 +66,8 @@ def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path
         faults = [{"flip": wanted[0][3] + wanted[0][4] // 2}]
     elif fault == "cut":
         faults = [{"cut": 1000}]
+    elif fault == "slow":
+        faults = [{"pace": 2000}]  # one 64 KiB step: the whole answer after 33 s
     elif fault == "other":
         size = new.pak.stat().st_size
         faults = [{"body": (old.pak.read_bytes() + bytes(size))[:size]}]

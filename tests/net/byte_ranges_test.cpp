@@ -187,6 +187,22 @@ TEST(ByteRangesTest, HostileBodiesAreRefused) {
                                           kBoundary.size() + 4) + fileBytes(0, 9) + "\r\n" + kClose,
          ""},
         {"whitespace after the close", good + kClose + "\r\n\r\n \t", ""},
+        // Line breaks before the first part, blanks after a delimiter and whitespace after the
+        // close (its own line break counted): each at its bound, and one byte over it.
+        {"a lead-in at its bound", std::string(bound - 1, '\n') + good + kClose, ""},
+        {"a lead-in over its bound", std::string(bound, '\n') + good + kClose,
+         "too much before the first part"},
+        {"padding at its bound", "--" + kBoundary + std::string(bound - 1, ' ') + "\r\n" +
+                                     partHead(0, 9).substr(kBoundary.size() + 4) +
+                                     fileBytes(0, 9) + "\r\n" + kClose,
+         ""},
+        {"padding over its bound", "--" + kBoundary + std::string(bound, ' ') + "\r\n" +
+                                       partHead(0, 9).substr(kBoundary.size() + 4) +
+                                       fileBytes(0, 9) + "\r\n" + kClose,
+         "a malformed delimiter"},
+        {"an epilogue at its bound", good + kClose + std::string(bound - 3, ' '), ""},
+        {"an epilogue over its bound", good + kClose + std::string(bound - 2, ' '),
+         "too much after the closing delimiter"},
         {"text after the close", good + kClose + "<html>", "data after the closing delimiter"},
         {"a second close", good + kClose + kClose, "data after the closing delimiter"},
         {"no close", good, "the body ends before its closing delimiter"},

@@ -122,3 +122,22 @@ def test_a_package_of_chunked_items_is_signed_without_an_index(tmp_path, keys):
     assert "index" not in json.loads(dat.read_bytes()[:-64])
     shown = run("verify", dat, "--public", public, "--package", pak)
     assert shown.returncode == 0 and "index: none" in shown.stdout, shown.stderr
+
+
+def test_a_package_whose_item_does_not_decode_is_not_signed(tmp_path, keys):
+    secret, _ = keys
+    item = lzma.compress(b"main program", format=lzma.FORMAT_ALONE)
+    # The header (properties and size) stays, the coded bytes are zeros: one span, no file.
+    broken = item[:13] + bytes(len(item) - 13)
+    entry = cbor_head(5, 3) + cbor("n") + cbor("tessaryn.exe") + cbor("t") + cbor("f") + cbor("d")
+    payload = (cbor_head(5, 2) + cbor("version") + cbor("1.0") + cbor("files") + cbor_head(4, 1) +
+               entry + cbor(broken))
+    pak = tmp_path / "p.pak"
+    sign_package(payload, secret, pak)
+    settings = tmp_path / "s.json"
+    settings.write_text(json.dumps({"prod": "Tessaryn", "ver": "1.0"}))
+    dat = tmp_path / "s.dat"
+    result = run("sign", settings, "--key", secret, "--package", pak, "-o", dat)
+    assert result.returncode == 1 and "file tessaryn.exe does not decode" in result.stderr, \
+        result.stderr
+    assert not dat.exists()

@@ -5,6 +5,7 @@ import hashlib
 import json
 import lzma
 import os
+import re
 import stat
 import subprocess
 import sys
@@ -957,3 +958,11 @@ def test_winget_quotes_every_value_and_refuses_what_would_mislead(tmp_path, keys
     text = (out / "Corvalis.Tessaryn.locale.en-US.yaml").read_text("utf-8")
     assert "Publisher: " + json.dumps(values["publisher"]) + "\n" in text
     assert f'PackageVersion: "{values["ver"]}"\n' in text
+    # The installed product is found by its uninstall record's name, publisher and version; the
+    # codes a package manager is told of are the failures only, each once.
+    installer = (out / "Corvalis.Tessaryn.installer.yaml").read_text("utf-8")
+    entries = installer.split("AppsAndFeaturesEntries:\n", 1)[1].split("Installers:\n", 1)[0]
+    assert "    Publisher: " + json.dumps(values["publisher"]) + "\n" in entries, installer
+    codes = re.findall(r'InstallerReturnCode: (-?\d+)\n    ReturnResponse: "(\w+)"', installer)
+    assert ("1", "cancelledByUser") in codes and ("1618", "installInProgress") in codes, codes
+    assert "0" not in dict(codes) and len(dict(codes)) == len(codes), codes
