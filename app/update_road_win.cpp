@@ -98,6 +98,14 @@ std::vector<FilePiece> waitingPieces(const RangeAssembly& assembly) {
     return pieces;
 }
 
+// Where the last waiting entry ends: as far as the whole file is worth reading when a host
+// answers with it (pieces in package order).
+uint64_t waitingEnd(const std::vector<FilePiece>& pieces) {
+    uint64_t end = 0;
+    for (const FilePiece& piece : pieces) end = std::max(end, piece.offset + piece.length);
+    return end;
+}
+
 bool allChecked(const RangeAssembly& assembly) {
     return assembly.checkedCount() == assembly.count();
 }
@@ -109,7 +117,9 @@ struct FetchFigures {
 
 // Fetches every entry of the assembly: the first source first, and after a failure (an answer
 // refused, cut or short of any entry, an entry whose bytes fail their digest) the next one,
-// once. Empty when all have checked, else the reason to fetch the whole package.
+// once. A host that answers with the whole file gives the entries from it, read no further
+// than the last one wanted: never more than the whole package would cost. Empty when all have
+// checked, else the reason to fetch the whole package.
 std::string fetchEntries(const UpdateRequest& request, RangeAssembly& assembly,
                          FetchFigures& figures) {
     RangeFetchOptions options;
@@ -121,18 +131,23 @@ std::string fetchEntries(const UpdateRequest& request, RangeAssembly& assembly,
     int failures = 0;
     while (!allChecked(assembly)) {
         if (figures.requests == kMaxRequests) return "too many requests";
-        const auto plan = planRanges(waitingPieces(assembly), RangeLimits{});
+        const std::vector<FilePiece> waiting = waitingPieces(assembly);
+        const auto plan = planRanges(waiting, RangeLimits{});
         if (plan.empty()) return "nothing left to ask for";
+        options.wholeEnd = waitingEnd(waiting);
         const size_t before = assembly.checkedCount() + assembly.refusedCount();
         const RangeFetchResult got =
             fetchRanges(request.sources[source], plan.front(), request.packageSize, sink, options);
         ++figures.requests;
         figures.bytes += got.bodyBytes;
         assembly.endAnswer();
-        if (got.answer == RangeAnswer::Whole) return "the host ignores byte ranges (HTTP 200)";
+        if (got.status == 200)
+            logLine("Update: the host ignores byte ranges (HTTP 200), its whole file read up "
+                    "to the last entry wanted");
         const size_t refused = assembly.refusedCount();
         const bool gained = assembly.checkedCount() + refused > before;
-        if (got.answer == RangeAnswer::Taken && gained && refused == 0) continue;
+        const bool read = got.answer == RangeAnswer::Taken || got.answer == RangeAnswer::Whole;
+        if (read && gained && refused == 0) continue;
         const std::string why = refused ? std::to_string(refused) +
                                               " entries whose bytes do not match the index"
                                         : got.why.empty() ? "an answer without the ranges asked"

@@ -43,7 +43,10 @@ def changed_entries(old, new):
 @pytest.mark.parametrize("ranges, fault, ranged, said", [
     ("multi", None, True, "files fetched"),
     ("first", None, True, "files fetched"),
+    # The whole file for the ranges: its bytes up to the last entry wanted are used, once.
     ("none", None, False, "ignores byte ranges"),
+    # ... and with a flipped byte that entry is asked again, the file read again up to it.
+    ("none", "flip", False, "do not match the index"),
     ("multi", "flip", True, "do not match the index"),
     ("multi", "cut", True, "the body ends before its closing delimiter"),
     # The older release's bytes at the same offsets, as a mirror holding it would serve them.
@@ -80,7 +83,9 @@ def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path
         assert all(a.startswith("bytes=") for a in served.asked)
         assert "," in served.asked[0], served.asked  # several ranges in one request
     else:
-        assert served.sent >= new.pak.stat().st_size
+        assert "Update: the whole package instead" not in log
+        once = new.pak.stat().st_size
+        assert served.sent <= (2 * once if fault else once), (served.sent, served.served)
 
 
 def test_a_repair_fetches_only_the_damaged_files(machine, test_host, tmp_path):
