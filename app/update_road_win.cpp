@@ -19,8 +19,6 @@
 namespace tessaryn {
 namespace {
 
-// Requests in all, retries included: bounded whatever a host answers.
-constexpr size_t kMaxRequests = 48;
 // What a request costs beyond its ranges' bytes (headers, a part's framing), to compare the
 // ranges with the whole package.
 constexpr uint64_t kRequestOverhead = 1024;
@@ -111,7 +109,7 @@ bool allChecked(const RangeAssembly& assembly) {
 }
 
 struct FetchFigures {
-    size_t requests = 0;
+    RangeTally tally;
     uint64_t bytes = 0;
 };
 
@@ -128,9 +126,8 @@ std::string fetchEntries(const UpdateRequest& request, RangeAssembly& assembly,
         return assembly.take(offset, data, size);
     };
     size_t source = 0;
-    int failures = 0;
     while (!allChecked(assembly)) {
-        if (figures.requests == kMaxRequests) return "too many requests";
+        if (!mayRequestAgain(figures.tally)) return "too many requests";
         const std::vector<FilePiece> waiting = waitingPieces(assembly);
         const auto plan = planRanges(waiting, RangeLimits{});
         if (plan.empty()) return "nothing left to ask for";
@@ -138,7 +135,6 @@ std::string fetchEntries(const UpdateRequest& request, RangeAssembly& assembly,
         const size_t before = assembly.checkedCount() + assembly.refusedCount();
         const RangeFetchResult got =
             fetchRanges(request.sources[source], plan.front(), request.packageSize, sink, options);
-        ++figures.requests;
         figures.bytes += got.bodyBytes;
         assembly.endAnswer();
         if (got.status == 200)
@@ -147,15 +143,16 @@ std::string fetchEntries(const UpdateRequest& request, RangeAssembly& assembly,
         const size_t refused = assembly.refusedCount();
         const bool gained = assembly.checkedCount() + refused > before;
         const bool read = got.answer == RangeAnswer::Taken || got.answer == RangeAnswer::Whole;
-        if (read && gained && refused == 0) continue;
+        const RangeStep step = afterAnswer(figures.tally, read, gained, refused);
+        if (step == RangeStep::Next) continue;
         const std::string why = refused ? std::to_string(refused) +
                                               " entries whose bytes do not match the index"
                                         : got.why.empty() ? "an answer without the ranges asked"
                                                           : got.why;
         logLine("Update: " + why + " from " + request.sources[source]);
-        if (++failures > 1) return why + ", twice";
+        if (step == RangeStep::WholePackage) return why + ", twice";
         assembly.wantRefusedAgain();
-        source = std::min(source + 1, request.sources.size() - 1);
+        source = sourceAfterFailure(source, request.sources.size());
     }
     return {};
 }
@@ -270,7 +267,7 @@ UnpackResult updateIntoStaging(const UpdateRequest& request, ProgressWindow& win
     FetchFigures fetched;
     std::string why = fetchEntries(request, assembly, fetched);
     logLine("Update: " + std::to_string(assembly.checkedCount()) + " files fetched, " +
-            std::to_string(fetched.bytes) + " bytes in " + std::to_string(fetched.requests) +
+            std::to_string(fetched.bytes) + " bytes in " + std::to_string(fetched.tally.requests) +
             " requests (" + std::to_string(wanted.bytes) + " bytes of entries)");
     if (!why.empty()) return UnpackResult::failed(0, why);
     window.advanceProgress(50);
