@@ -83,4 +83,16 @@ size_t RangeAssembly::refusedCount() const {
     }));
 }
 
+bool mayRequestAgain(const RangeTally& tally) { return tally.requests < kMostRangeRequests; }
+
+RangeStep afterAnswer(RangeTally& tally, bool read, bool gained, size_t refused) {
+    ++tally.requests;
+    if (read && gained && refused == 0) return RangeStep::Next;
+    return ++tally.failures > 1 ? RangeStep::WholePackage : RangeStep::Again;
+}
+
+size_t sourceAfterFailure(size_t source, size_t sources) {
+    return sources == 0 ? 0 : std::min(source + 1, sources - 1);
+}
+
 }  // namespace tessaryn

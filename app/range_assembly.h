@@ -57,4 +57,29 @@ class RangeAssembly {
     SpoolWrite write_;
 };
 
+// How the fetching of an update's entries goes on after an answer, whatever a host does: a
+// bounded number of requests in all, and the ranges given up at their second failed answer.
+struct RangeTally {
+    size_t requests = 0;  // made so far, retries included
+    int failures = 0;     // answers that failed so far
+};
+
+inline constexpr size_t kMostRangeRequests = 48;
+
+enum class RangeStep {
+    Next,          // the answer brought what it held: ask for what is still wanted
+    Again,         // it failed for the first time: ask once more, of the next source
+    WholePackage,  // it failed twice: fetch the whole package instead
+};
+
+// Whether one more request may be made.
+bool mayRequestAgain(const RangeTally& tally);
+
+// Counts an answer that was `read` to its end (every part it held handed on), whether it
+// `gained` (an entry checked or refused that was not before) and how many entries stand refused.
+RangeStep afterAnswer(RangeTally& tally, bool read, bool gained, size_t refused);
+
+// The source to ask after a failure: the next one, the last staying the last.
+size_t sourceAfterFailure(size_t source, size_t sources);
+
 }  // namespace tessaryn

@@ -19,8 +19,6 @@
 namespace tessaryn {
 namespace {
 
-// Requests in all, retries included: bounded whatever a host answers.
-constexpr size_t kMaxRequests = 48;
 // What a request costs beyond its ranges' bytes (headers, a part's framing), to compare the
 // ranges with the whole package.
 constexpr uint64_t kRequestOverhead = 1024;
@@ -98,18 +96,28 @@ std::vector<FilePiece> waitingPieces(const RangeAssembly& assembly) {
     return pieces;
 }
 
+// Where the last waiting entry ends: as far as the whole file is worth reading when a host
+// answers with it (pieces in package order).
+uint64_t waitingEnd(const std::vector<FilePiece>& pieces) {
+    uint64_t end = 0;
+    for (const FilePiece& piece : pieces) end = std::max(end, piece.offset + piece.length);
+    return end;
+}
+
 bool allChecked(const RangeAssembly& assembly) {
     return assembly.checkedCount() == assembly.count();
 }
 
 struct FetchFigures {
-    size_t requests = 0;
+    RangeTally tally;
     uint64_t bytes = 0;
 };
 
 // Fetches every entry of the assembly: the first source first, and after a failure (an answer
 // refused, cut or short of any entry, an entry whose bytes fail their digest) the next one,
-// once. Empty when all have checked, else the reason to fetch the whole package.
+// once. A host that answers with the whole file gives the entries from it, read no further
+// than the last one wanted: never more than the whole package would cost. Empty when all have
+// checked, else the reason to fetch the whole package.
 std::string fetchEntries(const UpdateRequest& request, RangeAssembly& assembly,
                          FetchFigures& figures) {
     RangeFetchOptions options;
@@ -118,29 +126,33 @@ std::string fetchEntries(const UpdateRequest& request, RangeAssembly& assembly,
         return assembly.take(offset, data, size);
     };
     size_t source = 0;
-    int failures = 0;
     while (!allChecked(assembly)) {
-        if (figures.requests == kMaxRequests) return "too many requests";
-        const auto plan = planRanges(waitingPieces(assembly), RangeLimits{});
+        if (!mayRequestAgain(figures.tally)) return "too many requests";
+        const std::vector<FilePiece> waiting = waitingPieces(assembly);
+        const auto plan = planRanges(waiting, RangeLimits{});
         if (plan.empty()) return "nothing left to ask for";
+        options.wholeEnd = waitingEnd(waiting);
         const size_t before = assembly.checkedCount() + assembly.refusedCount();
         const RangeFetchResult got =
             fetchRanges(request.sources[source], plan.front(), request.packageSize, sink, options);
-        ++figures.requests;
         figures.bytes += got.bodyBytes;
         assembly.endAnswer();
-        if (got.answer == RangeAnswer::Whole) return "the host ignores byte ranges (HTTP 200)";
+        if (got.status == 200)
+            logLine("Update: the host ignores byte ranges (HTTP 200), its whole file read up "
+                    "to the last entry wanted");
         const size_t refused = assembly.refusedCount();
         const bool gained = assembly.checkedCount() + refused > before;
-        if (got.answer == RangeAnswer::Taken && gained && refused == 0) continue;
+        const bool read = got.answer == RangeAnswer::Taken || got.answer == RangeAnswer::Whole;
+        const RangeStep step = afterAnswer(figures.tally, read, gained, refused);
+        if (step == RangeStep::Next) continue;
         const std::string why = refused ? std::to_string(refused) +
                                               " entries whose bytes do not match the index"
                                         : got.why.empty() ? "an answer without the ranges asked"
                                                           : got.why;
         logLine("Update: " + why + " from " + request.sources[source]);
-        if (++failures > 1) return why + ", twice";
+        if (step == RangeStep::WholePackage) return why + ", twice";
         assembly.wantRefusedAgain();
-        source = std::min(source + 1, request.sources.size() - 1);
+        source = sourceAfterFailure(source, request.sources.size());
     }
     return {};
 }
@@ -255,7 +267,7 @@ UnpackResult updateIntoStaging(const UpdateRequest& request, ProgressWindow& win
     FetchFigures fetched;
     std::string why = fetchEntries(request, assembly, fetched);
     logLine("Update: " + std::to_string(assembly.checkedCount()) + " files fetched, " +
-            std::to_string(fetched.bytes) + " bytes in " + std::to_string(fetched.requests) +
+            std::to_string(fetched.bytes) + " bytes in " + std::to_string(fetched.tally.requests) +
             " requests (" + std::to_string(wanted.bytes) + " bytes of entries)");
     if (!why.empty()) return UnpackResult::failed(0, why);
     window.advanceProgress(50);

@@ -109,6 +109,39 @@ RangeFetchResult readSingleRange(HINTERNET request, const std::vector<PlannedSpa
     return result;
 }
 
+// A 200: the file from its first byte, read up to the end wanted and handed on; a length
+// announced must be the file's.
+RangeFetchResult readWhole(HINTERNET request, const std::vector<PlannedSpan>& spans,
+                           uint64_t fileSize, const RangeSink& sink,
+                           const RangeFetchOptions& options) {
+    RangeFetchResult result{RangeAnswer::Refused, HTTP_STATUS_OK, 0, "ranges ignored"};
+    const uint64_t length = queryContentLength(request);
+    if (length != 0 && length != fileSize) {
+        result.why = "ranges ignored, and a length other than the file's";
+        return result;
+    }
+    const uint64_t end = std::min(options.wholeEnd ? options.wholeEnd : spans.back().last + 1,
+                                  fileSize);
+    BodyRead body(request, options, end);
+    uint64_t at = 0;
+    while (at < end) {
+        const long got = body.next(end - at, result);
+        if (got < 0) return result;
+        if (got == 0) {
+            result.answer = RangeAnswer::Cut;
+            result.why = "ranges ignored, and cut off";
+            return result;
+        }
+        if (!sink(at, body.data(), static_cast<size_t>(got))) {
+            result.why = "bytes that do not match the index";
+            return result;
+        }
+        at += static_cast<uint64_t>(got);
+    }
+    result.answer = RangeAnswer::Whole;
+    return result;
+}
+
 // A 206 of several parts: read within the ranges' bytes and a bounded framing per part.
 RangeFetchResult readParts(HINTERNET request, const std::string& boundary,
                            const std::vector<PlannedSpan>& spans, uint64_t fileSize,
@@ -141,7 +174,7 @@ RangeFetchResult readParts(HINTERNET request, const std::string& boundary,
 RangeFetchResult readAnswer(HINTERNET request, long status,
                             const std::vector<PlannedSpan>& spans, uint64_t fileSize,
                             const RangeSink& sink, const RangeFetchOptions& options) {
-    if (status == HTTP_STATUS_OK) return {RangeAnswer::Whole, status, 0, "ranges ignored"};
+    if (status == HTTP_STATUS_OK) return readWhole(request, spans, fileSize, sink, options);
     if (status != HTTP_STATUS_PARTIAL_CONTENT)
         return {RangeAnswer::Failed, status, 0, "HTTP " + std::to_string(status)};
     const std::string type = queryHeader(request, HTTP_QUERY_CONTENT_TYPE);

@@ -14,7 +14,7 @@ namespace tessaryn {
 
 enum class RangeAnswer {
     Taken,     // every part the answer held was handed on (it may hold fewer than asked)
-    Whole,     // 200: the host ignores ranges
+    Whole,     // 200, the host ignores ranges: the file's bytes up to `wholeEnd` handed on
     Refused,   // a part outside what was asked, a body too long, or bytes the sink refused
     Failed,    // no answer, or a status that is neither 200 nor 206
     Cut,       // the body stopped early, stalled or ran past its time
@@ -28,6 +28,11 @@ struct RangeFetchOptions {
     uint32_t timeoutMs = 30000;
     uint32_t stallLimitMs = 60000;
     RetrySchedule schedule;  // a try's time for the bytes asked for
+    // A 200 answer (the whole file) is read from its first byte up to this offset (exclusive;
+    // 0: the end of the last span asked, never past the file's size) and handed on as bytes at
+    // their offsets, so that a host that ignores ranges still serves what the spans wanted; the
+    // rest of it is left unread.
+    uint64_t wholeEnd = 0;
     const std::atomic<bool>* cancelled = nullptr;
 };
 

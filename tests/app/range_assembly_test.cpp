@@ -4,6 +4,9 @@
 
 #include <map>
 #include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "app/range_assembly.h"
 
@@ -104,6 +107,49 @@ TEST(RangeAssembly, ARefusedEntryIsWantedOnceMoreAndThenChecks) {
     ASSERT_TRUE(f.feed({400, 100}));
     EXPECT_EQ(f.assembly.state(2), EntryState::Checked);
     EXPECT_EQ(f.assembly.refusedCount(), 0u);
+}
+
+// The bounds of the fetching, whatever the answers: the requests in all, and the failures (a
+// good answer between two failures does not forgive the first).
+TEST(RangeTally, RequestsStopAtTheBound) {
+    for (const auto& [requests, more] : std::vector<std::pair<size_t, bool>>{
+             {0, true}, {kMostRangeRequests - 1, true}, {kMostRangeRequests, false},
+             {kMostRangeRequests + 1, false}}) {
+        EXPECT_EQ(mayRequestAgain(RangeTally{requests, 0}), more) << requests;
+    }
+}
+
+TEST(RangeTally, TheSecondFailedAnswerGivesUpTheRanges) {
+    struct Row {
+        bool read, gained;
+        size_t refused;
+        int failuresBefore;
+        RangeStep step;
+        int failuresAfter;
+    };
+    const Row rows[] = {
+        {true, true, 0, 0, RangeStep::Next, 0},
+        {true, true, 0, 1, RangeStep::Next, 1},
+        {true, false, 0, 0, RangeStep::Again, 1},  // read, but none of the ranges asked
+        {false, true, 0, 0, RangeStep::Again, 1},  // cut after some entries
+        {true, true, 1, 0, RangeStep::Again, 1},   // an entry failed its digest
+        {true, true, 1, 1, RangeStep::WholePackage, 2},
+        {false, false, 0, 1, RangeStep::WholePackage, 2},
+    };
+    for (const Row& row : rows) {
+        RangeTally tally{5, row.failuresBefore};
+        EXPECT_EQ(afterAnswer(tally, row.read, row.gained, row.refused), row.step)
+            << row.read << row.gained << row.refused << row.failuresBefore;
+        EXPECT_EQ(tally.failures, row.failuresAfter);
+        EXPECT_EQ(tally.requests, 6u);
+    }
+}
+
+TEST(RangeTally, AFailureMovesToTheNextSourceAndStaysOnTheLast) {
+    for (const auto& [source, sources, next] : std::vector<std::tuple<size_t, size_t, size_t>>{
+             {0, 0, 0}, {0, 1, 0}, {0, 2, 1}, {1, 2, 1}, {7, 9, 8}, {8, 9, 8}}) {
+        EXPECT_EQ(sourceAfterFailure(source, sources), next) << source << " of " << sources;
+    }
 }
 
 }  // namespace

@@ -40,16 +40,42 @@ def changed_entries(old, new):
             if name not in before or before[name][2] != row[2]]
 
 
+MIRROR = "/mirror/tessaryn.pak"
+
+
+def faults_for(fault, old, new, wanted):
+    """The host's script for the first requests of the update (see RangeFile)."""
+    size = new.pak.stat().st_size
+    other = {"body": (old.pak.read_bytes() + bytes(size))[:size]}
+    return {None: [], "flip": [{"flip": wanted[0][3] + wanted[0][4] // 2}],
+            "cut": [{"cut": 1000}], "other": [other],
+            "slow": [{"pace": 2000}],  # one 64 KiB step: the whole answer after 33 s
+            # The first source serves the older release on every try; the mirror the right one.
+            "mirror": [other] * 10}[fault]
+
+
+def spans_of(asked: str) -> list:
+    return asked[len("bytes="):].split(",")
+
+
 @pytest.mark.parametrize("ranges, fault, ranged, said", [
     ("multi", None, True, "files fetched"),
+    # One range of several in each answer: the next request asks for the rest only.
     ("first", None, True, "files fetched"),
+    # The whole file for the ranges: its bytes up to the last entry wanted are used, once.
     ("none", None, False, "ignores byte ranges"),
+    # ... and with a flipped byte that entry is asked again, the file read again up to it.
+    ("none", "flip", False, "do not match the index"),
     ("multi", "flip", True, "do not match the index"),
     ("multi", "cut", True, "the body ends before its closing delimiter"),
     # Its bytes held back past a try's time for them (about 21 s), within the stall limit.
     ("multi", "slow", True, "past its time"),
+    # A single range cut on the first try, whole on the retry.
+    ("first", "cut", True, "cut off from"),
     # The older release's bytes at the same offsets, as a mirror holding it would serve them.
     ("multi", "other", True, "do not match the index"),
+    # ... served by the first source: the ranges come from the mirror, not the whole package.
+    ("multi", "mirror", True, "do not match the index from http"),
 ])
 def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path, ranges,
                                                     fault, ranged, said):
@@ -58,33 +84,34 @@ def test_an_update_fetches_only_the_changed_entries(machine, test_host, tmp_path
     assert install(machine, test_host, old)[0] == 0
     changed = dict(SAME, **{"data/same3.bin": b"changed" * 5000, "data/added.txt": b"new"})
     del changed["data/same7.bin"]
-    new = make_product(tmp_path / "new", "2.0", files=changed)
+    mirrors = {"mirrors": [test_host.base_url + MIRROR]} if fault == "mirror" else None
+    new = make_product(tmp_path / "new", "2.0", settings=mirrors, files=changed)
     (new.tree / "data" / "same7.bin").unlink(missing_ok=True)
     wanted = changed_entries(old, new)
-    faults = []
-    if fault == "flip":
-        faults = [{"flip": wanted[0][3] + wanted[0][4] // 2}]
-    elif fault == "cut":
-        faults = [{"cut": 1000}]
-    elif fault == "slow":
-        faults = [{"pace": 2000}]  # one 64 KiB step: the whole answer after 33 s
-    elif fault == "other":
-        size = new.pak.stat().st_size
-        faults = [{"body": (old.pak.read_bytes() + bytes(size))[:size]}]
-    served = test_host.set_range_file(PAK, new.pak.read_bytes(), ranges, faults)
+    served = test_host.set_range_file(PAK, new.pak.read_bytes(), ranges,
+                                      faults_for(fault, old, new, wanted))
+    mirror = test_host.set_range_file(MIRROR, new.pak.read_bytes(), ranges)
     code, log = install(machine, test_host, new, "C:\\update.txt")
     assert code == 0, log[-3000:]
     assert tree_files(machine.install_dir / "data") == tree_files(new.tree / "data")
     assert said in log
+    assert "Update: the whole package instead" not in log
     entry_bytes = sum(row[4] for row in wanted)
-    if ranged:
-        assert "Update: the whole package instead" not in log
-        extra = entry_bytes if fault else 0  # one answer fetched again
-        assert served.sent <= 1.1 * (entry_bytes + extra) + 65536, (served.sent, entry_bytes)
-        assert all(a.startswith("bytes=") for a in served.asked)
-        assert "," in served.asked[0], served.asked  # several ranges in one request
-    else:
-        assert served.sent >= new.pak.stat().st_size
+    if not ranged:
+        once = new.pak.stat().st_size
+        assert served.sent <= (2 * once if fault else once), (served.sent, served.served)
+        return
+    extra = entry_bytes if fault else 0  # one answer fetched again
+    assert served.sent + mirror.sent <= 1.1 * (entry_bytes + extra) + 65536, \
+        (served.sent, mirror.sent, entry_bytes)
+    assert all(a.startswith("bytes=") for a in served.asked + mirror.asked)
+    assert "," in served.asked[0], served.asked  # several ranges in one request
+    if fault == "mirror":
+        assert served.served == 1 and mirror.served == 1, (served.asked, mirror.asked)
+        assert mirror.asked == served.asked
+    if ranges == "first" and fault is None:
+        first = spans_of(served.asked[0])
+        assert [spans_of(a) for a in served.asked] == [first[i:] for i in range(len(first))]
 
 
 def test_a_repair_fetches_only_the_damaged_files(machine, test_host, tmp_path):
