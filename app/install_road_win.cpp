@@ -179,7 +179,12 @@ bool updateFromInstalled(bool silent, const CheckedRelease& release, const RunCo
         result = unpackWhilePumping([&] { return updateIntoStaging(request, window); });
     }
     pumpMessages();
-    if (result.isDone()) return true;
+    if (result.isDone()) {
+        // The package came from the host, in parts: the funnel counts it as downloaded. Sent
+        // only here, as the whole package's road sends its own when it is taken instead.
+        sendMetric(UsageEvent::PackageDownloadStarted, true);
+        return true;
+    }
     logLine("Update: the whole package instead, because " + result.text());
     staged.discard();
     stagingMade = staged.begin();

@@ -259,7 +259,9 @@ void EulaWindow::createLicenseView(int x, int y, int width, int height) {
         format.cbSize = sizeof format;
         format.dwMask = CFM_COLOR;
         format.crTextColor = look_.dark() ? kDarkText : RGB(0, 0, 0);
-        SendMessageW(licenseView_, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
+        // The default too: the license's text, set below, takes the default format, not this.
+        for (WPARAM which : {SCF_DEFAULT, SCF_ALL})
+            SendMessageW(licenseView_, EM_SETCHARFORMAT, which, reinterpret_cast<LPARAM>(&format));
         SendMessageW(licenseView_, EM_AUTOURLDETECT, TRUE, 0);
         LRESULT mask = SendMessageW(licenseView_, EM_GETEVENTMASK, 0, 0);
         SendMessageW(licenseView_, EM_SETEVENTMASK, 0, mask | ENM_LINK);

@@ -100,6 +100,17 @@ class EulaWindowTest : public ::testing::Test {
     }
 
     HWND window() const { return eula_->handle(); }
+    // The colour of the license text as the box holds it (all of it selected).
+    COLORREF licenseTextColour() const {
+        HWND view = control(kEulaLicenseViewId);
+        SendMessageW(view, EM_SETSEL, 0, -1);
+        CHARFORMAT2W format{};
+        format.cbSize = sizeof format;
+        format.dwMask = CFM_COLOR;
+        SendMessageW(view, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+        return (format.dwEffects & CFE_AUTOCOLOR) ? GetSysColor(COLOR_WINDOWTEXT)
+                                                  : format.crTextColor;
+    }
     HWND control(int id) const { return GetDlgItem(window(), id); }
     bool checked(int id) const {
         return SendMessageW(control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -330,6 +341,8 @@ TEST_F(EulaWindowTest, LookFollowsAppsUseLightTheme) {
         EXPECT_TRUE(eula_->darkMode()) << value;
         EXPECT_EQ(pixelOf(window(), 3, 3), RGB(46, 46, 46)) << value;
         EXPECT_EQ(pixelOf(control(kEulaCancelButtonId), 10, 15), RGB(61, 61, 61)) << value;
+        // The license's own words, not only the box, in the look's colour: dark on dark is unread.
+        EXPECT_EQ(licenseTextColour(), RGB(255, 255, 255)) << value;
         eula_.reset();
     }
 }
