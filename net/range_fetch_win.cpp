@@ -69,6 +69,27 @@ class BodyRead {
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kReadBufferSize);
 };
 
+// Reads the file's bytes [from, end) from the body into the sink. False, with the result
+// saying why, when the body fails, ends early (cutWhy) or the sink refuses its bytes.
+bool readSpan(BodyRead& body, uint64_t from, uint64_t end, const RangeSink& sink,
+              RangeFetchResult& result, const char* cutWhy) {
+    for (uint64_t at = from; at < end;) {
+        const long got = body.next(end - at, result);
+        if (got < 0) return false;
+        if (got == 0) {
+            result.answer = RangeAnswer::Cut;
+            result.why = cutWhy;
+            return false;
+        }
+        if (!sink(at, body.data(), static_cast<size_t>(got))) {
+            result.why = "bytes that do not match the index";
+            return false;
+        }
+        at += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
 // A 206 of one range: its bytes go to the sink at their offsets, all of them or the answer
 // fails.
 RangeFetchResult readSingleRange(HINTERNET request, const std::vector<PlannedSpan>& spans,
@@ -90,22 +111,7 @@ RangeFetchResult readSingleRange(HINTERNET request, const std::vector<PlannedSpa
         return result;
     }
     BodyRead body(request, options, last - first + 1);
-    uint64_t at = first;
-    while (at <= last) {
-        const long got = body.next(last - at + 1, result);
-        if (got < 0) return result;
-        if (got == 0) {
-            result.answer = RangeAnswer::Cut;
-            result.why = "cut off";
-            return result;
-        }
-        if (!sink(at, body.data(), static_cast<size_t>(got))) {
-            result.why = "bytes that do not match the index";
-            return result;
-        }
-        at += static_cast<uint64_t>(got);
-    }
-    result.answer = RangeAnswer::Taken;
+    if (readSpan(body, first, last + 1, sink, result, "cut off")) result.answer = RangeAnswer::Taken;
     return result;
 }
 
@@ -123,22 +129,8 @@ RangeFetchResult readWhole(HINTERNET request, const std::vector<PlannedSpan>& sp
     const uint64_t end = std::min(options.wholeEnd ? options.wholeEnd : spans.back().last + 1,
                                   fileSize);
     BodyRead body(request, options, end);
-    uint64_t at = 0;
-    while (at < end) {
-        const long got = body.next(end - at, result);
-        if (got < 0) return result;
-        if (got == 0) {
-            result.answer = RangeAnswer::Cut;
-            result.why = "ranges ignored, and cut off";
-            return result;
-        }
-        if (!sink(at, body.data(), static_cast<size_t>(got))) {
-            result.why = "bytes that do not match the index";
-            return result;
-        }
-        at += static_cast<uint64_t>(got);
-    }
-    result.answer = RangeAnswer::Whole;
+    if (readSpan(body, 0, end, sink, result, "ranges ignored, and cut off"))
+        result.answer = RangeAnswer::Whole;
     return result;
 }
 
