@@ -55,23 +55,27 @@ class GuardedProtocol(H11Protocol):
         self._send_timer = None
         limits = self.LIMITS
         if len(self.connections) > limits.max_connections:
-            self._refused = True
             self._note_refusal()
-            transport.write(REFUSED)
-            # Closing with the client's request unread would reset the connection before it
-            # reads the answer: stop sending, drop what comes in, and close a moment later
-            # (abort: a client that reads nothing must not keep it open).
-            if transport.can_write_eof():
-                transport.write_eof()
-                self.loop.call_later(REFUSAL_LINGER, transport.abort)
-            else:
-                transport.close()
+            self._answer_and_close(REFUSED)
             return
         # Any output left unsent counts as stalled, so that no close can wait for ever on a
         # client that stopped reading (uvicorn then waits for the buffer to drain before writing more).
         # (TLS pauses at size >= high, plain TCP at size > high.)
         transport.set_write_buffer_limits(high=1 if self.scheme == "https" else 0, low=0)
         self.timeout_keep_alive_task = self.loop.call_later(limits.idle_timeout, self.timeout_keep_alive_handler)
+
+    def _answer_and_close(self, answer):
+        self._refused = True
+        if answer:
+            self.transport.write(answer)
+        # Closing with the client's bytes unread would reset the connection before it
+        # reads the answer: stop sending, drop what comes in, and close a moment later
+        # (abort: a client that reads nothing must not keep it open).
+        if self.transport.can_write_eof():
+            self.transport.write_eof()
+            self.loop.call_later(REFUSAL_LINGER, self.transport.abort)
+        else:
+            self.transport.close()
 
     def _note_refusal(self):
         limits = self.LIMITS
@@ -110,8 +114,9 @@ class GuardedProtocol(H11Protocol):
         log.info("%s request not received within %ss: closed", client, self.LIMITS.request_timeout)
         # No answer when one is half sent: the client would read a 408 inside it.
         if self.cycle is None or self.cycle.response_complete or not self.cycle.response_started:
-            self.transport.write(TIMED_OUT)
-        self.transport.close()
+            self._answer_and_close(TIMED_OUT)
+        else:
+            self.transport.close()
 
     def pause_writing(self):
         super().pause_writing()
