@@ -3,7 +3,12 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "package/output_file.h"
 #include "system/handles_win.h"
@@ -111,9 +116,52 @@ std::string targetPath(const std::wstring& staging, const std::string& name) {
     return path;
 }
 
-std::string parentOf(const std::string& path) {
-    const size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+bool keepOne(FolderWalk& walk, const std::wstring& staging, const KeptCandidate& file,
+             uint8_t* buffer, KeptFigures& figures) {
+    const std::wstring name = toWide(file.name);
+    HANDLE folder = walk.folderOf(name);
+    if (!folder) return false;
+    const size_t slash = name.find_last_of(L'/');
+    // No write sharing: nothing changes the file while it is read.
+    UniqueFile source =
+        openBeneath(folder, slash == std::wstring::npos ? name : name.substr(slash + 1),
+                    GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                    FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!source || !plainObject(source.get(), false, info)) return false;
+    const uint64_t size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    if (size != file.size) return false;
+    // The staging folders are made before: a missing one only means the file is fetched.
+    if (!copyIfSame(source.get(), targetPath(staging, file.name), file, buffer, figures))
+        return false;
+    ++figures.kept;
+    figures.keptBytes += size;
+    return true;
+}
+
+// Several workers, as in unpacking: each copy ends with a flush, which waits rather than
+// computes. Each takes runs of neighbouring candidates, so that its walk stays in one folder.
+constexpr unsigned kKeepWorkers = 8;
+constexpr size_t kRun = 16;
+
+struct KeepShared {
+    const std::wstring& installed;
+    const std::wstring& staging;
+    const std::vector<KeptCandidate>& candidates;
+    std::atomic<size_t> next{0};
+    std::vector<char> kept;  // one byte each: workers set different elements at once
+};
+
+void keepWork(KeepShared& shared, KeptFigures& figures) {
+    FolderWalk walk(shared.installed);
+    if (!walk.open()) return;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBuffer]);
+    if (!buffer) return;
+    const size_t count = shared.candidates.size();
+    for (size_t from; (from = shared.next.fetch_add(kRun)) < count;)
+        for (size_t i = from; i < count && i < from + kRun; ++i)
+            shared.kept[i] = keepOne(walk, shared.staging, shared.candidates[i], buffer.get(),
+                                     figures);
 }
 
 }  // namespace
@@ -121,35 +169,28 @@ std::string parentOf(const std::string& path) {
 std::vector<bool> keepInstalledFiles(const std::wstring& installed, const std::wstring& staging,
                                      const std::vector<KeptCandidate>& candidates,
                                      KeptFigures& figures) {
-    std::vector<bool> kept(candidates.size(), false);
     const DWORD started = GetTickCount();
-    FolderWalk walk(installed);
-    if (!walk.open()) return kept;
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBuffer]);
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        const KeptCandidate& file = candidates[i];
-        const std::wstring name = toWide(file.name);
-        HANDLE folder = walk.folderOf(name);
-        if (!folder) continue;
-        const size_t slash = name.find_last_of(L'/');
-        // No write sharing: nothing changes the file while it is read.
-        UniqueFile source = openBeneath(
-            folder, slash == std::wstring::npos ? name : name.substr(slash + 1),
-            GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
-            FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!source || !plainObject(source.get(), false, info)) continue;
-        const uint64_t size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-        if (size != file.size) continue;
-        const std::string target = targetPath(staging, file.name);
-        if (!makeDirectories(parentOf(target), i).isDone()) continue;
-        if (!copyIfSame(source.get(), target, file, buffer.get(), figures)) continue;
-        kept[i] = true;
-        ++figures.kept;
-        figures.keptBytes += size;
+    KeepShared shared{installed, staging, candidates, {0}, std::vector<char>(candidates.size(), 0)};
+    const unsigned workers =
+        static_cast<unsigned>(std::min<size_t>(kKeepWorkers, (candidates.size() + kRun - 1) / kRun));
+    std::vector<KeptFigures> each(workers);
+    std::vector<std::thread> threads;
+    for (unsigned w = 1; w < workers; ++w) {
+        try {
+            threads.emplace_back([&shared, &each, w] { keepWork(shared, each[w]); });
+        } catch (const std::system_error&) {
+            break;  // fewer workers: the others and this thread take the rest
+        }
+    }
+    if (workers > 0) keepWork(shared, each[0]);
+    for (std::thread& thread : threads) thread.join();
+    for (const KeptFigures& part : each) {
+        figures.kept += part.kept;
+        figures.keptBytes += part.keptBytes;
+        figures.hashedBytes += part.hashedBytes;
     }
     figures.hashMs = GetTickCount() - started;
-    return kept;
+    return std::vector<bool>(shared.kept.begin(), shared.kept.end());
 }
 
 }  // namespace tessaryn
