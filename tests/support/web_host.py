@@ -28,8 +28,8 @@ Command line (prints the base URL on its first output line, then serves until ki
 
 Answers, in order of precedence:
   * scripted answers set with set_answer(path, Answer) or, over HTTP, POST /__answers with a JSON
-    object {"path", "status", "body", "headers", "chunked", "length", "chunk_size",
-    "chunk_delay", "cut_after"};
+    object {"path", "status", "body" (text, or a list of byte values), "headers", "chunked",
+    "length", "chunk_size", "chunk_delay", "cut_after", "clean_cut", "claim"};
   * built-in routes:
       /echo                       200, JSON of the request as received (method, path, headers, body)
       /status/<code>[?to=URL]     that status (a 3xx carries Location: URL when given)
@@ -107,6 +107,8 @@ class Answer:
             chunk_size=int(data.get("chunk_size", 0)),
             chunk_delay=float(data.get("chunk_delay", 0.0)),
             cut_after=data.get("cut_after"),
+            clean_cut=bool(data.get("clean_cut", False)),
+            claimed_length=data.get("claim"),
             sign_for=data["sign_for"].encode("utf-8") if "sign_for" in data else None,
         )
 
