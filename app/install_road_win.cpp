@@ -28,6 +28,7 @@
 #include "system/file_bytes_win.h"
 #include "system/handles_win.h"
 #include "system/held_files.h"
+#include "system/path_parts.h"
 #include "system/process_win.h"
 #include "system/program_file_win.h"
 #include "system/registry_win.h"
@@ -135,21 +136,19 @@ void startUnpackingWhileDownloading(const CheckedRelease& release, const StagedI
 // Why the whole, checked package is not the release's own: another version, or files its
 // index does not describe (an update that took only the indexed spans would install other
 // files than a full install of the same release). Empty when it is.
-std::string releaseMismatch(const CheckedRelease& release, const LockedFile& package) {
+std::optional<RunEnd> releaseMismatch(const CheckedRelease& release, const LockedFile& package) {
     const std::optional<std::string> version =
         bundleVersion(package.data(), package.size() - kSignatureBytes);
-    if (version != release.version)
-        return "The package holds version " + version.value_or("(none)") +
-               ", but the setup information names version " + release.version + ".";
-    if (!release.fileIndex) return {};
+    if (version != release.version) return packageVersionEnd(version, release.version);
+    if (!release.fileIndex) return std::nullopt;
     const std::string disagreement =
         checkIndexAgainstPackage(*release.fileIndex, package.data(), package.size());
     if (disagreement.empty()) {
         logLine("File index: " + std::to_string(release.fileIndex->files.size()) +
                 " files, as the package holds them");
-        return {};
+        return std::nullopt;
     }
-    return "The release's index disagrees with its package: " + disagreement + ".";
+    return packageIndexEnd(disagreement);
 }
 
 // Step 3 on the update road: with a version installed, a signed index and no package beside the
@@ -238,31 +237,38 @@ std::optional<int> downloadAndCheckPackage(const CommandLineOptions& options,
     if (fetched.outcome == FetchOutcome::Checked && fetched.download.complete)
         setEventSource(static_cast<int32_t>(fetched.download.source));
     if (!checked) return endRun({Outcome::InvalidSignature, {}}, silent);
-    const std::string mismatch = releaseMismatch(release, fetched.file);
-    if (!mismatch.empty()) {
+    if (const std::optional<RunEnd> mismatch = releaseMismatch(release, fetched.file)) {
         if (early) early->stop();
-        return endRun({Outcome::PackageMismatch, mismatch}, silent, release.support());
+        return endRun(*mismatch, silent, release.support());
     }
     context.package = std::move(fetched.file);
     return std::nullopt;
 }
 
-// Step 5 on the whole road: the checked package unpacked into the staging folder.
-UnpackResult unpackWholePackage(RunContext& context, const std::wstring& target,
-                                ProgressWindow& window, bool& diskFull) {
+// The install folder as a message names it.
+std::string shownFolder(const RunContext& context) {
+    return toUtf8(withoutTrailingSeparator(context.installDir));
+}
+
+// Step 5 on the whole road: the checked package unpacked into the staging folder; none when
+// every file is there, else how the run ends.
+std::optional<RunEnd> unpackWholePackage(RunContext& context, const std::wstring& target,
+                                         ProgressWindow& window) {
     // Checked before the first file is written: a full disk stops nothing half-way.
-    const std::string shortfall = diskSpaceShortfall(context, target);
-    diskFull = !shortfall.empty();
-    if (diskFull) return UnpackResult::failed(0, shortfall);
-    return unpackWhilePumping([&] { return extractPackage(context, target, window); });
+    if (std::optional<RunEnd> shortfall = diskSpaceShortfall(context, target)) return shortfall;
+    const UnpackResult unpacked =
+        unpackWhilePumping([&] { return extractPackage(context, target, window); });
+    if (unpacked.isDone()) return std::nullopt;
+    return installFailedEnd(InstallStep::Unpack, shownFolder(context), unpacked.text());
 }
 
 // Step 5: every file of the checked package in the staging folder, unpacked while it arrived
 // or now. An unpacking that could not follow the download (a restart, a form of the document
 // read whole, the free space) is discarded and done again whole.
-UnpackResult unpackIntoStaging(RunContext& context, StagedInstall& staged, bool stagingMade,
-                               std::optional<UnpackWhileDownloading>& early,
-                               ProgressWindow& window, bool& diskFull) {
+std::optional<RunEnd> unpackIntoStaging(RunContext& context, StagedInstall& staged,
+                                        bool stagingMade,
+                                        std::optional<UnpackWhileDownloading>& early,
+                                        ProgressWindow& window) {
     if (early) {
         UnpackResult outcome = early->finish(window);
         early.reset();
@@ -273,40 +279,46 @@ UnpackResult unpackIntoStaging(RunContext& context, StagedInstall& staged, bool 
                         std::to_string(totalSize(files)) + " bytes");
             }
             window.setProgress(100);
-            return outcome;
+            return std::nullopt;
         }
         if (outcome.isFailed()) {
             logLine("Unpacking failed: " + outcome.text());
-            return outcome;
+            return installFailedEnd(InstallStep::Unpack, shownFolder(context), outcome.text());
         }
         logLine("Unpacking again from the checked package: " + outcome.text());
         staged.discard();
         stagingMade = staged.begin();
     }
-    if (!stagingMade)
-        return UnpackResult::failed(0, "Failed to create a folder for the installation files");
-    return unpackWholePackage(context, staged.folder(), window, diskFull);
+    if (!stagingMade) {
+        logLine("Failed to create a folder for the installation files");
+        return installFailedEnd(InstallStep::Staging, shownFolder(context));
+    }
+    return unpackWholePackage(context, staged.folder(), window);
 }
 
 // Step 6: the old version's processes end and its folder moves aside, held; the new folder takes
-// its name. Empty when both moved, else why not: the old folder is then where it was, and
-// `held` tells a folder another program holds (a retry once it is closed succeeds).
-std::string moveIntoPlace(const RunContext& context, StagedInstall& staged, bool upgrade,
-                          bool& held) {
+// its name. None when both moved, else how the run ends: the old folder is then where it was;
+// a folder another program holds ends as files in use (a retry once it is closed succeeds).
+std::optional<RunEnd> moveIntoPlace(const RunContext& context, StagedInstall& staged,
+                                    bool upgrade) {
     if (upgrade) {
         terminateProcessesInDirectory(context.installDir);
         if (!staged.moveOldAside()) {
-            const std::string holders = holderList(folderHolders(staged.installFolder()));
-            logLine("Previous version not moved aside, held by another program" + holders);
-            held = true;
-            return "Files of the previous version are in use by another program. Close it and "
-                   "run Setup again." + holders;
+            const std::vector<FileHolder> holders = folderHolders(staged.installFolder());
+            logLine("Previous version not moved aside, held by another program" +
+                    holderList(holders));
+            std::vector<std::string> names;
+            for (const FileHolder& holder : holders) names.push_back(holder.name);
+            return filesInUseEnd(shownFolder(context), names, kNamedHolders);
         }
         logLine("Previous version moved aside and held: " + toUtf8(staged.oldFolder()));
     }
-    if (!staged.takeInstallName()) return "Failed to move the installed files into place";
+    if (!staged.takeInstallName()) {
+        logLine("Failed to move the installed files into place");
+        return installFailedEnd(InstallStep::Move, shownFolder(context));
+    }
     logLine("Moved into place");
-    return {};
+    return std::nullopt;
 }
 
 // Step 8: the old version's removal, by this program, against the folder moved aside (where its
@@ -358,26 +370,32 @@ UninstallRecord uninstallRecord(const CheckedRelease& release, const RunContext&
 }
 
 // Step 7, the last that can fail: the uninstaller (this program) and beside it the setup
-// information file, signed again; the folder opened to Users; the record. Empty when all is
-// done, else what failed.
-std::string installUninstaller(const CheckedRelease& release, const RunContext& context,
-                               StagedInstall& staged, const std::wstring& productExe) {
+// information file, signed again; the folder opened to Users; the record. None when all is
+// done, else how the run ends (the step that failed is logged).
+std::optional<RunEnd> installUninstaller(const CheckedRelease& release, const RunContext& context,
+                                         StagedInstall& staged, const std::wstring& productExe) {
+    const auto failed = [&context](InstallStep step, const char* logged) {
+        logLine(logged);
+        return installFailedEnd(step, shownFolder(context));
+    };
     const std::wstring uninstaller = context.installDir + kUninstallerFileName;
     // Held since start-up: the name may lead to another file by now.
-    if (!copyOpenFile(context.programFile, uninstaller)) return "Failed to copy the uninstaller";
+    if (!copyOpenFile(context.programFile, uninstaller))
+        return failed(InstallStep::Uninstaller, "Failed to copy the uninstaller");
     logLine("Uninstaller copied");
     // Written from the bytes that were checked, never read again from the work folder.
     const std::wstring dat = context.installDir + toWide(kUninstallerDatFileName);
     DeleteFileW(dat.c_str());
     if (!writeFileBytes(dat, {reinterpret_cast<const char*>(release.signedBytes.data()),
                               release.signedBytes.size()}))
-        return "Failed to write the uninstall information";
-    if (!staged.openToUsers()) return "Failed to set the access of the installed files";
+        return failed(InstallStep::UninstallInfo, "Failed to write the uninstall information");
+    if (!staged.openToUsers())
+        return failed(InstallStep::Access, "Failed to set the access of the installed files");
     if (!registerUninstallEntry(uninstallRecord(release, context, uninstaller, productExe),
                                 context.scope == Scope::PerUser))
-        return "Failed to register the uninstaller";
+        return failed(InstallStep::Register, "Failed to register the uninstaller");
     logLine("Registered");
-    return {};
+    return std::nullopt;
 }
 
 // Step 9: init commands, shortcuts, start of the product.
@@ -469,33 +487,22 @@ int runInstallRoad(const CommandLineOptions& options, const CheckedRelease& rele
                               wideText(Text::progress_initializing), uiTexts().rightToLeft());
     installing.setStatusText(wideText(Text::progress_installing_application));
     showProgressWindow(installing, hidden, context);
-    bool diskFull = false;
-    const UnpackResult unpacked =
-        updated ? UnpackResult::done()
-                : unpackIntoStaging(context, staged, stagingMade, early, installing, diskFull);
+    std::optional<RunEnd> failure =
+        updated ? std::nullopt : unpackIntoStaging(context, staged, stagingMade, early, installing);
     context.package = LockedFile();  // unpacking has ended: the work folder may go
 
     const bool upgrade = isDirectory(context.installDir);
     const std::wstring productExe =
         context.installDir + toWide(lowerCaseAscii(release.productName) + ".exe");
-    std::optional<std::string> failure;
-    bool held = false;
-    if (!unpacked.isDone()) failure = unpacked.text();
     if (!failure) {
-        std::string error = moveIntoPlace(context, staged, upgrade, held);
-        if (error.empty()) error = installUninstaller(release, context, staged, productExe);
-        if (!error.empty()) {
-            staged.putOldBack();
-            failure = error;
-        }
+        failure = moveIntoPlace(context, staged, upgrade);
+        if (!failure) failure = installUninstaller(release, context, staged, productExe);
+        if (failure) staged.putOldBack();
     }
 
     if (failure) {
         staged.discard();
-        const Outcome outcome = held       ? Outcome::FilesInUse
-                                : diskFull ? Outcome::DiskFull
-                                           : Outcome::InstallFailed;
-        const int code = endRun({outcome, *failure}, silent, {}, installing.handle());
+        const int code = endRun(*failure, silent, {}, installing.handle());
         holdForTheEye(hidden, std::chrono::seconds(3));
         DestroyWindow(installing.handle());
         // Pending events get their bounded wait as the process ends.

@@ -6,10 +6,12 @@
 #include <chrono>
 #include <thread>
 
+#include "app/product_name.h"
 #include "package/bundle.h"
 #include "package/signature_check.h"
 #include "system/file_tree_win.h"
 #include "system/handles_win.h"
+#include "system/path_parts.h"
 #include "system/run_log.h"
 #include "system/unicode_win.h"
 #include "ui/pump_win.h"
@@ -22,25 +24,25 @@ std::optional<uint64_t> freeDiskBytes(const std::wstring& folder) {
     return free.QuadPart;
 }
 
-std::string diskSpaceShortfall(const RunContext& context, const std::wstring& folder) {
-    if (context.package.size() < kSignatureBytes) return {};
+std::optional<RunEnd> diskSpaceShortfall(const RunContext& context, const std::wstring& folder) {
+    if (context.package.size() < kSignatureBytes) return std::nullopt;
     uint64_t needed = 0;
     try {
         needed = bundleUnpackedBytes(context.package.data(),
                                      context.package.size() - kSignatureBytes);
     } catch (const std::exception&) {
-        return {};  // the unpacking itself reports what is wrong with the bundle
+        return std::nullopt;  // the unpacking itself reports what is wrong with the bundle
     }
     const std::optional<uint64_t> free = freeDiskBytes(folder);
-    if (!free) return {};
+    if (!free) return std::nullopt;
     const uint64_t available = *free;
     logLine("Disk space: " + std::to_string(needed) + " bytes to unpack, " +
             std::to_string(available) + " bytes free for " + toUtf8(folder));
-    if (needed <= available) return {};
-    constexpr uint64_t kMegabyte = 1024 * 1024;
-    return "Not enough disk space: " + std::to_string((needed + kMegabyte - 1) / kMegabyte) +
-           " MB are needed on the drive of " + toUtf8(folder) + ", " +
-           std::to_string(available / kMegabyte) + " MB are free.";
+    if (needed <= available) return std::nullopt;
+    // The message names the install folder the user knows, not the staging folder beside it.
+    const std::wstring shown = context.installDir.empty() ? folder : context.installDir;
+    return diskFullEnd(toUtf8(withoutTrailingSeparator(shown)), kBuiltInProductName, needed,
+                       available);
 }
 
 UnpackResult extractPackage(const RunContext& context, const std::wstring& destination,
@@ -52,7 +54,7 @@ UnpackResult extractPackage(const RunContext& context, const std::wstring& desti
         window.setStatusText(status);
         window.advanceProgress(std::clamp(static_cast<int>(fraction * 100), 0, 100));
     };
-    UnpackResult result = UnpackResult::failed(0, "Unknown error while installing files");
+    UnpackResult result = UnpackResult::failed(0, {});  // no reason known
     try {
         // The checked view: its last 64 bytes are the signature, the rest is the bundle.
         if (context.package.size() < kSignatureBytes) {
@@ -78,7 +80,8 @@ UnpackResult extractPackage(const RunContext& context, const std::wstring& desti
     } catch (...) {
         return result;
     }
-    logLine("Unpacking failed: " + result.text());
+    logLine("Unpacking failed: " +
+            (result.text().empty() ? "Unknown error while installing files" : result.text()));
     return result;
 }
 
@@ -90,7 +93,7 @@ UnpackResult unpackWhilePumping(const std::function<UnpackResult()>& unpack) {
         try {
             result = unpack();
         } catch (...) {
-            result = UnpackResult::failed(0, "Unknown error while installing files");
+            result = UnpackResult::failed(0, {});
         }
         ended = true;  // after the result: the waiting thread reads it once it sees this
         if (finished) SetEvent(finished.get());

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/run_context_win.h"
+#include "app/run_outcome.h"
 #include "package/unpack_result.h"
 #include "ui/progress_window_win.h"
 
@@ -14,9 +15,9 @@ namespace tessaryn {
 // The free bytes of the volume that holds `folder`; none when they cannot be told.
 std::optional<uint64_t> freeDiskBytes(const std::wstring& folder);
 
-// Empty when the volume of `folder` has room for the package's unpacked files (or when either
-// cannot be told); else the message that says how much is needed and free, in MB.
-std::string diskSpaceShortfall(const RunContext& context, const std::wstring& folder);
+// None when the volume of `folder` has room for the package's unpacked files (or when either
+// cannot be told); else the end that says how much is needed and free.
+std::optional<RunEnd> diskSpaceShortfall(const RunContext& context, const std::wstring& folder);
 
 // Unpacks the package into the install folder, reporting into the window without ever waiting
 // for it; never throws. The unpacking may report from several threads at once.

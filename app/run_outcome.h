@@ -67,11 +67,66 @@ struct OutcomeRow {
 const std::vector<OutcomeRow>& outcomeTable();
 const OutcomeRow& outcomeRow(Outcome outcome);
 
-// How a run ends: the outcome and the words only the failing step knows.
+// How a run ends: the outcome and the values only the failing step knows.
 struct RunEnd {
+    RunEnd() = default;
+    RunEnd(Outcome outcome, std::string detail) : outcome(outcome), detail(std::move(detail)) {}
+    // An end told by a text of its own, with its values.
+    static RunEnd told(Outcome outcome, Text text, std::vector<std::string> values = {}) {
+        RunEnd end;
+        end.outcome = outcome;
+        end.text = text;
+        end.values = std::move(values);
+        return end;
+    }
+
     Outcome outcome = Outcome::Finished;
-    std::string detail;
+    std::string detail;  // what the text's "{}" becomes
+    // The outcome's own text for this end, when its row's does not fit (Text::None: the row's).
+    Text text = Text::None;
+    // What the text's "{1}", "{2}", ... become; when given, `detail` is not used.
+    std::vector<std::string> values;
 };
+
+// The ends whose message needs more than one value, worked out from the figures and names as
+// the failing step knows them; each message is a text of its own in every language.
+RunEnd olderVersionEnd(const std::string& product, const std::string& installed,
+                       const std::string& offered);
+// `field`: the entry of the settings that does not read; empty when "package" is missing.
+RunEnd malformedSettingsEnd(const std::string& field);
+RunEnd wrongVersionEnd(const std::string& named, const std::string& asked);
+// The package's version (none when it has none) against the settings' version.
+RunEnd packageVersionEnd(const std::optional<std::string>& held, const std::string& named);
+// `disagreement`: the index's check of the package, as it tells it.
+RunEnd packageIndexEnd(const std::string& disagreement);
+RunEnd bothScopesEnd(const std::string& product, const std::string& userFolder,
+                     const std::string& machineFolder);
+// Why the run has no administrator rights: the account cannot have them, the prompt was
+// refused (error 0) or starting elevated failed with `error`.
+enum class ElevationRefusal { Impossible, Refused, Failed };
+RunEnd needsAdministratorEnd(ElevationRefusal why, unsigned long error = 0);
+// The sizes in bytes; the message gives them in MB (needed rounded up, free down).
+RunEnd diskFullEnd(const std::string& folder, const std::string& product, uint64_t needed,
+                   uint64_t available);
+// `holders`: the names of the programs that hold the files, as far as they are known; a list
+// longer than `named` ends in "...".
+RunEnd filesInUseEnd(const std::string& folder, const std::vector<std::string>& holders,
+                     size_t named = 3);
+// The install road's own steps that can fail, each naming the folder it worked on.
+enum class InstallStep {
+    LinkedFolder,
+    Staging,
+    Unpack,
+    Move,
+    Uninstaller,
+    UninstallInfo,
+    Access,
+    Register
+};
+// `reason`: the lower layer's or the system's words, shown as they are (may be empty).
+RunEnd installFailedEnd(InstallStep step, const std::string& folder,
+                        const std::string& reason = {});
+RunEnd unexpectedEnd(const std::string& what);
 
 // What endRun does for one end, worked out without touching the system.
 struct EndPlan {

@@ -38,8 +38,8 @@ InstalledScopes installedScopes(ScopeSwitch chosen, bool uninstaller) {
 }
 
 // Elevation refused or impossible: the user's own install offered where the run was open to it.
-std::optional<int> withoutElevation(bool silent, const std::string& why, ScopePlan& plan,
-                                    TokenKind token) {
+std::optional<int> withoutElevation(bool silent, const std::string& why, const RunEnd& refused,
+                                    ScopePlan& plan, TokenKind token) {
     logLine("Not elevated: " + why);
     if (afterRefusedElevation(plan, silent) == RefusedElevation::OfferPerUser) {
         const std::string question =
@@ -54,7 +54,7 @@ std::optional<int> withoutElevation(bool silent, const std::string& why, ScopePl
             return std::nullopt;
         }
     }
-    return endRun({Outcome::NeedsAdministrator, why}, silent);
+    return endRun(refused, silent);
 }
 
 }  // namespace
@@ -70,14 +70,12 @@ std::optional<int> settleScope(const CommandLineOptions& options, const std::str
             (installed.perUser ? "yes" : "no") + ", for the machine: " +
             (installed.perMachine ? "yes" : "no") + ")");
     if (plan.step == ScopeStep::BothInstalled)
-        return endRun({Outcome::BothScopesInstalled,
-                       std::string(kBuiltInProductName) + " is installed for you in " +
-                           toUtf8(installFolderFor(Scope::PerUser)) + " and for all users in " +
-                           toUtf8(installFolderFor(Scope::PerMachine)) + "."},
+        return endRun(bothScopesEnd(kBuiltInProductName, toUtf8(installFolderFor(Scope::PerUser)),
+                                    toUtf8(installFolderFor(Scope::PerMachine))),
                       silent);
     if (plan.step == ScopeStep::CannotElevate)
-        return withoutElevation(silent, "this account cannot become an administrator", plan,
-                                token);
+        return withoutElevation(silent, "this account cannot become an administrator",
+                                needsAdministratorEnd(ElevationRefusal::Impossible), plan, token);
     if (plan.step != ScopeStep::RelaunchElevated) return std::nullopt;
     const std::string passed = elevatedArguments(arguments);
     logLine("Starting elevated: " + passed);
@@ -85,11 +83,14 @@ std::optional<int> settleScope(const CommandLineOptions& options, const std::str
     setLogWriter(nullptr);
     const ElevatedRun elevated = runElevatedAndWait(getModulePath(), toWide(passed));
     if (elevated.started) return static_cast<int>(elevated.exitCode);
-    return withoutElevation(silent,
-                            elevated.error == ERROR_CANCELLED
-                                ? "the elevation prompt was refused"
-                                : "elevation failed (" + std::to_string(elevated.error) + ")",
-                            plan, token);
+    const bool refused = elevated.error == ERROR_CANCELLED;
+    return withoutElevation(
+        silent,
+        refused ? "the elevation prompt was refused"
+                : "elevation failed (" + std::to_string(elevated.error) + ")",
+        needsAdministratorEnd(refused ? ElevationRefusal::Refused : ElevationRefusal::Failed,
+                              elevated.error),
+        plan, token);
 }
 
 std::optional<int> refuseLinkedUserFolders(const RunContext& context, bool silent) {
@@ -107,11 +108,7 @@ std::optional<int> refuseLinkedUserFolders(const RunContext& context, bool silen
         if (!held && GetLastError() == ERROR_FILE_NOT_FOUND) continue;
         if (held && reachedByPath(held.get(), folder)) continue;
         logLine("Elevated per-user run: " + toUtf8(folder) + " is reached through a link");
-        return endRun({Outcome::InstallFailed,
-                       "The folder " + toUtf8(folder) +
-                           " is reached through a link. An elevated setup does not install "
-                           "into it; run Setup without administrator rights."},
-                      silent);
+        return endRun(installFailedEnd(InstallStep::LinkedFolder, toUtf8(folder)), silent);
     }
     return std::nullopt;
 }

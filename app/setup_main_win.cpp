@@ -200,7 +200,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         // The work folder is gone by now; what follows is the wait for pending events.
         tessaryn::logLine("Run ended");
     } catch (const std::exception& error) {
-        code = tessaryn::endRun({tessaryn::Outcome::Unexpected, error.what()}, quiet);
+        code = tessaryn::endRun(tessaryn::unexpectedEnd(error.what()), quiet);
     }
     if (!unwritableLog.empty())
         printToConsole("Exit code " + std::to_string(code) + "; no log was written to " +

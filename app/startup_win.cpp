@@ -115,10 +115,7 @@ std::optional<int> refuseOlder(const CommandLineOptions& options, const CheckedR
                 " (/ALLOWDOWNGRADE)");
         return std::nullopt;
     }
-    return endRun({Outcome::OlderVersion,
-                   release.productName + " " + installedText +
-                       " is installed; this setup holds the older version " + release.version +
-                       " and does not replace it."},
+    return endRun(olderVersionEnd(release.productName, installedText, release.version),
                   asksNothing(options));
 }
 
@@ -139,15 +136,13 @@ std::optional<int> checkReleaseTerms(const ReleaseTerms& terms, const CommandLin
             ? parseUtcTime(terms.expires->get_ref<const std::string&>())
             : std::nullopt;
     if (!terms.package && !kAcceptUnboundPackage)
-        return endRun({Outcome::SettingsMalformed, "names no package"}, silent, release.support());
-    const char* malformed = terms.package && !binding ? "\"package\""
-                            : terms.blocks && !blocks ? "\"blocks\""
-                            : terms.index && !index   ? "\"index\""
-                            : terms.expires && !expires ? "\"expires\""
+        return endRun(malformedSettingsEnd({}), silent, release.support());
+    const char* malformed = terms.package && !binding   ? "package"
+                            : terms.blocks && !blocks   ? "blocks"
+                            : terms.index && !index     ? "index"
+                            : terms.expires && !expires ? "expires"
                                                         : nullptr;
-    if (malformed)
-        return endRun({Outcome::SettingsMalformed, std::string("has a malformed ") + malformed},
-                      silent, release.support());
+    if (malformed) return endRun(malformedSettingsEnd(malformed), silent, release.support());
     release.packageBinding = binding;
     release.blockMap = std::move(blocks);
     release.fileIndex = std::move(index);
@@ -320,10 +315,7 @@ std::variant<CheckedRelease, int> obtainSettings(const CommandLineOptions& optio
                       silent, release.support());
     }
     if (!context.uninstaller && !options.version.empty() && release.version != options.version)
-        return endRun({Outcome::WrongVersion, "The setup information names version " +
-                                                  release.version + ", not the version " +
-                                                  options.version + " asked for."},
-                      silent, release.support());
+        return endRun(wrongVersionEnd(release.version, options.version), silent, release.support());
     // The uninstaller's own copy was checked when it was installed; its time may have passed.
     if (!context.uninstaller)
         if (auto refused =

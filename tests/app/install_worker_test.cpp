@@ -45,13 +45,15 @@ LockedFile packageClaiming(uint64_t unpacked) {
 TEST(InstallWorker, FreeSpaceIsCheckedAgainstTheUnpackedSizes) {
     RunContext context;
     context.package = packageClaiming(1000);
-    EXPECT_EQ(diskSpaceShortfall(context, L"C:\\"), "");
+    EXPECT_FALSE(diskSpaceShortfall(context, L"C:\\"));
     context.package = packageClaiming(1ull << 60);
-    const std::string shortfall = diskSpaceShortfall(context, L"C:\\");
-    EXPECT_EQ(shortfall.rfind(
-                  "Not enough disk space: 1099511627776 MB are needed on the drive of C:\\, ", 0),
-              0u)
-        << shortfall;
+    const std::optional<RunEnd> shortfall = diskSpaceShortfall(context, L"C:\\");
+    ASSERT_TRUE(shortfall);
+    EXPECT_EQ(shortfall->outcome, Outcome::DiskFull);
+    // No install folder yet: the folder checked is the one named.
+    ASSERT_EQ(shortfall->values.size(), 4u);
+    EXPECT_EQ(shortfall->values[0], "C:\\");
+    EXPECT_EQ(shortfall->values[2], "1099511627776");
 }
 
 TEST(InstallWorker, FailureIsReturnedWithItsTextNotThrown) {

@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/run_outcome.h"
+#include "app/ui_text.h"
 #include "app/uninstall_end.h"
 
 namespace tessaryn {
@@ -87,9 +88,6 @@ TEST(RunOutcome, MessagesNameTheirCause) {
               "The setup information file is for the product \"Othersoft\", not for this setup. "
               "Downloading again does not help: please tell the publisher.\n"
               "Support: https://help.example"},
-             {Outcome::PackageMismatch, "The package holds version 2.", "",
-              "The package holds version 2. Downloading again does not help: please tell the "
-              "publisher."},
              {Outcome::Expired, "2021-06-30T12:00:00Z", "https://www.example",
               "The setup files have expired (2021-06-30T12:00:00Z), and the web host offers no "
               "newer ones. Please try again later or ask the publisher for a current release.\n"
@@ -103,6 +101,215 @@ TEST(RunOutcome, MessagesNameTheirCause) {
          }) {
         const EndPlan plan = planEnd({c.outcome, c.detail}, false, c.support);
         EXPECT_EQ(plan.message, c.expected) << outcomeRow(c.outcome).logName;
+    }
+}
+
+constexpr uint64_t kMB = 1024 * 1024;
+const std::string kFolder = "C:\\Program Files\\Tessaryn";
+
+// The ends told by texts of their own: the English message word for word, with each value in
+// its place; the same end in German holds every value and none of the English sentences, and
+// ends the same way (code, log line).
+TEST(RunOutcome, ToldEndsSayTheirValuesInTheRunsLanguage) {
+    using S = InstallStep;
+    struct Case {
+        RunEnd end;
+        Outcome outcome;
+        std::vector<std::string> values;  // as they appear in the English message
+        std::string english;
+    };
+    const std::vector<Case> cases = {
+        {olderVersionEnd("Tessaryn", "2.0", "1.10.0-beta"),
+         Outcome::OlderVersion,
+         {"Tessaryn", "2.0", "1.10.0-beta", "1.10.0-beta"},
+         "Tessaryn 2.0 is already installed, and this setup holds the older version 1.10.0-beta: "
+         "the installed version is left as it is. To go back to version 1.10.0-beta all the same, "
+         "run Setup with /ALLOWDOWNGRADE."},
+        {malformedSettingsEnd(""),
+         Outcome::SettingsMalformed,
+         {},
+         "The setup information file does not name its package. Downloading again does not "
+         "help: please tell the publisher."},
+        {malformedSettingsEnd("index"),
+         Outcome::SettingsMalformed,
+         {"index"},
+         "The setup information file has a malformed \"index\" entry. Downloading again does not "
+         "help: please tell the publisher."},
+        {wrongVersionEnd("3.0", "2.0"),
+         Outcome::WrongVersion,
+         {"3.0", "2.0", "3.0", "2.0"},
+         "The setup information names version 3.0, not version 2.0 that was asked for with "
+         "/VERSION. Run Setup without /VERSION to install version 3.0, or ask the publisher for "
+         "version 2.0."},
+        {packageVersionEnd(std::string("1.0"), "1.1"),
+         Outcome::PackageMismatch,
+         {"1.0", "1.1"},
+         "The package holds version 1.0, but the setup information names version 1.1. "
+         "Downloading again does not help: please tell the publisher."},
+        {packageVersionEnd(std::nullopt, "1.1"),
+         Outcome::PackageMismatch,
+         {"?", "1.1"},
+         "The package holds version ?, but the setup information names version 1.1. "
+         "Downloading again does not help: please tell the publisher."},
+        {packageIndexEnd("file a.txt: 3 bytes, not 4"),
+         Outcome::PackageMismatch,
+         {"file a.txt: 3 bytes, not 4"},
+         "The list of files in the setup information does not match the package: file a.txt: 3 "
+         "bytes, not 4. Downloading again does not help: please tell the publisher."},
+        {bothScopesEnd("Tessaryn", "C:\\Users\\a\\Programs\\Tessaryn", kFolder),
+         Outcome::BothScopesInstalled,
+         {"Tessaryn", "C:\\Users\\a\\Programs\\Tessaryn", kFolder},
+         "Tessaryn is installed twice: for you in C:\\Users\\a\\Programs\\Tessaryn and for all "
+         "users in C:\\Program Files\\Tessaryn.\nRun Setup again with /CURRENTUSER or /ALLUSERS "
+         "to choose which one it changes."},
+        {needsAdministratorEnd(ElevationRefusal::Impossible),
+         Outcome::NeedsAdministrator,
+         {},
+         "Installing for all users needs an administrator, and this account cannot become one. "
+         "Run Setup with /CURRENTUSER to install for yourself only, or ask an administrator to "
+         "install it."},
+        {needsAdministratorEnd(ElevationRefusal::Refused, 1223),
+         Outcome::NeedsAdministrator,
+         {},
+         "Installing for all users needs an administrator, and the administrator rights were not "
+         "given. Run Setup again and allow it to make changes, or run it with /CURRENTUSER to "
+         "install for yourself only."},
+        {needsAdministratorEnd(ElevationRefusal::Failed, 1450),
+         Outcome::NeedsAdministrator,
+         {"1450"},
+         "Installing for all users needs an administrator, but Setup could not be started with "
+         "administrator rights (error 1450). Run Setup with /CURRENTUSER to install for yourself "
+         "only."},
+        // Needed rounds up, free down: a byte short is never shown as enough.
+        {diskFullEnd(kFolder, "Tessaryn", 7 * kMB + 1, 4 * kMB - 1),
+         Outcome::DiskFull,
+         {kFolder, "Tessaryn", "8", "3"},
+         "There is not enough free disk space on the drive of C:\\Program Files\\Tessaryn to "
+         "install Tessaryn: 8 MB are needed, 3 MB are free. Free some space, then run Setup "
+         "again."},
+        {diskFullEnd(kFolder, "Tessaryn", 7 * kMB, 0),
+         Outcome::DiskFull,
+         {kFolder, "Tessaryn", "7", "0"},
+         "There is not enough free disk space on the drive of C:\\Program Files\\Tessaryn to "
+         "install Tessaryn: 7 MB are needed, 0 MB are free. Free some space, then run Setup "
+         "again."},
+        {filesInUseEnd(kFolder, {}),
+         Outcome::FilesInUse,
+         {kFolder},
+         "Files of the installed version in C:\\Program Files\\Tessaryn are in use by another "
+         "program. Close it, then run Setup again."},
+        {filesInUseEnd(kFolder, {"a.exe", "b.exe", "c.exe"}, 3),
+         Outcome::FilesInUse,
+         {kFolder, "a.exe, b.exe, c.exe"},
+         "Files of the installed version in C:\\Program Files\\Tessaryn are in use by another "
+         "program (a.exe, b.exe, c.exe). Close it, then run Setup again."},
+        {filesInUseEnd(kFolder, {"a.exe", "b.exe", "c.exe", "d.exe"}, 3),
+         Outcome::FilesInUse,
+         {kFolder, "a.exe, b.exe, c.exe, ..."},
+         "Files of the installed version in C:\\Program Files\\Tessaryn are in use by another "
+         "program (a.exe, b.exe, c.exe, ...). Close it, then run Setup again."},
+        {installFailedEnd(S::LinkedFolder, "C:\\Users\\a\\Desktop"),
+         Outcome::InstallFailed,
+         {"C:\\Users\\a\\Desktop"},
+         "The folder C:\\Users\\a\\Desktop is reached through a link. Setup running as an "
+         "administrator does not install into it: run Setup without administrator rights."},
+        {installFailedEnd(S::Staging, kFolder),
+         Outcome::InstallFailed,
+         {kFolder},
+         "Setup could not make a folder for the new files beside C:\\Program Files\\Tessaryn. "
+         "Nothing was changed. Check that the drive can be written to, then run Setup again."},
+        {installFailedEnd(S::Unpack, kFolder, "Failed to write file: x (Error code: 100)"),
+         Outcome::InstallFailed,
+         {kFolder, "Failed to write file: x (Error code: 100)"},
+         "The program files for C:\\Program Files\\Tessaryn could not be unpacked. Nothing was "
+         "changed: run Setup again.\nReason: Failed to write file: x (Error code: 100)"},
+        {installFailedEnd(S::Unpack, kFolder),
+         Outcome::InstallFailed,
+         {kFolder},
+         "The program files for C:\\Program Files\\Tessaryn could not be unpacked. Nothing was "
+         "changed: run Setup again."},
+        {installFailedEnd(S::Move, kFolder),
+         Outcome::InstallFailed,
+         {kFolder},
+         "The new files could not be moved into C:\\Program Files\\Tessaryn. Setup has undone "
+         "its changes: run Setup again."},
+        {installFailedEnd(S::Uninstaller, kFolder),
+         Outcome::InstallFailed,
+         {kFolder},
+         "The uninstaller could not be copied into C:\\Program Files\\Tessaryn. Setup has "
+         "undone its changes: run Setup again."},
+        {installFailedEnd(S::UninstallInfo, kFolder),
+         Outcome::InstallFailed,
+         {kFolder},
+         "The uninstall information could not be written into C:\\Program Files\\Tessaryn. "
+         "Setup has undone its changes: run Setup again."},
+        {installFailedEnd(S::Access, kFolder),
+         Outcome::InstallFailed,
+         {kFolder},
+         "The access rights of the installed files in C:\\Program Files\\Tessaryn could not be "
+         "set. Setup has undone its changes: run Setup again."},
+        {installFailedEnd(S::Register, kFolder),
+         Outcome::InstallFailed,
+         {kFolder},
+         "The program in C:\\Program Files\\Tessaryn could not be added to the list of installed "
+         "programs. Setup has undone its changes: run Setup again."},
+        {unexpectedEnd("std::bad_alloc"),
+         Outcome::Unexpected,
+         {"std::bad_alloc"},
+         "Setup stopped because of an unexpected error: std::bad_alloc\nRun Setup again; if this "
+         "happens again, please tell the publisher."},
+    };
+    const std::optional<UiTexts> german = languageTexts("de");
+    ASSERT_TRUE(german);
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.end.outcome, c.outcome) << c.english;
+        const EndPlan en = planEnd(c.end, false, {});
+        EXPECT_EQ(en.message, c.english);
+        const EndPlan de = planEnd(c.end, false, {}, *german);
+        EXPECT_EQ(de.exitCode, en.exitCode) << c.english;
+        EXPECT_EQ(de.logLine, en.logLine) << c.english;
+        EXPECT_NE(de.title, en.title) << c.english;
+        for (const std::string& value : c.values)
+            EXPECT_NE(de.message.find(value), std::string::npos) << value << " in " << de.message;
+        // The English words between the values: none of them reaches the German box.
+        std::string rest = c.english;
+        for (const std::string& value : c.values) {
+            const size_t at = rest.find(value);
+            ASSERT_NE(at, std::string::npos) << value << " in " << c.english;
+            rest.replace(at, value.size(), "\n");
+        }
+        std::istringstream pieces(rest);
+        for (std::string piece; std::getline(pieces, piece);) {
+            if (piece.size() < 12) continue;
+            EXPECT_EQ(de.message.find(piece), std::string::npos) << piece << " in " << de.message;
+        }
+    }
+}
+
+// A language that names the values in another order than English still gets each in its place.
+TEST(RunOutcome, ToldEndsPutEachValueWhereTheLanguageNamesIt) {
+    struct Case {
+        const char* tag;
+        RunEnd end;
+        std::string first;  // comes before `second` in that language, after it in English
+        std::string second;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"ja", diskFullEnd(kFolder, "Brightpad", 8 * kMB, 3 * kMB), "Brightpad", kFolder},
+             {"tr", diskFullEnd(kFolder, "Brightpad", 8 * kMB, 3 * kMB), "Brightpad", kFolder},
+             {"es", filesInUseEnd(kFolder, {"notepad.exe"}), "notepad.exe", kFolder},
+             {"fi", filesInUseEnd(kFolder, {"notepad.exe"}), "notepad.exe", kFolder},
+             {"he", filesInUseEnd(kFolder, {"notepad.exe"}), "notepad.exe", kFolder},
+             {"tr", wrongVersionEnd("3.0", "2.5"), "2.5", "3.0"},
+         }) {
+        const std::optional<UiTexts> texts = languageTexts(c.tag);
+        ASSERT_TRUE(texts) << c.tag;
+        const std::string there = planEnd(c.end, true, {}, *texts).message;
+        const std::string english = planEnd(c.end, true, {}).message;
+        ASSERT_NE(there.find(c.first), std::string::npos) << c.tag << ": " << there;
+        ASSERT_NE(there.find(c.second), std::string::npos) << c.tag << ": " << there;
+        EXPECT_LT(there.find(c.first), there.find(c.second)) << c.tag << ": " << there;
+        EXPECT_GT(english.find(c.first), english.find(c.second)) << english;
     }
 }
 

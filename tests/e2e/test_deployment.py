@@ -165,7 +165,8 @@ def test_not_enough_disk_space_ends_with_its_code(machine, test_host, tmp_path):
         subprocess.run(["wineserver", "-k"], env=machine.env, capture_output=True)
         subprocess.run(["umount", str(folder)], check=True)
     text = "\n".join(log_lines(machine.c / "full.txt"))
-    assert "Message (Not enough disk space): Not enough disk space: 7 MB are needed" in text, text
+    assert ("Message (Not enough disk space): There is not enough free disk space on the drive "
+            "of C:\\Program Files\\Tessaryn to install Tessaryn: 7 MB are needed") in text, text
     assert "Outcome: not enough disk space, exit code 112" in text
 
 
@@ -201,7 +202,7 @@ def test_version_installs_exactly_the_release_asked_for(machine, host, tmp_path,
     assert installed == {0: "2.0", 3: "3.0"}.get(code)
     assert f"Setup information address: {host.base_url}/installers/tessaryn-2.0.dat" in text
     if case == "kept under the wrong name":
-        assert "names version 3.0, not the version 2.0 asked for" in text
+        assert "names version 3.0, not version 2.0 that was asked for with /VERSION" in text
 
 
 def read_manifest(path):

@@ -49,7 +49,8 @@ def test_a_lower_version_is_refused_unless_allowed(machine, test_host, tmp_path,
     assert tree_files(machine.install_dir) == installed, "the installed version was touched"
     assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") == record
     text = log.read_text("utf-8")
-    assert "Tessaryn 2.0 is installed; this setup holds the older version 1.10.0-beta" in text
+    assert ("Tessaryn 2.0 is already installed, and this setup holds the older version "
+            "1.10.0-beta") in text
     assert not [r for r in test_host.requests() if r["path"].endswith(".pak")], \
         "the package was fetched for a refused release"
 
@@ -96,8 +97,8 @@ def test_settings_that_are_not_this_release_are_refused(machine, test_host, tmp_
                        "re-download and try again.",
         "version": "Message (Package mismatch): The package holds version 1.0, but the setup "
                    "information names version 1.1. Downloading again does not help",
-        "unbound": "Message (Invalid setup information): The setup information file names no "
-                   "package. Downloading again does not help",
+        "unbound": "Message (Invalid setup information): The setup information file does not "
+                   "name its package. Downloading again does not help",
         "other-product": "Message (Wrong setup information): The setup information file is for "
                          "the product \"Othersoft\", not for this setup.",
         "expired": "Message (Setup files expired): The setup files have expired "
