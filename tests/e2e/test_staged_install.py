@@ -6,6 +6,7 @@ import re
 import shutil
 import signal
 import time
+from datetime import datetime
 
 import pytest
 
@@ -162,6 +163,33 @@ def test_failure_after_the_move_aside_puts_the_old_version_back(machine, host, t
             else "The uninstall information could not be written into") in message
     assert "Setup has undone its changes" in message
     assert not any(line == "Registered" for line in log)
+
+
+def stamped_times(path):
+    """The time of each line of a run's log, with its text."""
+    return [(datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f"), line[25:])
+            for line in path.read_bytes().decode("utf-8").split("\r\n") if line]
+
+
+@pytest.mark.parametrize("mode, least, most", [
+    # Shown: 3 s to read the failure in the window, then 2 s for the run's events.
+    ("/SILENT", 4.5, 30.0),
+    # Hidden: nothing to look at, the run ends as soon as its end is logged.
+    ("/VERYSILENT", 0.0, 2.0),
+])
+def test_a_failed_install_stays_in_sight_only_when_shown(machine, host, tmp_path, mode, least,
+                                                         most):
+    # A folder of the package holds the uninstaller's name: the failure comes after unpacking.
+    host.publish(make_product(tmp_path / "p", files={"unins000.exe/inside.txt": b"in the way"}))
+    machine.put_setup()
+
+    code = machine.run_setup(mode, url_switch(host.base_url), r"/LOG=C:\failed.txt")
+
+    assert code == EXIT_FAILURE
+    log = stamped_times(machine.c / "failed.txt")
+    failed = next(t for t, text in log if text.startswith("Message (Error): The uninstall"))
+    ended = next(t for t, text in log if text == "Run ended")
+    assert least <= (ended - failed).total_seconds() <= most, log[-6:]
 
 
 def staging_once_unpacking(machine, setup):

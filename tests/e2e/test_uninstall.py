@@ -12,15 +12,28 @@ def install(machine, host, product):
     assert (machine.install_dir / "unins000.exe").exists()
 
 
-def test_silent_uninstall_removes_everything(machine, host, product):
+@pytest.mark.parametrize("link_held, said", [
+    (False, ["Outcome: uninstall completed, exit code 0"]),
+    # A read-only link is not deleted: the run still completes, and names what it left.
+    (True, ["Shortcut not removed: C:\\users\\Public\\Desktop\\Tessaryn.lnk",
+            "Outcome: uninstall completed, exit code 0"]),
+], ids=["all removed", "link left"])
+def test_silent_uninstall_removes_everything(machine, host, product, link_held, said):
     install(machine, host, product)
     uninstaller = machine.install_dir / "unins000.exe"
+    link = machine.desktop / "Tessaryn.lnk"
+    if link_held:
+        link.chmod(0o444)
+    log = machine.downloads / "uninstall.txt"
 
-    code = machine.run_setup("/VERYSILENT", exe=uninstaller)
+    code = machine.run_setup("/VERYSILENT", "/LOG=" + machine.windows_path(log), exe=uninstaller)
 
     assert code == 0
+    text = log.read_text("utf-8")
+    for line in said:
+        assert line in text, text[-3000:]
     assert not machine.install_dir.exists()
-    assert not (machine.desktop / "Tessaryn.lnk").exists()
+    assert link.exists() == link_held
     assert not (machine.start_menu / "Tessaryn").exists()
     assert machine.registry_values(UNINSTALL_KEY + r"\Tessaryn") is None
     assert "Tessaryn|||" not in machine.uninstaller_list()
