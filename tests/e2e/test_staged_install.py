@@ -172,10 +172,11 @@ def stamped_times(path):
 
 
 @pytest.mark.parametrize("mode, least, most", [
-    # Shown: 3 s to read the failure in the window, then 2 s for the run's events.
-    ("/SILENT", 4.5, 30.0),
-    # Hidden: nothing to look at, the run ends as soon as its end is logged.
-    ("/VERYSILENT", 0.0, 2.0),
+    # Shown: 3 s to read the failure in the window, then the run's events.
+    ("/SILENT", 3.0, 30.0),
+    # Hidden: nothing to look at, only the run's events (answered at once by the test host)
+    # come between; the bound leaves room for a loaded machine, short of the 3 s.
+    ("/VERYSILENT", 0.0, 2.8),
 ])
 def test_a_failed_install_stays_in_sight_only_when_shown(machine, host, tmp_path, mode, least,
                                                          most):
