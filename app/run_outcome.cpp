@@ -187,36 +187,35 @@ RunEnd filesInUseEnd(const std::string& folder, const std::vector<std::string>& 
     return RunEnd::told(Outcome::FilesInUse, Text::outcome_files_in_use_by, {folder, list});
 }
 
-RunEnd installFailedEnd(InstallStep step, const std::string& folder, const std::string& reason) {
-    Text text = Text::outcome_unpack_failed;
+namespace {
+
+Text installStepText(InstallStep step, bool reasonKnown) {
     switch (step) {
         case InstallStep::LinkedFolder:
-            text = Text::outcome_linked_folder;
-            break;
+            return Text::outcome_linked_folder;
         case InstallStep::Staging:
-            text = Text::outcome_staging_failed;
-            break;
+            return Text::outcome_staging_failed;
         case InstallStep::Unpack:
-            text =
-                reason.empty() ? Text::outcome_unpack_failed_unknown : Text::outcome_unpack_failed;
-            break;
+            return reasonKnown ? Text::outcome_unpack_failed : Text::outcome_unpack_failed_unknown;
         case InstallStep::Move:
-            text = Text::outcome_move_failed;
-            break;
+            return Text::outcome_move_failed;
         case InstallStep::Uninstaller:
-            text = Text::outcome_uninstaller_failed;
-            break;
+            return Text::outcome_uninstaller_failed;
         case InstallStep::UninstallInfo:
-            text = Text::outcome_uninstall_info_failed;
-            break;
+            return Text::outcome_uninstall_info_failed;
         case InstallStep::Access:
-            text = Text::outcome_access_failed;
-            break;
+            return Text::outcome_access_failed;
         case InstallStep::Register:
-            text = Text::outcome_register_failed;
-            break;
+            return Text::outcome_register_failed;
     }
-    return RunEnd::told(Outcome::InstallFailed, text, {folder, reason});
+    return Text::outcome_unpack_failed;
+}
+
+}  // namespace
+
+RunEnd installFailedEnd(InstallStep step, const std::string& folder, const std::string& reason) {
+    return RunEnd::told(Outcome::InstallFailed, installStepText(step, !reason.empty()),
+                        {folder, reason});
 }
 
 RunEnd unexpectedEnd(const std::string& what) {
